@@ -1,0 +1,36 @@
+#pragma once
+// Public API of the engine: check and repair a Jet / ACE database by path.
+// Every text a user may read (descriptions, errors) is Spanish, UTF-8.
+#include <filesystem>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace jet {
+
+// The file could not be examined at all (missing, unreadable, not a database,
+// encrypted, in use). what() is the Spanish description.
+class EngineError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+enum class Severity { Info, Warning, Error };
+
+struct Finding {
+    std::string code;         // stable problem code from the problem table
+    Severity severity;
+    std::string object;       // what it concerns, e.g. "tabla Clientes, página 42"
+    std::string description;  // Spanish
+};
+
+struct Report {
+    std::vector<Finding> findings;
+    bool clean() const { return findings.empty(); }
+};
+
+// Reads the whole file and reports every structural problem; never writes.
+// Throws EngineError when the file cannot be examined.
+Report check_database(const std::filesystem::path& path);
+
+}  // namespace jet
