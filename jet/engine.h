@@ -33,4 +33,9 @@ struct Report {
 // Throws EngineError when the file cannot be examined.
 Report check_database(const std::filesystem::path& path);
 
+// Repairs the file in place: check, plan a fix for every problem, apply the fixes to a
+// working copy, re-check it, commit atomically keeping the original as a backup. A clean
+// file is not rewritten. Throws EngineError (Spanish description) when it cannot repair.
+Report repair_database(const std::filesystem::path& path);
+
 }  // namespace jet
