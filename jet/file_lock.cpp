@@ -88,7 +88,9 @@ DatabaseLock::DatabaseLock(const fs::path& database) : path_(database) {
     if (attributes & FILE_ATTRIBUTE_READONLY) refuse_read_only_file(database);
     refuse_if_lock_file_is_live(database);
     try {
-        file_ = NativeFile::open(database, NativeFile::Mode::ReadWrite, NativeFile::Share::Exclusive);
+        // Nobody else may open it for writing (Access always does); readers are let in so the
+        // engine's own reader can examine the file while the lock holds.
+        file_ = NativeFile::open(database, NativeFile::Mode::ReadWrite, NativeFile::Share::Readers);
     } catch (const FileError& error) {
         if (error.code() == ERROR_SHARING_VIOLATION || error.code() == ERROR_LOCK_VIOLATION) refuse_in_use(database);
         if (error.access_denied()) refuse_read_only_file(database);

@@ -91,7 +91,7 @@ WorkingCopy::WorkingCopy(const DatabaseLock& database) : database_(database.path
     for (unsigned n = 0; n < max_name_attempts && !file_.is_open(); ++n) {
         path_ = working_name(database_, n);
         try {
-            file_ = NativeFile::create_new(path_);
+            file_ = NativeFile::create_new(path_, NativeFile::Share::ReadersAndWriters);
         } catch (const FileError& error) {
             path_.clear();
             if (error.disk_full()) fail_disk_full(database_);
