@@ -83,7 +83,8 @@ struct Case {
 std::vector<Case> all_cases() {
     std::vector<Case> cases;
     for (const CorpusFile& file : readable_corpus())
-        for (const Expectation& e : kExpectations) cases.push_back({file, e});
+        for (const Expectation& e : kExpectations)
+            if (e.kind != Kind::CommitSlotsBusy || file.format == "JET3") cases.push_back({file, e});
     return cases;
 }
 
