@@ -80,6 +80,8 @@ struct Case {
     Expectation expect;
 };
 
+void PrintTo(const Case& c, std::ostream* out) { *out << c.file.name << " / " << kind_name(c.expect.kind); }
+
 std::vector<Case> all_cases() {
     std::vector<Case> cases;
     for (const CorpusFile& file : readable_corpus())
