@@ -8,9 +8,9 @@ namespace platform {
 class OpenFileDialog {
 public:
     virtual ~OpenFileDialog() = default;
-    // Modal; returns when the user accepts a file or cancels. A cancel leaves
-    // file_name() as it was.
-    virtual void show_open() = 0;
+    // Modal; returns when the user accepts a file (true) or cancels (false).
+    // A cancel leaves file_name() as it was.
+    virtual bool show_open() = 0;
     virtual std::u16string file_name() const = 0;
 };
 

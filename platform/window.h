@@ -32,8 +32,9 @@ public:
     virtual void set_text(const std::u16string& text) = 0;
 };
 
-// Maximum and value are single-precision numbers; setting the value repaints
-// the bar at once, even while the event loop is busy.
+// Maximum and value are single-precision numbers; a new bar has minimum 0,
+// maximum 100 and value 0. Setting the value repaints the bar at once, even
+// while the event loop is busy.
 class ProgressBar {
 public:
     virtual ~ProgressBar() = default;
