@@ -24,7 +24,7 @@ private:
 class OpenFileDialog : public platform::OpenFileDialog {
 public:
     explicit OpenFileDialog(const WindowSystem& windows) : windows_(windows) {}
-    void show_open() override;
+    bool show_open() override;
     std::u16string file_name() const override;
 
 private:
