@@ -4,6 +4,7 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QMessageBox>
+#include <QPushButton>
 
 #include "platform/qt/qt_text.h"
 
@@ -27,6 +28,7 @@ QWidget* owner() {
 void QtMessageBox::show(const std::u16string& text, const std::u16string& caption) {
     QMessageBox box(QMessageBox::NoIcon, to_qstring(caption), to_qstring(text), QMessageBox::Ok, owner());
     box.setTextFormat(Qt::PlainText);
+    box.button(QMessageBox::Ok)->setIcon(QIcon());  // no picture anywhere in the box
     box.setWindowModality(Qt::ApplicationModal);
     box.exec();
 }
