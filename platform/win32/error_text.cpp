@@ -39,6 +39,27 @@ std::u16string_view scripting_text(unsigned code) {
     }
 }
 
+// Common COM and automation results, for systems that have no text for them (wine).
+std::u16string_view automation_text(HRESULT result) {
+    switch (result) {
+        case E_FAIL: return u"Error no especificado";
+        case E_OUTOFMEMORY: return u"Memoria insuficiente";
+        case E_INVALIDARG: return u"Uno o más argumentos no son válidos";
+        case E_NOINTERFACE: return u"No se admite esa interfaz";
+        case E_ACCESSDENIED: return u"Acceso denegado";
+        case CO_E_NOTINITIALIZED: return u"No se ha inicializado COM";
+        case CO_E_CLASSSTRING: return u"Cadena de clase no válida";
+        case REGDB_E_CLASSNOTREG: return u"Clase no registrada";
+        case CLASS_E_NOAGGREGATION: return u"La clase no admite agregación";
+        case DISP_E_UNKNOWNNAME: return u"Nombre desconocido";
+        case DISP_E_MEMBERNOTFOUND: return u"No se encuentra el miembro";
+        case DISP_E_BADPARAMCOUNT: return u"Número de parámetros no válido";
+        case DISP_E_TYPEMISMATCH: return u"No coinciden los tipos";
+        case DISP_E_PARAMNOTOPTIONAL: return u"Falta un parámetro obligatorio";
+        default: return {};
+    }
+}
+
 std::u16string trimmed(std::u16string text) {
     while (!text.empty() && (text.back() == u'\r' || text.back() == u'\n' || text.back() == u' ')) text.pop_back();
     return text;
@@ -61,6 +82,7 @@ std::u16string describe_result(HRESULT result) {
     auto text = system_text(static_cast<DWORD>(result));
     if (text.empty() && HRESULT_FACILITY(result) == FACILITY_WIN32) text = system_text(HRESULT_CODE(result));
     if (text.empty() && HRESULT_FACILITY(result) == FACILITY_CONTROL) text = scripting_text(HRESULT_CODE(result));
+    if (text.empty()) text = automation_text(result);
     if (text.empty()) {
         char code[32];
         std::snprintf(code, sizeof code, "0x%08lX", static_cast<unsigned long>(result));

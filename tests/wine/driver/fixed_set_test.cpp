@@ -111,6 +111,27 @@ std::u16string failure_of(const std::function<void()>& operation) {
     return u"<no failure>";
 }
 
+// --- the window, seen from inside the process (wine answers WM_GETFONT only there) --------
+
+TEST_CASE("[sin A] every control of the window uses the default GUI font") {
+    Fixture f;
+    HWND window = FindWindowExW(nullptr, nullptr, L"TarsolinForm", L"B");
+    REQUIRE(window != nullptr);
+    LOGFONTW expected{}, actual{};
+    GetObjectW(GetStockObject(DEFAULT_GUI_FONT), sizeof expected, &expected);
+    int with_text = 0;
+    for (HWND c : drive::children_in_z_order(window)) {
+        if (drive::class_of(c) == L"msctls_progress32") continue;  // shows no text
+        ++with_text;
+        auto font = reinterpret_cast<HFONT>(SendMessageW(c, WM_GETFONT, 0, 0));
+        REQUIRE(font != nullptr);
+        GetObjectW(font, sizeof actual, &actual);
+        CHECK_EQ(std::wstring(actual.lfFaceName), std::wstring(expected.lfFaceName));
+        CHECK_EQ(actual.lfHeight, expected.lfHeight);
+    }
+    CHECK_EQ(with_text, 4);
+}
+
 // --- the file-system object on its own -------------------------------------------------
 
 TEST_CASE("[sin A] fileexists tells files from missing paths and folders") {
@@ -157,6 +178,7 @@ TEST_CASE("[sin A] an unknown class name fails with a description") {
     std::printf("    description: %s\n", check::printable(description).c_str());
     CHECK(!description.empty());
     CHECK(description != u"<no failure>");
+    CHECK(description.rfind(u"Error inesperado", 0) != 0);  // a text for the code, not just the code
 }
 
 // --- BorraBasesComp ------------------------------------------------------------------------
