@@ -88,6 +88,7 @@ fs::path backup_name(const fs::path& database, unsigned n) {
 }
 
 WorkingCopy::WorkingCopy(const DatabaseLock& database) : database_(database.path()) {
+    database.require_writable();
     for (unsigned n = 0; n < max_name_attempts && !file_.is_open(); ++n) {
         path_ = working_name(database_, n);
         try {

@@ -54,6 +54,29 @@ TEST(RepairDatabase, CleanFilesAreNotRewritten) {
     }
 }
 
+TEST(RepairDatabase, ReadOnlyDatabaseIsRepairedOnlyWhenItNeedsNothing) {
+    TempFolder folder;
+    if (!fs::exists(corpus_dir() / "jackcess/V2000/test2V2000.mdb")) GTEST_SKIP() << "corpus not found";
+    const fs::path database = copy_of(folder, "jackcess/V2000/test2V2000.mdb");
+    ::chmod(database.c_str(), 0444);
+    EXPECT_NO_THROW(jet::repair_database(database)) << "a clean read-only file needs no writing";
+
+    auto bytes = read_bytes(database);
+    damage::apply(bytes, Damage{Kind::TornAppend});
+    ::chmod(database.c_str(), 0644);
+    write_bytes(database, bytes);
+    ::chmod(database.c_str(), 0444);
+    std::string refusal;
+    try {
+        jet::repair_database(database);
+    } catch (const jet::EngineError& error) {
+        refusal = error.what();
+    }
+    EXPECT_NE(refusal.find("solo lectura"), std::string::npos) << refusal;
+    EXPECT_EQ(read_bytes(database), bytes);
+    EXPECT_EQ(folder.entries(), std::vector<std::string>{"test2V2000.mdb"});
+}
+
 TEST(RepairDatabase, ProblemWithoutAFixIsRefusedAndListed) {
     TempFolder folder;
     if (!fs::exists(corpus_dir() / "jackcess/V2003/test2V2003.mdb")) GTEST_SKIP() << "corpus not found";
