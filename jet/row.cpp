@@ -199,7 +199,7 @@ Value decode_field(const Column& c, const Field& field, const DecodeContext& ctx
             return decode_text(b, layout, c.code_page ? c.code_page : ctx.code_page);
         case data_type::memo:
         case data_type::ole: {
-            if (!ctx.file) return Null{};
+            if (!ctx.file || b.empty()) return Null{};
             LongValue lv = read_long_value(*ctx.file, layout, b);
             for (auto& f : lv.faults) {
                 f.detail = "campo «" + c.name + "»: " + f.detail;
