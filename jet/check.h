@@ -1,0 +1,50 @@
+#pragma once
+// The check: a fixed sequence of passes over one file (header, catalog, table definitions,
+// rows and long values, page maps), each reporting problems from the central table
+// (problems.h). Nothing here writes to the file. The public entry point is
+// jet::check_database() in engine.h; this header is for the passes and their tests.
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "jet/engine.h"
+#include "jet/problems.h"
+
+namespace jet {
+
+// Collects findings. A badly damaged file can repeat one problem on every row, so each
+// code keeps at most `per_code_limit` findings; the rest are counted and summarised by one
+// closing finding of the same code.
+class FindingSink {
+public:
+    explicit FindingSink(std::size_t per_code_limit = 500);
+
+    void add(Problem p, std::string object, std::initializer_list<std::string_view> args);
+    std::size_t count(Problem p) const { return counts_[static_cast<std::size_t>(p)]; }
+    std::size_t total() const { return total_; }
+    Report take();
+
+private:
+    std::size_t limit_;
+    std::size_t total_ = 0;
+    std::vector<std::size_t> counts_;
+    Report report_;
+};
+
+// Names of the objects a finding concerns, always in the same words.
+namespace object {
+std::string header();
+std::string page(uint32_t number);
+std::string table(std::string_view name);
+std::string table_page(std::string_view table, uint32_t page);
+std::string table_row(std::string_view table, uint32_t page, int row);
+std::string index(std::string_view table, std::string_view index);
+std::string column(std::string_view table, std::string_view column);
+}  // namespace object
+
+std::string hex_byte(uint8_t value);
+std::string hex_u16(uint16_t value);
+
+}  // namespace jet

@@ -1,0 +1,247 @@
+#include "jet/problems.h"
+
+#include <array>
+#include <cstdint>
+
+namespace jet {
+namespace {
+
+using S = Severity;
+using P = Problem;
+
+// One row per problem, in enumerator order (checked at compile time below).
+constexpr std::array kProblems = {
+    // ---- Page 0
+    ProblemInfo{P::HdrSignature, "HDR_SIGNATURE", S::Error,
+                "la página 0 no empieza con la firma de cabecera (se leyó {0})",
+                "se restaura la firma de cabecera 00 01 00 00"},
+    ProblemInfo{P::HdrEngineName, "HDR_ENGINE_NAME", S::Error,
+                "el nombre del motor en la cabecera no es válido ({0})",
+                "se escribe el nombre de motor que corresponde a la versión ({1})"},
+    ProblemInfo{P::HdrVersion, "HDR_VERSION", S::Error,
+                "el byte de versión de la cabecera ({0}) no corresponde a ninguna versión conocida",
+                "se deduce la versión del nombre del motor y de la estructura de las páginas"},
+    ProblemInfo{P::HdrFileSize, "HDR_FILE_SIZE", S::Error,
+                "el tamaño del archivo ({0} bytes) no es múltiplo del tamaño de página ({1})",
+                "se descarta la página final incompleta"},
+    ProblemInfo{P::HdrSortOrder, "HDR_SORT_ORDER", S::Error,
+                "el orden de clasificación de la base de datos ({0}) no es válido",
+                "se restablece el orden de clasificación General"},
+    ProblemInfo{P::HdrCodePage, "HDR_CODE_PAGE", S::Warning,
+                "la página de códigos de la base de datos ({0}) no es válida",
+                "se restablece la página de códigos 1252"},
+    ProblemInfo{P::HdrCreationDate, "HDR_CREATION_DATE", S::Warning,
+                "la fecha de creación guardada en la cabecera no es un número válido",
+                "se deduce una fecha de creación coherente con la protección de la contraseña"},
+    ProblemInfo{P::HdrPasswordArea, "HDR_PASSWORD_AREA", S::Warning,
+                "la zona de la contraseña de la cabecera está dañada",
+                "se quita la contraseña de la base de datos"},
+
+    // ---- Pages and the global page map
+    ProblemInfo{P::PageOutOfRange, "PAGE_OUT_OF_RANGE", S::Error,
+                "una referencia apunta a la página {0}, fuera del archivo ({1} páginas)",
+                "se elimina la referencia a la página inexistente"},
+    ProblemInfo{P::PageTypeUnknown, "PAGE_TYPE_UNKNOWN", S::Warning,
+                "la página tiene un tipo desconocido ({0}) y no pertenece a ninguna estructura",
+                "se marca la página como libre"},
+    ProblemInfo{P::GmapInvalid, "GMAP_INVALID", S::Error,
+                "el mapa global de páginas (página 1) no se puede leer: {0}",
+                "se reconstruye el mapa global a partir de las páginas en uso"},
+    ProblemInfo{P::MapPageFreeButUsed, "MAP_PAGE_FREE_BUT_USED", S::Error,
+                "la página {0} está en uso por {1} pero el mapa global la marca como libre",
+                "se marca la página como ocupada en el mapa global"},
+    ProblemInfo{P::MapPageSharedOwner, "MAP_PAGE_SHARED_OWNER", S::Error,
+                "la página {0} la reclaman a la vez {1} y {2}",
+                "se deja la página a su dueño legítimo y se quita de la otra estructura"},
+    ProblemInfo{P::MapPageLeak, "MAP_PAGE_LEAK", S::Info,
+                "la página {0} ({1}) no pertenece a ninguna estructura y no está marcada como libre",
+                "se marca la página como libre en el mapa global"},
+    ProblemInfo{P::MapRowInvalid, "MAP_ROW_INVALID", S::Error,
+                "el mapa de uso {0} no es válido: {1}",
+                "se reconstruye el mapa de uso a partir de las páginas de la estructura"},
+    ProblemInfo{P::MapFreeNotOwned, "MAP_FREE_NOT_OWNED", S::Warning,
+                "el mapa de espacio libre lista la página {0}, que no pertenece a la tabla",
+                "se quita la página del mapa de espacio libre"},
+    ProblemInfo{P::MapPageWrongOwner, "MAP_PAGE_WRONG_OWNER", S::Error,
+                "el mapa de páginas de la tabla lista la página {0}, que es {1}",
+                "se quita la página del mapa de la tabla"},
+    ProblemInfo{P::TablePageUnmapped, "TABLE_PAGE_UNMAPPED", S::Error,
+                "la página de datos {0} pertenece a la tabla pero falta en su mapa de páginas "
+                "({1} filas no se verían)",
+                "se añade la página al mapa de páginas de la tabla"},
+
+    // ---- Catalog
+    ProblemInfo{P::CatTdefInvalid, "CAT_TDEF_INVALID", S::Error,
+                "la definición del catálogo del sistema (página 2) no se puede leer: {0}",
+                "se reconstruye la definición del catálogo con la estructura estándar"},
+    ProblemInfo{P::CatRowUnreadable, "CAT_ROW_UNREADABLE", S::Error,
+                "una fila del catálogo del sistema no se puede leer: {0}",
+                "se elimina la fila dañada del catálogo"},
+    ProblemInfo{P::CatTableIdInvalid, "CAT_TABLE_ID_INVALID", S::Error,
+                "el catálogo sitúa la definición de la tabla en la página {0}, que {1}",
+                "se busca la definición de la tabla entre las páginas del archivo o se "
+                "retira la tabla del catálogo"},
+    ProblemInfo{P::CatTableSharedTdef, "CAT_TABLE_SHARED_TDEF", S::Error,
+                "las tablas {0} y {1} del catálogo usan la misma definición (página {2})",
+                "se retira del catálogo la entrada duplicada"},
+    ProblemInfo{P::CatDuplicateName, "CAT_DUPLICATE_NAME", S::Error,
+                "el nombre {0} aparece {1} veces en la misma carpeta del catálogo",
+                "se cambia el nombre de las entradas repetidas"},
+
+    // ---- Table definitions
+    ProblemInfo{P::TdefChain, "TDEF_CHAIN", S::Error,
+                "la cadena de páginas de la definición está rota: {0}",
+                "se corta la cadena en la última página válida"},
+    ProblemInfo{P::TdefLength, "TDEF_LENGTH", S::Error,
+                "la longitud guardada de la definición ({0} bytes) no coincide con su contenido "
+                "({1} bytes)",
+                "se corrige la longitud guardada"},
+    ProblemInfo{P::TdefLayout, "TDEF_LAYOUT", S::Error,
+                "la definición de la tabla no se puede interpretar: {0}",
+                "se reconstruye la definición a partir de las filas, o se aparta la tabla"},
+    ProblemInfo{P::TdefColumnNumber, "TDEF_COLUMN_NUMBER", S::Error,
+                "la columna {0} tiene un número de columna no válido ({1}; máximo {2})",
+                "se renumera la columna"},
+    ProblemInfo{P::TdefColumnType, "TDEF_COLUMN_TYPE", S::Error,
+                "la columna {0} tiene un tipo de datos desconocido ({1})",
+                "se trata la columna como binaria"},
+    ProblemInfo{P::TdefVarIndex, "TDEF_VAR_INDEX", S::Error,
+                "la columna {0} tiene una posición variable no válida ({1}; máximo {2})",
+                "se reasigna la posición variable de la columna"},
+    ProblemInfo{P::TdefFixedOverlap, "TDEF_FIXED_OVERLAP", S::Error,
+                "las columnas {0} y {1} se solapan en la parte fija de las filas",
+                "se reasignan las posiciones fijas de las columnas"},
+    ProblemInfo{P::TdefMapPointer, "TDEF_MAP_POINTER", S::Error,
+                "el puntero al mapa {0} de la tabla no es válido: {1}",
+                "se reconstruye el mapa a partir de las páginas de la tabla"},
+    ProblemInfo{P::TdefIndexColumn, "TDEF_INDEX_COLUMN", S::Error,
+                "el índice {0} usa la columna número {1}, que no existe",
+                "se elimina el índice"},
+    ProblemInfo{P::TdefIndexRoot, "TDEF_INDEX_ROOT", S::Error,
+                "la raíz del índice {0} (página {1}) no es válida: {2}",
+                "se reconstruye el índice a partir de las filas"},
+    ProblemInfo{P::TdefIndexMap, "TDEF_INDEX_MAP", S::Error,
+                "el mapa de páginas del índice {0} no es válido: {1}",
+                "se reconstruye el índice a partir de las filas"},
+    ProblemInfo{P::TdefLogicalIndex, "TDEF_LOGICAL_INDEX", S::Error,
+                "el índice {0} remite al índice físico {1}, que no existe ({2} físicos)",
+                "se elimina el índice"},
+    ProblemInfo{P::TdefPrimaryKeys, "TDEF_PRIMARY_KEYS", S::Error,
+                "la tabla tiene {0} claves principales",
+                "se deja solo la primera clave principal"},
+    ProblemInfo{P::TdefLvMap, "TDEF_LV_MAP", S::Warning,
+                "el mapa de valores largos de la columna número {0} no es válido: {1}",
+                "se reconstruye el mapa a partir de los valores largos de las filas"},
+    ProblemInfo{P::TdefRowcountStale, "TDEF_ROWCOUNT_STALE", S::Warning,
+                "el número de filas guardado ({0}) no coincide con las filas que hay ({1})",
+                "se guarda el número real de filas"},
+    ProblemInfo{P::TdefAutonumberStale, "TDEF_AUTONUMBER_STALE", S::Error,
+                "el último autonumérico guardado ({0}) es menor que el mayor valor existente "
+                "({1}); los registros nuevos chocarían",
+                "se guarda como último autonumérico el mayor valor existente"},
+
+    // ---- Data pages and rows
+    ProblemInfo{P::DpageHeader, "DPAGE_HEADER", S::Error,
+                "la cabecera de la página de datos no es válida: {0}",
+                "se aparta la página y se recuperan las filas legibles"},
+    ProblemInfo{P::RowOffsetBounds, "ROW_OFFSET_BOUNDS", S::Error,
+                "la fila {0} empieza fuera de la zona de filas ({1})",
+                "se marca la fila como borrada"},
+    ProblemInfo{P::RowOffsetOverlap, "ROW_OFFSET_OVERLAP", S::Error,
+                "la fila {0} se solapa con la fila anterior ({1})",
+                "se marca la fila como borrada"},
+    ProblemInfo{P::DpageFreeSpace, "DPAGE_FREE_SPACE", S::Error,
+                "el espacio libre guardado en la página ({0}) no coincide con el real ({1})",
+                "se guarda el espacio libre real"},
+    ProblemInfo{P::DpageOwner, "DPAGE_OWNER", S::Error,
+                "la página pertenece según su cabecera a {0}, pero la usa {1}",
+                "se corrige el dueño en la cabecera de la página"},
+    ProblemInfo{P::RowColumnCount, "ROW_COLUMN_COUNT", S::Error,
+                "la fila {0} dice tener {1} columnas (la tabla admite de 1 a {2})",
+                "se aparta la fila como no legible"},
+    ProblemInfo{P::RowLayout, "ROW_LAYOUT", S::Error,
+                "la fila {0} no se puede descomponer: {1}",
+                "se aparta la fila como no legible"},
+    ProblemInfo{P::RowValueLength, "ROW_VALUE_LENGTH", S::Error,
+                "la fila {0} guarda en la columna {1} un valor de longitud no válida ({2})",
+                "se deja el valor de la columna vacío"},
+    ProblemInfo{P::RowOverflowTarget, "ROW_OVERFLOW_TARGET", S::Error,
+                "la fila {0} remite a su contenido en {1}, que no es válido: {2}",
+                "se marca la fila como borrada"},
+    ProblemInfo{P::RowOverflowShared, "ROW_OVERFLOW_SHARED", S::Error,
+                "las filas {0} y {1} remiten al mismo contenido ({2})",
+                "se marca como borrada la segunda fila"},
+
+    // ---- Long values
+    ProblemInfo{P::LvDefinition, "LV_DEFINITION", S::Error,
+                "la fila {0} tiene en la columna {1} una referencia a valor largo no válida: {2}",
+                "se deja el valor de la columna vacío"},
+    ProblemInfo{P::LvPointer, "LV_POINTER", S::Error,
+                "el valor largo de la fila {0}, columna {1}, apunta a {2}, que no es válido: {3}",
+                "se deja el valor de la columna vacío"},
+    ProblemInfo{P::LvChainCycle, "LV_CHAIN_CYCLE", S::Error,
+                "la cadena del valor largo de la fila {0}, columna {1}, vuelve sobre sí misma "
+                "en {2}",
+                "se corta la cadena y se guarda la parte legible"},
+    ProblemInfo{P::LvLength, "LV_LENGTH", S::Error,
+                "el valor largo de la fila {0}, columna {1}, declara {2} bytes pero solo se "
+                "encuentran {3}",
+                "se guarda la longitud de la parte legible"},
+    ProblemInfo{P::LvPageUnmapped, "LV_PAGE_UNMAPPED", S::Warning,
+                "la página de valores largos {0} de la columna {1} falta en el mapa de la columna",
+                "se añade la página al mapa de la columna"},
+};
+
+constexpr bool rows_in_enumerator_order() {
+    for (std::size_t i = 0; i < kProblems.size(); ++i)
+        if (static_cast<std::size_t>(kProblems[i].id) != i) return false;
+    return true;
+}
+static_assert(rows_in_enumerator_order(), "problem rows must follow the enumerator order");
+static_assert(kProblems.size() == static_cast<std::size_t>(Problem::Count),
+              "every problem needs exactly one row");
+
+}  // namespace
+
+std::span<const ProblemInfo> problem_table() { return kProblems; }
+
+const ProblemInfo& problem_info(Problem p) { return kProblems[static_cast<std::size_t>(p)]; }
+
+const ProblemInfo* find_problem(std::string_view code) {
+    for (const auto& row : kProblems)
+        if (row.code == code) return &row;
+    return nullptr;
+}
+
+std::string fill_template(std::string_view tmpl, std::initializer_list<std::string_view> args) {
+    std::string out;
+    out.reserve(tmpl.size() + 32);
+    for (std::size_t i = 0; i < tmpl.size(); ++i) {
+        if (tmpl[i] == '{') {
+            std::size_t close = tmpl.find('}', i);
+            if (close != std::string_view::npos && close > i + 1 && close - i <= 3) {
+                std::size_t index = 0;
+                bool digits = true;
+                for (std::size_t k = i + 1; k < close; ++k) {
+                    if (tmpl[k] < '0' || tmpl[k] > '9') digits = false;
+                    else index = index * 10 + static_cast<std::size_t>(tmpl[k] - '0');
+                }
+                if (digits && index < args.size()) {
+                    out += *(args.begin() + index);
+                    i = close;
+                    continue;
+                }
+            }
+        }
+        out += tmpl[i];
+    }
+    return out;
+}
+
+Finding make_finding(Problem p, std::string object, std::initializer_list<std::string_view> args) {
+    const ProblemInfo& info = problem_info(p);
+    return Finding{std::string(info.code), info.severity, std::move(object),
+                   fill_template(info.found, args)};
+}
+
+}  // namespace jet
