@@ -99,6 +99,12 @@ else
   echo "SKIPPED: no read-only mount possible here (needs a private mount namespace)"
 fi
 
+step "window at 144 dpi: geometry follows the screen's resolution"
+timeout 60 wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d 144 /f >/dev/null 2>&1
+timeout 30 wineserver -k >/dev/null 2>&1 || true
+timeout 30 wineserver -w || true
+wine_run 60 window_test.exe 'D:\tarsolin.exe' 'starts with|twips|every control has|144 dpi|closing' || failed=1
+
 timeout 30 wineserver -w || true
 if [ "$failed" -ne 0 ]; then
   echo "Pruebas bajo wine: HAY FALLOS"

@@ -14,7 +14,8 @@ struct Stop {};  // thrown by REQUIRE and skip() to end the current case
 void register_case(const char* name, std::function<void()> body);
 void fail(const char* file, int line, const std::string& message);
 [[noreturn]] void skip(const std::string& reason);
-// Runs every case whose name contains filter (all when empty); returns the process exit code.
+// Runs every case whose name contains one of filter's '|'-separated parts (all when empty);
+// returns the process exit code.
 int run_all(std::string_view filter);
 
 // Printable UTF-8 copy of wide or UTF-16 text, for failure messages.

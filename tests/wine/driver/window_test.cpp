@@ -140,6 +140,14 @@ TEST_CASE("client area is 5730 x 4065 twips") {
     }
 }
 
+TEST_CASE("client pixels follow the screen resolution (run again at 144 dpi)") {
+    REQUIRE(main_window);
+    std::printf("    screen: %d dpi\n", dpi_x());
+    RECT client{};
+    GetClientRect(main_window, &client);
+    if (dpi_x() == 144) CHECK_EQ(client.right, 573);  // 5730 twips at 144 dpi, not stretched from 382
+}
+
 TEST_CASE("every control has its class, text, place and size") {
     REQUIRE(main_window);
     const auto children = drive::children_in_z_order(main_window);
