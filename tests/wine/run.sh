@@ -66,6 +66,7 @@ mkdir -p "$work/drive_d" "$work/drive_a" "$work/drive_a_ro"
 ln -sfn "$work/drive_d" "$WINEPREFIX/dosdevices/d:"
 rm -f "$WINEPREFIX/dosdevices/a:" "$WINEPREFIX/dosdevices/a::"
 cp "$build/tarsolin.exe" "$build/tests/wine/"*.exe "$work/drive_d/"
+[ -f "$build/tools/jetrepair/jetrepair.exe" ] && cp "$build/tools/jetrepair/jetrepair.exe" "$work/drive_d/"
 
 if [ -n "${TARSOLIN_SCREENSHOT:-}" ]; then
   step "screenshot"
@@ -78,6 +79,11 @@ fi
 
 failed=0
 cd "$work/drive_d"
+if [ -f jetrepair.exe ]; then
+  step "jetrepair.exe starts (static, no DLL beside it)"
+  wine_run 30 jetrepair.exe --help >/dev/null || { echo "jetrepair.exe --help failed"; failed=1; }
+fi
+
 step "window: tarsolin.exe driven through window messages"
 wine_run 90 window_test.exe 'D:\tarsolin.exe' || failed=1
 
