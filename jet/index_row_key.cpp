@@ -1,6 +1,7 @@
 #include "jet/index_row_key.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "jet/text.h"
 
@@ -10,12 +11,6 @@ namespace {
 constexpr size_t kJet4SortVersionOffset = 3;  // after the u16 LCID and one unknown byte
 
 std::string column_text(const Column& c) { return "«" + c.name + "»"; }
-
-Bytes field_data(const Column& c, const Field& f) {
-    if (!c.calculated()) return f.bytes;
-    if (f.bytes.size() < kCalculatedDataOffset) return {};
-    return slice(f.bytes, kCalculatedDataOffset, u32_at(f.bytes, kCalculatedLengthOffset));
-}
 
 }  // namespace
 
@@ -79,7 +74,8 @@ IndexKeyPlan plan_index_key(const TableDef& table, const RealIndex& index, const
             return plan;
         }
         const Column& c = *it;
-        IndexKeyPart part{static_cast<size_t>(it - table.columns.begin()), ic.ascending, std::nullopt};
+        IndexKeyPart part{static_cast<size_t>(it - table.columns.begin()), ic.ascending, std::nullopt,
+                          c.type == data_type::boolean};
         if (!index_key::indexable_type(c.type)) {
             plan.encodable = false;
             plan.reason = "la columna " + column_text(c) + " es de un tipo que no se puede indexar";
@@ -107,37 +103,67 @@ IndexKeyPlan plan_index_key(const TableDef& table, const RealIndex& index, const
     return plan;
 }
 
-std::optional<RowKey> row_key(const IndexKeyPlan& plan, const TableDef& table,
-                              const CrackedRow& row, const DecodeContext& context, Faults& faults) {
-    if (!plan.encodable || !row.usable) return std::nullopt;
+namespace {
+
+bool append_value(index_key::Key& key, const Value& v, const IndexKeyPart& part, bool legacy_decimal) {
+    const bool asc = part.ascending;
+    if (part.text_order) {
+        const auto* s = std::get_if<std::string>(&v);
+        if (!s) return false;
+        index_key::append_text(key, utf8_to_utf16(*s), *part.text_order, asc);
+        return true;
+    }
+    if (const auto* b = std::get_if<uint8_t>(&v)) index_key::append_byte(key, *b, asc);
+    else if (const auto* i16 = std::get_if<int16_t>(&v)) index_key::append_integer(key, *i16, 2, asc);
+    else if (const auto* i32 = std::get_if<int32_t>(&v)) index_key::append_integer(key, *i32, 4, asc);
+    else if (const auto* i64 = std::get_if<int64_t>(&v)) index_key::append_integer(key, *i64, 8, asc);
+    else if (const auto* c = std::get_if<Currency>(&v)) index_key::append_integer(key, c->scaled, 8, asc);
+    else if (const auto* f = std::get_if<float>(&v)) index_key::append_single(key, *f, asc);
+    else if (const auto* d = std::get_if<double>(&v)) index_key::append_double(key, *d, asc);
+    else if (const auto* t = std::get_if<DateTime>(&v)) index_key::append_double(key, t->days, asc);
+    else if (const auto* g = std::get_if<Guid>(&v)) index_key::append_guid(key, g->bytes, asc);
+    else if (const auto* bin = std::get_if<Binary>(&v)) index_key::append_binary(key, bin->bytes, asc);
+    else if (const auto* dec = std::get_if<Decimal>(&v)) {
+        uint8_t stored[17] = {};
+        stored[0] = dec->negative ? 0x80 : 0x00;
+        for (size_t w = 0; w < 4; ++w)
+            for (size_t i = 0; i < 4; ++i) stored[1 + 4 * w + i] = static_cast<uint8_t>(dec->words[w] >> (8 * i));
+        index_key::append_decimal(key, stored, asc, legacy_decimal);
+    } else if (const auto* x = std::get_if<ExtendedDateTime>(&v)) {
+        uint8_t stored[42] = {};  // ASCII as stored, NUL-padded
+        if (x->ascii.size() > sizeof stored) return false;
+        std::memcpy(stored, x->ascii.data(), x->ascii.size());
+        index_key::append_ext_datetime(key, stored, asc);
+    } else {
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+std::optional<RowKey> row_key(const IndexKeyPlan& plan, const std::vector<Value>& values) {
+    if (!plan.encodable) return std::nullopt;
     RowKey out;
     for (const IndexKeyPart& part : plan.parts) {
-        if (part.column_pos >= table.columns.size() || part.column_pos >= row.fields.size())
-            return std::nullopt;
-        const Column& c = table.columns[part.column_pos];
-        const Field& f = row.fields[part.column_pos];
-        if (c.type == data_type::boolean) {
-            // Never NULL: an absent column reads as false.
-            out.all_null = false;
-            index_key::append_boolean(out.key, f.present && f.bit, part.ascending);
+        if (part.column_pos >= values.size()) return std::nullopt;
+        const Value& v = values[part.column_pos];
+        if (const auto* b = std::get_if<bool>(&v)) {
+            out.all_null = false;  // booleans are never NULL in a key
+            index_key::append_boolean(out.key, *b, part.ascending);
             continue;
         }
-        if (!f.present) {
-            index_key::append_null(out.key, part.ascending);
+        if (is_null(v)) {
+            if (part.is_boolean) {
+                out.all_null = false;
+                index_key::append_boolean(out.key, false, part.ascending);
+            } else {
+                index_key::append_null(out.key, part.ascending);
+            }
             continue;
         }
         out.all_null = false;
-        if (c.type == data_type::text || c.type == data_type::memo) {
-            Value v = decode_field(c, f, context, faults);
-            const auto* s = std::get_if<std::string>(&v);
-            if (!s) return std::nullopt;
-            index_key::append_text(out.key, utf8_to_utf16(*s), *part.text_order, part.ascending);
-        } else if (c.type == data_type::binary) {
-            index_key::append_binary(out.key, field_data(c, f), part.ascending);
-        } else if (!index_key::append_fixed(out.key, c.type, field_data(c, f), part.ascending,
-                                            plan.legacy_decimal)) {
-            return std::nullopt;
-        }
+        if (!append_value(out.key, v, part, plan.legacy_decimal)) return std::nullopt;
     }
     return out;
 }

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "jet/index_key.h"
-#include "jet/row.h"
+#include "jet/value.h"
 #include "jet/table_def.h"
 
 namespace jet {
@@ -17,6 +17,7 @@ struct IndexKeyPart {
     size_t column_pos = 0;  // into TableDef::columns / CrackedRow::fields
     bool ascending = true;
     std::optional<TextSortOrder> text_order;  // text and memo columns
+    bool is_boolean = false;                  // never NULL: a missing value is false
 };
 
 struct IndexKeyPlan {
@@ -38,10 +39,9 @@ struct RowKey {
     bool all_null = true;  // every index column NULL (ignore-nulls indexes skip the row)
 };
 
-// Encodes the row's key; nullopt when the plan is not encodable or a field cannot be
-// decoded. Faults met while decoding (long values) are appended.
-std::optional<RowKey> row_key(const IndexKeyPlan& plan, const TableDef& table,
-                              const CrackedRow& row, const DecodeContext& context, Faults& faults);
+// Encodes the key of a decoded row (values parallel to TableDef::columns); nullopt when
+// the plan is not encodable or a value does not have its column's type.
+std::optional<RowKey> row_key(const IndexKeyPlan& plan, const std::vector<Value>& values);
 
 // UTF-8 (as decoded by the row codec) to UTF-16 code units.
 std::u16string utf8_to_utf16(std::string_view text);
