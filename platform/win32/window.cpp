@@ -173,6 +173,8 @@ void Window::clicked(HWND button) {
         } catch (const std::exception& failure) {
             MessageBoxW(window_, wide(utf16_from_utf8(failure.what())).c_str(), L"Tarsolin", MB_OK | MB_APPLMODAL);
             DestroyWindow(window_);
+        } catch (...) {
+            DestroyWindow(window_);
         }
         return;
     }

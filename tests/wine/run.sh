@@ -12,7 +12,7 @@ if [ -z "${TARSOLIN_WINE_NAMESPACE:-}" ]; then
   for how in "-m" "-r -m"; do
     # shellcheck disable=SC2086
     if unshare $how --propagation private true 2>/dev/null; then
-      exec unshare $how --propagation private "$0" "$@"
+      exec unshare $how --propagation private env TARSOLIN_WINE_PRIVATE_MOUNTS=1 "$0" "$@"
     fi
   done
 fi
@@ -66,6 +66,7 @@ mkdir -p "$work/drive_d" "$work/drive_a" "$work/drive_a_ro"
 ln -sfn "$work/drive_d" "$WINEPREFIX/dosdevices/d:"
 rm -f "$WINEPREFIX/dosdevices/a:" "$WINEPREFIX/dosdevices/a::"
 cp "$build/tarsolin.exe" "$build/tests/wine/"*.exe "$work/drive_d/"
+[ -f "$build/tools/jetrepair/jetrepair.exe" ] && cp "$build/tools/jetrepair/jetrepair.exe" "$work/drive_d/"
 
 if [ -n "${TARSOLIN_SCREENSHOT:-}" ]; then
   step "screenshot"
@@ -78,6 +79,11 @@ fi
 
 failed=0
 cd "$work/drive_d"
+if [ -f jetrepair.exe ]; then
+  step "jetrepair.exe starts (static, no DLL beside it)"
+  wine_run 30 jetrepair.exe --help >/dev/null || { echo "jetrepair.exe --help failed"; failed=1; }
+fi
+
 step "window: tarsolin.exe driven through window messages"
 wine_run 90 window_test.exe 'D:\tarsolin.exe' || failed=1
 
@@ -90,7 +96,8 @@ wine_run 60 fixed_set_test.exe '[con A]' || failed=1
 
 step "fixed set: drive A write-protected"
 printf 'antes' >"$work/drive_a_ro/pelso.qev"
-if mount --bind "$work/drive_a_ro" "$work/drive_a_ro" 2>/dev/null &&
+if [ -n "${TARSOLIN_WINE_PRIVATE_MOUNTS:-}" ] &&
+   mount --bind "$work/drive_a_ro" "$work/drive_a_ro" 2>/dev/null &&
    mount -o remount,bind,ro "$work/drive_a_ro" 2>/dev/null; then
   ln -sfn "$work/drive_a_ro" "$WINEPREFIX/dosdevices/a:"
   wine_run 60 fixed_set_test.exe '[A protegida]' || failed=1
