@@ -63,8 +63,8 @@ constexpr std::array kProblems = {
                 "el mapa de espacio libre lista la página {0}, que no pertenece a la tabla",
                 "se quita la página del mapa de espacio libre"},
     ProblemInfo{P::MapPageWrongOwner, "MAP_PAGE_WRONG_OWNER", S::Error,
-                "el mapa de páginas de la tabla lista la página {0}, que es {1}",
-                "se quita la página del mapa de la tabla"},
+                "el mapa de páginas lista la página {0}, que es {1}",
+                "se quita la página del mapa"},
     ProblemInfo{P::TablePageUnmapped, "TABLE_PAGE_UNMAPPED", S::Error,
                 "la página de datos {0} pertenece a la tabla pero falta en su mapa de páginas "
                 "({1} filas no se verían)",
