@@ -8,9 +8,8 @@
 
 namespace jet {
 
-// Records that `page` belongs to a structure; reports a page outside the file
-// (PAGE_OUT_OF_RANGE) or one another structure already holds (MAP_PAGE_SHARED_OWNER).
-// Returns false in both cases.
+// Records that `page` belongs to a structure; reports a page another structure already
+// holds (MAP_PAGE_SHARED_OWNER). False on conflict or for a page outside the file.
 bool claim_page(CheckContext& ctx, uint32_t page, Claim kind, uint32_t owner);
 
 // "una página de datos de la tabla X", "una página de índice ...": what a page says it is.
