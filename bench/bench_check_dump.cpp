@@ -51,8 +51,10 @@ std::vector<CorpusFile> largest_files(const fs::path& corpus, size_t count) {
     return files;
 }
 
-// Runs argv with stdout sent to `out_path` (or captured when capture is set); returns
-// the exit status.
+long g_child_peak_kib = 0;  // largest resident size of the children since the last reset
+
+// Runs argv with stdout discarded (or captured when capture is set); returns the exit
+// status and records the child's peak memory.
 int run(const std::vector<std::string>& args, std::string* capture) {
     std::vector<char*> argv;
     for (auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
@@ -80,7 +82,9 @@ int run(const std::vector<std::string>& args, std::string* capture) {
     }
     if (rc != 0) return -1;
     int status = 0;
-    waitpid(pid, &status, 0);
+    rusage usage{};
+    wait4(pid, &status, 0, &usage);
+    g_child_peak_kib = std::max<long>(g_child_peak_kib, usage.ru_maxrss);
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
@@ -109,11 +113,17 @@ double seconds_per_run(F f, double min_seconds) {
     return elapsed / runs;
 }
 
-long peak_kib(int who) {
+long self_peak_kib() {
     rusage usage{};
-    getrusage(who, &usage);
+    getrusage(RUSAGE_SELF, &usage);
     return usage.ru_maxrss;
 }
+
+#ifdef JETREPAIR_EXE
+const char* const kJetrepair = JETREPAIR_EXE;
+#else
+const char* const kJetrepair = nullptr;
+#endif
 
 }  // namespace
 
@@ -126,26 +136,42 @@ int main(int argc, char** argv) {
         return 1;
     }
     const bool have_mdbtools = run({"mdb-ver", "-M"}, nullptr) >= 0;
+    const bool have_dump = kJetrepair && fs::exists(kJetrepair);
 
-    std::printf("%-58s %9s %9s %11s %8s\n", "archivo", "KiB", "check MB/s", "mdbtools MB/s", "factor");
-    double total_mb = 0, total_check = 0, total_mdb = 0;
+    std::printf("MB/s = tamaño del archivo / tiempo; cada cifra es la media de varias pasadas (>= 0,5 s).\n");
+    std::printf("%-56s %6s %8s %8s %9s %8s %8s\n", "archivo", "KiB", "check", "dump", "mdbtools", "check/m", "dump/m");
+    double total_mb = 0, total_check = 0, total_dump = 0, total_mdb = 0;
+    long dump_peak = 0, mdb_peak = 0;
     for (const auto& f : files) {
         const double mb = double(f.bytes) / 1e6;
         size_t findings = 0;
         const double check_s = seconds_per_run(
             [&] { findings = jet::check_database(f.path).findings.size(); }, 0.5);
-        double mdb_s = 0;
-        if (have_mdbtools) mdb_s = seconds_per_run([&] { mdbtools_export(f.path); }, 0.5);
+        double dump_s = 0, mdb_s = 0;
+        if (have_dump) {
+            g_child_peak_kib = 0;
+            dump_s = seconds_per_run([&] { run({kJetrepair, "dump", f.path.string()}, nullptr); }, 0.5);
+            dump_peak = std::max(dump_peak, g_child_peak_kib);
+        }
+        if (have_mdbtools) {
+            g_child_peak_kib = 0;
+            mdb_s = seconds_per_run([&] { mdbtools_export(f.path); }, 0.5);
+            mdb_peak = std::max(mdb_peak, g_child_peak_kib);
+        }
         total_mb += mb;
         total_check += check_s;
+        total_dump += dump_s;
         total_mdb += mdb_s;
         const std::string name = fs::relative(f.path, corpus).generic_string();
-        std::printf("%-58s %9.0f %9.1f %11.1f %7.1fx  (%zu hallazgos)\n", name.c_str(), double(f.bytes) / 1024,
-                    mb / check_s, mdb_s > 0 ? mb / mdb_s : 0.0, mdb_s > 0 ? mdb_s / check_s : 0.0, findings);
+        std::printf("%-56s %6.0f %8.1f %8.1f %9.1f %7.1fx %7.1fx  (%zu hallazgos)\n", name.c_str(),
+                    double(f.bytes) / 1024, mb / check_s, dump_s > 0 ? mb / dump_s : 0.0, mdb_s > 0 ? mb / mdb_s : 0.0,
+                    mdb_s > 0 ? mdb_s / check_s : 0.0, mdb_s > 0 && dump_s > 0 ? mdb_s / dump_s : 0.0, findings);
     }
-    std::printf("%-58s %9.0f %9.1f %11.1f %7.1fx\n", "total", total_mb * 1e6 / 1024, total_mb / total_check,
-                total_mdb > 0 ? total_mb / total_mdb : 0.0, total_mdb > 0 ? total_mdb / total_check : 0.0);
-    std::printf("memoria máxima: este proceso %ld KiB; mdbtools (mayor proceso hijo) %ld KiB\n",
-                peak_kib(RUSAGE_SELF), peak_kib(RUSAGE_CHILDREN));
+    std::printf("%-56s %6.0f %8.1f %8.1f %9.1f %7.1fx %7.1fx\n", "total", total_mb * 1e6 / 1024,
+                total_mb / total_check, total_dump > 0 ? total_mb / total_dump : 0.0,
+                total_mdb > 0 ? total_mb / total_mdb : 0.0, total_mdb > 0 ? total_mdb / total_check : 0.0,
+                total_mdb > 0 && total_dump > 0 ? total_mdb / total_dump : 0.0);
+    std::printf("memoria máxima (KiB): check (este proceso) %ld; jetrepair dump %ld; mdbtools %ld\n",
+                self_peak_kib(), dump_peak, mdb_peak);
     return 0;
 }
