@@ -1,0 +1,70 @@
+#include "jet/catalog.h"
+
+#include <cctype>
+
+namespace jet {
+namespace {
+
+const Value* value_of(const TableDef& def, const std::vector<Value>& values, const char* name) {
+    for (size_t i = 0; i < def.columns.size() && i < values.size(); ++i)
+        if (def.columns[i].name == name) return &values[i];
+    return nullptr;
+}
+
+template <typename T>
+bool get(const Value* v, T& out) {
+    if (!v) return false;
+    if (auto p = std::get_if<T>(v)) {
+        out = *p;
+        return true;
+    }
+    return false;
+}
+
+bool starts_with_msys(const std::string& name) {
+    static const char prefix[] = "msys";
+    if (name.size() < 4) return false;
+    for (size_t i = 0; i < 4; ++i)
+        if (std::tolower(static_cast<unsigned char>(name[i])) != prefix[i]) return false;
+    return true;
+}
+
+}  // namespace
+
+bool catalog_entry_from_row(const TableDef& def, const std::vector<Value>& values, CatalogEntry& out) {
+    if (!get(value_of(def, values, "Id"), out.id)) return false;
+    if (!get(value_of(def, values, "Name"), out.name)) return false;
+    if (!get(value_of(def, values, "Type"), out.type)) return false;
+    get(value_of(def, values, "ParentId"), out.parent_id);
+    int32_t flags = 0;
+    if (get(value_of(def, values, "Flags"), flags)) out.flags = static_cast<uint32_t>(flags);
+    get(value_of(def, values, "Database"), out.database);
+    get(value_of(def, values, "Connect"), out.connect);
+    get(value_of(def, values, "ForeignName"), out.foreign_name);
+    return true;
+}
+
+bool is_system_object(const CatalogEntry& e) { return (e.flags & kSystemObjectFlags) != 0 || starts_with_msys(e.name); }
+
+std::vector<CatalogEntry> user_tables(const Catalog& catalog) {
+    const CatalogEntry* tables_container = nullptr;
+    for (const auto& e : catalog.entries)
+        if (e.type == object_type::container && e.name == "Tables" && e.parent_id == kRootContainerParent)
+            tables_container = &e;
+    std::vector<CatalogEntry> out;
+    for (const auto& e : catalog.entries) {
+        if (e.type != object_type::table || is_system_object(e)) continue;
+        if (tables_container && e.parent_id != tables_container->id) continue;
+        out.push_back(e);
+    }
+    return out;
+}
+
+std::vector<CatalogEntry> linked_tables(const Catalog& catalog) {
+    std::vector<CatalogEntry> out;
+    for (const auto& e : catalog.entries)
+        if (e.linked() && !is_system_object(e)) out.push_back(e);
+    return out;
+}
+
+}  // namespace jet

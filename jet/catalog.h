@@ -1,0 +1,60 @@
+#pragma once
+// The system catalog (MSysObjects, TDEF at page 2): its rows and the tables they name.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "jet/fault.h"
+#include "jet/table_def.h"
+#include "jet/value.h"
+
+namespace jet {
+
+inline constexpr uint32_t kCatalogPage = 2;
+
+namespace object_type {
+inline constexpr int16_t table = 1;
+inline constexpr int16_t container = 3;
+inline constexpr int16_t odbc_linked_table = 4;
+inline constexpr int16_t query = 5;
+inline constexpr int16_t linked_table = 6;
+}  // namespace object_type
+
+inline constexpr uint32_t kSystemObjectFlags = 0x80000002;
+inline constexpr int32_t kRootContainerParent = 0x0F000000;
+
+struct CatalogEntry {
+    int32_t id = 0;
+    int32_t parent_id = 0;
+    std::string name;
+    int16_t type = 0;
+    uint32_t flags = 0;
+    std::string database;      // linked tables: source database
+    std::string connect;       // linked tables: connect string
+    std::string foreign_name;  // linked tables: name in the source
+    uint32_t page = 0;         // where the row lives
+    uint16_t row = 0;
+
+    uint32_t tdef_page() const { return static_cast<uint32_t>(id) & 0x00FFFFFF; }
+    bool linked() const { return type == object_type::linked_table || type == object_type::odbc_linked_table; }
+};
+
+struct Catalog {
+    bool readable = false;  // the catalog's definition could be read
+    std::vector<CatalogEntry> entries;
+    Faults faults;
+};
+
+// Builds an entry from a decoded MSysObjects row; false when Id, Name or Type is missing.
+bool catalog_entry_from_row(const TableDef& catalog_def, const std::vector<Value>& values, CatalogEntry& out);
+
+bool is_system_object(const CatalogEntry& entry);
+
+// Local user tables, in catalog order: Type 1, not system by flags or MSys name, under
+// the Tables container when the catalog has one.
+std::vector<CatalogEntry> user_tables(const Catalog& catalog);
+
+// Rows describing linked tables (Jet or ODBC); they hold no rows of their own here.
+std::vector<CatalogEntry> linked_tables(const Catalog& catalog);
+
+}  // namespace jet

@@ -1,0 +1,211 @@
+#include "jet/database.h"
+
+#include <system_error>
+
+#include "jet/data_page.h"
+#include "jet/usage_map.h"
+
+namespace jet {
+namespace {
+
+constexpr uint32_t kGlobalMapPage = 1;
+constexpr int kMaxOverflowHops = 8;
+
+[[noreturn]] void refuse(const std::string& text) { throw EngineError(text); }
+
+void tag(Faults& from, Faults& to, const std::string& table, uint32_t page, int row) {
+    for (auto& f : from) {
+        if (f.page == 0) f.page = page;
+        if (f.row < 0) f.row = row;
+        if (f.table.empty()) f.table = table;
+        to.push_back(std::move(f));
+    }
+    from.clear();
+}
+
+}  // namespace
+
+std::string path_text(const std::filesystem::path& path) {
+    auto u8 = path.u8string();
+    return std::string(u8.begin(), u8.end());
+}
+
+Database::Database(const std::filesystem::path& path) : path_(path) {
+    if (path.empty()) refuse("No se ha indicado ninguna base de datos.");
+    const std::string shown = "«" + path_text(path) + "»";
+    std::error_code ec;
+    auto status = std::filesystem::status(path, ec);
+    if (ec || !std::filesystem::exists(status)) refuse("No se encuentra el archivo " + shown + ".");
+    if (std::filesystem::is_directory(status)) refuse(shown + " es una carpeta, no una base de datos.");
+    auto size = std::filesystem::file_size(path, ec);
+    if (ec) refuse("No se puede leer el archivo " + shown + ".");
+    if (size == 0) refuse("El archivo " + shown + " está vacío: no es una base de datos.");
+    try {
+        file_ = std::make_unique<PageFile>(path);
+    } catch (const std::exception&) {
+        refuse("No se puede abrir el archivo " + shown + ".");
+    }
+    auto parsed = parse_header(file_->read_prefix(3 * kJet4Layout.page_size));
+    if (!parsed.is_database) refuse("El archivo " + shown + " no es una base de datos de Access.");
+    if (!parsed.header)
+        refuse("La cabecera de la base de datos " + shown + " está dañada y no se reconoce su formato.");
+    header_ = std::move(*parsed.header);
+    file_faults_ = std::move(parsed.faults);
+    if (file_->file_size() < 2ull * header_.page_size())
+        refuse("La base de datos " + shown + " está truncada: no contiene ni una página de datos.");
+    if (header_.encrypted())
+        refuse("La base de datos " + shown + " está cifrada; no se puede examinar ni reparar sin descifrarla.");
+    file_->set_page_size(header_.page_size());
+    if (file_->trailing_bytes() != 0)
+        file_faults_.push_back({FaultKind::FileLengthNotPageMultiple, file_->page_count(), -1, {},
+                                "el archivo termina con una página incompleta de " +
+                                    std::to_string(file_->trailing_bytes()) + " bytes"});
+}
+
+DecodeContext Database::decode_context() const {
+    return DecodeContext{file_.get(), header_.layout, header_.code_page ? header_.code_page : uint16_t(1252)};
+}
+
+const TableDefResult& Database::table_def(uint32_t page) {
+    auto it = table_defs_.find(page);
+    if (it == table_defs_.end())
+        it = table_defs_.emplace(page, read_table_def(*file_, layout(), page, decode_context().code_page)).first;
+    return it->second;
+}
+
+const std::optional<std::vector<bool>>& Database::free_pages() {
+    if (free_pages_read_) return free_pages_;
+    free_pages_read_ = true;
+    auto bytes = file_->page(kGlobalMapPage);
+    if (bytes.empty()) return free_pages_;
+    DataPage page(bytes, layout());
+    if (!page.is_data_page() || page.row_count() == 0) return free_pages_;
+    UsageMap map = parse_usage_map(page.row(0), *file_, layout());
+    if (!map.readable) return free_pages_;
+    std::vector<bool> free(file_->page_count(), false);
+    for (uint32_t p : map.pages) free[p] = true;
+    free_pages_ = std::move(free);
+    return free_pages_;
+}
+
+std::vector<uint32_t> Database::data_pages(const TableDef& table, const std::string& name, Faults& faults) {
+    std::vector<uint32_t> pages;
+    UsageMap map = read_usage_map(*file_, layout(), table.owned_map);
+    Faults local = std::move(map.faults);
+    bool usable = map.readable;
+    if (usable) {
+        for (uint32_t p : map.pages) {
+            DataPage page(file_->page(p), layout());
+            if (!page.is_data_page())
+                local.push_back({FaultKind::PageWrongType, p, -1, {}, "el mapa de la tabla incluye una página que no es de datos"});
+            else if (page.owner() != table.page)
+                local.push_back({FaultKind::PageWrongOwner, p, -1, {}, "el mapa de la tabla incluye una página de otro dueño"});
+            else
+                pages.push_back(p);
+        }
+        if (map.pages_past_end)
+            local.push_back({FaultKind::UsageMapOutOfRange, RowPointer::from_u32(table.owned_map).page, -1, {},
+                             "el mapa de la tabla marca " + std::to_string(map.pages_past_end) +
+                                 " páginas fuera del archivo"});
+        if (pages.empty() && table.num_rows > 0) {
+            local.push_back({FaultKind::UsageMapRow, RowPointer::from_u32(table.owned_map).page, -1, {},
+                             "el mapa de la tabla no lista ninguna página y la tabla declara filas"});
+            usable = false;
+        }
+    }
+    if (!usable) {
+        // Fall back to the owner field of every page, skipping pages the global map frees.
+        pages.clear();
+        const auto& free = free_pages();
+        for (uint32_t p = 1; p < file_->page_count(); ++p) {
+            DataPage page(file_->page(p), layout());
+            if (!page.is_data_page() || page.owner() != table.page) continue;
+            if (free && (*free)[p]) continue;
+            pages.push_back(p);
+        }
+    }
+    tag(local, faults, name, 0, -1);
+    return pages;
+}
+
+void Database::scan_rows(const TableDef& table, const std::string& name, const RowVisitor& visit, Faults& faults) {
+    const DecodeContext context = decode_context();
+    for (uint32_t p : data_pages(table, name, faults)) {
+        DataPage page(file_->page(p), layout());
+        Faults page_faults;
+        for (auto& f : validate_data_page(page, p))
+            if (f.kind != FaultKind::DataPageFreeSpace) page_faults.push_back(std::move(f));
+        tag(page_faults, faults, name, p, -1);
+        for (uint16_t i = 0; i < page.row_count(); ++i) {
+            RowSlot slot = page.slot(i);
+            if (slot.deleted() || !slot.bounds_ok) continue;  // bad bounds already reported
+            Bytes row = page.row(i);
+            Faults row_faults;
+            bool reached = true;
+            RowSlot at = slot;
+            for (int hop = 0; at.overflow(); ++hop) {
+                RowPointer target = RowPointer::from_u32(u32_at(row, 0));
+                auto fail = [&](std::string detail) {
+                    row_faults.push_back({FaultKind::OverflowPointer, p, i, {}, std::move(detail)});
+                    reached = false;
+                };
+                if (row.size() < 4) {
+                    fail("el puntero de desbordamiento de la fila es demasiado corto");
+                    break;
+                }
+                if (hop >= kMaxOverflowHops) {
+                    fail("la fila desbordada encadena demasiados saltos");
+                    break;
+                }
+                DataPage target_page(file_->page(target.page), layout());
+                if (target.page == 0 || !target_page.is_data_page() || target_page.owner() != table.page) {
+                    fail("la fila desbordada apunta a una página que no es de esta tabla");
+                    break;
+                }
+                at = target_page.slot(target.row);
+                if (target.row >= target_page.row_count() || !at.bounds_ok) {
+                    fail("la fila desbordada apunta a una fila inexistente");
+                    break;
+                }
+                row = target_page.row(target.row);
+            }
+            if (reached) {
+                DecodedRow decoded = decode_row(table, row, context);
+                row_faults.insert(row_faults.end(), decoded.faults.begin(), decoded.faults.end());
+                if (decoded.usable) visit(RowLocation{p, i}, std::move(decoded.values));
+            }
+            tag(row_faults, faults, name, p, i);
+        }
+    }
+}
+
+const Catalog& Database::catalog() {
+    if (catalog_) return *catalog_;
+    Catalog c;
+    const TableDefResult& def = table_def(kCatalogPage);
+    Faults def_faults = def.faults;
+    tag(def_faults, c.faults, "MSysObjects", kCatalogPage, -1);
+    if (!def.table || def.table->columns.empty()) {
+        c.faults.push_back({FaultKind::CatalogUnreadable, kCatalogPage, -1, "MSysObjects",
+                            "no se puede leer la definición del catálogo del sistema"});
+        catalog_ = std::move(c);
+        return *catalog_;
+    }
+    c.readable = true;
+    const TableDef& t = *def.table;
+    scan_rows(t, "MSysObjects", [&](const RowLocation& at, std::vector<Value>&& values) {
+        CatalogEntry e;
+        if (!catalog_entry_from_row(t, values, e)) {
+            c.faults.push_back({FaultKind::CatalogRow, at.page, at.row, "MSysObjects",
+                                "una fila del catálogo no tiene identificador, nombre o tipo"});
+            return;
+        }
+        e.page = at.page;
+        e.row = at.row;
+        c.entries.push_back(std::move(e));
+    }, c.faults);
+    catalog_ = std::move(c);
+    return *catalog_;
+}
+
+}  // namespace jet

@@ -1,0 +1,78 @@
+#pragma once
+// An open database: header, catalog, table definitions and the rows of each table in
+// physical order. Damage inside pages is reported as faults; only a file that cannot
+// be examined at all raises EngineError.
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "jet/catalog.h"
+#include "jet/engine.h"
+#include "jet/fault.h"
+#include "jet/header.h"
+#include "jet/page_file.h"
+#include "jet/row.h"
+#include "jet/table_def.h"
+#include "jet/value.h"
+
+namespace jet {
+
+struct RowLocation {
+    uint32_t page = 0;
+    uint16_t row = 0;
+};
+
+class Database {
+public:
+    // Throws EngineError (Spanish) for an empty path, a missing file, a folder, an empty
+    // file, a file that is not a database, one truncated before page 1, or an encrypted one.
+    explicit Database(const std::filesystem::path& path);
+
+    const std::filesystem::path& path() const { return path_; }
+    const Header& header() const { return header_; }
+    const Layout& layout() const { return *header_.layout; }
+    const PageFile& file() const { return *file_; }
+    // Faults of the file as a whole and of page 0.
+    const Faults& file_faults() const { return file_faults_; }
+
+    const Catalog& catalog();
+    std::vector<CatalogEntry> user_tables() { return jet::user_tables(catalog()); }
+
+    // Cached per TDEF page.
+    const TableDefResult& table_def(uint32_t page);
+
+    DecodeContext decode_context() const;
+
+    // Pages flagged free in the global map (page 1, row 0); absent when it cannot be read.
+    const std::optional<std::vector<bool>>& free_pages();
+
+    // Data pages of a table: its owned-pages map, checked page by page; when the map is
+    // unusable, every in-use data page whose owner field names the TDEF. Faults are
+    // appended with the table name.
+    std::vector<uint32_t> data_pages(const TableDef& table, const std::string& name, Faults& faults);
+
+    using RowVisitor = std::function<void(const RowLocation&, std::vector<Value>&&)>;
+    // Every live row of the table in physical order, overflow rows followed; rows that
+    // cannot be decoded are skipped with a fault.
+    void scan_rows(const TableDef& table, const std::string& name, const RowVisitor& visit, Faults& faults);
+
+private:
+    std::filesystem::path path_;
+    std::unique_ptr<PageFile> file_;
+    Header header_;
+    Faults file_faults_;
+    std::optional<Catalog> catalog_;
+    std::map<uint32_t, TableDefResult> table_defs_;
+    bool free_pages_read_ = false;
+    std::optional<std::vector<bool>> free_pages_;
+};
+
+// Path as UTF-8 for messages.
+std::string path_text(const std::filesystem::path& path);
+
+}  // namespace jet

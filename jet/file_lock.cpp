@@ -1,0 +1,193 @@
+#include "jet/file_lock.h"
+
+#include <cerrno>
+#include <string>
+#include <vector>
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+namespace jet {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string quoted(const fs::path& path) { return "«" + display_path(path) + "»"; }
+
+fs::path folder_of(const fs::path& path) {
+    const fs::path parent = path.parent_path();
+    return parent.empty() ? fs::path(".") : parent;
+}
+
+[[noreturn]] void refuse(const std::string& description) { throw EngineError(description); }
+
+[[noreturn]] void refuse_in_use(const fs::path& database) {
+    refuse("La base de datos " + quoted(database) +
+           " está abierta en otro programa o se está reparando en otro proceso. "
+           "Ciérrela y vuelva a intentarlo.");
+}
+
+void refuse_if_lock_file_is_live(const fs::path& database) {
+    for (const fs::path& lock_file : lock_file_candidates(database)) {
+        if (has_live_locks(lock_file)) {
+            refuse("La base de datos " + quoted(database) + " está abierta en otro programa: su archivo de bloqueo " +
+                   quoted(lock_file.filename()) + " está en uso. Ciérrela y vuelva a intentarlo.");
+        }
+    }
+}
+
+void refuse_read_only_file(const fs::path& database) {
+    refuse("No se puede reparar " + quoted(database) +
+           ": el archivo es de solo lectura o no tiene permiso para modificarlo.");
+}
+
+[[maybe_unused]] void refuse_read_only_folder(const fs::path& database) {
+    refuse("No se puede reparar " + quoted(database) + ": la carpeta " + quoted(folder_of(database)) +
+           " es de solo lectura o no tiene permiso para escribir en ella.");
+}
+
+}  // namespace
+
+std::vector<fs::path> lock_file_candidates(const fs::path& database) {
+    fs::path ldb = database;
+    fs::path laccdb = database;
+    return {ldb.replace_extension(".ldb"), laccdb.replace_extension(".laccdb")};
+}
+
+#ifdef _WIN32
+
+bool has_live_locks(const fs::path& path) {
+    // Access keeps its lock file open while the database is open: asking for it with no
+    // sharing fails exactly then.
+    HANDLE h = CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h != INVALID_HANDLE_VALUE) {
+        CloseHandle(h);
+        return false;
+    }
+    const DWORD code = GetLastError();
+    return code == ERROR_SHARING_VIOLATION || code == ERROR_LOCK_VIOLATION;
+}
+
+DatabaseLock::DatabaseLock(const fs::path& database) : path_(database) {
+    if (database.empty()) refuse("No se ha indicado ninguna base de datos.");
+    const DWORD attributes = GetFileAttributesW(database.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        const DWORD code = GetLastError();
+        if (code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND || code == ERROR_INVALID_NAME)
+            refuse("No se encuentra la base de datos " + quoted(database) + ".");
+        refuse("No se puede abrir " + quoted(database) + ": " + system_error_text(static_cast<int>(code)) + ".");
+    }
+    if (attributes & FILE_ATTRIBUTE_DIRECTORY) refuse(quoted(database) + " es una carpeta, no una base de datos.");
+    if (attributes & FILE_ATTRIBUTE_READONLY) refuse_read_only_file(database);
+    refuse_if_lock_file_is_live(database);
+    try {
+        file_ = NativeFile::open(database, NativeFile::Mode::ReadWrite, NativeFile::Share::Exclusive);
+    } catch (const FileError& error) {
+        if (error.code() == ERROR_SHARING_VIOLATION || error.code() == ERROR_LOCK_VIOLATION) refuse_in_use(database);
+        if (error.access_denied()) refuse_read_only_file(database);
+        throw;
+    }
+}
+
+bool DatabaseLock::still_holds_path() const { return file_.is_open(); }
+
+#else  // POSIX
+
+namespace {
+
+// Probes for a conflicting lock with an open-file-description query where the system has
+// one, so locks held by this very process (another repair in a thread) are seen too.
+bool probe_lock(int fd) {
+    struct flock query{};
+    query.l_type = F_WRLCK;
+    query.l_whence = SEEK_SET;
+    query.l_start = 0;
+    query.l_len = 0;  // to the end of any possible file
+#ifdef F_OFD_GETLK
+    if (::fcntl(fd, F_OFD_GETLK, &query) != 0) return false;
+#else
+    if (::fcntl(fd, F_GETLK, &query) != 0) return false;
+#endif
+    return query.l_type != F_UNLCK;
+}
+
+// Takes an exclusive lock on the whole database without waiting. An open-file-description
+// lock conflicts with the byte-range locks other programs take on the database and with a
+// second repair, also one in this process.
+bool take_exclusive_lock(int fd) {
+#ifdef F_OFD_SETLK
+    struct flock request{};
+    request.l_type = F_WRLCK;
+    request.l_whence = SEEK_SET;
+    request.l_start = 0;
+    request.l_len = 0;
+    if (::fcntl(fd, F_OFD_SETLK, &request) == 0) return true;
+    return false;
+#else
+    return ::flock(fd, LOCK_EX | LOCK_NB) == 0;
+#endif
+}
+
+bool writable(const fs::path& path, const struct stat& st) {
+    // The permission bits count even for a superuser, whom access() lets write anything.
+    return (st.st_mode & 0222) != 0 && ::access(path.c_str(), W_OK) == 0;
+}
+
+}  // namespace
+
+bool has_live_locks(const fs::path& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0) {
+        // A lock file we cannot even read may well be live: do not guess in favour of writing.
+        return errno != ENOENT && errno != ENOTDIR;
+    }
+    const bool live = probe_lock(fd);
+    ::close(fd);
+    return live;
+}
+
+DatabaseLock::DatabaseLock(const fs::path& database) : path_(database) {
+    if (database.empty()) refuse("No se ha indicado ninguna base de datos.");
+    struct stat st;
+    if (::stat(database.c_str(), &st) != 0) {
+        if (errno == ENOENT || errno == ENOTDIR) refuse("No se encuentra la base de datos " + quoted(database) + ".");
+        refuse("No se puede abrir " + quoted(database) + ": " + system_error_text(errno) + ".");
+    }
+    if (S_ISDIR(st.st_mode)) refuse(quoted(database) + " es una carpeta, no una base de datos.");
+    if (!S_ISREG(st.st_mode)) refuse(quoted(database) + " no es un archivo normal.");
+    if (!writable(database, st)) refuse_read_only_file(database);
+    struct stat folder;
+    const fs::path dir = folder_of(database);
+    if (::stat(dir.c_str(), &folder) != 0 || !writable(dir, folder)) refuse_read_only_folder(database);
+
+    refuse_if_lock_file_is_live(database);
+
+    try {
+        file_ = NativeFile::open(database, NativeFile::Mode::ReadWrite);
+    } catch (const FileError& error) {
+        if (error.access_denied()) refuse_read_only_file(database);
+        throw;
+    }
+    if (probe_lock(file_.handle()) || !take_exclusive_lock(file_.handle())) refuse_in_use(database);
+    // A repair that committed between our stat and our lock replaced the file at the path.
+    if (!still_holds_path()) refuse_in_use(database);
+}
+
+bool DatabaseLock::still_holds_path() const {
+    if (!file_.is_open()) return false;
+    struct stat held;
+    struct stat named;
+    if (::fstat(file_.handle(), &held) != 0 || ::stat(path_.c_str(), &named) != 0) return false;
+    return held.st_dev == named.st_dev && held.st_ino == named.st_ino;
+}
+
+#endif
+
+}  // namespace jet

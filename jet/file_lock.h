@@ -1,0 +1,39 @@
+#pragma once
+// Exclusive hold of a database file for the length of a repair. Taking it refuses, with a
+// Spanish description naming the file: a missing path or a folder, a read-only file or
+// folder, a database that another program has open (live locks on its .ldb / .laccdb lock
+// file or on the database itself) and a database another repair is already working on.
+#include <filesystem>
+
+#include "jet/native_file.h"
+
+namespace jet {
+
+class DatabaseLock {
+public:
+    explicit DatabaseLock(const std::filesystem::path& database);
+    DatabaseLock(const DatabaseLock&) = delete;
+    DatabaseLock& operator=(const DatabaseLock&) = delete;
+
+    const std::filesystem::path& path() const noexcept { return path_; }
+    // The database, open for reading through the handle that holds the lock.
+    const NativeFile& file() const noexcept { return file_; }
+    // Whether the path still names the file this lock holds (nobody replaced it).
+    bool still_holds_path() const;
+    // Lets go of the file; needed on Windows before the file can be replaced.
+    void release() noexcept { file_.close(); }
+
+private:
+    std::filesystem::path path_;
+    NativeFile file_;
+};
+
+// The lock files Access keeps beside a database while it is open: "<stem>.ldb" (Jet 3 and
+// Jet 4) and "<stem>.laccdb" (ACE). Both are looked at for any database.
+std::vector<std::filesystem::path> lock_file_candidates(const std::filesystem::path& database);
+
+// Whether some process holds a lock on any byte of the file at path (false when the file
+// does not exist). Never modifies or deletes the file.
+bool has_live_locks(const std::filesystem::path& path);
+
+}  // namespace jet

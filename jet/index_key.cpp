@@ -1,0 +1,387 @@
+#include "jet/index_key.h"
+
+#include <algorithm>
+#include <bit>
+#include <cstring>
+
+#include "jet/format.h"
+
+namespace jet::index_key {
+namespace {
+
+constexpr uint8_t kAscStart = 0x7F;
+constexpr uint8_t kDescStart = 0x80;
+constexpr uint8_t kAscNull = 0x00;
+constexpr uint8_t kDescNull = 0xFF;
+
+constexpr uint16_t kGeneralLcid = 1033;
+
+void invert(Key& key, size_t from) {
+    for (size_t i = from; i < key.size(); ++i) key[i] = static_cast<uint8_t>(~key[i]);
+}
+
+void start(Key& key, bool ascending) { key.push_back(ascending ? kAscStart : kDescStart); }
+
+// Big-endian bytes of `value`, `width` bytes.
+void push_big_endian(Key& key, uint64_t value, unsigned width) {
+    for (unsigned i = width; i-- > 0;) key.push_back(static_cast<uint8_t>(value >> (8 * i)));
+}
+
+// Floating point: positive values get their sign bit flipped, negative ones are inverted,
+// so that the bytes order like the numbers.
+void append_float_bits(Key& key, uint64_t bits, unsigned width, bool ascending) {
+    start(key, ascending);
+    size_t from = key.size();
+    push_big_endian(key, bits, width);
+    bool negative = key[from] & 0x80;
+    if (!negative) key[from] ^= 0x80;
+    if (negative == ascending) invert(key, from);
+}
+
+std::u16string_view key_text(std::u16string_view text) {
+    text = text.substr(0, std::min(text.size(), kMaxTextKeyChars));
+    while (!text.empty() && text.back() == u' ') text.remove_suffix(1);
+    return text;
+}
+
+// General 97 (Jet 3): inline codes, then a nibble stream of the extra codes of
+// international characters, or a single 00.
+void append_text_97(Key& key, std::u16string_view text, bool ascending) {
+    size_t from = key.size();
+    std::vector<uint8_t> nibbles;
+    bool any_extra = false;
+    size_t significant = 0;
+    for (char16_t c : text) {
+        const CharCode& cc = char_code(TextSortOrder::General97, c);
+        if (cc.cls == CharClass::Ignored) continue;
+        key.insert(key.end(), cc.code, cc.code + cc.code_len);
+        if (cc.cls == CharClass::Simple) continue;
+        if (cc.cls == CharClass::Significant) {
+            ++significant;
+            continue;
+        }
+        if (cc.extra_len == 0) continue;
+        if (!any_extra) {
+            any_extra = true;
+            nibbles.push_back(0);
+        }
+        nibbles.insert(nibbles.end(), significant, 2);  // placeholders for significant chars
+        significant = 0;
+        nibbles.push_back(cc.extra[0] & 0x0F);
+    }
+    if (any_extra) {
+        nibbles.push_back(0);
+        for (size_t i = 0; i < nibbles.size(); i += 2) {
+            uint8_t low = i + 1 < nibbles.size() ? nibbles[i + 1] : 0;
+            key.push_back(static_cast<uint8_t>((nibbles[i] << 4) | low));
+        }
+    } else {
+        key.push_back(0x00);
+    }
+    if (!ascending) invert(key, from);
+}
+
+// General Legacy and General: inline codes, 01, then the extra codes, the "crazy" flags
+// and the unprintable characters when present, then 00.
+class GeneralTextKey {
+public:
+    GeneralTextKey(Key& key, TextSortOrder order) : key_(key), order_(order) {}
+
+    void append(std::u16string_view text, bool ascending) {
+        size_t from = key_.size();
+        size_t char_offset = 0;  // counts characters with inline codes
+        for (char16_t c : text) {
+            const CharCode& cc = char_code(order_, c);
+            size_t here = char_offset;
+            bool has_inline = cc.cls == CharClass::Simple || cc.cls == CharClass::International ||
+                              cc.cls == CharClass::InternationalExt ||
+                              cc.cls == CharClass::Significant;
+            if (has_inline) {
+                key_.insert(key_.end(), cc.code, cc.code + cc.code_len);
+                ++char_offset;
+            }
+            if (cc.cls == CharClass::Simple || cc.cls == CharClass::Ignored) continue;
+            uint8_t modifier = cc.cls == CharClass::UnprintableExt ? cc.extra[0] : 0;
+            bool has_extra = cc.cls != CharClass::UnprintableExt && cc.extra_len > 0;
+            if (has_extra || modifier != 0) add_extra(here, cc, has_extra, modifier);
+            if (cc.cls == CharClass::Unprintable) add_unprintable(here, cc);
+            if (cc.cls == CharClass::InternationalExt) crazy_.push_back(cc.crazy_first ? 2 : 3);
+        }
+        key_.push_back(0x01);
+        finish_sections();
+        if (!ascending) {
+            key_.push_back(0x00);
+            invert(key_, from);
+        }
+        key_.push_back(0x00);
+    }
+
+private:
+    void add_extra(size_t char_offset, const CharCode& cc, bool has_extra, uint8_t modifier) {
+        extra_started_ = true;
+        if (extra_chars_ < char_offset) {
+            extra_.insert(extra_.end(), char_offset - extra_chars_, 0x02);
+            extra_chars_ = char_offset;
+        }
+        if (has_extra) {
+            extra_.insert(extra_.end(), cc.extra, cc.extra + cc.extra_len);
+            ++extra_chars_;
+        } else if (!extra_.empty()) {
+            extra_.back() = static_cast<uint8_t>(extra_.back() + modifier);
+        } else {
+            extra_.push_back(modifier);
+            unprintable_prefix_ = 1;
+        }
+    }
+
+    void add_unprintable(size_t char_offset, const CharCode& cc) {
+        // The position counts extra-code units, including ones not written yet.
+        size_t pos = char_offset;
+        if (extra_started_) pos = extra_.size() + (char_offset - extra_chars_) - unprintable_prefix_;
+        uint16_t marker = static_cast<uint16_t>((7 + 4 * pos) | 0x8000);
+        unprintable_.push_back(static_cast<uint8_t>(marker >> 8));
+        unprintable_.push_back(static_cast<uint8_t>(marker));
+        unprintable_.push_back(0x06);
+        unprintable_.insert(unprintable_.end(), cc.code, cc.code + cc.code_len);
+        has_unprintable_ = true;
+    }
+
+    void finish_sections() {
+        // Trailing placeholders (and zero codes) carry no information.
+        while (!extra_.empty() && extra_.back() <= 0x02) extra_.pop_back();
+        bool has_crazy = !crazy_.empty();
+        if (extra_.empty() && !has_unprintable_ && !has_crazy) return;
+        key_.insert(key_.end(), extra_.begin(), extra_.end());
+        if (!has_crazy && !has_unprintable_) return;
+        key_.push_back(0x01);
+        key_.push_back(0x01);
+        if (has_crazy) {
+            append_crazy();
+            if (has_unprintable_) key_.push_back(0xFF);
+        }
+        if (has_unprintable_) {
+            key_.push_back(0x01);
+            key_.insert(key_.end(), unprintable_.begin(), unprintable_.end());
+        }
+    }
+
+    // Flags packed three to a byte (two bits each under a 0x80 prefix); trailing 3s are
+    // implied. The fixed suffix is written even when every flag was trimmed.
+    void append_crazy() {
+        while (!crazy_.empty() && crazy_.back() == 3) crazy_.pop_back();
+        for (size_t i = 0; i < crazy_.size(); i += 3) {
+            uint8_t b = 0x80;
+            for (size_t j = 0; j < 3 && i + j < crazy_.size(); ++j)
+                b |= static_cast<uint8_t>(crazy_[i + j] << (2 * (2 - j)));
+            key_.push_back(b);
+        }
+        static constexpr uint8_t suffix[] = {0xFF, 0x02, 0x80, 0xFF, 0x80};
+        key_.insert(key_.end(), std::begin(suffix), std::end(suffix));
+    }
+
+    Key& key_;
+    TextSortOrder order_;
+    std::vector<uint8_t> extra_;
+    size_t extra_chars_ = 0;
+    size_t unprintable_prefix_ = 0;
+    bool extra_started_ = false;
+    std::vector<uint8_t> unprintable_;
+    bool has_unprintable_ = false;
+    std::vector<uint8_t> crazy_;
+};
+
+}  // namespace
+
+std::optional<TextSortOrder> text_sort_order(uint16_t lcid, uint8_t sort_version,
+                                             uint8_t db_version_byte) {
+    bool jet3 = db_version_byte == 0x00;
+    if (lcid == 0) {
+        // No sort order recorded: the default of the file format.
+        if (jet3) return TextSortOrder::General97;
+        return db_version_byte <= 0x02 ? TextSortOrder::GeneralLegacy : TextSortOrder::General;
+    }
+    if (lcid != kGeneralLcid) return std::nullopt;
+    if (jet3) return TextSortOrder::General97;
+    if (sort_version == 0) return TextSortOrder::GeneralLegacy;
+    if (sort_version == 1) return TextSortOrder::General;
+    return std::nullopt;
+}
+
+bool indexable_type(uint8_t type) {
+    switch (type) {
+        case data_type::boolean:
+        case data_type::byte:
+        case data_type::integer:
+        case data_type::long_integer:
+        case data_type::currency:
+        case data_type::single:
+        case data_type::double_:
+        case data_type::datetime:
+        case data_type::binary:
+        case data_type::text:
+        case data_type::memo:
+        case data_type::guid:
+        case data_type::decimal:
+        case data_type::complex:
+        case data_type::big_int:
+        case data_type::datetime_ext:
+            return true;
+        default:
+            return false;
+    }
+}
+
+void append_null(Key& key, bool ascending) { key.push_back(ascending ? kAscNull : kDescNull); }
+
+void append_boolean(Key& key, bool value, bool ascending) {
+    start(key, ascending);
+    key.push_back(value == ascending ? 0x00 : 0xFF);
+}
+
+void append_byte(Key& key, uint8_t value, bool ascending) {
+    start(key, ascending);
+    key.push_back(ascending ? value : static_cast<uint8_t>(~value));
+}
+
+void append_integer(Key& key, int64_t value, unsigned width, bool ascending) {
+    start(key, ascending);
+    size_t from = key.size();
+    push_big_endian(key, static_cast<uint64_t>(value), width);
+    key[from] ^= 0x80;  // sign bit flipped so that negative < positive bytewise
+    if (!ascending) invert(key, from);
+}
+
+void append_single(Key& key, float value, bool ascending) {
+    append_float_bits(key, std::bit_cast<uint32_t>(value), 4, ascending);
+}
+
+void append_double(Key& key, double value, bool ascending) {
+    append_float_bits(key, std::bit_cast<uint64_t>(value), 8, ascending);
+}
+
+void append_decimal(Key& key, std::span<const uint8_t, 17> stored, bool ascending,
+                    bool legacy_rule) {
+    start(key, ascending);
+    size_t from = key.size();
+    key.push_back(stored[0]);
+    for (size_t word = 0; word < 4; ++word)
+        for (size_t i = 4; i-- > 0;) key.push_back(stored[1 + 4 * word + i]);
+    bool negative = stored[0] & 0x80;
+    if (legacy_rule) {
+        if (negative == ascending) invert(key, from);
+        key[from] = negative ? 0x00 : 0xFF;
+    } else {
+        key[from] = 0xFF;
+        if (negative == ascending) invert(key, from);
+    }
+}
+
+void append_binary(Key& key, std::span<const uint8_t> value, bool ascending) {
+    start(key, ascending);
+    // Groups of eight bytes, each followed by 09 ("more follows") or, for the last
+    // group, its real length; descending inverts everything but the 09 markers.
+    size_t pos = 0;
+    while (value.size() - pos > 8) {
+        size_t from = key.size();
+        key.insert(key.end(), value.begin() + pos, value.begin() + pos + 8);
+        if (!ascending) invert(key, from);
+        key.push_back(0x09);
+        pos += 8;
+    }
+    size_t rest = value.size() - pos;
+    if (rest == 0) return;
+    size_t from = key.size();
+    key.insert(key.end(), value.begin() + pos, value.end());
+    key.insert(key.end(), 8 - rest, 0x00);
+    key.push_back(static_cast<uint8_t>(rest));
+    if (!ascending) invert(key, from);
+}
+
+void append_guid(Key& key, std::span<const uint8_t, 16> stored, bool ascending) {
+    uint8_t bytes[16];
+    std::memcpy(bytes, stored.data(), 16);
+    std::reverse(bytes, bytes + 4);
+    std::reverse(bytes + 4, bytes + 6);
+    std::reverse(bytes + 6, bytes + 8);
+    append_binary(key, bytes, ascending);
+}
+
+void append_ext_datetime(Key& key, std::span<const uint8_t, 42> stored, bool ascending) {
+    start(key, ascending);
+    uint8_t mask = ascending ? 0x00 : 0xFF;
+    for (size_t i = 0; i < 42; ++i) {
+        key.push_back(static_cast<uint8_t>(stored[i] ^ mask));
+        if (i % 8 == 7 && i < 40) key.push_back(0x09);
+    }
+    static constexpr uint8_t trailer[] = {0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x02};
+    for (uint8_t b : trailer) key.push_back(static_cast<uint8_t>(b ^ mask));
+}
+
+void append_text(Key& key, std::u16string_view text, TextSortOrder order, bool ascending) {
+    start(key, ascending);
+    text = key_text(text);
+    if (order == TextSortOrder::General97) {
+        append_text_97(key, text, ascending);
+    } else {
+        GeneralTextKey(key, order).append(text, ascending);
+    }
+}
+
+bool append_fixed(Key& key, uint8_t type, std::span<const uint8_t> stored, bool ascending,
+                  bool legacy_decimal) {
+    auto le = [&](unsigned width) {
+        uint64_t v = 0;
+        for (unsigned i = width; i-- > 0;) v = (v << 8) | stored[i];
+        return v;
+    };
+    auto sign_extend = [](uint64_t v, unsigned width) {
+        unsigned shift = 64 - 8 * width;
+        return static_cast<int64_t>(v << shift) >> shift;
+    };
+    auto need = [&](size_t n) { return stored.size() >= n; };
+    switch (type) {
+        case data_type::byte:
+            if (!need(1)) return false;
+            append_byte(key, stored[0], ascending);
+            return true;
+        case data_type::integer:
+            if (!need(2)) return false;
+            append_integer(key, sign_extend(le(2), 2), 2, ascending);
+            return true;
+        case data_type::long_integer:
+        case data_type::complex:
+            if (!need(4)) return false;
+            append_integer(key, sign_extend(le(4), 4), 4, ascending);
+            return true;
+        case data_type::currency:
+        case data_type::big_int:
+            if (!need(8)) return false;
+            append_integer(key, static_cast<int64_t>(le(8)), 8, ascending);
+            return true;
+        case data_type::single:
+            if (!need(4)) return false;
+            append_float_bits(key, le(4), 4, ascending);
+            return true;
+        case data_type::double_:
+        case data_type::datetime:
+            if (!need(8)) return false;
+            append_float_bits(key, le(8), 8, ascending);
+            return true;
+        case data_type::guid:
+            if (!need(16)) return false;
+            append_guid(key, stored.first<16>(), ascending);
+            return true;
+        case data_type::decimal:
+            if (!need(17)) return false;
+            append_decimal(key, stored.first<17>(), ascending, legacy_decimal);
+            return true;
+        case data_type::datetime_ext:
+            if (!need(42)) return false;
+            append_ext_datetime(key, stored.first<42>(), ascending);
+            return true;
+        default:
+            return false;
+    }
+}
+
+}  // namespace jet::index_key

@@ -1,0 +1,61 @@
+#pragma once
+// Index pages (leaf 0x04, intermediate 0x03): header, entry-end bitmask, shared prefix,
+// entries. Parsing never trusts the page: every offset is checked and every anomaly is
+// recorded as an IndexPageIssue, with as many entries recovered as the page allows.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "jet/bytes.h"
+#include "jet/format.h"
+
+namespace jet {
+
+struct IndexEntry {
+    std::vector<uint8_t> key;  // key segments (entry minus row pointer and child)
+    RowPointer row;            // big-endian 3-byte page + row byte
+    uint32_t child = 0;        // intermediate pages: big-endian child page
+};
+
+// Key bytes first, then row page, then row: the order entries must follow.
+int compare_entries(const IndexEntry& a, const IndexEntry& b);
+
+enum class IndexPageIssueKind {
+    WrongType,         // byte 0 is neither 0x03 nor 0x04
+    Truncated,         // page shorter than the header
+    EntryOutsidePage,  // a bitmask bit names an end past the page
+    EntryTooShort,     // an entry cannot hold its row pointer (and child)
+    PrefixTooLong,     // shared prefix longer than the first entry
+    OutOfOrder,        // entries not strictly increasing
+    FreeSpace,         // free-space field disagrees with the end of the entries
+    TailOnLeaf,        // a leaf page carries a child tail pointer
+};
+
+struct IndexPageIssue {
+    IndexPageIssueKind kind;
+    std::string detail;  // Spanish
+};
+
+struct IndexPage {
+    uint8_t type = 0;
+    bool leaf = false;
+    uint16_t free_space = 0;
+    uint32_t owner = 0;  // TDEF page
+    uint32_t prev = 0;
+    uint32_t next = 0;
+    uint32_t tail = 0;  // intermediate pages: last child, not stored as an entry
+    size_t prefix_length = 0;
+    size_t data_end = 0;  // end of the last entry, from the first-entry offset
+    std::vector<IndexEntry> entries;
+    std::vector<IndexPageIssue> issues;
+
+    bool valid() const { return issues.empty(); }
+};
+
+// Parses one index page of the given layout. Never throws on bad bytes.
+IndexPage parse_index_page(Bytes page, const Layout& layout);
+
+// Bytes one entry occupies when stored in full (key + row pointer [+ child]).
+size_t stored_entry_size(const IndexEntry& e, bool leaf);
+
+}  // namespace jet

@@ -1,0 +1,278 @@
+#include "jet/native_file.h"
+
+#include <atomic>
+#include <cerrno>
+#include <utility>
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+namespace jet {
+
+namespace {
+
+std::atomic<testing::WriteFault> write_fault{nullptr};
+
+#ifdef _WIN32
+const NativeFile::Handle invalid_handle = INVALID_HANDLE_VALUE;
+int last_error() { return static_cast<int>(GetLastError()); }
+#else
+const NativeFile::Handle invalid_handle = -1;
+int last_error() { return errno; }
+#endif
+
+[[noreturn]] void fail(const char* action, const std::filesystem::path& path, int code) {
+    throw FileError(std::string(action) + " «" + display_path(path) + "»: " + system_error_text(code) + ".", code);
+}
+
+}  // namespace
+
+std::string display_path(const std::filesystem::path& path) {
+    const std::u8string text = path.u8string();
+    return std::string(text.begin(), text.end());
+}
+
+void testing::set_write_fault(WriteFault fault) { write_fault.store(fault); }
+
+#ifdef _WIN32
+
+bool FileError::disk_full() const noexcept {
+    return code_ == ERROR_DISK_FULL || code_ == ERROR_HANDLE_DISK_FULL;
+}
+bool FileError::access_denied() const noexcept {
+    return code_ == ERROR_ACCESS_DENIED || code_ == ERROR_WRITE_PROTECT;
+}
+bool FileError::not_found() const noexcept {
+    return code_ == ERROR_FILE_NOT_FOUND || code_ == ERROR_PATH_NOT_FOUND;
+}
+
+std::string system_error_text(int code) {
+    switch (code) {
+    case ERROR_FILE_NOT_FOUND: return "el archivo no existe";
+    case ERROR_PATH_NOT_FOUND: return "la carpeta no existe";
+    case ERROR_ACCESS_DENIED: return "acceso denegado";
+    case ERROR_WRITE_PROTECT: return "el disco está protegido contra escritura";
+    case ERROR_SHARING_VIOLATION: return "el archivo está abierto en otro programa";
+    case ERROR_LOCK_VIOLATION: return "otro programa tiene bloqueada una parte del archivo";
+    case ERROR_DISK_FULL:
+    case ERROR_HANDLE_DISK_FULL: return "no queda espacio en el disco";
+    case ERROR_FILE_EXISTS:
+    case ERROR_ALREADY_EXISTS: return "ya existe un archivo con ese nombre";
+    case ERROR_INVALID_NAME: return "el nombre no es válido";
+    case ERROR_HANDLE_EOF: return "el archivo termina antes de lo esperado";
+    default: return "error del sistema " + std::to_string(code);
+    }
+}
+
+NativeFile NativeFile::open(const std::filesystem::path& path, Mode mode, Share share) {
+    const DWORD access = mode == Mode::Read ? GENERIC_READ : GENERIC_READ | GENERIC_WRITE;
+    const DWORD share_mode = share == Share::Exclusive ? 0 : FILE_SHARE_READ;
+    HANDLE h = CreateFileW(path.c_str(), access, share_mode, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) fail("No se puede abrir", path, last_error());
+    return NativeFile(h, path);
+}
+
+NativeFile NativeFile::create_new(const std::filesystem::path& path, Share share) {
+    const DWORD share_mode = share == Share::Exclusive ? 0 : FILE_SHARE_READ;
+    HANDLE h = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, share_mode, nullptr, CREATE_NEW,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+        const int code = last_error();
+        if (code == ERROR_FILE_EXISTS || code == ERROR_ALREADY_EXISTS) return NativeFile();
+        fail("No se puede crear", path, code);
+    }
+    return NativeFile(h, path);
+}
+
+std::uint64_t NativeFile::size() const {
+    LARGE_INTEGER size;
+    if (!GetFileSizeEx(handle_, &size)) fail("No se puede leer", path_, last_error());
+    return static_cast<std::uint64_t>(size.QuadPart);
+}
+
+void NativeFile::read_at(std::uint64_t offset, std::span<std::uint8_t> out) const {
+    std::size_t done = 0;
+    while (done < out.size()) {
+        OVERLAPPED at{};
+        const std::uint64_t where = offset + done;
+        at.Offset = static_cast<DWORD>(where);
+        at.OffsetHigh = static_cast<DWORD>(where >> 32);
+        const DWORD want = static_cast<DWORD>(std::min<std::size_t>(out.size() - done, 1u << 30));
+        DWORD got = 0;
+        if (!ReadFile(handle_, out.data() + done, want, &got, &at)) {
+            const int code = last_error();
+            fail("No se puede leer", path_, code == ERROR_HANDLE_EOF ? ERROR_HANDLE_EOF : code);
+        }
+        if (got == 0) fail("No se puede leer", path_, ERROR_HANDLE_EOF);
+        done += got;
+    }
+}
+
+void NativeFile::write_at(std::uint64_t offset, std::span<const std::uint8_t> data) {
+    if (auto fault = write_fault.load(); fault != nullptr) {
+        if (const int code = fault(path_, offset); code != 0) fail("No se puede escribir en", path_, code);
+    }
+    std::size_t done = 0;
+    while (done < data.size()) {
+        OVERLAPPED at{};
+        const std::uint64_t where = offset + done;
+        at.Offset = static_cast<DWORD>(where);
+        at.OffsetHigh = static_cast<DWORD>(where >> 32);
+        const DWORD want = static_cast<DWORD>(std::min<std::size_t>(data.size() - done, 1u << 30));
+        DWORD put = 0;
+        if (!WriteFile(handle_, data.data() + done, want, &put, &at)) fail("No se puede escribir en", path_, last_error());
+        done += put;
+    }
+}
+
+void NativeFile::truncate(std::uint64_t size) {
+    LARGE_INTEGER where;
+    where.QuadPart = static_cast<LONGLONG>(size);
+    if (!SetFilePointerEx(handle_, where, nullptr, FILE_BEGIN) || !SetEndOfFile(handle_))
+        fail("No se puede escribir en", path_, last_error());
+}
+
+void NativeFile::sync() {
+    if (!FlushFileBuffers(handle_)) fail("No se puede escribir en", path_, last_error());
+}
+
+void NativeFile::close() noexcept {
+    if (handle_ != INVALID_HANDLE_VALUE) CloseHandle(handle_);
+    handle_ = INVALID_HANDLE_VALUE;
+}
+
+void sync_directory(const std::filesystem::path&) {}
+
+#else  // POSIX
+
+bool FileError::disk_full() const noexcept { return code_ == ENOSPC || code_ == EDQUOT; }
+bool FileError::access_denied() const noexcept { return code_ == EACCES || code_ == EPERM || code_ == EROFS; }
+bool FileError::not_found() const noexcept { return code_ == ENOENT || code_ == ENOTDIR; }
+
+std::string system_error_text(int code) {
+    switch (code) {
+    case ENOENT: return "el archivo no existe";
+    case ENOTDIR: return "una parte de la ruta no es una carpeta";
+    case EACCES:
+    case EPERM: return "acceso denegado";
+    case EROFS: return "el sistema de archivos es de solo lectura";
+    case ENOSPC: return "no queda espacio en el disco";
+    case EDQUOT: return "se ha agotado la cuota de disco";
+    case EIO: return "error de entrada/salida en el dispositivo";
+    case EISDIR: return "es una carpeta, no un archivo";
+    case ENAMETOOLONG: return "el nombre es demasiado largo";
+    case EBUSY:
+    case ETXTBSY: return "el archivo está en uso";
+    case EEXIST: return "ya existe un archivo con ese nombre";
+    case EMFILE:
+    case ENFILE: return "hay demasiados archivos abiertos";
+    case EFBIG: return "el archivo es demasiado grande";
+    case 0: return "el archivo termina antes de lo esperado";
+    default: return "error del sistema " + std::to_string(code);
+    }
+}
+
+NativeFile NativeFile::open(const std::filesystem::path& path, Mode mode, Share) {
+    const int flags = (mode == Mode::Read ? O_RDONLY : O_RDWR) | O_CLOEXEC;
+    int fd;
+    do fd = ::open(path.c_str(), flags);
+    while (fd < 0 && errno == EINTR);
+    if (fd < 0) fail("No se puede abrir", path, last_error());
+    return NativeFile(fd, path);
+}
+
+NativeFile NativeFile::create_new(const std::filesystem::path& path, Share) {
+    int fd;
+    do fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    while (fd < 0 && errno == EINTR);
+    if (fd < 0) {
+        if (errno == EEXIST) return NativeFile();
+        fail("No se puede crear", path, last_error());
+    }
+    return NativeFile(fd, path);
+}
+
+std::uint64_t NativeFile::size() const {
+    struct stat st;
+    if (::fstat(handle_, &st) != 0) fail("No se puede leer", path_, last_error());
+    return static_cast<std::uint64_t>(st.st_size);
+}
+
+void NativeFile::read_at(std::uint64_t offset, std::span<std::uint8_t> out) const {
+    std::size_t done = 0;
+    while (done < out.size()) {
+        const ssize_t got = ::pread(handle_, out.data() + done, out.size() - done, static_cast<off_t>(offset + done));
+        if (got < 0) {
+            if (errno == EINTR) continue;
+            fail("No se puede leer", path_, last_error());
+        }
+        if (got == 0) fail("No se puede leer", path_, 0);
+        done += static_cast<std::size_t>(got);
+    }
+}
+
+void NativeFile::write_at(std::uint64_t offset, std::span<const std::uint8_t> data) {
+    if (auto fault = write_fault.load(); fault != nullptr) {
+        if (const int code = fault(path_, offset); code != 0) fail("No se puede escribir en", path_, code);
+    }
+    std::size_t done = 0;
+    while (done < data.size()) {
+        const ssize_t put = ::pwrite(handle_, data.data() + done, data.size() - done, static_cast<off_t>(offset + done));
+        if (put < 0) {
+            if (errno == EINTR) continue;
+            fail("No se puede escribir en", path_, last_error());
+        }
+        done += static_cast<std::size_t>(put);
+    }
+}
+
+void NativeFile::truncate(std::uint64_t size) {
+    if (::ftruncate(handle_, static_cast<off_t>(size)) != 0) fail("No se puede escribir en", path_, last_error());
+}
+
+void NativeFile::sync() {
+    if (::fsync(handle_) != 0) fail("No se puede escribir en", path_, last_error());
+}
+
+void NativeFile::close() noexcept {
+    if (handle_ >= 0) ::close(handle_);
+    handle_ = -1;
+}
+
+void sync_directory(const std::filesystem::path& directory) {
+    const std::filesystem::path dir = directory.empty() ? std::filesystem::path(".") : directory;
+    const int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) fail("No se puede abrir la carpeta", dir, last_error());
+    // Some file systems refuse fsync on a directory (EINVAL); their entries are then durable anyway.
+    if (::fsync(fd) != 0 && errno != EINVAL) {
+        const int code = errno;
+        ::close(fd);
+        fail("No se puede escribir en la carpeta", dir, code);
+    }
+    ::close(fd);
+}
+
+#endif
+
+bool NativeFile::is_open() const noexcept { return handle_ != invalid_handle; }
+
+NativeFile::NativeFile(NativeFile&& other) noexcept
+    : handle_(std::exchange(other.handle_, invalid_handle)), path_(std::move(other.path_)) {}
+
+NativeFile& NativeFile::operator=(NativeFile&& other) noexcept {
+    if (this != &other) {
+        close();
+        handle_ = std::exchange(other.handle_, invalid_handle);
+        path_ = std::move(other.path_);
+    }
+    return *this;
+}
+
+NativeFile::~NativeFile() { close(); }
+
+}  // namespace jet

@@ -1,0 +1,91 @@
+#pragma once
+// One open file of the operating system (POSIX descriptor or Win32 handle), read and
+// written at explicit offsets. Errors become EngineError with a Spanish description.
+#include <cstdint>
+#include <filesystem>
+#include <span>
+#include <string>
+
+#include "jet/engine.h"
+
+namespace jet {
+
+// A failed system call on a file: the Spanish description plus the system's error code,
+// so callers can tell a full disk or a refusal from other failures.
+class FileError : public EngineError {
+public:
+    FileError(const std::string& description, int code) : EngineError(description), code_(code) {}
+    int code() const noexcept { return code_; }
+    bool disk_full() const noexcept;
+    bool access_denied() const noexcept;
+    bool not_found() const noexcept;
+
+private:
+    int code_;
+};
+
+// UTF-8 text of a path, for descriptions shown to the user.
+std::string display_path(const std::filesystem::path& path);
+
+class NativeFile {
+public:
+#ifdef _WIN32
+    using Handle = void*;
+#else
+    using Handle = int;
+#endif
+    enum class Mode { Read, ReadWrite };
+    // Share: on Windows, whether other openers are refused (share mode 0) or may read.
+    enum class Share { Exclusive, Readers };
+
+    NativeFile() = default;
+    NativeFile(NativeFile&& other) noexcept;
+    NativeFile& operator=(NativeFile&& other) noexcept;
+    NativeFile(const NativeFile&) = delete;
+    NativeFile& operator=(const NativeFile&) = delete;
+    ~NativeFile();
+
+    // Opens an existing file; throws EngineError naming it when that fails.
+    static NativeFile open(const std::filesystem::path& path, Mode mode, Share share = Share::Readers);
+    // Creates a new file that must not exist yet (O_EXCL / CREATE_NEW). Returns an empty
+    // NativeFile when the name is taken; throws on any other failure.
+    static NativeFile create_new(const std::filesystem::path& path, Share share = Share::Readers);
+
+    bool is_open() const noexcept;
+    Handle handle() const noexcept { return handle_; }
+    const std::filesystem::path& path() const noexcept { return path_; }
+
+    std::uint64_t size() const;
+    // Reads exactly out.size() bytes at offset; throws if the file ends first.
+    void read_at(std::uint64_t offset, std::span<std::uint8_t> out) const;
+    void write_at(std::uint64_t offset, std::span<const std::uint8_t> data);
+    void truncate(std::uint64_t size);
+    // Flushes data and metadata to the device.
+    void sync();
+    void close() noexcept;
+
+private:
+    NativeFile(Handle handle, std::filesystem::path path) : handle_(handle), path_(std::move(path)) {}
+#ifdef _WIN32
+    Handle handle_ = reinterpret_cast<void*>(static_cast<std::intptr_t>(-1));
+#else
+    Handle handle_ = -1;
+#endif
+    std::filesystem::path path_;
+};
+
+// Flushes a directory entry change (create, link, rename) to the device. No-op on Windows,
+// where the write-through flags of the move do it.
+void sync_directory(const std::filesystem::path& directory);
+
+// Spanish description of an operating-system error code (errno / GetLastError()).
+std::string system_error_text(int code);
+
+namespace testing {
+// Test seam: when set, called before each write; a non-zero result is raised as that
+// system error (e.g. ENOSPC) instead of writing. Cleared by passing nullptr.
+using WriteFault = int (*)(const std::filesystem::path& file, std::uint64_t offset);
+void set_write_fault(WriteFault fault);
+}  // namespace testing
+
+}  // namespace jet

@@ -1,0 +1,247 @@
+#include "jet/row.h"
+
+#include <string>
+
+#include "jet/long_value.h"
+#include "jet/page_file.h"
+#include "jet/text.h"
+
+namespace jet {
+
+namespace {
+
+uint16_t type_size(uint8_t type, uint16_t declared) {
+    switch (type) {
+        case data_type::boolean: return 0;
+        case data_type::byte: return 1;
+        case data_type::integer: return 2;
+        case data_type::long_integer:
+        case data_type::single:
+        case data_type::complex: return 4;
+        case data_type::currency:
+        case data_type::double_:
+        case data_type::datetime:
+        case data_type::big_int: return 8;
+        case data_type::guid: return 16;
+        case data_type::decimal: return 17;
+        case data_type::datetime_ext: return 42;
+        default: return declared;
+    }
+}
+
+}  // namespace
+
+uint16_t fixed_size(const Column& c) { return c.calculated() ? c.length : type_size(c.type, c.length); }
+
+namespace {
+
+// The variable-offset table of a row: offsets[i] for i = 0..var_count (the last is eod).
+struct VarTable {
+    std::vector<uint32_t> offsets;
+    size_t trailer_start = 0;  // lowest byte of the trailer; variable data ends before it
+};
+
+bool read_jet4_var_table(Bytes row, size_t nm, VarTable& out) {
+    const size_t L = row.size();
+    if (L < 2 + nm + 2) return false;
+    const size_t v = u16_at(row, L - nm - 2);
+    const size_t table_bytes = 2 + 2 * (v + 1);
+    if (L < 2 + nm + table_bytes) return false;
+    out.trailer_start = L - nm - table_bytes;
+    out.offsets.resize(v + 1);
+    for (size_t i = 0; i <= v; ++i) out.offsets[i] = u16_at(row, L - nm - 4 - 2 * i);
+    return true;
+}
+
+bool read_jet3_var_table(Bytes row, size_t nm, VarTable& out) {
+    const size_t L = row.size();
+    if (L < 1 + nm + 1) return false;
+    const size_t last = L - 1;
+    const size_t v = row[last - nm];
+    const size_t jumps = (L - 1) / 256;
+    if (last < nm + jumps + 1 + v + 1) return false;
+    const size_t base = last - nm - jumps - 1;  // offset[i] low byte at base - i
+    if (base - v < 1) return false;
+    size_t real_jumps = jumps;
+    if ((base - v) / 256 < jumps) --real_jumps;  // the lowest jump byte is a dummy
+    out.trailer_start = base - v;
+    out.offsets.resize(v + 1);
+    size_t used = 0;
+    for (size_t i = 0; i <= v; ++i) {
+        while (used < real_jumps && row[last - nm - 1 - used] == i) ++used;
+        out.offsets[i] = uint32_t(row[base - i]) + 256 * uint32_t(used);
+    }
+    return true;
+}
+
+}  // namespace
+
+CrackedRow crack_row(const TableDef& table, const Layout& layout, Bytes row) {
+    CrackedRow out;
+    out.fields.resize(table.columns.size());
+    auto fault = [&](FaultKind kind, std::string detail) { out.faults.push_back({kind, 0, -1, {}, std::move(detail)}); };
+    const size_t cs = layout.row_count_size;
+    if (row.size() < cs + 1) {
+        fault(FaultKind::RowTooShort, "la fila es demasiado corta (" + std::to_string(row.size()) + " bytes)");
+        return out;
+    }
+    const size_t n = cs == 1 ? row[0] : u16_at(row, 0);
+    const size_t nm = (n + 7) / 8;
+    if (n == 0 || cs + nm > row.size()) {
+        fault(FaultKind::RowColumnCount, "el número de columnas de la fila (" + std::to_string(n) + ") no es posible");
+        return out;
+    }
+    out.stored_columns = static_cast<uint16_t>(n);
+    const Bytes mask = row.subspan(row.size() - nm, nm);
+
+    bool has_var = table.num_var_cols > 0;
+    VarTable var;
+    size_t fixed_end = row.size() - nm;
+    if (has_var) {
+        bool ok = layout.jet3 ? read_jet3_var_table(row, nm, var) : read_jet4_var_table(row, nm, var);
+        if (!ok) {
+            fault(FaultKind::RowVarTable, "la tabla de posiciones variables de la fila no cabe en ella");
+            return out;
+        }
+        out.var_count = static_cast<uint16_t>(var.offsets.size() - 1);
+        fixed_end = std::min<size_t>(var.offsets[0], var.trailer_start);
+        if (var.offsets[0] < cs) fixed_end = cs;
+    }
+    out.usable = true;
+
+    bool var_fault = false;
+    for (size_t k = 0; k < table.columns.size(); ++k) {
+        const Column& c = table.columns[k];
+        Field& f = out.fields[k];
+        if (c.number >= n) continue;  // column added after the row was written
+        f.bit = (mask[c.number / 8] >> (c.number % 8)) & 1;
+        if (c.type == data_type::boolean) {
+            f.present = true;
+            continue;
+        }
+        if (!f.bit) continue;
+        if (c.fixed()) {
+            const size_t at = cs + c.fixed_offset, size = fixed_size(c);
+            if (at + size > fixed_end) {
+                fault(FaultKind::RowFixedField, "el campo fijo «" + c.name + "» queda fuera de la fila");
+                continue;
+            }
+            f.present = true;
+            f.bytes = row.subspan(at, size);
+            continue;
+        }
+        if (!has_var || c.var_index + 1u >= var.offsets.size()) continue;  // not stored: NULL
+        const size_t start = var.offsets[c.var_index], end = var.offsets[c.var_index + 1];
+        if (start > end || start < cs || end > var.trailer_start) {
+            if (!var_fault)
+                fault(FaultKind::RowVarTable, "las posiciones del campo variable «" + c.name + "» no son válidas");
+            var_fault = true;
+            continue;
+        }
+        f.present = true;
+        f.bytes = row.subspan(start, end - start);
+    }
+    return out;
+}
+
+namespace {
+
+Value fixed_value(const Column& c, Bytes b, const std::string& name, Faults& faults) {
+    const size_t need = type_size(c.type, c.length);
+    if (b.size() < need || (need == 0 && c.type != data_type::boolean)) {
+        faults.push_back({FaultKind::RowFieldLength, 0, -1, {},
+                          "el campo «" + name + "» tiene " + std::to_string(b.size()) + " bytes"});
+        return Null{};
+    }
+    switch (c.type) {
+        case data_type::byte: return b[0];
+        case data_type::integer: return static_cast<int16_t>(u16_at(b, 0));
+        case data_type::long_integer:
+        case data_type::complex: return static_cast<int32_t>(u32_at(b, 0));
+        case data_type::currency: return Currency{static_cast<int64_t>(u64_at(b, 0))};
+        case data_type::single: return f32_at(b, 0);
+        case data_type::double_: return f64_at(b, 0);
+        case data_type::datetime: return DateTime{f64_at(b, 0)};
+        case data_type::big_int: return static_cast<int64_t>(u64_at(b, 0));
+        case data_type::guid: {
+            Guid g;
+            std::copy_n(b.begin(), 16, g.bytes.begin());
+            return g;
+        }
+        case data_type::decimal: {
+            Decimal d;
+            d.negative = (b[0] & 0x80) != 0;
+            for (size_t i = 0; i < 4; ++i) d.words[i] = u32_at(b, 1 + 4 * i);
+            d.precision = c.precision;
+            d.scale = c.scale;
+            return d;
+        }
+        default: return Null{};
+    }
+}
+
+}  // namespace
+
+Value decode_field(const Column& c, const Field& field, const DecodeContext& ctx, Faults& faults) {
+    if (c.type == data_type::boolean) return field.present ? Value{field.bit} : Value{Null{}};
+    if (!field.present) return Null{};
+    Bytes b = field.bytes;
+    if (c.calculated()) {
+        if (b.size() < kCalculatedDataOffset) {
+            faults.push_back({FaultKind::RowFieldLength, 0, -1, {}, "el campo calculado «" + c.name + "» es demasiado corto"});
+            return Null{};
+        }
+        b = slice(b, kCalculatedDataOffset, u32_at(b, kCalculatedLengthOffset));
+    }
+    const Layout& layout = ctx.layout ? *ctx.layout : kJet4Layout;
+    switch (c.type) {
+        case data_type::text:
+            return decode_text(b, layout, c.code_page ? c.code_page : ctx.code_page);
+        case data_type::memo:
+        case data_type::ole: {
+            if (!ctx.file || b.empty()) return Null{};
+            LongValue lv = read_long_value(*ctx.file, layout, b);
+            for (auto& f : lv.faults) {
+                f.detail = "campo «" + c.name + "»: " + f.detail;
+                faults.push_back(std::move(f));
+            }
+            if (lv.data.empty() && !lv.complete) return Null{};
+            if (c.type == data_type::ole) return Binary{std::move(lv.data)};
+            return decode_text(lv.data, layout, c.code_page ? c.code_page : ctx.code_page);
+        }
+        case data_type::datetime_ext: {
+            std::string ascii;
+            for (uint8_t ch : b) {
+                if (ch == 0) break;
+                ascii += static_cast<char>(ch);
+            }
+            return ExtendedDateTime{ascii};
+        }
+        case data_type::byte:
+        case data_type::integer:
+        case data_type::long_integer:
+        case data_type::complex:
+        case data_type::currency:
+        case data_type::single:
+        case data_type::double_:
+        case data_type::datetime:
+        case data_type::big_int:
+        case data_type::guid:
+        case data_type::decimal: return fixed_value(c, b, c.name, faults);
+        default: return Binary{std::vector<uint8_t>(b.begin(), b.end())};
+    }
+}
+
+DecodedRow decode_row(const TableDef& table, Bytes row, const DecodeContext& context) {
+    DecodedRow out;
+    CrackedRow cracked = crack_row(table, context.layout ? *context.layout : kJet4Layout, row);
+    out.faults = std::move(cracked.faults);
+    out.usable = cracked.usable;
+    if (!out.usable) return out;
+    out.values.reserve(table.columns.size());
+    for (size_t k = 0; k < table.columns.size(); ++k)
+        out.values.push_back(decode_field(table.columns[k], cracked.fields[k], context, out.faults));
+    return out;
+}
+
+}  // namespace jet

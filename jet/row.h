@@ -1,0 +1,54 @@
+#pragma once
+// The row codec: splits a stored row into its column fields (fixed area, variable area,
+// Jet 3 jump table, null mask) and decodes each field to a Value. Damage comes back as
+// faults; a field that cannot be located is NULL.
+#include <cstdint>
+#include <vector>
+
+#include "jet/bytes.h"
+#include "jet/fault.h"
+#include "jet/format.h"
+#include "jet/table_def.h"
+#include "jet/value.h"
+
+namespace jet {
+
+class PageFile;
+
+struct Field {
+    bool present = false;  // stored and not NULL
+    bool bit = false;      // the null-mask bit (a boolean's value)
+    Bytes bytes;           // the stored bytes (fixed slot or variable range)
+};
+
+struct CrackedRow {
+    bool usable = false;          // the row's framing could be read
+    uint16_t stored_columns = 0;  // column count the row was written with
+    uint16_t var_count = 0;       // entries in its variable-offset table
+    std::vector<Field> fields;    // parallel to TableDef::columns
+    Faults faults;
+};
+
+// Stored size of a fixed column (its declared length for text, binary, calculated).
+uint16_t fixed_size(const Column& column);
+
+CrackedRow crack_row(const TableDef& table, const Layout& layout, Bytes row);
+
+struct DecodeContext {
+    const PageFile* file = nullptr;  // for memo and OLE values
+    const Layout* layout = nullptr;
+    uint16_t code_page = 1252;       // database default (Jet 3 text)
+};
+
+// Decodes one located field; faults (long values, bad sizes) are appended.
+Value decode_field(const Column& column, const Field& field, const DecodeContext& context, Faults& faults);
+
+struct DecodedRow {
+    bool usable = false;
+    std::vector<Value> values;  // parallel to TableDef::columns
+    Faults faults;
+};
+
+DecodedRow decode_row(const TableDef& table, Bytes row, const DecodeContext& context);
+
+}  // namespace jet

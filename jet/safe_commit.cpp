@@ -1,0 +1,264 @@
+#include "jet/safe_commit.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <string>
+#include <vector>
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+namespace jet {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr unsigned max_name_attempts = 1000;
+constexpr std::size_t copy_chunk = 1u << 20;
+
+std::string quoted(const fs::path& path) { return "«" + display_path(path) + "»"; }
+
+fs::path folder_of(const fs::path& path) {
+    const fs::path parent = path.parent_path();
+    return parent.empty() ? fs::path(".") : parent;
+}
+
+fs::path working_name(const fs::path& database, unsigned n) {
+    fs::path name = database;
+    name += n == 0 ? ".reparando" : ".reparando." + std::to_string(n);
+    return name;
+}
+
+[[noreturn]] void fail_disk_full(const fs::path& database) {
+    throw EngineError("No se puede reparar " + quoted(database) +
+                      ": no queda espacio en el disco para la copia de trabajo. La base de datos no se ha modificado.");
+}
+
+[[noreturn]] void fail_read_only_folder(const fs::path& database) {
+    throw EngineError("No se puede reparar " + quoted(database) + ": la carpeta " + quoted(folder_of(database)) +
+                      " es de solo lectura o no tiene permiso para escribir en ella.");
+}
+
+// Copies every byte of from into to, which must be empty.
+void copy_contents(const NativeFile& from, NativeFile& to) {
+    const std::uint64_t size = from.size();
+    std::vector<std::uint8_t> buffer(static_cast<std::size_t>(std::min<std::uint64_t>(size, copy_chunk)));
+    for (std::uint64_t at = 0; at < size;) {
+        const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(size - at, buffer.size()));
+        std::span<std::uint8_t> chunk(buffer.data(), n);
+        from.read_at(at, chunk);
+        to.write_at(at, chunk);
+        at += n;
+    }
+}
+
+void remove_quietly(const fs::path& path) noexcept {
+    std::error_code ignored;
+    fs::remove(path, ignored);
+}
+
+#ifndef _WIN32
+// Gives the copy the database's owner (where allowed) and permission bits.
+void copy_ownership_and_mode(const NativeFile& from, NativeFile& to) {
+    struct stat st;
+    if (::fstat(from.handle(), &st) != 0) return;
+    // Changing the owner may clear set-id bits, so it goes first; it fails harmlessly for
+    // users who may not give files away.
+    [[maybe_unused]] const int owned = ::fchown(to.handle(), st.st_uid, st.st_gid);
+    ::fchmod(to.handle(), st.st_mode & 07777);
+}
+#endif
+
+}  // namespace
+
+fs::path backup_name(const fs::path& database, unsigned n) {
+    const std::string number = n <= 1 ? std::string() : " " + std::to_string(n);
+    std::u8string name = database.stem().u8string();
+    name += u8" (copia de seguridad";
+    name.append(number.begin(), number.end());
+    name += u8")";
+    name += database.extension().u8string();
+    return database.parent_path() / fs::path(name);
+}
+
+WorkingCopy::WorkingCopy(const DatabaseLock& database) : database_(database.path()) {
+    for (unsigned n = 0; n < max_name_attempts && !file_.is_open(); ++n) {
+        path_ = working_name(database_, n);
+        try {
+            file_ = NativeFile::create_new(path_);
+        } catch (const FileError& error) {
+            path_.clear();
+            if (error.disk_full()) fail_disk_full(database_);
+            if (error.access_denied()) fail_read_only_folder(database_);
+            throw;
+        }
+    }
+    if (!file_.is_open()) {
+        path_.clear();
+        throw EngineError("No se puede reparar " + quoted(database_) +
+                          ": hay demasiadas copias de trabajo anteriores en su carpeta.");
+    }
+    try {
+#ifndef _WIN32
+        copy_ownership_and_mode(database.file(), file_);
+#endif
+        copy_contents(database.file(), file_);
+        file_.sync();
+    } catch (const FileError& error) {
+        discard();
+        if (error.disk_full()) fail_disk_full(database_);
+        throw;
+    } catch (...) {
+        discard();
+        throw;
+    }
+}
+
+WorkingCopy::~WorkingCopy() {
+    if (!committed_) discard();
+}
+
+void WorkingCopy::discard() noexcept {
+    file_.close();
+    if (!path_.empty()) remove_quietly(path_);
+    path_.clear();
+}
+
+void WorkingCopy::write_at(std::uint64_t offset, std::span<const std::uint8_t> data) {
+    try {
+        file_.write_at(offset, data);
+    } catch (const FileError& error) {
+        if (error.disk_full()) fail_disk_full(database_);
+        throw;
+    }
+}
+
+#ifdef _WIN32
+
+fs::path WorkingCopy::commit(DatabaseLock& database) {
+    try {
+        file_.sync();
+    } catch (const FileError& error) {
+        discard();
+        if (error.disk_full()) fail_disk_full(database_);
+        throw;
+    }
+    file_.close();
+    fs::path backup;
+    for (unsigned n = 1; n <= max_name_attempts; ++n) {
+        backup = backup_name(database_, n);
+        if (GetFileAttributesW(backup.c_str()) == INVALID_FILE_ATTRIBUTES && GetLastError() == ERROR_FILE_NOT_FOUND) break;
+        backup.clear();
+    }
+    if (backup.empty()) {
+        discard();
+        throw EngineError("No se puede reparar " + quoted(database_) +
+                          ": hay demasiadas copias de seguridad anteriores en su carpeta.");
+    }
+    // ReplaceFileW needs the database closed; it keeps its attributes and security.
+    database.release();
+    if (!ReplaceFileW(database_.c_str(), path_.c_str(), backup.c_str(), REPLACEFILE_WRITE_THROUGH, nullptr, nullptr)) {
+        const DWORD code = GetLastError();
+        if (code == ERROR_UNABLE_TO_MOVE_REPLACEMENT_2) {
+            // The original already carries the backup name: put it back.
+            MoveFileExW(backup.c_str(), database_.c_str(), MOVEFILE_WRITE_THROUGH);
+        }
+        discard();
+        throw EngineError("No se puede reemplazar " + quoted(database_) + " por la copia reparada: " +
+                          system_error_text(static_cast<int>(code)) + ". La base de datos no se ha modificado.");
+    }
+    committed_ = true;
+    return backup;
+}
+
+#else  // POSIX
+
+namespace {
+
+// A backup by copying, for file systems without hard links.
+bool copy_backup(const NativeFile& original, const fs::path& backup, const fs::path& database) {
+    NativeFile copy = NativeFile::create_new(backup);
+    if (!copy.is_open()) return false;
+    try {
+        copy_ownership_and_mode(original, copy);
+        copy_contents(original, copy);
+        copy.sync();
+    } catch (const FileError& error) {
+        copy.close();
+        remove_quietly(backup);
+        if (error.disk_full()) {
+            throw EngineError("No se puede reparar " + quoted(database) +
+                              ": no queda espacio en el disco para la copia de seguridad. La base de datos no se ha modificado.");
+        }
+        throw;
+    }
+    return true;
+}
+
+// Keeps the original under the first free backup name; never replaces an existing file.
+fs::path keep_backup(const DatabaseLock& database) {
+    bool links = true;
+    for (unsigned n = 1; n <= max_name_attempts; ++n) {
+        const fs::path backup = backup_name(database.path(), n);
+        if (links) {
+            if (::link(database.path().c_str(), backup.c_str()) == 0) return backup;
+            if (errno == EEXIST) continue;
+            if (errno != EPERM && errno != ENOTSUP && errno != EOPNOTSUPP && errno != EMLINK && errno != EXDEV) {
+                throw FileError("No se puede crear la copia de seguridad " + quoted(backup) + ": " +
+                                    system_error_text(errno) + ".",
+                                errno);
+            }
+            links = false;
+        }
+        if (copy_backup(database.file(), backup, database.path())) return backup;
+    }
+    throw EngineError("No se puede reparar " + quoted(database.path()) +
+                      ": hay demasiadas copias de seguridad anteriores en su carpeta.");
+}
+
+}  // namespace
+
+fs::path WorkingCopy::commit(DatabaseLock& database) {
+    fs::path backup;
+    try {
+        file_.sync();
+        if (!database.still_holds_path()) {
+            throw EngineError("La base de datos " + quoted(database_) +
+                              " ha sido sustituida por otro programa durante la reparación. No se ha modificado.");
+        }
+        backup = keep_backup(database);
+        sync_directory(folder_of(database_));
+        if (::rename(path_.c_str(), database_.c_str()) != 0) {
+            throw FileError("No se puede reemplazar " + quoted(database_) + " por la copia reparada: " +
+                                system_error_text(errno) + ".",
+                            errno);
+        }
+    } catch (const FileError& error) {
+        if (!backup.empty()) remove_quietly(backup);
+        discard();
+        if (error.disk_full()) fail_disk_full(database_);
+        throw;
+    } catch (...) {
+        if (!backup.empty()) remove_quietly(backup);
+        discard();
+        throw;
+    }
+    committed_ = true;
+    file_.close();
+    // The rename is done; a failure to flush the folder now cannot undo it.
+    try {
+        sync_directory(folder_of(database_));
+    } catch (const FileError&) {
+    }
+    return backup;
+}
+
+#endif
+
+}  // namespace jet

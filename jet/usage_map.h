@@ -1,0 +1,30 @@
+#pragma once
+// Usage maps: page bitmaps stored in a row, inline (type 0) or through map pages
+// (type 1). Reading is bounded by the file; faults describe the map's structure.
+#include <cstdint>
+#include <vector>
+
+#include "jet/bytes.h"
+#include "jet/fault.h"
+#include "jet/format.h"
+
+namespace jet {
+
+class PageFile;
+
+struct UsageMap {
+    bool readable = false;     // the map row was found and its type is known
+    uint8_t type = 0xFF;
+    uint32_t start_page = 0;   // inline maps
+    std::vector<uint32_t> pages;  // set bits inside the file, ascending
+    uint32_t pages_past_end = 0;  // set bits naming pages past the end of the file
+    Faults faults;
+};
+
+// The map stored in the row a row pointer (as stored: row byte + 24-bit page) names.
+UsageMap read_usage_map(const PageFile& file, const Layout& layout, uint32_t row_pointer);
+
+// The map in a row already located; reference maps read their map pages from file.
+UsageMap parse_usage_map(Bytes row, const PageFile& file, const Layout& layout);
+
+}  // namespace jet

@@ -1,0 +1,42 @@
+#include "platform/engine/jet_engine.h"
+
+#include <filesystem>
+#include <new>
+
+#include "jet/engine.h"
+#include "platform/failure.h"
+#include "platform/text.h"
+
+namespace platform {
+
+namespace {
+
+std::filesystem::path path_from(const std::u16string& name) {
+#ifdef _WIN32
+    return std::filesystem::path(std::wstring(name.begin(), name.end()));
+#else
+    return std::filesystem::path(utf8_from_utf16(name));
+#endif
+}
+
+}  // namespace
+
+void JetEngine::repair_database(const std::u16string& name) {
+#if TARSOLIN_HAVE_JET_REPAIR
+    try {
+        jet::repair_database(path_from(name));
+    } catch (const jet::EngineError& error) {
+        throw Failure(utf16_from_utf8(error.what()));
+    } catch (const std::bad_alloc&) {
+        throw Failure(u"No hay memoria suficiente para reparar la base de datos.");
+    }
+#else
+    // Never pretend a repair happened: without the engine every repair fails.
+    (void)path_from(name);
+    throw Failure(u"El motor de reparación no está disponible todavía.");
+#endif
+}
+
+std::unique_ptr<DatabaseEngine> JetEngineFactory::create() { return std::make_unique<JetEngine>(); }
+
+}  // namespace platform

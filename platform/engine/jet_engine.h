@@ -1,0 +1,18 @@
+#pragma once
+// The database engine seam over our own repair engine (jet/).
+#include "platform/database_engine.h"
+
+namespace platform {
+
+class JetEngine : public DatabaseEngine {
+public:
+    // Throws Failure with the engine's Spanish description when it cannot repair.
+    void repair_database(const std::u16string& name) override;
+};
+
+class JetEngineFactory : public DatabaseEngineFactory {
+public:
+    std::unique_ptr<DatabaseEngine> create() override;
+};
+
+}  // namespace platform

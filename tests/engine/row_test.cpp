@@ -1,0 +1,306 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <string>
+
+#include "jet/long_value.h"
+#include "jet/page_file.h"
+#include "jet/row.h"
+#include "jet/text.h"
+#include "page_builder.h"
+#include "row_builder.h"
+
+namespace {
+
+using namespace jet;
+using test::column;
+
+std::vector<uint8_t> bytes(const std::string& s) { return {s.begin(), s.end()}; }
+std::vector<uint8_t> ucs2(const std::u16string& s) {
+    std::vector<uint8_t> out;
+    for (char16_t c : s) {
+        out.push_back(uint8_t(c));
+        out.push_back(uint8_t(c >> 8));
+    }
+    return out;
+}
+
+// Long (fixed, number 0), Text (var 0, number 1), Boolean (number 2), Text (var 1, number 4).
+TableDef sample_table(uint16_t max_cols = 5) {
+    TableDef t;
+    t.max_cols = max_cols;
+    t.num_var_cols = 2;
+    t.columns = {column("Id", data_type::long_integer, 0, true, 0), column("Name", data_type::text, 1, false, 0, 100),
+                 column("Done", data_type::boolean, 2, false, 0), column("Note", data_type::text, 4, false, 1, 100)};
+    t.columns[2].flags = column_flag::fixed;  // booleans are fixed-flagged, stored in the mask
+    return t;
+}
+
+DecodeContext jet4_context() { return DecodeContext{nullptr, &kJet4Layout, 1252}; }
+DecodeContext jet3_context() { return DecodeContext{nullptr, &kJet3Layout, 1252}; }
+
+TEST(RowCodec, Jet4FixedVariableAndNullMask) {
+    test::RowSpec s{5, {0x2A, 0, 0, 0}, {ucs2(u"Ana"), ucs2(u"x")}, {true, true, true, false, false}};
+    auto r = decode_row(sample_table(), test::jet4_row(s), jet4_context());
+    ASSERT_TRUE(r.usable);
+    EXPECT_TRUE(r.faults.empty());
+    EXPECT_EQ(std::get<int32_t>(r.values[0]), 42);
+    EXPECT_EQ(std::get<std::string>(r.values[1]), "Ana");
+    EXPECT_EQ(std::get<bool>(r.values[2]), true);
+    EXPECT_TRUE(is_null(r.values[3]));  // bit 4 clear
+}
+
+TEST(RowCodec, RowsWithFewerStoredColumnsReadNewColumnsAsNull) {
+    // Written when the table had 2 columns and one var slot: columns 2 and 4 are absent.
+    test::RowSpec s{2, {7, 0, 0, 0}, {ucs2(u"Bo")}, {true, true}};
+    auto r = decode_row(sample_table(), test::jet4_row(s), jet4_context());
+    ASSERT_TRUE(r.usable);
+    EXPECT_TRUE(r.faults.empty());
+    EXPECT_EQ(std::get<int32_t>(r.values[0]), 7);
+    EXPECT_EQ(std::get<std::string>(r.values[1]), "Bo");
+    EXPECT_TRUE(is_null(r.values[2]));
+    EXPECT_TRUE(is_null(r.values[3]));
+}
+
+TEST(RowCodec, Jet3JumpTableAcrossSeveralBoundaries) {
+    for (size_t first : {10u, 250u, 300u, 600u}) {
+        std::string a(first, 'a'), b(200, 'b'), c(5, 'c');
+        TableDef t;
+        t.max_cols = 4;
+        t.num_var_cols = 3;
+        t.columns = {column("A", data_type::text, 0, false, 0, 255), column("B", data_type::text, 1, false, 1, 255),
+                     column("C", data_type::text, 2, false, 2, 255), column("N", data_type::byte, 3, true, 0)};
+        test::RowSpec s{4, {9}, {bytes(a), bytes(b), bytes(c)}, {true, true, true, true}};
+        auto row = test::jet3_row(s);
+        auto r = decode_row(t, row, jet3_context());
+        SCOPED_TRACE("first value " + std::to_string(first) + ", row " + std::to_string(row.size()));
+        ASSERT_TRUE(r.usable);
+        EXPECT_TRUE(r.faults.empty());
+        EXPECT_EQ(std::get<std::string>(r.values[0]), a);
+        EXPECT_EQ(std::get<std::string>(r.values[1]), b);
+        EXPECT_EQ(std::get<std::string>(r.values[2]), c);
+        EXPECT_EQ(std::get<uint8_t>(r.values[3]), 9);
+    }
+}
+
+TEST(RowCodec, Jet3CodePageText) {
+    TableDef t;
+    t.max_cols = 1;
+    t.num_var_cols = 1;
+    t.columns = {column("T", data_type::text, 0, false, 0, 10)};
+    test::RowSpec s{1, {}, {{0x80, 'a', 0xF1}}, {true}};
+    auto r = decode_row(t, test::jet3_row(s), jet3_context());
+    ASSERT_TRUE(r.usable);
+    EXPECT_EQ(std::get<std::string>(r.values[0]), "\u20ac" "a" "\u00f1");
+    t.columns[0].code_page = 1251;  // a per-column code page wins
+    r = decode_row(t, test::jet3_row(s), jet3_context());
+    EXPECT_EQ(std::get<std::string>(r.values[0]), "\u0402" "a" "\u0441");
+}
+
+TEST(RowCodec, BrokenVarOffsetsNullOnlyThatFieldAndReportIt) {
+    test::RowSpec s{5, {1, 0, 0, 0}, {ucs2(u"Ana"), ucs2(u"x")}, {true, true, true, false, true}};
+    auto row = test::jet4_row(s);
+    // offset[1] sits at L - nm - 4 - 2: point it past the end of the variable data.
+    const size_t at = row.size() - 1 - 4 - 2;
+    row[at] = 0xF0;
+    auto r = decode_row(sample_table(), row, jet4_context());
+    ASSERT_TRUE(r.usable);
+    ASSERT_FALSE(r.faults.empty());
+    EXPECT_EQ(r.faults[0].kind, FaultKind::RowVarTable);
+    EXPECT_EQ(std::get<int32_t>(r.values[0]), 1);
+    EXPECT_TRUE(is_null(r.values[1]) || is_null(r.values[3]));
+}
+
+TEST(RowCodec, GarbageRowsAreUnusableNotFatal) {
+    const std::vector<std::vector<uint8_t>> rows = {
+        {}, {0x01}, {0xFF, 0xFF, 0x00}, {0x05, 0x00, 0xFF, 0xFF, 0xFF}, std::vector<uint8_t>(40, 0xFF)};
+    for (const auto& row : rows) {
+        auto r = decode_row(sample_table(), row, jet4_context());
+        EXPECT_FALSE(r.usable && r.faults.empty() && row.size() < 8) << row.size();
+        for (const auto& v : r.values) (void)v;
+        auto r3 = decode_row(sample_table(), row, jet3_context());
+        (void)r3;
+    }
+    auto r = decode_row(sample_table(), {}, jet4_context());
+    EXPECT_FALSE(r.usable);
+    ASSERT_EQ(r.faults.size(), 1u);
+    EXPECT_EQ(r.faults[0].kind, FaultKind::RowTooShort);
+}
+
+TEST(RowCodec, FixedTypesDecode) {
+    TableDef t;
+    t.max_cols = 6;
+    t.columns = {column("Cur", data_type::currency, 0, true, 0), column("Dbl", data_type::double_, 1, true, 8),
+                 column("Sgl", data_type::single, 2, true, 16), column("Dec", data_type::decimal, 3, true, 20),
+                 column("Big", data_type::big_int, 4, true, 37), column("Int", data_type::integer, 5, true, 45)};
+    t.columns[3].scale = 2;
+    std::vector<uint8_t> fixed(47, 0);
+    test::put32(fixed, 0, uint32_t(-1234567));  // -123.4567
+    test::put32(fixed, 4, 0xFFFFFFFF);
+    double d = 0.1;
+    float f = 0.1f;
+    std::memcpy(fixed.data() + 8, &d, 8);
+    std::memcpy(fixed.data() + 16, &f, 4);
+    fixed[20] = 0x80;             // negative
+    test::put32(fixed, 33, 12345);  // least significant word last
+    test::put32(fixed, 37, 0xFFFFFFFE);
+    test::put32(fixed, 41, 0xFFFFFFFF);
+    test::put16(fixed, 45, 0x8000);
+    test::RowSpec s{6, fixed, {}, std::vector<bool>(6, true)};
+    auto r = decode_row(t, test::jet4_row(s), jet4_context());
+    ASSERT_TRUE(r.usable);
+    EXPECT_EQ(format_currency(std::get<Currency>(r.values[0]).scaled), "-123.4567");
+    EXPECT_EQ(std::get<double>(r.values[1]), 0.1);
+    EXPECT_EQ(std::get<float>(r.values[2]), 0.1f);
+    EXPECT_EQ(format_decimal(std::get<Decimal>(r.values[3])), "-123.45");
+    EXPECT_EQ(std::get<int64_t>(r.values[4]), -2);
+    EXPECT_EQ(std::get<int16_t>(r.values[5]), -32768);
+}
+
+TEST(RowCodec, CalculatedColumnsUnwrapTheirValue) {
+    TableDef t;
+    t.max_cols = 1;
+    t.num_var_cols = 1;
+    t.columns = {column("Calc", data_type::text, 0, false, 0, 255)};
+    t.columns[0].ext_flags = column_ext_flag::calculated;
+    std::vector<uint8_t> wrapped(20, 0);
+    auto text = ucs2(u"ok");
+    test::put32(wrapped, kCalculatedLengthOffset, uint32_t(text.size()));
+    wrapped.insert(wrapped.end(), text.begin(), text.end());
+    wrapped.insert(wrapped.end(), 3, 0);
+    test::RowSpec s{1, {}, {wrapped}, {true}};
+    auto r = decode_row(t, test::jet4_row(s), jet4_context());
+    ASSERT_TRUE(r.usable);
+    EXPECT_EQ(std::get<std::string>(r.values[0]), "ok");
+}
+
+TEST(Text, CompressedUnicodeTogglesOnZeroBytes) {
+    const std::vector<uint8_t> v = {0xFF, 0xFE, 'a', 'b', 0x00, 0x2D, 0x4E, 0x00, 'c'};
+    EXPECT_EQ(decode_ucs2_text(v), "ab\u4e2d" "c");
+    EXPECT_EQ(decode_ucs2_text(std::vector<uint8_t>{0xFF, 0xFE}), "");
+    EXPECT_EQ(decode_ucs2_text(std::vector<uint8_t>{0xFF, 0xFE, 0x00, 0x41}), "");  // half a unit dropped
+    EXPECT_EQ(decode_ucs2_text(std::vector<uint8_t>{'h', 0, 'i', 0, 'x'}), "hi");
+    EXPECT_EQ(decode_ucs2_text(std::vector<uint8_t>{0x3D, 0xD8, 0x00, 0xDE}), "\U0001F600");
+    EXPECT_EQ(decode_ucs2_text(std::vector<uint8_t>{0x00, 0xD8, 'a', 0}), "\ufffd" "a");
+}
+
+TEST(Text, UnknownCodePagesReadAs1252) {
+    const std::vector<uint8_t> v = {0x80, 0x9F, 'z'};
+    EXPECT_EQ(decode_code_page_text(v, 9999), decode_code_page_text(v, 1252));
+    EXPECT_EQ(decode_code_page_text(v, 1252), "\u20ac\u0178z");
+}
+
+// A 4 KB file: page 1 and 2 hold LVAL rows.
+struct LvalFile {
+    std::vector<uint8_t> image;
+    LvalFile() {
+        test::FileImage f(kJet4Layout, 4);
+        test::DataPageBuilder p1{kJet4Layout, 0x4C41564C, {}, {}};
+        std::vector<uint8_t> chain0 = {0x00, 0x02, 0x00, 0x00};  // next: page 2 row 0
+        for (char c : std::string("hello ")) chain0.push_back(uint8_t(c));
+        p1.add(chain0);
+        p1.add(bytes("single-row value"));
+        std::vector<uint8_t> loop = {0x02, 0x01, 0x00, 0x00, 'x'};  // next: itself (page 1 row 2)
+        p1.add(loop);
+        f.set_page(1, p1.build());
+        test::DataPageBuilder p2{kJet4Layout, 0x4C41564C, {}, {}};
+        std::vector<uint8_t> chain1 = {0, 0, 0, 0};
+        for (char c : std::string("world")) chain1.push_back(uint8_t(c));
+        p2.add(chain1);
+        f.set_page(2, p2.build());
+        test::DataPageBuilder p3{kJet4Layout, 5, {}, {}};  // an ordinary data page
+        p3.add(bytes("not a long value"));
+        f.set_page(3, p3.build());
+        image = f.bytes;
+    }
+};
+
+std::vector<uint8_t> lv_definition(uint32_t length_and_kind, uint32_t pointer, const std::string& inline_data = "") {
+    std::vector<uint8_t> d;
+    test::append32(d, length_and_kind);
+    test::append32(d, pointer);
+    test::append32(d, 0);
+    for (char c : inline_data) d.push_back(uint8_t(c));
+    return d;
+}
+
+TEST(LongValue, InlineSingleRowAndChain) {
+    LvalFile lf;
+    PageFile file(lf.image, 4096);
+    auto in = read_long_value(file, kJet4Layout, lv_definition(kLongValueInline | 3, 0, "abc"));
+    EXPECT_TRUE(in.complete);
+    EXPECT_EQ(std::string(in.data.begin(), in.data.end()), "abc");
+
+    auto one = read_long_value(file, kJet4Layout, lv_definition(kLongValueSingleRow | 16, (1 << 8) | 1));
+    EXPECT_TRUE(one.complete);
+    EXPECT_EQ(std::string(one.data.begin(), one.data.end()), "single-row value");
+
+    auto chain = read_long_value(file, kJet4Layout, lv_definition(11, (1 << 8) | 0));
+    EXPECT_TRUE(chain.complete) << (chain.faults.empty() ? "" : chain.faults[0].detail);
+    EXPECT_EQ(std::string(chain.data.begin(), chain.data.end()), "hello world");
+    EXPECT_EQ(chain.rows.size(), 2u);
+}
+
+TEST(LongValue, DamageGivesPartialDataAndFaults) {
+    LvalFile lf;
+    PageFile file(lf.image, 4096);
+    auto cycle = read_long_value(file, kJet4Layout, lv_definition(1000, (1 << 8) | 2));
+    EXPECT_FALSE(cycle.complete);
+    ASSERT_FALSE(cycle.faults.empty());
+    EXPECT_EQ(cycle.faults.back().kind, FaultKind::LongValueCycle);
+    EXPECT_EQ(std::string(cycle.data.begin(), cycle.data.end()), "x");
+
+    auto longer = read_long_value(file, kJet4Layout, lv_definition(50, (1 << 8) | 0));
+    EXPECT_FALSE(longer.complete);
+    EXPECT_EQ(longer.faults.back().kind, FaultKind::LongValueTruncated);
+    EXPECT_EQ(longer.data.size(), 11u);
+
+    auto not_lval = read_long_value(file, kJet4Layout, lv_definition(kLongValueSingleRow | 4, (3 << 8) | 0));
+    EXPECT_EQ(not_lval.faults.back().kind, FaultKind::LongValuePointer);
+    auto past_end = read_long_value(file, kJet4Layout, lv_definition(kLongValueSingleRow | 4, (900 << 8) | 0));
+    EXPECT_EQ(past_end.faults.back().kind, FaultKind::LongValuePointer);
+    auto no_slot = read_long_value(file, kJet4Layout, lv_definition(kLongValueSingleRow | 4, (1 << 8) | 77));
+    EXPECT_EQ(no_slot.faults.back().kind, FaultKind::LongValuePointer);
+    auto bad_kind = read_long_value(file, kJet4Layout, lv_definition(0xC0000004, (1 << 8) | 1));
+    EXPECT_EQ(bad_kind.faults.back().kind, FaultKind::LongValueKind);
+    auto inline_short = read_long_value(file, kJet4Layout, lv_definition(kLongValueInline | 10, 0, "abc"));
+    EXPECT_FALSE(inline_short.complete);
+    EXPECT_EQ(inline_short.data.size(), 3u);
+    auto tiny = read_long_value(file, kJet4Layout, std::vector<uint8_t>{1, 2, 3});
+    EXPECT_FALSE(tiny.faults.empty());
+}
+
+TEST(ValueText, DatesCurrencyDecimalGuid) {
+    EXPECT_EQ(format_datetime(0.0), "1899-12-30 00:00:00");
+    EXPECT_EQ(format_datetime(2.25), "1900-01-01 06:00:00");
+    EXPECT_EQ(format_datetime(-1.25), "1899-12-29 06:00:00");
+    EXPECT_EQ(format_datetime(-1.0), "1899-12-29 00:00:00");
+    EXPECT_EQ(format_datetime(42179.5 + 1.5 / 86400), "2015-06-24 12:00:01.5");
+    EXPECT_EQ(format_datetime(1.0 - 0.0001 / 86400), "1899-12-31 00:00:00");  // rounds into the next day
+    EXPECT_EQ(format_datetime(std::nan("")), "");
+    EXPECT_EQ(format_datetime(1e9), "");
+    EXPECT_EQ(format_extended_datetime("0000000000000000000:0000000000000000000:7 "), "0001-01-01 00:00:00");
+    EXPECT_EQ(format_extended_datetime("0000000000000738153:0000000452967891234:7 "), "2021-12-30 12:34:56.7891234");
+    EXPECT_EQ(format_extended_datetime("garbage"), "");
+    EXPECT_EQ(format_currency(0), "0.0000");
+    EXPECT_EQ(format_currency(-1), "-0.0001");
+    EXPECT_EQ(format_currency(INT64_MIN), "-922337203685477.5808");
+    Decimal d;
+    d.words = {0, 0, 0, 5};
+    d.scale = 3;
+    EXPECT_EQ(format_decimal(d), "0.005");
+    d.words = {0xFFFFFFFF, 0xFFFFFFFF, 0xFFFFFFFF, 0xFFFFFFFF};
+    d.scale = 0;
+    EXPECT_EQ(format_decimal(d), "340282366920938463463374607431768211455");
+    d.words = {0, 0, 0, 0};
+    d.negative = true;
+    d.scale = 2;
+    EXPECT_EQ(format_decimal(d), "0.00");
+    Guid g;
+    for (int i = 0; i < 16; ++i) g.bytes[size_t(i)] = uint8_t(i);
+    EXPECT_EQ(format_guid(g), "{03020100-0504-0706-0809-0A0B0C0D0E0F}");
+    EXPECT_EQ(hex_lower({0x00, 0xAB, 0x0F}), "00ab0f");
+}
+
+}  // namespace

@@ -1,0 +1,15 @@
+#pragma once
+// The subcommands of jetrepair. Each returns the process exit code:
+// 0 all done, 4 something was skipped or found, 8 the file could not be examined.
+#include <filesystem>
+#include <optional>
+#include <string>
+
+int run_dump(const std::filesystem::path& file, const std::optional<std::string>& table);
+int run_check(const std::filesystem::path& file);
+int run_repair(const std::filesystem::path& file);
+
+inline constexpr int kExitOk = 0;
+inline constexpr int kExitSkipped = 4;
+inline constexpr int kExitUnreadable = 8;
+inline constexpr int kExitUsage = 2;

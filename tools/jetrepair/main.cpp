@@ -1,0 +1,65 @@
+// jetrepair: the repair engine on the command line.
+#include <CLI/CLI.hpp>
+
+#include <iostream>
+
+#include "commands.h"
+
+namespace {
+
+void spanish_help(CLI::App& app) {
+    app.set_help_flag("-h,--help", "Muestra esta ayuda y termina");
+    auto fmt = app.get_formatter();
+    fmt->label("Usage", "Uso");
+    fmt->label("OPTIONS", "OPCIONES");
+    fmt->label("SUBCOMMAND", "SUBORDEN");
+    fmt->label("SUBCOMMANDS", "SUBÓRDENES");
+    fmt->label("POSITIONALS", "ARGUMENTOS");
+    fmt->label("REQUIRED", "OBLIGATORIO");
+    fmt->label("TEXT", "TEXTO");
+    fmt->label("FILE", "ARCHIVO");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    CLI::App app{"Comprueba, repara y vuelca bases de datos de Access (Jet 3, Jet 4 y ACE).\n"
+                 "Códigos de salida: 0 todo correcto, 4 algo se omitió o se encontraron problemas,\n"
+                 "8 el archivo no se pudo examinar, 2 argumentos no válidos.",
+                 "jetrepair"};
+    spanish_help(app);
+    app.require_subcommand(1);
+
+    std::string file;
+    std::optional<std::string> table;
+
+    auto* dump = app.add_subcommand("dump", "Vuelca las tablas de usuario en JSON por la salida estándar");
+    spanish_help(*dump);
+    dump->add_option("--table", table, "Vuelca solo la tabla con este nombre")->option_text("NOMBRE");
+    dump->add_option("FILE", file, "Base de datos (.mdb o .accdb)")->required()->option_text("ARCHIVO");
+
+    auto* check = app.add_subcommand("check", "Comprueba la base de datos sin modificarla");
+    spanish_help(*check);
+    check->add_option("FILE", file, "Base de datos (.mdb o .accdb)")->required()->option_text("ARCHIVO");
+
+    auto* repair = app.add_subcommand("repair", "Repara la base de datos en su sitio");
+    spanish_help(*repair);
+    repair->add_option("FILE", file, "Base de datos (.mdb o .accdb)")->required()->option_text("ARCHIVO");
+
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::CallForHelp& e) {
+        return app.exit(e);
+    } catch (const CLI::CallForAllHelp& e) {
+        return app.exit(e);
+    } catch (const CLI::ParseError& e) {
+        std::cerr << "jetrepair: argumentos no válidos (" << e.what() << ").\n"
+                  << "Use «jetrepair --help» para ver el modo de empleo.\n";
+        return kExitUsage;
+    }
+
+    const std::filesystem::path path = std::filesystem::path(file);
+    if (dump->parsed()) return run_dump(path, table);
+    if (check->parsed()) return run_check(path);
+    return run_repair(path);
+}
