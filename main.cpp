@@ -3,7 +3,16 @@
 #include "form1/form1.h"
 
 #ifdef _WIN32
-#error "The Windows entry is not written yet."
+#include "platform/engine/jet_engine.h"
+#include "platform/win32/backend.h"
+
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
+    platform::win32::Backend backend(instance);
+    platform::JetEngineFactory engines;
+    Form1 form(platform::Services{backend.windows(), engines, backend.file_systems()});
+    form.show();
+    return backend.run();
+}
 #else
 #include <QApplication>
 

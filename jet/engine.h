@@ -26,6 +26,12 @@ struct Finding {
 
 struct Report {
     std::vector<Finding> findings;
+    // Set by repair_database when it rewrote the file: where the original bytes were kept,
+    // where data the fixes had to drop was saved (empty when none), and how many dropped
+    // items could not be decoded well enough to be saved there.
+    std::filesystem::path backup;
+    std::filesystem::path recovery;
+    std::size_t unsaved = 0;
     bool clean() const { return findings.empty(); }
 };
 

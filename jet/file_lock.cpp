@@ -48,7 +48,7 @@ void refuse_read_only_file(const fs::path& database) {
            ": el archivo es de solo lectura o no tiene permiso para modificarlo.");
 }
 
-[[maybe_unused]] void refuse_read_only_folder(const fs::path& database) {
+void refuse_read_only_folder(const fs::path& database) {
     refuse("No se puede reparar " + quoted(database) + ": la carpeta " + quoted(folder_of(database)) +
            " es de solo lectura o no tiene permiso para escribir en ella.");
 }
@@ -85,13 +85,26 @@ DatabaseLock::DatabaseLock(const fs::path& database) : path_(database) {
         refuse("No se puede abrir " + quoted(database) + ": " + system_error_text(static_cast<int>(code)) + ".");
     }
     if (attributes & FILE_ATTRIBUTE_DIRECTORY) refuse(quoted(database) + " es una carpeta, no una base de datos.");
-    if (attributes & FILE_ATTRIBUTE_READONLY) refuse_read_only_file(database);
+    file_writable_ = (attributes & FILE_ATTRIBUTE_READONLY) == 0;
+    // A folder's read-only attribute means nothing on Windows; creating the working copy
+    // tells whether the folder can be written.
+    folder_writable_ = true;
     refuse_if_lock_file_is_live(database);
+    const auto open_held = [&](NativeFile::Mode mode) {
+        // Nobody else may open it for writing (Access always does); readers are let in so the
+        // engine's own reader can examine the file while the lock holds.
+        file_ = NativeFile::open(database, mode, NativeFile::Share::Readers);
+    };
     try {
-        file_ = NativeFile::open(database, NativeFile::Mode::ReadWrite, NativeFile::Share::Exclusive);
+        try {
+            open_held(file_writable_ ? NativeFile::Mode::ReadWrite : NativeFile::Mode::Read);
+        } catch (const FileError& error) {
+            if (!file_writable_ || !error.access_denied()) throw;
+            file_writable_ = false;  // no permission to write: hold it for reading
+            open_held(NativeFile::Mode::Read);
+        }
     } catch (const FileError& error) {
         if (error.code() == ERROR_SHARING_VIOLATION || error.code() == ERROR_LOCK_VIOLATION) refuse_in_use(database);
-        if (error.access_denied()) refuse_read_only_file(database);
         throw;
     }
 }
@@ -118,20 +131,21 @@ bool probe_lock(int fd) {
     return query.l_type != F_UNLCK;
 }
 
-// Takes an exclusive lock on the whole database without waiting. An open-file-description
-// lock conflicts with the byte-range locks other programs take on the database and with a
-// second repair, also one in this process.
-bool take_exclusive_lock(int fd) {
+// Takes a lock on the whole database without waiting: exclusive when the file is open for
+// writing, shared otherwise. An open-file-description lock conflicts with the byte-range
+// locks other programs take on the database and with a second repair, also one in this
+// process.
+bool take_lock(int fd, bool exclusive) {
 #ifdef F_OFD_SETLK
     struct flock request{};
-    request.l_type = F_WRLCK;
+    request.l_type = exclusive ? F_WRLCK : F_RDLCK;
     request.l_whence = SEEK_SET;
     request.l_start = 0;
     request.l_len = 0;
     if (::fcntl(fd, F_OFD_SETLK, &request) == 0) return true;
     return false;
 #else
-    return ::flock(fd, LOCK_EX | LOCK_NB) == 0;
+    return ::flock(fd, (exclusive ? LOCK_EX : LOCK_SH) | LOCK_NB) == 0;
 #endif
 }
 
@@ -162,20 +176,15 @@ DatabaseLock::DatabaseLock(const fs::path& database) : path_(database) {
     }
     if (S_ISDIR(st.st_mode)) refuse(quoted(database) + " es una carpeta, no una base de datos.");
     if (!S_ISREG(st.st_mode)) refuse(quoted(database) + " no es un archivo normal.");
-    if (!writable(database, st)) refuse_read_only_file(database);
+    file_writable_ = writable(database, st);
     struct stat folder;
     const fs::path dir = folder_of(database);
-    if (::stat(dir.c_str(), &folder) != 0 || !writable(dir, folder)) refuse_read_only_folder(database);
+    folder_writable_ = ::stat(dir.c_str(), &folder) == 0 && writable(dir, folder);
 
     refuse_if_lock_file_is_live(database);
 
-    try {
-        file_ = NativeFile::open(database, NativeFile::Mode::ReadWrite);
-    } catch (const FileError& error) {
-        if (error.access_denied()) refuse_read_only_file(database);
-        throw;
-    }
-    if (probe_lock(file_.handle()) || !take_exclusive_lock(file_.handle())) refuse_in_use(database);
+    file_ = NativeFile::open(database, file_writable_ ? NativeFile::Mode::ReadWrite : NativeFile::Mode::Read);
+    if (probe_lock(file_.handle()) || !take_lock(file_.handle(), file_writable_)) refuse_in_use(database);
     // A repair that committed between our stat and our lock replaced the file at the path.
     if (!still_holds_path()) refuse_in_use(database);
 }
@@ -189,5 +198,10 @@ bool DatabaseLock::still_holds_path() const {
 }
 
 #endif
+
+void DatabaseLock::require_writable() const {
+    if (!file_writable_) refuse_read_only_file(path_);
+    if (!folder_writable_) refuse_read_only_folder(path_);
+}
 
 }  // namespace jet

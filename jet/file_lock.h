@@ -1,8 +1,10 @@
 #pragma once
 // Exclusive hold of a database file for the length of a repair. Taking it refuses, with a
-// Spanish description naming the file: a missing path or a folder, a read-only file or
-// folder, a database that another program has open (live locks on its .ldb / .laccdb lock
-// file or on the database itself) and a database another repair is already working on.
+// Spanish description naming the file: a missing path or a folder, a database that another
+// program has open (live locks on its .ldb / .laccdb lock file or on the database itself)
+// and a database another repair is already working on. A read-only file or folder is
+// refused only once something has to be written (require_writable), so checking a clean
+// read-only database still succeeds.
 #include <filesystem>
 
 #include "jet/native_file.h"
@@ -22,10 +24,14 @@ public:
     bool still_holds_path() const;
     // Lets go of the file; needed on Windows before the file can be replaced.
     void release() noexcept { file_.close(); }
+    // Throws the Spanish refusal when the file or its folder cannot be written.
+    void require_writable() const;
 
 private:
     std::filesystem::path path_;
     NativeFile file_;
+    bool file_writable_ = false;
+    bool folder_writable_ = false;
 };
 
 // The lock files Access keeps beside a database while it is open: "<stem>.ldb" (Jet 3 and

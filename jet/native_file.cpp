@@ -41,6 +41,17 @@ void testing::set_write_fault(WriteFault fault) { write_fault.store(fault); }
 
 #ifdef _WIN32
 
+namespace {
+DWORD share_mode(NativeFile::Share share) {
+    switch (share) {
+    case NativeFile::Share::Exclusive: return 0;
+    case NativeFile::Share::Readers: return FILE_SHARE_READ;
+    case NativeFile::Share::ReadersAndWriters: return FILE_SHARE_READ | FILE_SHARE_WRITE;
+    }
+    return 0;
+}
+}  // namespace
+
 bool FileError::disk_full() const noexcept {
     return code_ == ERROR_DISK_FULL || code_ == ERROR_HANDLE_DISK_FULL;
 }
@@ -71,15 +82,13 @@ std::string system_error_text(int code) {
 
 NativeFile NativeFile::open(const std::filesystem::path& path, Mode mode, Share share) {
     const DWORD access = mode == Mode::Read ? GENERIC_READ : GENERIC_READ | GENERIC_WRITE;
-    const DWORD share_mode = share == Share::Exclusive ? 0 : FILE_SHARE_READ;
-    HANDLE h = CreateFileW(path.c_str(), access, share_mode, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE h = CreateFileW(path.c_str(), access, share_mode(share), nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE) fail("No se puede abrir", path, last_error());
     return NativeFile(h, path);
 }
 
 NativeFile NativeFile::create_new(const std::filesystem::path& path, Share share) {
-    const DWORD share_mode = share == Share::Exclusive ? 0 : FILE_SHARE_READ;
-    HANDLE h = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, share_mode, nullptr, CREATE_NEW,
+    HANDLE h = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, share_mode(share), nullptr, CREATE_NEW,
                            FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE) {
         const int code = last_error();

@@ -35,8 +35,8 @@ public:
     using Handle = int;
 #endif
     enum class Mode { Read, ReadWrite };
-    // Share: on Windows, whether other openers are refused (share mode 0) or may read.
-    enum class Share { Exclusive, Readers };
+    // Share: on Windows, what other openers may do meanwhile (no effect on POSIX).
+    enum class Share { Exclusive, Readers, ReadersAndWriters };
 
     NativeFile() = default;
     NativeFile(NativeFile&& other) noexcept;

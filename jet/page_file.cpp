@@ -43,9 +43,8 @@ std::span<const uint8_t> PageFile::page(uint32_t number) const {
         stream_.clear();
         return {};
     }
-    auto* data = buffer.get();
-    cache_.emplace(number, std::move(buffer));
-    return {data, page_size_};
+    auto stored = cache_.emplace(number, std::move(buffer)).first;
+    return {stored->second.get(), page_size_};
 }
 
 std::vector<uint8_t> PageFile::read_prefix(size_t length) const {

@@ -88,10 +88,11 @@ fs::path backup_name(const fs::path& database, unsigned n) {
 }
 
 WorkingCopy::WorkingCopy(const DatabaseLock& database) : database_(database.path()) {
+    database.require_writable();
     for (unsigned n = 0; n < max_name_attempts && !file_.is_open(); ++n) {
         path_ = working_name(database_, n);
         try {
-            file_ = NativeFile::create_new(path_);
+            file_ = NativeFile::create_new(path_, NativeFile::Share::ReadersAndWriters);
         } catch (const FileError& error) {
             path_.clear();
             if (error.disk_full()) fail_disk_full(database_);

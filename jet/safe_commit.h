@@ -29,6 +29,7 @@ public:
 
     const std::filesystem::path& path() const noexcept { return path_; }
     NativeFile& file() noexcept { return file_; }
+    const NativeFile& file() const noexcept { return file_; }
 
     void write_at(std::uint64_t offset, std::span<const std::uint8_t> data);
 

@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config
   libgtest-dev libgmock-dev libcli11-dev nlohmann-json3-dev libfmt-dev
-  qt6-base-dev
+  qt6-base-dev qt6-translations-l10n
   mdbtools
   xvfb xauth xdotool imagemagick x11-apps
   g++-mingw-w64-x86-64-win32 binutils-mingw-w64-x86-64

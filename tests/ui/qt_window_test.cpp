@@ -55,6 +55,8 @@ struct SeenBox {
     QMessageBox::StandardButtons buttons;
     Qt::WindowModality modality = Qt::NonModal;
     int bar_value = -1, bar_max = -1;
+    QWidget* parent = nullptr;
+    QRect geometry;
 };
 
 class QtFormTest : public ::testing::Test {
@@ -81,7 +83,8 @@ protected:
             auto* box = qobject_cast<QMessageBox*>(modal);
             if (box) {
                 seen = {box->text(), box->windowTitle(), box->icon(), box->standardButtons(),
-                        box->windowModality(), bar()->value(), bar()->maximum()};
+                        box->windowModality(), bar()->value(), bar()->maximum(), box->parentWidget(),
+                        box->frameGeometry()};
                 QTest::mouseClick(box->button(QMessageBox::Ok), Qt::LeftButton);
             } else {
                 modal->close();
@@ -182,6 +185,9 @@ TEST_F(QtFormTest, RepairShowsFullBarUnderTheSuccessBoxThenEmptiesIt) {
     EXPECT_EQ(seen.bar_value, 3);
     EXPECT_EQ(seen.bar_max, 3);
     EXPECT_EQ(bar()->value(), 0);
+    // Owned by the window and centred over it.
+    EXPECT_EQ(seen.parent, window());
+    EXPECT_LE((seen.geometry.center() - window()->frameGeometry().center()).manhattanLength(), 2);
 }
 
 TEST_F(QtFormTest, BarIsPaintedBeforeTheEngineRuns) {
@@ -226,13 +232,11 @@ TEST_F(QtFormTest, OpenDialogAcceptFillsTheFieldAndCancelKeepsTypedText) {
     form.show();
     base()->setText("escrito a mano");
 
-    QString title;
     bool native = true;
     when_modal([&](QWidget* modal) {
         auto* dialog = qobject_cast<QFileDialog*>(modal);
         ASSERT_NE(dialog, nullptr);
         native = !dialog->testOption(QFileDialog::DontUseNativeDialog);
-        title = dialog->windowTitle();
         dialog->selectFile(QString::fromStdString(file.string()));
         QMetaObject::invokeMethod(dialog, "accept", Qt::QueuedConnection);
     });

@@ -8,6 +8,7 @@
 namespace {
 
 void spanish_help(CLI::App& app) {
+    app.option_defaults()->group("Opciones");
     app.set_help_flag("-h,--help", "Muestra esta ayuda y termina");
     auto fmt = app.get_formatter();
     fmt->label("Usage", "Uso");
@@ -15,6 +16,7 @@ void spanish_help(CLI::App& app) {
     fmt->label("SUBCOMMAND", "SUBORDEN");
     fmt->label("SUBCOMMANDS", "SUBÓRDENES");
     fmt->label("POSITIONALS", "ARGUMENTOS");
+    fmt->label("Positionals", "Argumentos");
     fmt->label("REQUIRED", "OBLIGATORIO");
     fmt->label("TEXT", "TEXTO");
     fmt->label("FILE", "ARCHIVO");
@@ -34,17 +36,20 @@ int main(int argc, char** argv) {
     std::optional<std::string> table;
 
     auto* dump = app.add_subcommand("dump", "Vuelca las tablas de usuario en JSON por la salida estándar");
+    dump->group("Subórdenes");
     spanish_help(*dump);
     dump->add_option("--table", table, "Vuelca solo la tabla con este nombre")->option_text("NOMBRE");
-    dump->add_option("FILE", file, "Base de datos (.mdb o .accdb)")->required()->option_text("ARCHIVO");
+    dump->add_option("ARCHIVO", file, "Base de datos (.mdb o .accdb)")->required()->type_name("");
 
     auto* check = app.add_subcommand("check", "Comprueba la base de datos sin modificarla");
+    check->group("Subórdenes");
     spanish_help(*check);
-    check->add_option("FILE", file, "Base de datos (.mdb o .accdb)")->required()->option_text("ARCHIVO");
+    check->add_option("ARCHIVO", file, "Base de datos (.mdb o .accdb)")->required()->type_name("");
 
     auto* repair = app.add_subcommand("repair", "Repara la base de datos en su sitio");
+    repair->group("Subórdenes");
     spanish_help(*repair);
-    repair->add_option("FILE", file, "Base de datos (.mdb o .accdb)")->required()->option_text("ARCHIVO");
+    repair->add_option("ARCHIVO", file, "Base de datos (.mdb o .accdb)")->required()->type_name("");
 
     try {
         app.parse(argc, argv);

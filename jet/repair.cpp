@@ -1,0 +1,155 @@
+// repair_database(): lock, check, plan, fix a working copy, re-check it, commit.
+#include "jet/repair.h"
+
+#include <algorithm>
+#include <map>
+
+#include "jet/problems.h"
+
+namespace jet {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr std::size_t kHeaderProbeBytes = 3 * 4096;
+constexpr std::size_t kListedProblems = 12;
+
+std::string quoted(const fs::path& path) { return "«" + display_path(path) + "»"; }
+
+// Findings grouped by code, codes in the order of the problem table so fixes always run
+// in the same order (page 0 first, row-level fixes before map fixes).
+std::vector<std::pair<std::string, std::vector<Finding>>> group_by_code(const std::vector<Finding>& findings) {
+    std::map<std::string, std::vector<Finding>> groups;
+    for (const Finding& f : findings) groups[f.code].push_back(f);
+    std::vector<std::pair<std::string, std::vector<Finding>>> ordered;
+    for (const ProblemInfo& info : problem_table()) {
+        auto it = groups.find(std::string(info.code));
+        if (it == groups.end()) continue;
+        ordered.emplace_back(it->first, std::move(it->second));
+        groups.erase(it);
+    }
+    for (auto& [code, list] : groups) ordered.emplace_back(code, std::move(list));
+    return ordered;
+}
+
+std::string finding_line(const Finding& f) {
+    return "- " + f.description + (f.object.empty() ? "" : " (" + f.object + ")");
+}
+
+std::string listed(const std::vector<const Finding*>& findings) {
+    std::string text;
+    for (std::size_t i = 0; i < findings.size() && i < kListedProblems; ++i) text += "\n" + finding_line(*findings[i]);
+    if (findings.size() > kListedProblems)
+        text += "\n- y " + std::to_string(findings.size() - kListedProblems) + " problemas más.";
+    return text;
+}
+
+// Findings that block a repair: no fix exists and they are not tolerated.
+std::vector<const Finding*> unfixable(const std::vector<Finding>& findings) {
+    std::vector<const Finding*> out;
+    for (const Finding& f : findings)
+        if (fix_for(f.code) == nullptr && !tolerated(f)) out.push_back(&f);
+    return out;
+}
+
+bool needs_fixing(const std::vector<Finding>& findings) {
+    return std::any_of(findings.begin(), findings.end(), [](const Finding& f) { return !tolerated(f); });
+}
+
+Header header_of(const WorkingCopy& copy, const fs::path& database) {
+    const std::uint64_t size = copy.file().size();
+    std::vector<uint8_t> prefix(static_cast<std::size_t>(std::min<std::uint64_t>(size, kHeaderProbeBytes)));
+    copy.file().read_at(0, prefix);
+    HeaderResult parsed = parse_header(prefix);
+    if (!parsed.header) {
+        throw EngineError("No se puede reparar " + quoted(database) + ": su cabecera no se reconoce.");
+    }
+    return std::move(*parsed.header);
+}
+
+Report recheck(const WorkingCopy& copy, const fs::path& database) {
+    try {
+        return check_database(copy.path());
+    } catch (const EngineError& error) {
+        throw EngineError("La reparación de " + quoted(database) +
+                          " no se ha completado: la copia reparada no se puede examinar (" + error.what() +
+                          "). La base de datos no se ha modificado.");
+    }
+}
+
+}  // namespace
+
+std::vector<uint8_t> FixContext::read_page(uint32_t number) const {
+    if (number >= page_count()) return {};
+    return read_bytes(uint64_t(number) * page_size(), page_size());
+}
+
+std::vector<uint8_t> FixContext::read_bytes(uint64_t offset, std::size_t length) const {
+    const uint64_t size = file_size();
+    if (offset >= size) return {};
+    std::vector<uint8_t> bytes(static_cast<std::size_t>(std::min<uint64_t>(length, size - offset)));
+    copy_.file().read_at(offset, bytes);
+    return bytes;
+}
+
+void FixContext::write_page(uint32_t number, std::span<const uint8_t> bytes) {
+    const std::vector<uint8_t> before = read_page(number);
+    if (before.size() != bytes.size()) {
+        throw EngineError("Error interno de la reparación: escritura de la página " + std::to_string(number) +
+                          " con un tamaño incorrecto.");
+    }
+    // Only the changed span is written: every other byte stays as it was, also on disk.
+    std::size_t first = 0;
+    while (first < bytes.size() && bytes[first] == before[first]) ++first;
+    if (first == bytes.size()) return;
+    std::size_t last = bytes.size();
+    while (bytes[last - 1] == before[last - 1]) --last;
+    copy_.write_at(uint64_t(number) * page_size() + first, bytes.subspan(first, last - first));
+}
+
+void FixContext::truncate(uint64_t size) { copy_.file().truncate(size); }
+
+Report repair_database(const fs::path& path) {
+    DatabaseLock lock(path);
+    Report found = check_database(path);
+    if (!needs_fixing(found.findings)) return found;
+
+    if (const auto blocking = unfixable(found.findings); !blocking.empty()) {
+        throw EngineError("No se puede reparar " + quoted(path) +
+                          " todavía: estos problemas aún no tienen arreglo en esta versión. "
+                          "La base de datos no se ha modificado." +
+                          listed(blocking));
+    }
+
+    WorkingCopy copy(lock);
+    RecoveryFile recovery(path);
+    try {
+        const Header header = header_of(copy, path);
+        FixContext context(copy, header, recovery);
+        for (const auto& [code, findings] : group_by_code(found.findings)) {
+            if (FixFunction fix = fix_for(code)) fix(context, findings);
+        }
+        copy.file().sync();
+
+        const Report after = recheck(copy, path);
+        std::vector<const Finding*> left;
+        for (const Finding& f : after.findings)
+            if (!tolerated(f)) left.push_back(&f);
+        if (!left.empty()) {
+            throw EngineError("La reparación de " + quoted(path) +
+                              " no se ha completado: la copia reparada aún tiene problemas. "
+                              "La base de datos no se ha modificado." +
+                              listed(left));
+        }
+        found.backup = copy.commit(lock);
+        found.recovery = recovery.path();
+        found.unsaved = context.unsaved();
+        return found;
+    } catch (...) {
+        recovery.discard();
+        throw;
+    }
+}
+
+}  // namespace jet

@@ -1,0 +1,71 @@
+#pragma once
+// The repair: check, plan one fix per problem code found, apply the fixes to a working
+// copy by patching pages, re-check the copy, commit it (jet::repair_database in engine.h).
+//
+// A fix handles every finding of its code at once and re-derives from the file itself
+// what to write, so it depends only on the problem code, not on the wording of a finding.
+// It keeps every byte it has no reason to change, and saves what it must drop to the
+// recovery file before dropping it.
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "jet/engine.h"
+#include "jet/header.h"
+#include "jet/recovery_file.h"
+#include "jet/safe_commit.h"
+
+namespace jet {
+
+class FixContext {
+public:
+    FixContext(WorkingCopy& copy, const Header& header, RecoveryFile& recovery)
+        : copy_(copy), header_(header), recovery_(recovery) {}
+
+    const Header& header() const { return header_; }
+    uint32_t page_size() const { return header_.page_size(); }
+    const std::filesystem::path& copy_path() const { return copy_.path(); }
+    uint64_t file_size() const { return copy_.file().size(); }
+    uint32_t page_count() const { return static_cast<uint32_t>(file_size() / page_size()); }
+
+    // A whole page of the working copy (empty when it lies past the last whole page).
+    std::vector<uint8_t> read_page(uint32_t number) const;
+    std::vector<uint8_t> read_bytes(uint64_t offset, std::size_t length) const;
+    // Writes a whole page back; only the bytes that differ reach the file.
+    void write_page(uint32_t number, std::span<const uint8_t> bytes);
+    void truncate(uint64_t size);
+
+    // Saves an item a fix is about to drop; counts it as unsaved when it could not decode.
+    void save_dropped(const RecoveredItem& item) { recovery_.save(item); }
+    void count_unsaved(std::size_t n = 1) { unsaved_ += n; }
+    std::size_t unsaved() const { return unsaved_; }
+
+private:
+    WorkingCopy& copy_;
+    const Header& header_;
+    RecoveryFile& recovery_;
+    std::size_t unsaved_ = 0;
+};
+
+using FixFunction = void (*)(FixContext& context, std::span<const Finding> findings);
+
+// The fix for a problem code; nullptr when the repair cannot fix that problem yet.
+FixFunction fix_for(std::string_view code);
+
+// Whether a finding may stay in a repaired file: information the repair leaves as it is
+// because nothing is wrong for Access (e.g. pages nobody uses).
+bool tolerated(const Finding& finding);
+
+// The fixes, one per file.
+void fix_file_size(FixContext& context, std::span<const Finding> findings);
+void fix_commit_slots(FixContext& context, std::span<const Finding> findings);
+
+// Jet 3 commit slots in page 0: 256 two-byte slots; idle ones read 00 01.
+inline constexpr std::size_t kCommitSlotsOffset = 0x600;
+inline constexpr std::size_t kCommitSlotCount = 256;
+// Whether slot i holds a value a cleanly closed file does not leave behind.
+bool commit_slot_busy(std::span<const uint8_t> page0, std::size_t slot);
+
+}  // namespace jet

@@ -1,0 +1,34 @@
+// Which fix answers which problem code. A code missing here blocks the repair (with a
+// Spanish list of what cannot be repaired yet) unless the finding is tolerated.
+#include <array>
+
+#include "jet/problems.h"
+#include "jet/repair.h"
+
+namespace jet {
+
+namespace {
+
+struct FixRow {
+    std::string_view code;
+    FixFunction fix;
+};
+
+constexpr std::array kFixes = {
+    FixRow{"HDR_FILE_SIZE", fix_file_size},
+    FixRow{"HDR_COMMIT_SLOTS", fix_commit_slots},
+};
+
+}  // namespace
+
+FixFunction fix_for(std::string_view code) {
+    for (const FixRow& row : kFixes)
+        if (row.code == code) return row.fix;
+    return nullptr;
+}
+
+bool tolerated(const Finding& finding) {
+    return finding.severity == Severity::Info && fix_for(finding.code) == nullptr;
+}
+
+}  // namespace jet

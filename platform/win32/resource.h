@@ -1,0 +1,3 @@
+#pragma once
+// Resource identifiers shared by tarsolin.rc and the code.
+#define IDI_TARSOLIN 1

@@ -1,0 +1,79 @@
+#include "corpus_support.h"
+
+#include <stdio.h>
+#include <sys/wait.h>
+
+#include <fstream>
+#include <sstream>
+
+namespace damage {
+
+namespace fs = std::filesystem;
+
+namespace {
+constexpr char kRowDelimiter = '\x1e';
+
+std::vector<std::string> split(const std::string& text, char delimiter) {
+    std::vector<std::string> parts;
+    std::string part;
+    std::istringstream in(text);
+    while (std::getline(in, part, delimiter)) parts.push_back(part);
+    return parts;
+}
+}  // namespace
+
+fs::path corpus_dir() { return fs::path(TARSOLIN_CORPUS_DIR); }
+
+std::vector<CorpusFile> readable_corpus() {
+    std::vector<CorpusFile> files;
+    std::ifstream manifest(corpus_dir() / "MANIFEST.tsv");
+    std::string line;
+    std::getline(manifest, line);  // column names
+    while (std::getline(manifest, line)) {
+        const auto columns = split(line, '\t');
+        // file, format, bytes, user_tables, rows, features, mdbtools_reads_all, ...
+        if (columns.size() < 7 || columns[6] != "yes") continue;
+        const fs::path path = corpus_dir() / columns[0];
+        if (fs::exists(path)) files.push_back({path, columns[0], columns[1]});
+    }
+    return files;
+}
+
+std::string shell_quote(const std::string& text) {
+    std::string quoted = "'";
+    for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return quoted + "'";
+}
+
+Command run(const std::string& command_line) {
+    Command result{-1, {}};
+    FILE* pipe = ::popen((command_line + " 2>/dev/null").c_str(), "r");
+    if (pipe == nullptr) return result;
+    char buffer[65536];
+    std::size_t n;
+    while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) result.out.append(buffer, n);
+    const int status = ::pclose(pipe);
+    result.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return result;
+}
+
+bool have_mdbtools() { return run("command -v mdb-export && command -v mdb-tables").exit_code == 0; }
+
+std::vector<std::string> mdb_tables(const fs::path& file, bool& ok) {
+    const Command c = run("mdb-tables -1 " + shell_quote(file.string()));
+    ok = c.exit_code == 0;
+    std::vector<std::string> tables;
+    for (const std::string& name : split(c.out, '\n'))
+        if (!name.empty()) tables.push_back(name);
+    return tables;
+}
+
+std::vector<std::string> mdb_rows(const fs::path& file, const std::string& table, bool& ok) {
+    const Command c = run("mdb-export -R \"$(printf '\\036')\" " + shell_quote(file.string()) + " " + shell_quote(table));
+    ok = c.exit_code == 0;
+    auto rows = split(c.out, kRowDelimiter);
+    if (!rows.empty()) rows.erase(rows.begin());  // column names
+    return rows;
+}
+
+}  // namespace damage

@@ -1,0 +1,34 @@
+#pragma once
+// The corpus of intact Access files and what mdbtools reads from them.
+#include <filesystem>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace damage {
+
+struct CorpusFile {
+    std::filesystem::path path;  // absolute
+    std::string name;            // relative to the corpus folder
+    std::string format;          // JET3, JET4, ACE12, ...
+};
+
+std::filesystem::path corpus_dir();
+// Files mdbtools reads completely (so its verdict on a repaired copy means something).
+std::vector<CorpusFile> readable_corpus();
+
+struct Command {
+    int exit_code;
+    std::string out;
+};
+// Runs a shell command line, capturing standard output (standard error discarded).
+Command run(const std::string& command_line);
+std::string shell_quote(const std::string& text);
+
+bool have_mdbtools();
+// Table names per mdb-tables -1 (system tables excluded); exit code in ok.
+std::vector<std::string> mdb_tables(const std::filesystem::path& file, bool& ok);
+// Rows of one table as mdb-export prints them, one string per row (header excluded).
+std::vector<std::string> mdb_rows(const std::filesystem::path& file, const std::string& table, bool& ok);
+
+}  // namespace damage

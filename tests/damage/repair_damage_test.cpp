@@ -1,0 +1,196 @@
+// Every kind of damage on every readable corpus file: the repair either refuses and leaves
+// everything as it was, or finds nothing and leaves the file alone, or repairs it — and a
+// repaired file must hold up: mdbtools reads every table, no row appears that was not in
+// the intact file, kinds that destroy nothing keep every row, our check finds nothing, a
+// second repair changes nothing and the backup is the damaged file byte for byte.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <iostream>
+#include <map>
+#include <mutex>
+#include <set>
+
+#include "corpus_support.h"
+#include "injector.h"
+#include "jet/engine.h"
+#include "jet/repair.h"
+#include "jet/safe_commit.h"
+#include "temp_folder.h"
+
+namespace fs = std::filesystem;
+using namespace damage;
+
+namespace {
+
+struct Expectation {
+    Kind kind;
+    bool must_repair;  // a fix exists: the repair must succeed
+    bool loses_rows;   // the damage itself destroys rows
+};
+
+constexpr Expectation kExpectations[] = {
+    {Kind::TornAppend, true, false},
+    {Kind::TruncateMidPage, true, true},
+    {Kind::CommitSlotsBusy, false, false},
+    {Kind::StaleRowCount, false, false},
+    {Kind::FlipMapBit, false, false},
+    {Kind::ZeroPage, false, true},
+    {Kind::GarbagePage, false, true},
+    {Kind::TearPageTail, false, true},
+    {Kind::BreakLvChain, false, true},
+    {Kind::RowOffsetOutside, false, true},
+};
+
+using TableRows = std::map<std::string, std::vector<std::string>>;
+
+// What mdbtools reads from the intact files, read once.
+const TableRows& intact_rows(const CorpusFile& file) {
+    static std::map<std::string, TableRows> cache;
+    auto it = cache.find(file.name);
+    if (it != cache.end()) return it->second;
+    TableRows rows;
+    bool ok = false;
+    for (const std::string& table : mdb_tables(file.path, ok)) {
+        bool exported = false;
+        rows[table] = mdb_rows(file.path, table, exported);
+    }
+    return cache.emplace(file.name, std::move(rows)).first->second;
+}
+
+// One line per (file, kind) for the closing summary.
+std::vector<std::string>& summary() {
+    static std::vector<std::string> lines;
+    return lines;
+}
+
+class SummaryPrinter : public ::testing::Environment {
+public:
+    void TearDown() override {
+        if (summary().empty()) return;
+        std::cout << "\n== Damage summary (file, format, kind: outcome) ==\n";
+        for (const auto& line : summary()) std::cout << line << "\n";
+    }
+};
+const auto* const printer = ::testing::AddGlobalTestEnvironment(new SummaryPrinter);
+
+struct Case {
+    CorpusFile file;
+    Expectation expect;
+};
+
+void PrintTo(const Case& c, std::ostream* out) { *out << c.file.name << " / " << kind_name(c.expect.kind); }
+
+std::vector<Case> all_cases() {
+    std::vector<Case> cases;
+    for (const CorpusFile& file : readable_corpus())
+        for (const Expectation& e : kExpectations)
+            if (e.kind != Kind::CommitSlotsBusy || file.format == "JET3") cases.push_back({file, e});
+    return cases;
+}
+
+std::string case_name(const ::testing::TestParamInfo<Case>& info) {
+    std::string name = info.param.file.name + "_" + kind_name(info.param.expect.kind);
+    for (char& c : name)
+        if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
+    return name;
+}
+
+class DamageRepair : public ::testing::TestWithParam<Case> {};
+
+// The page each page-level damage hits: the first data page of a user table, where rows live.
+uint32_t target_page(const std::vector<uint8_t>& bytes, Kind kind) {
+    if (kind == Kind::ZeroPage || kind == Kind::GarbagePage || kind == Kind::TearPageTail)
+        return first_data_page_with_rows(bytes).value_or(0);
+    return 0;
+}
+
+}  // namespace
+
+TEST_P(DamageRepair, RefusesLeavesAloneOrRepairsSoundly) {
+    const Case& c = GetParam();
+    if (!fs::exists(c.file.path)) GTEST_SKIP() << "corpus file missing: " << c.file.path;
+    if (!have_mdbtools()) GTEST_SKIP() << "mdbtools (mdb-tables, mdb-export) not installed";
+
+    TempFolder folder;
+    const fs::path database = folder / c.file.path.filename().string();
+    std::vector<uint8_t> bytes = read_bytes(c.file.path);
+    Damage hit{c.expect.kind};
+    hit.page = target_page(bytes, c.expect.kind);
+    if ((c.expect.kind == Kind::ZeroPage || c.expect.kind == Kind::GarbagePage ||
+         c.expect.kind == Kind::TearPageTail) && hit.page == 0)
+        GTEST_SKIP() << "no user data page to damage";
+    const auto note = damage::apply(bytes, hit);
+    if (!note) GTEST_SKIP() << "no target for " << kind_name(c.expect.kind) << " in this file";
+    write_bytes(database, bytes);
+    struct stat before;
+    ASSERT_EQ(::stat(database.c_str(), &before), 0);
+
+    const std::string label = c.file.name + " (" + c.file.format + "), " + kind_name(c.expect.kind) + " [" + *note + "]: ";
+    jet::Report report;
+    try {
+        report = jet::repair_database(database);
+    } catch (const jet::EngineError& error) {
+        summary().push_back(label + "refused");
+        EXPECT_FALSE(c.expect.must_repair) << error.what();
+        EXPECT_NE(std::string(error.what()).find(database.filename().string()), std::string::npos) << error.what();
+        EXPECT_EQ(read_bytes(database), bytes) << "a refused repair must leave the file as it was";
+        EXPECT_EQ(folder.entries(), std::vector<std::string>{database.filename().string()});
+        return;
+    }
+    struct stat after;
+    ASSERT_EQ(::stat(database.c_str(), &after), 0);
+    if (report.backup.empty()) {
+        summary().push_back(label + "not detected, file left alone");
+        EXPECT_FALSE(c.expect.must_repair) << "the damage was not detected";
+        EXPECT_EQ(before.st_ino, after.st_ino);
+        EXPECT_EQ(read_bytes(database), bytes);
+        EXPECT_EQ(folder.entries(), std::vector<std::string>{database.filename().string()});
+        return;
+    }
+
+    // Repaired: the backup is the damaged file, byte for byte.
+    EXPECT_EQ(read_bytes(report.backup), bytes);
+    EXPECT_EQ(report.backup.parent_path(), folder.path());
+    EXPECT_FALSE(fs::exists(fs::path(database.string() + ".reparando")));
+
+    // Our own check finds nothing left to fix, and a second repair changes nothing.
+    for (const jet::Finding& f : jet::check_database(database).findings)
+        EXPECT_TRUE(jet::tolerated(f)) << f.code << ": " << f.description << " (" << f.object << ")";
+    const auto repaired_bytes = read_bytes(database);
+    const jet::Report second = jet::repair_database(database);
+    EXPECT_TRUE(second.backup.empty()) << "a second repair rewrote the file";
+    EXPECT_EQ(read_bytes(database), repaired_bytes);
+
+    // mdbtools reads every table; nothing appears that was not there; rows are counted.
+    bool listed = false;
+    const auto tables = mdb_tables(database, listed);
+    EXPECT_TRUE(listed) << "mdb-tables fails on the repaired file";
+    const TableRows& intact = intact_rows(c.file);
+    std::size_t total = 0;
+    std::size_t kept = 0;
+    for (const auto& [table, rows] : intact) {
+        total += rows.size();
+        bool exported = false;
+        const auto now = mdb_rows(database, table, exported);
+        EXPECT_TRUE(exported) << "mdb-export fails on table " << table;
+        std::multiset<std::string> remaining(rows.begin(), rows.end());
+        for (const std::string& row : now) {
+            auto it = remaining.find(row);
+            EXPECT_TRUE(it != remaining.end()) << "table " << table << " has a row the intact file lacks: " << row;
+            if (it != remaining.end()) {
+                remaining.erase(it);
+                ++kept;
+            }
+        }
+        if (!c.expect.loses_rows) {
+            EXPECT_TRUE(remaining.empty()) << remaining.size() << " rows lost in " << table;
+        }
+    }
+    summary().push_back(label + "repaired, rows kept " + std::to_string(kept) + "/" + std::to_string(total) +
+                        (report.recovery.empty() ? "" : ", recovery file " + report.recovery.filename().string()));
+}
+
+INSTANTIATE_TEST_SUITE_P(Corpus, DamageRepair, ::testing::ValuesIn(all_cases()), case_name);
+GTEST_ALLOW_UNINSTANTIATED_PARAMETERIZED_TEST(DamageRepair);
