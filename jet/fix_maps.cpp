@@ -133,14 +133,16 @@ bool all_zero(Bytes page) {
 }
 
 // Data pages with live rows, by owner, that the global map does not flag free: candidates
-// for their owner's map (pages it already lists are simply found again).
+// for their owner's map (pages it already lists are simply found again). Without a
+// readable global map nothing tells a lost page from a freed one, so none is adopted.
 std::map<uint32_t, std::vector<uint32_t>> live_data_pages(Database& db) {
     std::map<uint32_t, std::vector<uint32_t>> out;
     const auto& free = db.free_pages();
+    if (!free) return out;
     for (uint32_t p = 3; p < db.file().page_count(); ++p) {
         const DataPage page(db.file().page(p), db.layout());
         if (!page.is_data_page() || page.is_lval() || page.owner() == 0) continue;
-        if (free && (*free)[p]) continue;
+        if ((*free)[p]) continue;
         if (has_live_rows(page)) out[page.owner()].push_back(p);
     }
     return out;
@@ -165,10 +167,19 @@ void rebuild_global_map(FixContext& context) {
     const PageFile& file = walk.db.file();
     const auto& current = walk.db.free_pages();
     std::vector<bool> free(file.page_count(), false);
+    std::set<uint32_t> tables;
+    for (const CheckedTable& t : walk.ctx.tables) tables.insert(t.tdef_page);
     for (uint32_t p = 0; p < file.page_count(); ++p) {
         if (walk.ctx.claims.kind(p) != Claim::None) continue;
-        // Unused pages keep their bit; a map that cannot be read frees only empty pages.
-        free[p] = current ? (*current)[p] : all_zero(file.page(p));
+        // Unused pages keep their bit. A map that cannot be read frees only empty pages and
+        // data pages of a table that its map does not list: Access already sees no row there
+        // (they are what a table leaves behind when it shrinks).
+        if (current) {
+            free[p] = (*current)[p];
+            continue;
+        }
+        const DataPage page(file.page(p), walk.db.layout());
+        free[p] = all_zero(page.bytes()) || (page.is_data_page() && !page.is_lval() && tables.count(page.owner()));
     }
     write_global_map(context, walk.db.layout(), free);
 }
