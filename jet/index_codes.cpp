@@ -90,10 +90,11 @@ std::vector<CharCode> unpack(const char* text, size_t size, size_t expected) {
         CharCode proto;
         proto.cls = static_cast<CharClass>(head & 0x07);
         proto.crazy_first = (head >> 3) & 1;
+        proto.elements = static_cast<uint8_t>(((head >> 4) & 3) + 1);
         proto.code_len = lens & 0x0F;
         proto.extra_len = lens >> 4;
         if (proto.code_len > sizeof proto.code || proto.extra_len > sizeof proto.extra ||
-            (head & 0x07) > 6 || count == 0 || count > expected - table.size())
+            (head & 0x07) > 6 || (head & 0xC0) || count == 0 || count > expected - table.size())
             throw std::logic_error("index code table: bad run");
         uint64_t code = in.big_endian(proto.code_len);
         uint64_t extra = in.big_endian(proto.extra_len);

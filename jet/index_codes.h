@@ -28,6 +28,7 @@ struct CharCode {
     uint8_t code_len = 0;
     uint8_t extra_len = 0;
     bool crazy_first = false;  // InternationalExt: flag value 2 (else 3)
+    uint8_t elements = 1;      // sort elements in the inline code (ligatures hold several)
     uint8_t code[8] = {};      // inline bytes, or the unprintable bytes for Unprintable
     uint8_t extra[4] = {};     // extra bytes, or the modifier for UnprintableExt
 

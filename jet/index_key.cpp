@@ -89,7 +89,7 @@ public:
 
     void append(std::u16string_view text, bool ascending) {
         size_t from = key_.size();
-        size_t char_offset = 0;  // counts characters with inline codes
+        size_t char_offset = 0;  // counts sort elements of the inline codes
         for (char16_t c : text) {
             const CharCode& cc = char_code(order_, c);
             size_t here = char_offset;
@@ -98,7 +98,7 @@ public:
                               cc.cls == CharClass::Significant;
             if (has_inline) {
                 key_.insert(key_.end(), cc.code, cc.code + cc.code_len);
-                ++char_offset;
+                char_offset += cc.elements;
             }
             if (cc.cls == CharClass::Simple || cc.cls == CharClass::Ignored) continue;
             uint8_t modifier = cc.cls == CharClass::UnprintableExt ? cc.extra[0] : 0;
@@ -124,8 +124,9 @@ private:
             extra_chars_ = char_offset;
         }
         if (has_extra) {
+            // A character of several elements carries one extra code per element.
             extra_.insert(extra_.end(), cc.extra, cc.extra + cc.extra_len);
-            ++extra_chars_;
+            extra_chars_ += cc.extra_len;
         } else if (!extra_.empty()) {
             extra_.back() = static_cast<uint8_t>(extra_.back() + modifier);
         } else {

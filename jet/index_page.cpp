@@ -35,7 +35,84 @@ bool decode_entry(const std::vector<uint8_t>& bytes, bool leaf, IndexEntry& out)
     return true;
 }
 
+void put_u16(std::vector<uint8_t>& b, size_t at, uint16_t v) {
+    b[at] = static_cast<uint8_t>(v);
+    b[at + 1] = static_cast<uint8_t>(v >> 8);
+}
+
+void put_u32(std::vector<uint8_t>& b, size_t at, uint32_t v) {
+    for (int i = 0; i < 4; ++i) b[at + i] = static_cast<uint8_t>(v >> (8 * i));
+}
+
+std::vector<uint8_t> full_entry(const IndexEntry& e, bool leaf) {
+    std::vector<uint8_t> out(e.key);
+    out.push_back(static_cast<uint8_t>(e.row.page >> 16));
+    out.push_back(static_cast<uint8_t>(e.row.page >> 8));
+    out.push_back(static_cast<uint8_t>(e.row.page));
+    out.push_back(e.row.row);
+    if (!leaf)
+        for (int i = 3; i >= 0; --i) out.push_back(static_cast<uint8_t>(e.child >> (8 * i)));
+    return out;
+}
+
 }  // namespace
+
+size_t index_entry_capacity(const Layout& layout) { return entry_area(layout); }
+
+size_t shared_prefix_length(const std::vector<IndexEntry>& entries, bool leaf, const Layout& layout) {
+    if (entries.size() < 2) return 0;
+    const std::vector<uint8_t> first = full_entry(entries.front(), leaf);
+    size_t limit = entries.front().key.size() + 3;  // never into the row byte
+    limit = std::min(limit, layout.jet3 ? size_t{0xFF} : size_t{0xFFFF});
+    for (size_t i = 1; i < entries.size() && limit > 0; ++i) {
+        const std::vector<uint8_t> other = full_entry(entries[i], leaf);
+        size_t n = 0;
+        size_t max = std::min({limit, other.size(), entries[i].key.size() + 3});
+        while (n < max && first[n] == other[n]) ++n;
+        limit = n;
+    }
+    return limit;
+}
+
+size_t packed_size(const std::vector<IndexEntry>& entries, bool leaf, const Layout& layout,
+                   std::optional<size_t> chosen) {
+    size_t prefix = chosen.value_or(shared_prefix_length(entries, leaf, layout));
+    size_t total = 0;
+    for (size_t i = 0; i < entries.size(); ++i)
+        total += stored_entry_size(entries[i], leaf) - (i == 0 ? 0 : prefix);
+    return total;
+}
+
+std::vector<uint8_t> write_index_page(const IndexPageSpec& spec, const Layout& layout) {
+    const size_t longest = shared_prefix_length(spec.entries, spec.leaf, layout);
+    const size_t prefix = spec.prefix_length.value_or(longest);
+    if (prefix > longest || packed_size(spec.entries, spec.leaf, layout, prefix) > entry_area(layout))
+        return {};
+    std::vector<uint8_t> page(layout.page_size, 0);
+    page[0] = spec.leaf ? page_type::index_leaf : page_type::index_node;
+    page[1] = 0x01;
+    put_u32(page, 4, spec.owner);
+    put_u32(page, layout.ix_prev_page, spec.prev);
+    put_u32(page, layout.ix_next_page, spec.next);
+    put_u32(page, layout.ix_tail_page, spec.tail);
+    if (layout.jet3)
+        page[layout.ix_prefix_length] = static_cast<uint8_t>(prefix);
+    else
+        put_u16(page, layout.ix_prefix_length, static_cast<uint16_t>(prefix));
+    // Access marks intermediate pages in the byte after the prefix length.
+    page[layout.ix_prefix_length + (layout.jet3 ? 1 : 2)] = spec.leaf ? 0x00 : 0x01;
+    size_t end = 0;
+    for (size_t i = 0; i < spec.entries.size(); ++i) {
+        std::vector<uint8_t> bytes = full_entry(spec.entries[i], spec.leaf);
+        size_t skip = i == 0 ? 0 : prefix;
+        std::copy(bytes.begin() + static_cast<ptrdiff_t>(skip), bytes.end(),
+                  page.begin() + static_cast<ptrdiff_t>(layout.ix_first_entry + end));
+        end += bytes.size() - skip;
+        page[layout.ix_bitmask + end / 8] |= static_cast<uint8_t>(1u << (end % 8));
+    }
+    put_u16(page, 2, static_cast<uint16_t>(layout.page_size - layout.ix_first_entry - end));
+    return page;
+}
 
 int compare_entries(const IndexEntry& a, const IndexEntry& b) {
     if (auto c = std::lexicographical_compare_three_way(a.key.begin(), a.key.end(), b.key.begin(),

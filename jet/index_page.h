@@ -3,6 +3,7 @@
 // entries. Parsing never trusts the page: every offset is checked and every anomaly is
 // recorded as an IndexPageIssue, with as many entries recovered as the page allows.
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -57,5 +58,33 @@ IndexPage parse_index_page(Bytes page, const Layout& layout);
 
 // Bytes one entry occupies when stored in full (key + row pointer [+ child]).
 size_t stored_entry_size(const IndexEntry& e, bool leaf);
+
+// What a new index page holds; entries must be sorted.
+struct IndexPageSpec {
+    bool leaf = true;
+    uint32_t owner = 0;
+    uint32_t prev = 0;
+    uint32_t next = 0;
+    uint32_t tail = 0;
+    std::vector<IndexEntry> entries;
+    // Shared prefix to use; by default the longest allowed. Access itself often stores
+    // a shorter one than it could (any length up to the longest is valid).
+    std::optional<size_t> prefix_length;
+};
+
+// Longest prefix the entries may share on one page: common to all of them, never
+// reaching a row byte, and within what the layout's prefix field can hold.
+size_t shared_prefix_length(const std::vector<IndexEntry>& entries, bool leaf, const Layout& layout);
+
+// Bytes the entries need on one page with the given (default: longest) shared prefix.
+size_t packed_size(const std::vector<IndexEntry>& entries, bool leaf, const Layout& layout,
+                   std::optional<size_t> prefix = std::nullopt);
+
+// Largest entry area one page offers.
+size_t index_entry_capacity(const Layout& layout);
+
+// Lays out a whole page (header, bitmask, prefix-compressed entries, free space) as
+// Access does; empty when the entries do not fit or the prefix is longer than allowed.
+std::vector<uint8_t> write_index_page(const IndexPageSpec& spec, const Layout& layout);
 
 }  // namespace jet

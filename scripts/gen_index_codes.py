@@ -8,10 +8,16 @@ never needs the input folder.
 
 Record stream (one per sort order, covering consecutive code units from U+0000):
   varint count
-  byte   class | crazy << 3          class: 0 X, 1 S, 2 I, 3 U, 4 P, 5 Z, 6 G
+  byte   class | crazy << 3 | (elements - 1) << 4
+                                     class: 0 X, 1 S, 2 I, 3 U, 4 P, 5 Z, 6 G
   byte   code_len | extra_len << 4
   code bytes (big-endian), extra bytes (big-endian)
   if count > 1: zigzag varint code_step, zigzag varint extra_step
+Elements: how many sort elements a character's inline code holds (a ligature or an
+expansion such as U+00DF "ss" holds several); positions in the extra-code and unprintable
+sections of a key count elements, not characters. General Legacy codes are made of 1-byte
+elements (letters, digits) and 2-byte elements (a group byte and a weight); General codes
+of 2-byte elements, except 4-byte elements led by FD (ideographs).
 Entry k of a run has code = base + k * code_step and extra = base + k * extra_step, both
 as big-endian integers of the stated length.
 """
@@ -92,12 +98,48 @@ def full_table(base_path, ext_path):
     return entries
 
 
+INLINE_CLASSES = (CLASSES['S'], CLASSES['I'], CLASSES['Z'], CLASSES['G'])
+
+
+def legacy_element_counter(entries):
+    singles = {e[1][0] for e in entries if e[0] in INLINE_CLASSES and len(e[1]) == 1}
+
+    def count(code):
+        i = n = 0
+        while i < len(code):
+            i += 1 if code[i] in singles else 2
+            n += 1
+        if i != len(code):
+            raise ValueError('code %s does not split into elements' % code.hex())
+        return n
+    return count
+
+
+def general_element_count(code):
+    i = n = 0
+    while i < len(code):
+        i += 4 if code[i] == 0xFD else 2
+        n += 1
+    return n
+
+
+def with_elements(entries, count):
+    out = []
+    for cls, code, extra, crazy in entries:
+        n = count(code) if cls in INLINE_CLASSES and code else 1
+        if not 1 <= n <= 4:
+            raise ValueError('too many elements in %s' % code.hex())
+        out.append((cls, code, extra, crazy, n))
+    return out
+
+
 def as_int(b):
     return int.from_bytes(b, 'big')
 
 
 def same_shape(a, b):
-    return a[0] == b[0] and a[3] == b[3] and len(a[1]) == len(b[1]) and len(a[2]) == len(b[2])
+    return (a[0] == b[0] and a[3] == b[3] and a[4] == b[4] and len(a[1]) == len(b[1]) and
+            len(a[2]) == len(b[2]))
 
 
 def make_runs(entries):
@@ -141,9 +183,9 @@ def zigzag(n):
 
 def encode_runs(runs):
     out = bytearray()
-    for count, (cls, code, extra, crazy), code_step, extra_step in runs:
+    for count, (cls, code, extra, crazy, elements), code_step, extra_step in runs:
         out += varint(count)
-        out.append(cls | (crazy << 3))
+        out.append(cls | (crazy << 3) | ((elements - 1) << 4))
         out.append(len(code) | (len(extra) << 4))
         out += code + extra
         if count > 1:
@@ -185,7 +227,8 @@ def decode_runs(blob, total):
             es = unzig(read_varint())
         for k in range(count):
             entries.append((head & 7, (code + k * cs).to_bytes(code_len, 'big'),
-                            (extra + k * es).to_bytes(extra_len, 'big'), head >> 3))
+                            (extra + k * es).to_bytes(extra_len, 'big'), (head >> 3) & 1,
+                            ((head >> 4) & 3) + 1))
     if pos != len(blob) or len(entries) != total:
         raise ValueError('run stream does not round-trip')
     return entries
@@ -237,6 +280,8 @@ def main():
     for name, base, ext in (('general_legacy', 'index_codes_genleg.txt', 'index_codes_ext_genleg.txt'),
                             ('general', 'index_codes_gen.txt', 'index_codes_ext_gen.txt')):
         entries = full_table(os.path.join(src, base), os.path.join(src, ext))
+        count = legacy_element_counter(entries) if name == 'general_legacy' else general_element_count
+        entries = with_elements(entries, count)
         runs = make_runs(entries)
         blob = encode_runs(runs)
         if decode_runs(blob, len(entries)) != entries:
@@ -245,7 +290,8 @@ def main():
         out.append('const char %s_runs[] =\n%s;\nconst std::size_t %s_runs_size = sizeof(%s_runs) - 1;\n'
                    % (name, c_string(blob), name, name))
 
-    entries97 = [parse_line(l) for l in read_lines(os.path.join(src, 'index_codes_gen_97.txt'))]
+    entries97 = with_elements([parse_line(l) for l in read_lines(os.path.join(src, 'index_codes_gen_97.txt'))],
+                              lambda code: 1)
     if len(entries97) != 256:
         raise SystemExit('General 97 base table must have 256 lines')
     runs97 = make_runs(entries97)

@@ -53,8 +53,3 @@ int run_check(const std::filesystem::path& file) {
               << count_text(warnings, "aviso", "avisos") << " y " << count_text(notes, "nota", "notas") << ".\n";
     return kExitSkipped;
 }
-
-int run_repair(const std::filesystem::path&) {
-    std::cerr << "jetrepair repair: no disponible todavía\n";
-    return kExitUnreadable;
-}

@@ -1,0 +1,140 @@
+#include "jet/index.h"
+
+#include <optional>
+#include <unordered_set>
+
+namespace jet {
+namespace {
+
+constexpr size_t kMaxDepth = 32;  // a 4 KB-page index of 2^32 rows needs far fewer
+
+std::string page_text(uint32_t page) { return "página " + std::to_string(page); }
+
+class TreeWalker {
+public:
+    TreeWalker(const PageFile& file, const Layout& layout, uint32_t owner, IndexTree& out)
+        : file_(file), layout_(layout), owner_(owner), out_(out) {}
+
+    // Walks the subtree at `number`; returns the last entry it holds, if any.
+    std::optional<IndexEntry> walk(uint32_t number, size_t depth) {
+        if (depth > kMaxDepth) {
+            issue(IndexTreeIssueKind::TooDeep, number, "el índice tiene demasiados niveles");
+            return std::nullopt;
+        }
+        if (!visited_.insert(number).second) {
+            issue(IndexTreeIssueKind::Cycle, number,
+                  "la " + page_text(number) + " aparece dos veces en el árbol del índice");
+            return std::nullopt;
+        }
+        Bytes bytes = number == 0 ? Bytes{} : file_.page(number);
+        if (bytes.empty()) {
+            issue(IndexTreeIssueKind::PageMissing, number,
+                  "el índice apunta a la " + page_text(number) + ", que no existe");
+            return std::nullopt;
+        }
+        IndexPage page = parse_index_page(bytes, layout_);
+        out_.pages.push_back(number);
+        for (const auto& pi : page.issues) {
+            IndexTreeIssue t{IndexTreeIssueKind::PageInvalid, number, pi.kind,
+                             page_text(number) + ": " + pi.detail};
+            out_.issues.push_back(std::move(t));
+        }
+        if (page.type != page_type::index_leaf && page.type != page_type::index_node)
+            return std::nullopt;
+        if (page.owner != owner_)
+            issue(IndexTreeIssueKind::WrongOwner, number,
+                  "la " + page_text(number) + " del índice pertenece a otra tabla (" +
+                      std::to_string(page.owner) + ")");
+        return page.leaf ? take_leaf(number, depth, page) : take_node(number, depth, page);
+    }
+
+private:
+    std::optional<IndexEntry> take_leaf(uint32_t number, size_t depth, IndexPage& page) {
+        if (!leaf_depth_) {
+            leaf_depth_ = depth;
+            out_.depth = depth;
+        } else if (*leaf_depth_ != depth) {
+            issue(IndexTreeIssueKind::UnevenDepth, number,
+                  "las hojas del índice no están todas al mismo nivel");
+        }
+        if (!out_.leaves.empty()) {
+            uint32_t before = out_.leaves.back();
+            if (prev_leaf_next_ != number || page.prev != before)
+                issue(IndexTreeIssueKind::LeafChain, number,
+                      "la cadena de hojas del índice no enlaza la " + page_text(before) +
+                          " con la " + page_text(number));
+        } else if (page.prev != 0) {
+            issue(IndexTreeIssueKind::LeafChain, number,
+                  "la primera hoja del índice tiene página anterior");
+        }
+        out_.leaves.push_back(number);
+        prev_leaf_next_ = page.next;
+        for (auto& e : page.entries) append_in_order(number, std::move(e));
+        if (out_.entries.empty() || page.entries.empty()) return std::nullopt;
+        return out_.entries.back();
+    }
+
+    std::optional<IndexEntry> take_node(uint32_t number, size_t depth, const IndexPage& page) {
+        if (page.entries.empty() && page.tail == 0) {
+            issue(IndexTreeIssueKind::EmptyNode, number,
+                  "la " + page_text(number) + " intermedia del índice no tiene páginas hijas");
+            return std::nullopt;
+        }
+        std::optional<IndexEntry> last;
+        for (const auto& e : page.entries) {
+            last = walk(e.child, depth + 1);
+            if (last && (last->key != e.key || !(last->row == e.row)))
+                issue(IndexTreeIssueKind::NodeEntryMismatch, number,
+                      "una entrada de la " + page_text(number) +
+                          " no coincide con la última entrada de su página hija " +
+                          std::to_string(e.child));
+        }
+        // The last child hangs off the tail pointer, not off an entry.
+        if (page.tail != 0) last = walk(page.tail, depth + 1);
+        return last;
+    }
+
+    void append_in_order(uint32_t number, IndexEntry&& e) {
+        if (!out_.entries.empty() && compare_entries(out_.entries.back(), e) >= 0 &&
+            number != last_order_page_) {
+            issue(IndexTreeIssueKind::OutOfOrder, number,
+                  "las entradas de la " + page_text(number) +
+                      " no siguen en orden a las de la hoja anterior");
+            last_order_page_ = number;
+        }
+        out_.entries.push_back(std::move(e));
+    }
+
+    void issue(IndexTreeIssueKind kind, uint32_t page, std::string detail) {
+        out_.issues.push_back({kind, page, IndexPageIssueKind::WrongType, std::move(detail)});
+    }
+
+    const PageFile& file_;
+    const Layout& layout_;
+    uint32_t owner_;
+    IndexTree& out_;
+    std::unordered_set<uint32_t> visited_;
+    std::optional<size_t> leaf_depth_;
+    uint32_t prev_leaf_next_ = 0;
+    uint32_t last_order_page_ = 0;
+};
+
+}  // namespace
+
+IndexTree read_index_tree(const PageFile& file, const Layout& layout, uint32_t root,
+                          uint32_t owner) {
+    IndexTree out;
+    TreeWalker walker(file, layout, owner, out);
+    walker.walk(root, 0);
+    if (!out.leaves.empty()) {
+        // The chain ends at the last leaf; the loop above checked the links between leaves.
+        Bytes last = file.page(out.leaves.back());
+        if (u32_at(last, layout.ix_next_page) != 0)
+            out.issues.push_back({IndexTreeIssueKind::LeafChain, out.leaves.back(),
+                                  IndexPageIssueKind::WrongType,
+                                  "la última hoja del índice tiene página siguiente"});
+    }
+    return out;
+}
+
+}  // namespace jet

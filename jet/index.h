@@ -1,0 +1,50 @@
+#pragma once
+// One index as a tree of pages: walks it from the root, checks its shape (page owner,
+// levels, leaf chain, node entries against their children, the tail rule, global
+// order) and returns its leaf entries in order. Hostile trees (cycles, wrong pages,
+// absurd depth) end the walk with an issue, never with a crash.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "jet/format.h"
+#include "jet/index_page.h"
+#include "jet/page_file.h"
+
+namespace jet {
+
+enum class IndexTreeIssueKind {
+    PageMissing,        // a pointer names a page past the end of the file
+    PageInvalid,        // the page itself is damaged (see page_issue)
+    WrongOwner,         // the page belongs to another table
+    Cycle,              // a page is reached twice
+    TooDeep,            // more levels than any real index has
+    UnevenDepth,        // leaves at different depths
+    EmptyNode,          // an intermediate page with no children
+    NodeEntryMismatch,  // a node entry differs from the last entry of its child
+    OutOfOrder,         // entries across pages not strictly increasing
+    LeafChain,          // leaf prev/next links do not follow the leaf order
+};
+
+struct IndexTreeIssue {
+    IndexTreeIssueKind kind;
+    uint32_t page = 0;
+    IndexPageIssueKind page_issue = IndexPageIssueKind::WrongType;  // for PageInvalid
+    std::string detail;  // Spanish
+};
+
+struct IndexTree {
+    std::vector<IndexEntry> entries;  // every leaf entry, in tree order
+    std::vector<uint32_t> pages;      // every index page reached
+    std::vector<uint32_t> leaves;     // leaf pages in tree order
+    size_t depth = 0;                 // levels below the root (0: the root is a leaf)
+    std::vector<IndexTreeIssue> issues;
+
+    bool valid() const { return issues.empty(); }
+};
+
+// Walks the index whose root page is `root`, owned by the table whose TDEF is `owner`.
+IndexTree read_index_tree(const PageFile& file, const Layout& layout, uint32_t root,
+                          uint32_t owner);
+
+}  // namespace jet

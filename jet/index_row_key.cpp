@@ -1,0 +1,171 @@
+#include "jet/index_row_key.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "jet/text.h"
+
+namespace jet {
+namespace {
+
+constexpr size_t kJet4SortVersionOffset = 3;  // after the u16 LCID and one unknown byte
+
+std::string column_text(const Column& c) { return "«" + c.name + "»"; }
+
+}  // namespace
+
+std::u16string utf8_to_utf16(std::string_view s) {
+    std::u16string out;
+    out.reserve(s.size());
+    for (size_t i = 0; i < s.size();) {
+        uint8_t b = static_cast<uint8_t>(s[i]);
+        char32_t cp;
+        size_t n;
+        if (b < 0x80) {
+            cp = b;
+            n = 1;
+        } else if ((b & 0xE0) == 0xC0) {
+            cp = b & 0x1F;
+            n = 2;
+        } else if ((b & 0xF0) == 0xE0) {
+            cp = b & 0x0F;
+            n = 3;
+        } else if ((b & 0xF8) == 0xF0) {
+            cp = b & 0x07;
+            n = 4;
+        } else {
+            out.push_back(0xFFFD);
+            ++i;
+            continue;
+        }
+        if (i + n > s.size()) {
+            out.push_back(0xFFFD);
+            break;
+        }
+        for (size_t k = 1; k < n; ++k) cp = (cp << 6) | (static_cast<uint8_t>(s[i + k]) & 0x3F);
+        i += n;
+        if (cp >= 0x10000) {
+            cp -= 0x10000;
+            out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
+            out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
+        } else {
+            out.push_back(static_cast<char16_t>(cp));
+        }
+    }
+    return out;
+}
+
+uint8_t column_sort_version(const TableDef& table, const Column& column, const Layout& layout) {
+    if (layout.jet3) return 0;
+    return u8_at(table.buffer, column.descriptor_offset + layout.col_sort_order + kJet4SortVersionOffset);
+}
+
+IndexKeyPlan plan_index_key(const TableDef& table, const RealIndex& index, const Layout& layout,
+                            uint8_t db_version_byte) {
+    IndexKeyPlan plan;
+    plan.legacy_decimal = index_key::legacy_decimal_rule(db_version_byte);
+    for (const IndexColumn& ic : index.columns) {
+        if (ic.number == 0xFFFF) continue;
+        auto it = std::find_if(table.columns.begin(), table.columns.end(),
+                               [&](const Column& c) { return c.number == ic.number; });
+        if (it == table.columns.end()) {
+            plan.encodable = false;
+            plan.reason = "el índice usa la columna " + std::to_string(ic.number) + ", que no existe";
+            return plan;
+        }
+        const Column& c = *it;
+        IndexKeyPart part{static_cast<size_t>(it - table.columns.begin()), ic.ascending, std::nullopt,
+                          c.type == data_type::boolean};
+        if (!index_key::indexable_type(c.type)) {
+            plan.encodable = false;
+            plan.reason = "la columna " + column_text(c) + " es de un tipo que no se puede indexar";
+            return plan;
+        }
+        if (c.type == data_type::text || c.type == data_type::memo) {
+            part.text_order = index_key::text_sort_order(
+                c.sort_order, column_sort_version(table, c, layout), db_version_byte);
+            if (!part.text_order) {
+                plan.encodable = false;
+                plan.reason = "la columna " + column_text(c) + " usa un orden de clasificación (" +
+                              std::to_string(c.sort_order) + ") cuyo índice no se sabe reconstruir";
+                return plan;
+            }
+            if (std::find(plan.text_orders.begin(), plan.text_orders.end(), *part.text_order) ==
+                plan.text_orders.end())
+                plan.text_orders.push_back(*part.text_order);
+        }
+        plan.parts.push_back(part);
+    }
+    if (plan.parts.empty()) {
+        plan.encodable = false;
+        plan.reason = "el índice no tiene columnas";
+    }
+    return plan;
+}
+
+namespace {
+
+bool append_value(index_key::Key& key, const Value& v, const IndexKeyPart& part, bool legacy_decimal) {
+    const bool asc = part.ascending;
+    if (part.text_order) {
+        const auto* s = std::get_if<std::string>(&v);
+        if (!s) return false;
+        index_key::append_text(key, utf8_to_utf16(*s), *part.text_order, asc);
+        return true;
+    }
+    if (const auto* b = std::get_if<uint8_t>(&v)) index_key::append_byte(key, *b, asc);
+    else if (const auto* i16 = std::get_if<int16_t>(&v)) index_key::append_integer(key, *i16, 2, asc);
+    else if (const auto* i32 = std::get_if<int32_t>(&v)) index_key::append_integer(key, *i32, 4, asc);
+    else if (const auto* i64 = std::get_if<int64_t>(&v)) index_key::append_integer(key, *i64, 8, asc);
+    else if (const auto* c = std::get_if<Currency>(&v)) index_key::append_integer(key, c->scaled, 8, asc);
+    else if (const auto* f = std::get_if<float>(&v)) index_key::append_single(key, *f, asc);
+    else if (const auto* d = std::get_if<double>(&v)) index_key::append_double(key, *d, asc);
+    else if (const auto* t = std::get_if<DateTime>(&v)) index_key::append_double(key, t->days, asc);
+    else if (const auto* g = std::get_if<Guid>(&v)) index_key::append_guid(key, g->bytes, asc);
+    else if (const auto* bin = std::get_if<Binary>(&v)) index_key::append_binary(key, bin->bytes, asc);
+    else if (const auto* dec = std::get_if<Decimal>(&v)) {
+        uint8_t stored[17] = {};
+        stored[0] = dec->negative ? 0x80 : 0x00;
+        for (size_t w = 0; w < 4; ++w)
+            for (size_t i = 0; i < 4; ++i) stored[1 + 4 * w + i] = static_cast<uint8_t>(dec->words[w] >> (8 * i));
+        index_key::append_decimal(key, stored, asc, legacy_decimal);
+    } else if (const auto* x = std::get_if<ExtendedDateTime>(&v)) {
+        uint8_t stored[42] = {};  // ASCII as stored, NUL-padded
+        if (x->ascii.size() > sizeof stored) return false;
+        std::memcpy(stored, x->ascii.data(), x->ascii.size());
+        index_key::append_ext_datetime(key, stored, asc);
+    } else {
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+std::optional<RowKey> row_key(const IndexKeyPlan& plan, const std::vector<Value>& values) {
+    if (!plan.encodable) return std::nullopt;
+    RowKey out;
+    for (const IndexKeyPart& part : plan.parts) {
+        if (part.column_pos >= values.size()) return std::nullopt;
+        const Value& v = values[part.column_pos];
+        if (const auto* b = std::get_if<bool>(&v)) {
+            out.all_null = false;  // booleans are never NULL in a key
+            index_key::append_boolean(out.key, *b, part.ascending);
+            continue;
+        }
+        if (is_null(v)) {
+            if (part.is_boolean) {
+                out.all_null = false;
+                index_key::append_boolean(out.key, false, part.ascending);
+            } else {
+                index_key::append_null(out.key, part.ascending);
+            }
+            continue;
+        }
+        out.all_null = false;
+        if (!append_value(out.key, v, part, plan.legacy_decimal)) return std::nullopt;
+    }
+    return out;
+}
+
+}  // namespace jet

@@ -1,0 +1,49 @@
+#pragma once
+// The key a row should have in a real index: picks each index column from the cracked
+// row and encodes it (jet/index_key.h). An index on a type or text sort order we cannot
+// encode gets a plan that says so; such an index can only be checked structurally.
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "jet/index_key.h"
+#include "jet/value.h"
+#include "jet/table_def.h"
+
+namespace jet {
+
+struct IndexKeyPart {
+    size_t column_pos = 0;  // into TableDef::columns / CrackedRow::fields
+    bool ascending = true;
+    std::optional<TextSortOrder> text_order;  // text and memo columns
+    bool is_boolean = false;                  // never NULL: a missing value is false
+};
+
+struct IndexKeyPlan {
+    std::vector<IndexKeyPart> parts;
+    bool encodable = true;
+    std::string reason;  // Spanish, when not encodable
+    bool legacy_decimal = false;
+    std::vector<TextSortOrder> text_orders;  // distinct orders used (for statistics)
+};
+
+// Jet 4 and later keep the sort-order version byte three bytes after the LCID.
+uint8_t column_sort_version(const TableDef& table, const Column& column, const Layout& layout);
+
+IndexKeyPlan plan_index_key(const TableDef& table, const RealIndex& index, const Layout& layout,
+                            uint8_t db_version_byte);
+
+struct RowKey {
+    index_key::Key key;
+    bool all_null = true;  // every index column NULL (ignore-nulls indexes skip the row)
+};
+
+// Encodes the key of a decoded row (values parallel to TableDef::columns); nullopt when
+// the plan is not encodable or a value does not have its column's type.
+std::optional<RowKey> row_key(const IndexKeyPlan& plan, const std::vector<Value>& values);
+
+// UTF-8 (as decoded by the row codec) to UTF-16 code units.
+std::u16string utf8_to_utf16(std::string_view text);
+
+}  // namespace jet

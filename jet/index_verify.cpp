@@ -1,0 +1,72 @@
+#include "jet/index_verify.h"
+
+namespace jet {
+namespace {
+
+std::string logical_name(const TableDef& table, size_t real_index) {
+    for (const LogicalIndex& li : table.logical_indexes)
+        if (li.real_number == real_index) return li.name;
+    return {};
+}
+
+}  // namespace
+
+std::vector<IndexVerdict> verify_table_indexes(Database& db, const TableDef& table,
+                                               const std::string& table_name, bool rows_readable,
+                                               Faults& faults) {
+    std::vector<IndexVerdict> verdicts;
+    std::vector<IndexKeyPlan> plans;
+    bool any_encodable = false;
+    for (size_t i = 0; i < table.real_indexes.size(); ++i) {
+        const RealIndex& index = table.real_indexes[i];
+        IndexVerdict v;
+        v.real_index = i;
+        v.name = logical_name(table, i);
+        v.tree = read_index_tree(db.file(), db.layout(), index.root_page, table.page);
+        IndexKeyPlan plan = plan_index_key(table, index, db.layout(), db.header().version_byte);
+        v.text_orders = plan.text_orders;
+        if (!plan.encodable) {
+            v.reason = plan.reason;
+        } else if (!rows_readable) {
+            v.reason = "las filas de la tabla no se pueden leer";
+            plan.encodable = false;
+        } else {
+            any_encodable = true;
+        }
+        plans.push_back(std::move(plan));
+        verdicts.push_back(std::move(v));
+    }
+    if (!any_encodable) return verdicts;
+
+    // One pass over the rows feeds every index whose keys we can build.
+    std::vector<std::vector<KeyedRow>> keyed(verdicts.size());
+    std::vector<bool> failed(verdicts.size(), false);
+    db.scan_rows(
+        table, table_name,
+        [&](const RowLocation& at, std::vector<Value>&& values) {
+            RowPointer pointer{at.page, static_cast<uint8_t>(at.row)};
+            for (size_t i = 0; i < plans.size(); ++i) {
+                if (!plans[i].encodable || failed[i]) continue;
+                auto key = row_key(plans[i], values);
+                if (!key) {
+                    failed[i] = true;
+                    continue;
+                }
+                keyed[i].push_back({pointer, std::move(key->key), key->all_null});
+            }
+        },
+        faults);
+    for (size_t i = 0; i < verdicts.size(); ++i) {
+        if (!plans[i].encodable) continue;
+        if (failed[i]) {
+            verdicts[i].reason = "un valor de la tabla no tiene el tipo de su columna";
+            continue;
+        }
+        verdicts[i].keys_checked = true;
+        verdicts[i].data = compare_index_with_rows(verdicts[i].tree.entries, std::move(keyed[i]),
+                                                   table.real_indexes[i].flags);
+    }
+    return verdicts;
+}
+
+}  // namespace jet

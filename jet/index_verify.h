@@ -1,0 +1,33 @@
+#pragma once
+// Verifies every real index of one table: the tree (pages, shape, order) and, when its
+// keys can be encoded, the entries against the table's live rows. The check pass turns
+// the verdicts into findings; the rows are read once per table.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "jet/database.h"
+#include "jet/index.h"
+#include "jet/index_check.h"
+#include "jet/index_row_key.h"
+
+namespace jet {
+
+struct IndexVerdict {
+    size_t real_index = 0;
+    std::string name;            // first logical index backed by it ("" when none)
+    IndexTree tree;              // pages reached, leaf entries, shape issues
+    bool keys_checked = false;   // false: sort order or type not encodable (see reason)
+    std::string reason;          // Spanish, when keys were not checked
+    IndexDataResult data;        // entries against rows, when keys_checked
+    std::vector<TextSortOrder> text_orders;
+
+    bool sound() const { return tree.valid() && data.issues.empty(); }
+};
+
+// `rows_readable`: the table's rows can be decoded (otherwise only the trees are checked).
+std::vector<IndexVerdict> verify_table_indexes(Database& db, const TableDef& table,
+                                               const std::string& table_name, bool rows_readable,
+                                               Faults& faults);
+
+}  // namespace jet
