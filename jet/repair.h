@@ -68,6 +68,8 @@ void fix_header_code_page(FixContext& context, std::span<const Finding> findings
 void fix_header_creation_date(FixContext& context, std::span<const Finding> findings);
 void fix_header_password_area(FixContext& context, std::span<const Finding> findings);
 void fix_header_database_key(FixContext& context, std::span<const Finding> findings);
+void fix_row_counts(FixContext& context, std::span<const Finding> findings);
+void fix_autonumber_seeds(FixContext& context, std::span<const Finding> findings);
 
 // Jet 3 commit slots in page 0: 256 two-byte slots; idle ones read 00 01.
 inline constexpr std::size_t kCommitSlotsOffset = 0x600;

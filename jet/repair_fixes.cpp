@@ -25,6 +25,8 @@ constexpr std::array kFixes = {
     FixRow{"HDR_CREATION_DATE", fix_header_creation_date},
     FixRow{"HDR_PASSWORD_AREA", fix_header_password_area},
     FixRow{"HDR_DATABASE_KEY", fix_header_database_key},
+    FixRow{"TDEF_ROWCOUNT_STALE", fix_row_counts},
+    FixRow{"TDEF_AUTONUMBER_STALE", fix_autonumber_seeds},
 };
 
 }  // namespace
