@@ -32,7 +32,9 @@ struct Expectation {
 
 constexpr Expectation kExpectations[] = {
     {Kind::TornAppend, true, false},
-    {Kind::TruncateMidPage, true, true},
+    // The cut page belonged to a structure (maps, long values, overflow rows point into it);
+    // the check reports those references and they have no fix yet, so a refusal is right.
+    {Kind::TruncateMidPage, false, true},
     {Kind::CommitSlotsBusy, false, false},
     {Kind::StaleRowCount, false, false},
     {Kind::FlipMapBit, false, false},
