@@ -69,6 +69,13 @@ bool tolerated(const Finding& finding);
 // The fixes, one per file.
 void fix_file_size(FixContext& context, std::span<const Finding> findings);
 void fix_commit_slots(FixContext& context, std::span<const Finding> findings);
+void fix_header_signature(FixContext& context, std::span<const Finding> findings);
+void fix_header_identity(FixContext& context, std::span<const Finding> findings);  // engine name + version
+void fix_header_sort_order(FixContext& context, std::span<const Finding> findings);
+void fix_header_code_page(FixContext& context, std::span<const Finding> findings);
+void fix_header_creation_date(FixContext& context, std::span<const Finding> findings);
+void fix_header_password_area(FixContext& context, std::span<const Finding> findings);
+void fix_header_database_key(FixContext& context, std::span<const Finding> findings);
 void fix_row_counts(FixContext& context, std::span<const Finding> findings);
 void fix_autonumber_seeds(FixContext& context, std::span<const Finding> findings);
 void fix_usage_maps(FixContext& context, std::span<const Finding> findings);
