@@ -6,6 +6,7 @@
 #include <fstream>
 #include <memory>
 #include <nlohmann/json.hpp>
+#include <unistd.h>
 
 #include "corpus.h"
 #include "jet/data_page.h"
@@ -35,15 +36,19 @@ std::string sh_quote(const std::string& s) {
 
 Outcome jetrepair(const std::string& args) {
     Outcome r;
-    const fs::path err = fs::path(::testing::TempDir()) / "jetrepair_stderr.txt";
+    // One name per process: ctest runs the cases in parallel, each in its own process.
+    const fs::path err = fs::path(::testing::TempDir()) / ("jetrepair_stderr." + std::to_string(getpid()) + ".txt");
     std::string cmd = sh_quote(kJetrepair) + " " + args + " 2>" + sh_quote(err.string());
     std::unique_ptr<FILE, int (*)(FILE*)> pipe(popen(cmd.c_str(), "r"), pclose);
     std::array<char, 65536> buf;
     size_t n;
     while ((n = fread(buf.data(), 1, buf.size(), pipe.get())) > 0) r.out.append(buf.data(), n);
     r.status = WEXITSTATUS(pclose(pipe.release()));
-    std::ifstream in(err);
-    r.err.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    {
+        std::ifstream in(err);
+        r.err.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
+    fs::remove(err);
     return r;
 }
 
@@ -108,10 +113,11 @@ TEST(DumpCommand, DamagedFileDumpsWhatDecodesAndExitsFour) {
     std::ifstream in(source, std::ios::binary);
     std::vector<char> bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
     std::fill_n(bytes.begin() + long(victim) * 4096, 4096, 0);
-    const fs::path copy = fs::path(::testing::TempDir()) / "dump_damaged.mdb";
+    const fs::path copy = fs::path(::testing::TempDir()) / ("dump_damaged." + std::to_string(getpid()) + ".mdb");
     std::ofstream(copy, std::ios::binary).write(bytes.data(), std::streamsize(bytes.size()));
 
     Outcome r = jetrepair("dump " + sh_quote(copy.string()));
+    fs::remove(copy);
     EXPECT_EQ(r.status, 4);
     EXPECT_NE(r.err.find("Omitido: tabla «Table1», página " + std::to_string(victim)), std::string::npos) << r.err;
     json j = json::parse(r.out);
