@@ -13,14 +13,29 @@ packages=(
   wine wine64 fonts-wine
 )
 
+# Node runs the second reader of the engine's agreement test; any packaging that brings
+# node and npm will do (Debian's own: nodejs + npm).
+command -v npm > /dev/null || packages+=(nodejs npm)
+
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
 done
-[ ${#missing[@]} -eq 0 ] && exit 0
 
-sudo=""
-[ "$(id -u)" -eq 0 ] || sudo="sudo"
-echo "Instalando: ${missing[*]}"
-$sudo apt-get update -qq
-DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+if [ ${#missing[@]} -gt 0 ]; then
+  sudo=""
+  [ "$(id -u)" -eq 0 ] || sudo="sudo"
+  echo "Instalando: ${missing[*]}"
+  $sudo apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
+
+# mdb-reader (npm), pinned, into build/node/node_modules (git-ignored, shared by every preset;
+# tests/engine reads it from there unless TARSOLIN_NODE_MODULES says otherwise).
+mdb_reader_version=3.2.0
+node_dir="$(cd "$(dirname "$0")/.." && pwd)/build/node"
+if ! grep -qs "\"version\": \"$mdb_reader_version\"" "$node_dir/node_modules/mdb-reader/package.json"; then
+  echo "Instalando mdb-reader $mdb_reader_version en $node_dir"
+  mkdir -p "$node_dir"
+  npm install --prefix "$node_dir" --no-audit --no-fund --no-save --loglevel=error "mdb-reader@$mdb_reader_version"
+fi
