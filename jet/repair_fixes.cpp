@@ -38,6 +38,15 @@ constexpr std::array kFixes = {
     FixRow{"TDEF_PRIMARY_KEYS", fix_table_def_counts},
     FixRow{"TDEF_ROWCOUNT_STALE", fix_row_counts},
     FixRow{"TDEF_AUTONUMBER_STALE", fix_autonumber_seeds},
+    FixRow{"GMAP_INVALID", fix_usage_maps},
+    FixRow{"MAP_PAGE_FREE_BUT_USED", fix_usage_maps},
+    FixRow{"MAP_PAGE_SHARED_OWNER", fix_usage_maps},
+    FixRow{"MAP_FREE_NOT_OWNED", fix_usage_maps},
+    FixRow{"MAP_PAGE_WRONG_OWNER", fix_usage_maps},
+    FixRow{"TABLE_PAGE_UNMAPPED", fix_usage_maps},
+    FixRow{"LV_PAGE_UNMAPPED", fix_usage_maps},
+    FixRow{"TDEF_MAP_POINTER", fix_usage_maps},
+    FixRow{"TDEF_LV_MAP", fix_usage_maps},
 };
 
 }  // namespace
