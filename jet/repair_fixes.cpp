@@ -34,6 +34,8 @@ constexpr std::array kFixes = {
     FixRow{"TDEF_VAR_INDEX", fix_table_def_counts},
     FixRow{"TDEF_FIXED_OVERLAP", fix_table_def_counts},
     FixRow{"TDEF_INDEX_COLUMN", fix_table_def_counts},
+    FixRow{"TDEF_INDEX_ROOT", fix_table_def_counts},
+    FixRow{"TDEF_INDEX_MAP", fix_table_def_counts},
     FixRow{"TDEF_LOGICAL_INDEX", fix_table_def_counts},
     FixRow{"TDEF_PRIMARY_KEYS", fix_table_def_counts},
     FixRow{"TDEF_ROWCOUNT_STALE", fix_row_counts},
@@ -45,8 +47,8 @@ constexpr std::array kFixes = {
     FixRow{"MAP_PAGE_WRONG_OWNER", fix_usage_maps},
     FixRow{"TABLE_PAGE_UNMAPPED", fix_usage_maps},
     FixRow{"LV_PAGE_UNMAPPED", fix_usage_maps},
-    FixRow{"TDEF_MAP_POINTER", fix_usage_maps},
-    FixRow{"TDEF_LV_MAP", fix_usage_maps},
+    FixRow{"TDEF_MAP_POINTER", fix_table_defs_then_maps},
+    FixRow{"TDEF_LV_MAP", fix_table_defs_then_maps},
 };
 
 }  // namespace
