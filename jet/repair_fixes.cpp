@@ -25,6 +25,7 @@ constexpr std::array kFixes = {
     FixRow{"HDR_CREATION_DATE", fix_header_creation_date},
     FixRow{"HDR_PASSWORD_AREA", fix_header_password_area},
     FixRow{"HDR_DATABASE_KEY", fix_header_database_key},
+    FixRow{"PAGE_TYPE_UNKNOWN", fix_unknown_pages},
     FixRow{"CAT_TDEF_INVALID", fix_table_def_counts},
     FixRow{"CAT_ROW_UNREADABLE", fix_table_def_counts},
     FixRow{"CAT_TABLE_ID_INVALID", fix_catalog_table_ids},
