@@ -43,7 +43,7 @@ constexpr std::array kProblems = {
     // ---- Pages and the global page map
     ProblemInfo{P::PageTypeUnknown, "PAGE_TYPE_UNKNOWN", S::Warning,
                 "la página tiene un tipo desconocido ({0}) y no pertenece a ninguna estructura",
-                "se marca la página como libre"},
+                "se guarda su contenido en el archivo de recuperación y se deja la página vacía"},
     ProblemInfo{P::GmapInvalid, "GMAP_INVALID", S::Error,
                 "el mapa global de páginas (página 1) no se puede leer: {0}",
                 "se reconstruye el mapa global a partir de las páginas en uso"},
