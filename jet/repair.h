@@ -61,6 +61,8 @@ bool tolerated(const Finding& finding);
 // The fixes, one per file.
 void fix_file_size(FixContext& context, std::span<const Finding> findings);
 void fix_commit_slots(FixContext& context, std::span<const Finding> findings);
+void fix_row_counts(FixContext& context, std::span<const Finding> findings);
+void fix_autonumber_seeds(FixContext& context, std::span<const Finding> findings);
 
 // Jet 3 commit slots in page 0: 256 two-byte slots; idle ones read 00 01.
 inline constexpr std::size_t kCommitSlotsOffset = 0x600;

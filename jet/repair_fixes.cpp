@@ -17,6 +17,8 @@ struct FixRow {
 constexpr std::array kFixes = {
     FixRow{"HDR_FILE_SIZE", fix_file_size},
     FixRow{"HDR_COMMIT_SLOTS", fix_commit_slots},
+    FixRow{"TDEF_ROWCOUNT_STALE", fix_row_counts},
+    FixRow{"TDEF_AUTONUMBER_STALE", fix_autonumber_seeds},
 };
 
 }  // namespace
