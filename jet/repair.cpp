@@ -108,6 +108,13 @@ void FixContext::write_page(uint32_t number, std::span<const uint8_t> bytes) {
     copy_.write_at(uint64_t(number) * page_size() + first, bytes.subspan(first, last - first));
 }
 
+void FixContext::append_page(std::span<const uint8_t> bytes) {
+    if (bytes.size() != page_size() || file_size() % page_size() != 0) {
+        throw EngineError("Error interno de la reparación: página añadida con un tamaño incorrecto.");
+    }
+    copy_.write_at(file_size(), bytes);
+}
+
 void FixContext::truncate(uint64_t size) { copy_.file().truncate(size); }
 
 Report repair_database(const fs::path& path) {

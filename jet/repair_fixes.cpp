@@ -2,6 +2,7 @@
 // Spanish list of what cannot be repaired yet) unless the finding is tolerated.
 #include <array>
 
+#include "jet/fix_indexes.h"
 #include "jet/problems.h"
 #include "jet/repair.h"
 
@@ -19,6 +20,13 @@ constexpr std::array kFixes = {
     FixRow{"HDR_COMMIT_SLOTS", fix_commit_slots},
     FixRow{"TDEF_ROWCOUNT_STALE", fix_row_counts},
     FixRow{"TDEF_AUTONUMBER_STALE", fix_autonumber_seeds},
+    FixRow{"IDX_PAGE", fix_rebuild_indexes},
+    FixRow{"IDX_TREE", fix_rebuild_indexes},
+    FixRow{"IDX_MAP", fix_rebuild_indexes},
+    FixRow{"IDX_ENTRY_MISSING", fix_rebuild_indexes},
+    FixRow{"IDX_ENTRY_ORPHAN", fix_rebuild_indexes},
+    FixRow{"IDX_ENTRY_KEY", fix_rebuild_indexes},
+    FixRow{"IDX_ENTRY_DUPLICATE", fix_rebuild_indexes},
 };
 
 }  // namespace
