@@ -169,8 +169,8 @@ namespace {
 class OneRebuild {
 public:
     OneRebuild(Database& db, PageStore& store, const TableDef& table, const std::string& name, size_t real,
-               std::set<uint32_t>& reserved)
-        : db_(db), store_(store), table_(table), name_(name), real_(real), reserved_(reserved) {}
+               std::vector<uint32_t> old, const std::set<uint32_t>& reserved)
+        : db_(db), store_(store), table_(table), name_(name), real_(real), old_(std::move(old)), reserved_(reserved) {}
 
     void run(ExpectedIndex& expected, IndexRebuildResult& r) {
         const Layout& layout = db_.layout();
@@ -199,7 +199,7 @@ public:
         if (!owned) return fail(r, "No se puede reconstruir " + what + ": su mapa de páginas no se puede usar (" + why + ").");
 
         // Pages: the index's own first, then free ones, then new ones at the end.
-        std::vector<uint32_t> old = own_old_pages(db_, store_, ri, table_.page);
+        const std::vector<uint32_t>& old = old_;
         std::vector<uint32_t> numbers;
         std::set<uint32_t> chosen;
         for (uint32_t p : old) {
@@ -270,7 +270,8 @@ private:
     const TableDef& table_;
     const std::string& name_;
     size_t real_;
-    std::set<uint32_t>& reserved_;
+    std::vector<uint32_t> old_;
+    const std::set<uint32_t>& reserved_;
 };
 
 }  // namespace
@@ -280,15 +281,19 @@ std::vector<IndexRebuildResult> rebuild_table_indexes(Database& db, PageStore& s
     std::vector<ExpectedIndex> expected = expected_index_entries(db, table, name, real_indexes);
     // Old pages of every index about to be rebuilt stay out of the free pool.
     std::set<uint32_t> reserved;
-    for (size_t i : real_indexes)
-        if (i < table.real_indexes.size())
-            for (uint32_t p : own_old_pages(db, store, table.real_indexes[i], table.page)) reserved.insert(p);
+    std::vector<std::vector<uint32_t>> old(real_indexes.size());
+    for (size_t k = 0; k < real_indexes.size(); ++k) {
+        if (real_indexes[k] >= table.real_indexes.size()) continue;
+        old[k] = own_old_pages(db, store, table.real_indexes[real_indexes[k]], table.page);
+        reserved.insert(old[k].begin(), old[k].end());
+    }
     std::vector<IndexRebuildResult> results;
-    for (ExpectedIndex& e : expected) {
+    for (size_t k = 0; k < expected.size(); ++k) {
+        ExpectedIndex& e = expected[k];
         IndexRebuildResult r;
         r.real_index = e.real_index;
         r.name = real_index_label(table, e.real_index);
-        OneRebuild(db, store, table, name, e.real_index, reserved).run(e, r);
+        OneRebuild(db, store, table, name, e.real_index, std::move(old[k]), reserved).run(e, r);
         results.push_back(std::move(r));
     }
     return results;
