@@ -9,6 +9,7 @@
 
 #include "corpus.h"
 #include "corpus_tables.h"
+#include "jet/engine.h"
 #include "jet/index.h"
 #include "jet/index_build.h"
 #include "jet/index_rebuild.h"
@@ -178,6 +179,37 @@ TEST(IndexRebuildCorpus, EveryIndexRebuiltInPlaceVerifiesAndKeepsItsEntries) {
     std::cout << "files: " << files_done << ", indexes rebuilt: " << rebuilt << ", refused: " << refused
               << ", pages appended: " << appended << ", freed: " << freed << "\n";
     for (const auto& [why, n] : reasons) std::cout << "  refused x" << n << ": " << why << "\n";
+}
+
+}  // namespace
+
+namespace {
+
+// The check's index pass on intact files: nothing but the real duplicate key that
+// corrupted.accdb holds.
+TEST(IndexCheckCorpus, IntactFilesHaveNoIndexFindings) {
+    auto files = test::corpus_files();
+    if (files.empty()) GTEST_SKIP() << "corpus absent: " << test::corpus_dir();
+    size_t checked = 0, duplicate_findings = 0;
+    for (const auto& path : files) {
+        jet::Report report;
+        try {
+            report = jet::check_database(path);
+        } catch (const jet::EngineError&) {
+            continue;  // encrypted
+        }
+        ++checked;
+        for (const auto& f : report.findings) {
+            if (f.code.rfind("IDX_", 0) != 0) continue;
+            if (path.filename() == "corrupted.accdb" && f.code == "IDX_UNIQUE_DUPLICATE") {
+                ++duplicate_findings;
+                continue;
+            }
+            ADD_FAILURE() << path << ": " << f.code << " " << f.object << ": " << f.description;
+        }
+    }
+    EXPECT_EQ(duplicate_findings, 1u);
+    std::cout << "files checked: " << checked << "\n";
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 
 #include "corpus.h"
 #include "corpus_tables.h"
+#include "jet/engine.h"
 #include "jet/fix_indexes.h"
 #include "jet/header.h"
 #include "jet/index.h"
@@ -190,6 +191,45 @@ TEST_P(IndexRebuildDamage, FixRebuildsWhatAccessWrote) {
         EXPECT_TRUE(ok_before && ok_after) << damage.name;
         EXPECT_EQ(rows_before, rows_after) << damage.name;
     }
+}
+
+// The whole repair: the check names the damage with IDX_* codes, the repair rebuilds,
+// and the committed file checks clean.
+TEST_P(IndexRebuildDamage, RepairDatabaseChecksCleanAfterwards) {
+    const auto source = test::corpus_file("efcore-jet/JetProviderExceptionTests/Northwind.accdb");
+    REQUIRE_CORPUS_FILE(source);
+    const Damage& damage = damages()[GetParam()];
+    // A garbage page also reads as a page of unknown type, whose fix belongs to the
+    // page-type repair; until it exists the repair refuses the file as a whole.
+    if (std::string(damage.name) == "garbage_leaf" && !jet::fix_for("PAGE_TYPE_UNKNOWN"))
+        GTEST_SKIP() << "PAGE_TYPE_UNKNOWN has no fix yet";
+    test::Scratch scratch;
+    const auto file = scratch / "base de datos.accdb";
+    Entries before;
+    std::vector<uint8_t> bytes = test::file_bytes(source);
+    {
+        jet::Database db(source);
+        before = all_entries(db);
+        damage.apply(bytes, biggest_index(db), db.layout());
+    }
+    test::put_file(file, bytes);
+    std::filesystem::permissions(file, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+
+    const jet::Report found = jet::check_database(file);
+    bool index_codes = false;
+    for (const auto& f : found.findings) index_codes |= f.code.rfind("IDX_", 0) == 0;
+    EXPECT_TRUE(index_codes) << damage.name;
+
+    jet::Report repaired;
+    try {
+        repaired = jet::repair_database(file);
+    } catch (const jet::EngineError& e) {
+        FAIL() << damage.name << ": " << e.what();
+    }
+    const jet::Report after = jet::check_database(file);
+    for (const auto& f : after.findings) ADD_FAILURE() << damage.name << " left: " << f.code << " " << f.description;
+    jet::Database db(file);
+    EXPECT_TRUE(same(before, all_entries(db))) << damage.name;
 }
 
 INSTANTIATE_TEST_SUITE_P(Damages, IndexRebuildDamage, ::testing::Range<size_t>(0, 6),
