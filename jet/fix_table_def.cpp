@@ -12,6 +12,7 @@
 #include "jet/catalog.h"
 #include "jet/data_page.h"
 #include "jet/database.h"
+#include "jet/fix_table_def.h"
 #include "jet/repair.h"
 
 namespace jet {
@@ -40,27 +41,6 @@ void put_counts(std::vector<uint8_t>& b, const Layout& l, const Counts& c) {
     put(b, l.tdef_num_idx, c.logical_indexes, 4);
 }
 
-// A parse Access could have written: every section read, ending where tdef_len says,
-// named columns with distinct numbers, logical indexes backed by real ones, long-value
-// maps of long-value columns.
-bool sound(const TableDefResult& r, uint32_t tdef_len) {
-    if (!r.table || !r.table->complete || r.table->parsed_length != tdef_len) return false;
-    const TableDef& t = *r.table;
-    std::set<uint16_t> numbers;
-    for (const Column& c : t.columns) {
-        if (c.name.empty() || !numbers.insert(c.number).second) return false;
-    }
-    for (const LogicalIndex& li : t.logical_indexes)
-        if (li.real_number >= t.num_real_idx || li.name.empty()) return false;
-    // Long-value map entries name memo / OLE columns of the table, each once.
-    std::set<uint16_t> mapped;
-    for (const LongValueMaps& lv : t.long_value_maps) {
-        const Column* c = t.column_by_number(lv.column_number);
-        if (!c || !c->long_value() || !mapped.insert(lv.column_number).second) return false;
-    }
-    return true;
-}
-
 // The one set of counts that parses soundly, varying one count at a time, then the two
 // index counts together; nothing when none or several do.
 std::optional<Counts> rederive_counts(const TableDef& t, const Layout& l, uint16_t code_page) {
@@ -70,7 +50,7 @@ std::optional<Counts> rederive_counts(const TableDef& t, const Layout& l, uint16
     auto attempt = [&](const Counts& c) {
         if (c == stored) return;
         put_counts(buffer, l, c);
-        if (sound(parse_table_def(buffer, l, code_page), t.tdef_len))
+        if (sound_definition(parse_table_def(buffer, l, code_page), t.tdef_len))
             found.insert({c.columns, c.real_indexes, c.logical_indexes});
     };
     for (uint16_t n = 0; n < kMaxColumnsTried; ++n) attempt({n, stored.real_indexes, stored.logical_indexes});
@@ -110,8 +90,8 @@ bool fix_one(FixContext& context, const TableDef& t, uint16_t code_page) {
 
     TableDef now = t;
     const TableDefResult as_stored = parse_table_def(t.buffer, l, code_page);
-    if (!sound(as_stored, t.tdef_len)) {
-        if (as_stored.table && as_stored.table->complete && sound(as_stored, uint32_t(as_stored.table->parsed_length))) {
+    if (!sound_definition(as_stored, t.tdef_len)) {
+        if (as_stored.table && as_stored.table->complete && sound_definition(as_stored, uint32_t(as_stored.table->parsed_length))) {
             put(first, kTdefLength, uint32_t(as_stored.table->parsed_length), 4);  // only the length is off
         } else if (const auto counts = rederive_counts(t, l, code_page)) {
             put_counts(first, l, *counts);
@@ -145,6 +125,24 @@ bool fix_one(FixContext& context, const TableDef& t, uint16_t code_page) {
 }
 
 }  // namespace
+
+bool sound_definition(const TableDefResult& r, uint32_t tdef_len) {
+    if (!r.table || !r.table->complete || r.table->parsed_length != tdef_len) return false;
+    const TableDef& t = *r.table;
+    std::set<uint16_t> numbers;
+    for (const Column& c : t.columns) {
+        if (c.name.empty() || !numbers.insert(c.number).second) return false;
+    }
+    for (const LogicalIndex& li : t.logical_indexes)
+        if (li.real_number >= t.num_real_idx || li.name.empty()) return false;
+    // Long-value map entries name memo / OLE columns of the table, each once.
+    std::set<uint16_t> mapped;
+    for (const LongValueMaps& lv : t.long_value_maps) {
+        const Column* c = t.column_by_number(lv.column_number);
+        if (!c || !c->long_value() || !mapped.insert(lv.column_number).second) return false;
+    }
+    return true;
+}
 
 void fix_table_defs_then_maps(FixContext& context, std::span<const Finding> findings) {
     fix_table_def_counts(context, {});

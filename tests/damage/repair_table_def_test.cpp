@@ -102,3 +102,69 @@ TEST_P(TableDefRepair, CountsComeBackFromTheDefinition) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Corpus, TableDefRepair, ::testing::ValuesIn(all_cases()), case_name);
+
+namespace {
+
+struct ChainCase {
+    std::string file;
+    bool past_end;  // the next pointer names a page past the end instead of a data page
+};
+
+void PrintTo(const ChainCase& c, std::ostream* out) { *out << c.file << (c.past_end ? " / past end" : " / data page"); }
+
+std::vector<ChainCase> chain_cases() {
+    std::vector<ChainCase> cases;
+    for (const char* f : {"jackcess/V1997/test2V1997.mdb", "jackcess/V2000/test2V2000.mdb", "jackcess/V2003/test2V2003.mdb",
+                          "jackcess/V2007/test2V2007.accdb", "jackcess/V2010/test2V2010.accdb"}) {
+        cases.push_back({f, false});
+        cases.push_back({f, true});
+    }
+    return cases;
+}
+
+std::string chain_case_name(const ::testing::TestParamInfo<ChainCase>& info) {
+    std::string name = info.param.file + (info.param.past_end ? "_past_end" : "_data_page");
+    for (char& c : name)
+        if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
+    return name;
+}
+
+class TableDefChainRepair : public ::testing::TestWithParam<ChainCase> {};
+
+}  // namespace
+
+// The next-page pointer of a two-page definition is damaged: the continuation page is
+// found again (it is the only loose page that completes the definition).
+TEST_P(TableDefChainRepair, ContinuationFoundAgain) {
+    const ChainCase& c = GetParam();
+    const fs::path intact = corpus_dir() / c.file;
+    if (!fs::exists(intact)) GTEST_SKIP() << "corpus file missing: " << intact;
+    if (!have_mdbtools()) GTEST_SKIP() << "mdbtools (mdb-tables, mdb-export) not installed";
+    const std::vector<uint8_t> original = read_bytes(intact);
+    const Layout l = layout_of(original);
+    const std::size_t pages = original.size() / l.page_size;
+    std::size_t first = 0;
+    uint32_t data_page = 0;
+    for (std::size_t p = 3; p < pages; ++p) {
+        const std::size_t at = p * l.page_size;
+        const uint8_t type = original[at + (l.jet3 ? 0x14 : 0x28)];
+        if (!first && original[at] == 0x02 && original[at + 1] == 0x01 && (type == 'N' || type == 'S') &&
+            (original[at + 4] | original[at + 5] | original[at + 6] | original[at + 7]))
+            first = p;
+        if (!data_page && original[at] == 0x01) data_page = uint32_t(p);
+    }
+    ASSERT_NE(first, 0u) << "no definition spanning two pages";
+    std::vector<uint8_t> bytes = original;
+    const uint32_t wrong = c.past_end ? uint32_t(pages + 50) : data_page;
+    for (int i = 0; i < 4; ++i) bytes[first * l.page_size + 4 + i] = uint8_t(wrong >> (8 * i));
+
+    TempFolder folder;
+    const fs::path database = folder / intact.filename().string();
+    write_bytes(database, bytes);
+    jet::Report report;
+    ASSERT_NO_THROW(report = jet::repair_database(database));
+    expect_sound_repair(database, intact, bytes, report, /*may_lose_rows=*/false);
+    EXPECT_EQ(read_bytes(database), original);
+}
+
+INSTANTIATE_TEST_SUITE_P(Corpus, TableDefChainRepair, ::testing::ValuesIn(chain_cases()), chain_case_name);
