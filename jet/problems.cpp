@@ -36,6 +36,9 @@ constexpr std::array kProblems = {
     ProblemInfo{P::HdrPasswordArea, "HDR_PASSWORD_AREA", S::Warning,
                 "la zona de la contraseña de la cabecera está dañada",
                 "se quita la contraseña de la base de datos"},
+    ProblemInfo{P::HdrCommitSlots, "HDR_COMMIT_SLOTS", S::Warning,
+                "la cabecera indica una escritura que no terminó (ranuras de confirmación ocupadas: {0})",
+                "se dejan las ranuras de confirmación en reposo"},
 
     // ---- Pages and the global page map
     ProblemInfo{P::PageTypeUnknown, "PAGE_TYPE_UNKNOWN", S::Warning,

@@ -23,6 +23,7 @@ enum class Problem {
     HdrCodePage,
     HdrCreationDate,
     HdrPasswordArea,
+    HdrCommitSlots,
     // Pages and the global page map
     PageTypeUnknown,
     GmapInvalid,
