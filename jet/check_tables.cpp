@@ -17,7 +17,9 @@ namespace {
 bool known_type(uint8_t type) { return type >= data_type::boolean && type <= data_type::datetime_ext; }
 
 // Types that appeared with a later version than the file's.
-bool type_too_new(uint8_t type, uint8_t version_byte) {
+bool type_too_new(uint8_t type, uint8_t version_byte, const Layout& layout) {
+    // A version byte that does not match the page layout is damaged (HDR_VERSION): no judgment.
+    if (layout_for_version(version_byte) != &layout) return false;
     if (type == data_type::decimal) return version_byte < 0x01;
     if (type == data_type::complex) return version_byte < 0x02;
     if (type == data_type::big_int) return version_byte < 0x05;
@@ -84,7 +86,7 @@ void check_columns(CheckContext& ctx, const CheckedTable& t, bool& rows_readable
                          {c.name, std::to_string(c.number), std::to_string(d.max_cols)});
             rows_readable = false;
         }
-        if (!known_type(c.type) || type_too_new(c.type, ctx.header.version_byte)) {
+        if (!known_type(c.type) || type_too_new(c.type, ctx.header.version_byte, ctx.layout)) {
             ctx.sink.add(Problem::TdefColumnType, where, {c.name, hex_byte(c.type)});
             rows_readable = false;
         }

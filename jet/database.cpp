@@ -130,8 +130,8 @@ std::vector<uint32_t> Database::data_pages(const TableDef& table, const std::str
     return pages;
 }
 
-void Database::scan_rows(const TableDef& table, const std::string& name, const RowVisitor& visit, Faults& faults) {
-    const DecodeContext context = decode_context();
+void Database::scan_stored_rows(const TableDef& table, const std::string& name, const StoredRowVisitor& visit,
+                                Faults& faults) {
     for (uint32_t p : data_pages(table, name, faults)) {
         const PageRef bytes = file_->fetch(p);
         DataPage page(bytes, layout());
@@ -174,14 +174,19 @@ void Database::scan_rows(const TableDef& table, const std::string& name, const R
                 }
                 row = target_page.row(target.row);
             }
-            if (reached) {
-                DecodedRow decoded = decode_row(table, row, context);
-                row_faults.insert(row_faults.end(), decoded.faults.begin(), decoded.faults.end());
-                if (decoded.usable) visit(RowLocation{p, i}, std::move(decoded.values));
-            }
             tag(row_faults, faults, name, p, i);
+            if (reached) visit(RowLocation{p, i}, row);
         }
     }
+}
+
+void Database::scan_rows(const TableDef& table, const std::string& name, const RowVisitor& visit, Faults& faults) {
+    const DecodeContext context = decode_context();
+    scan_stored_rows(table, name, [&](const RowLocation& at, Bytes row) {
+        DecodedRow decoded = decode_row(table, row, context);
+        tag(decoded.faults, faults, name, at.page, at.row);
+        if (decoded.usable) visit(at, std::move(decoded.values));
+    }, faults);
 }
 
 const Catalog& Database::catalog() {

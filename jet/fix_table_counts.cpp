@@ -1,12 +1,11 @@
 // TDEF_ROWCOUNT_STALE and TDEF_AUTONUMBER_STALE: after a crash the row count and the last
 // autonumber stored in a table definition can lag behind the rows. Both are recounted
-// from the rows of the working copy and written back into the first TDEF page. A table
-// whose rows do not all decode is left alone: its count cannot be trusted either way, and
-// the re-check will report it.
+// from the rows of the working copy and written back into the first TDEF page.
 #include <optional>
 
 #include "jet/database.h"
 #include "jet/repair.h"
+#include "jet/table_pages.h"
 
 namespace jet {
 
@@ -26,6 +25,32 @@ std::optional<std::size_t> autonumber_column(const TableDef& table) {
     return std::nullopt;
 }
 
+// Counted as the check counts: every live slot of the pages the owned map lists (a row
+// that does not decode still counts), the autonumber from the rows that do. A table whose
+// map cannot be read is left alone.
+std::optional<TableCount> count_table(const PageFile& file, const Layout& layout, const TableDef& table) {
+    const auto pages = mapped_data_pages(file, layout, table);
+    if (!pages) return std::nullopt;
+    TableCount count{table.page};
+    const auto autonumber = autonumber_column(table);
+    for (uint32_t p : *pages) {
+        const DataPage page(file.page(p), layout);
+        for (uint16_t i = 0; i < page.row_count(); ++i) {
+            const RowSlot slot = page.slot(i);
+            if (slot.deleted() || !slot.bounds_ok) continue;
+            ++count.rows;
+            if (!autonumber) continue;
+            const CrackedRow row = crack_row(table, layout, locate_row(file, page, table.page, i));
+            if (!row.usable || *autonumber >= row.fields.size()) continue;
+            const Field& field = row.fields[*autonumber];
+            if (!field.present || field.bytes.size() != 4) continue;
+            const auto value = static_cast<int32_t>(u32_at(field.bytes, 0));
+            count.max_autonumber = std::max(count.max_autonumber.value_or(value), value);
+        }
+    }
+    return count;
+}
+
 std::vector<TableCount> count_tables(const std::filesystem::path& copy) {
     Database db(copy);
     std::vector<TableCount> counts;
@@ -33,23 +58,9 @@ std::vector<TableCount> count_tables(const std::filesystem::path& copy) {
         if (entry.type != object_type::table || entry.linked()) continue;
         const TableDefResult& def = db.table_def(entry.tdef_page());
         if (!def.table || !def.table->complete) continue;
-        const TableDef& table = *def.table;
-        TableCount count{entry.tdef_page()};
-        const auto autonumber = autonumber_column(table);
-        Faults faults;
-        db.scan_rows(table, entry.name, [&](const RowLocation&, std::vector<Value>&& values) {
-            ++count.rows;
-            if (!autonumber || *autonumber >= values.size()) return;
-            if (const auto* v = std::get_if<int32_t>(&values[*autonumber]))
-                count.max_autonumber = std::max(count.max_autonumber.value_or(*v), *v);
-        }, faults);
-        if (faults.empty()) counts.push_back(count);
+        if (auto count = count_table(db.file(), db.layout(), *def.table)) counts.push_back(*count);
     }
     return counts;
-}
-
-uint32_t u32_at(const std::vector<uint8_t>& page, std::size_t at) {
-    return uint32_t(page[at]) | uint32_t(page[at + 1]) << 8 | uint32_t(page[at + 2]) << 16 | uint32_t(page[at + 3]) << 24;
 }
 
 void put_u32(std::vector<uint8_t>& page, std::size_t at, uint32_t value) {
@@ -64,7 +75,7 @@ void fix_counts(FixContext& context, bool rows, bool autonumbers) {
         if (rows) put_u32(page, layout.tdef_num_rows, count.rows);
         // Only ever raised: a seed above the largest value is what Access leaves after deletions.
         if (autonumbers && count.max_autonumber && *count.max_autonumber > 0 &&
-            u32_at(page, layout.tdef_autonumber) < static_cast<uint32_t>(*count.max_autonumber))
+            u32_at(Bytes(page), layout.tdef_autonumber) < static_cast<uint32_t>(*count.max_autonumber))
             put_u32(page, layout.tdef_autonumber, static_cast<uint32_t>(*count.max_autonumber));
         context.write_page(count.tdef_page, page);
     }

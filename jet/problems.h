@@ -23,6 +23,7 @@ enum class Problem {
     HdrCodePage,
     HdrCreationDate,
     HdrPasswordArea,
+    HdrDatabaseKey,
     HdrCommitSlots,
     // Pages and the global page map
     PageTypeUnknown,

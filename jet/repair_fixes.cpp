@@ -17,8 +17,25 @@ struct FixRow {
 constexpr std::array kFixes = {
     FixRow{"HDR_FILE_SIZE", fix_file_size},
     FixRow{"HDR_COMMIT_SLOTS", fix_commit_slots},
+    FixRow{"HDR_SIGNATURE", fix_header_signature},
+    FixRow{"HDR_ENGINE_NAME", fix_header_identity},
+    FixRow{"HDR_VERSION", fix_header_identity},
+    FixRow{"HDR_SORT_ORDER", fix_header_sort_order},
+    FixRow{"HDR_CODE_PAGE", fix_header_code_page},
+    FixRow{"HDR_CREATION_DATE", fix_header_creation_date},
+    FixRow{"HDR_PASSWORD_AREA", fix_header_password_area},
+    FixRow{"HDR_DATABASE_KEY", fix_header_database_key},
     FixRow{"TDEF_ROWCOUNT_STALE", fix_row_counts},
     FixRow{"TDEF_AUTONUMBER_STALE", fix_autonumber_seeds},
+    FixRow{"GMAP_INVALID", fix_usage_maps},
+    FixRow{"MAP_PAGE_FREE_BUT_USED", fix_usage_maps},
+    FixRow{"MAP_PAGE_SHARED_OWNER", fix_usage_maps},
+    FixRow{"MAP_FREE_NOT_OWNED", fix_usage_maps},
+    FixRow{"MAP_PAGE_WRONG_OWNER", fix_usage_maps},
+    FixRow{"TABLE_PAGE_UNMAPPED", fix_usage_maps},
+    FixRow{"LV_PAGE_UNMAPPED", fix_usage_maps},
+    FixRow{"TDEF_MAP_POINTER", fix_usage_maps},
+    FixRow{"TDEF_LV_MAP", fix_usage_maps},
 };
 
 }  // namespace

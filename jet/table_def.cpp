@@ -148,6 +148,7 @@ private:
         c.number = u16_at(b_, at + l_.col_number);
         c.var_index = u16_at(b_, at + l_.col_var_index);
         c.sort_order = u16_at(b_, at + l_.col_sort_order);
+        if (!l_.jet3) c.sort_version = u8_at(b_, at + kJet4ColumnSortVersion);
         if (l_.jet3) c.code_page = u16_at(b_, at + l_.col_code_page);
         if (c.type == data_type::decimal) {
             c.precision = u8_at(b_, at + l_.col_precision);

@@ -32,12 +32,12 @@ struct Expectation {
 
 constexpr Expectation kExpectations[] = {
     {Kind::TornAppend, true, false},
-    // The cut page belonged to a structure (maps, long values, overflow rows point into it);
-    // the check reports those references and they have no fix yet, so a refusal is right.
+    // Truncation: the cut page may hold long values, overflow rows or index pages others
+    // point at; those pointers need the row, long-value and index fixes.
     {Kind::TruncateMidPage, false, true},
     {Kind::CommitSlotsBusy, false, false},
-    {Kind::StaleRowCount, false, false},
-    {Kind::FlipMapBit, false, false},
+    {Kind::StaleRowCount, true, false},
+    {Kind::FlipMapBit, true, false},
     {Kind::ZeroPage, false, true},
     {Kind::GarbagePage, false, true},
     {Kind::TearPageTail, false, true},
