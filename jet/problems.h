@@ -24,6 +24,7 @@ enum class Problem {
     HdrCreationDate,
     HdrPasswordArea,
     HdrDatabaseKey,
+    HdrCommitSlots,
     // Pages and the global page map
     PageTypeUnknown,
     GmapInvalid,
@@ -72,6 +73,15 @@ enum class Problem {
     LvChainCycle,
     LvLength,
     LvPageUnmapped,
+    // Indexes
+    IdxPage,
+    IdxTree,
+    IdxMap,
+    IdxEntryMissing,
+    IdxEntryOrphan,
+    IdxEntryKey,
+    IdxEntryDuplicate,
+    IdxUniqueDuplicate,
     Count  // keep last: number of problems
 };
 
