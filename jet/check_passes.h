@@ -1,16 +1,92 @@
 #pragma once
 // The passes of the check and the state they share. Internal to the engine.
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include <map>
+
 #include "jet/check.h"
+#include "jet/database.h"
 #include "jet/header.h"
 #include "jet/page_file.h"
+#include "jet/table_def.h"
 
 namespace jet {
 
+// What a page was found to be part of while walking the structures.
+enum class Claim : uint8_t {
+    None,
+    Header,      // page 0
+    GlobalMap,   // page 1
+    TableDef,    // a TDEF chain page
+    TableData,   // a data page listed in a table's owned map
+    MapHost,     // a data page holding usage-map rows (owner field 0)
+    MapPage,     // a type-5 page of a reference map
+    Index,       // an index page (root or listed in an index map)
+    LongValue,   // an LVAL page reached from a column map or a row's long value
+};
+
+// Who claims each page. Several claims on one page are fine when the kind allows
+// sharing (map hosts, LVAL pages hold rows of many owners); otherwise the first claim
+// wins and the conflict is returned to the caller to report.
+class PageClaims {
+public:
+    explicit PageClaims(uint32_t page_count) : kind_(page_count, Claim::None), owner_(page_count, 0) {}
+
+    struct Conflict {
+        Claim kind;
+        uint32_t owner;
+    };
+    // nullopt when the claim was recorded or shared; the earlier claim on conflict.
+    std::optional<Conflict> claim(uint32_t page, Claim kind, uint32_t owner);
+    Claim kind(uint32_t page) const { return page < kind_.size() ? kind_[page] : Claim::None; }
+    uint32_t owner(uint32_t page) const { return page < owner_.size() ? owner_[page] : 0; }
+    uint32_t page_count() const { return static_cast<uint32_t>(kind_.size()); }
+
+private:
+    std::vector<Claim> kind_;
+    std::vector<uint32_t> owner_;
+};
+
+// A table as the catalog names it, with its parsed definition.
+struct CheckedTable {
+    std::string name;
+    uint32_t tdef_page = 0;
+    bool system = false;
+    const TableDef* def = nullptr;  // absent when the definition could not be read at all
+    bool rows_readable = false;     // the definition is good enough to decode rows
+    bool owned_map_ok = false;      // data_pages come from a readable owned-pages map
+    std::vector<uint32_t> data_pages;                      // listed, of this table, ascending
+    std::map<uint16_t, std::vector<uint32_t>> lv_pages;   // column number -> its LV map pages
+};
+
+struct CheckContext {
+    Database& db;
+    const PageFile& file;
+    const Header& header;
+    const Layout& layout;
+    FindingSink& sink;
+    PageClaims claims;
+    std::vector<CheckedTable> tables;
+    std::string claim_text(Claim kind, uint32_t owner) const;  // "la tabla X", "el índice ..."
+    std::string table_name(uint32_t tdef_page) const;
+};
+
 // Pass 1: page 0 fields and the file length.
 void check_header(const HeaderResult& parsed, const PageFile& file, FindingSink& sink);
+
+// Pass 2: the catalog's own definition (page 2) and its rows -> ctx.tables.
+void check_catalog(CheckContext& ctx);
+
+// Pass 3: each table's definition: chain, layout, columns, indexes, map pointers.
+void check_table_defs(CheckContext& ctx);
+
+// Pass 4: each table's data pages, rows and long values; stored counts against the rows.
+void check_rows(CheckContext& ctx);
+
+// Pass 5: the global page map against what the walk found.
+void check_page_map(CheckContext& ctx);
 
 }  // namespace jet

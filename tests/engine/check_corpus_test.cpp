@@ -11,6 +11,9 @@ namespace {
 // Relative path -> codes the file really deserves.
 const std::map<std::string, std::set<std::string>>& expected_findings() {
     static const std::map<std::string, std::set<std::string>> expected = {
+        // MSysObjects stores 50 rows and MSysACEs 151; their data pages hold 47 and 142
+        // live rows (mdbtools and the reader's scan agree).
+        {"ucanaccess/corrupted.accdb", {"TDEF_ROWCOUNT_STALE"}},
     };
     return expected;
 }

@@ -16,8 +16,8 @@ std::string error_of(const std::filesystem::path& p) {
 
 TEST(CheckInput, PathsThatAreNoFileAreRefused) {
     test::TempDir dir;
-    EXPECT_EQ(error_of(""), "No se ha indicado ningún archivo.");
-    EXPECT_NE(error_of(dir.path() / "falta.mdb").find("no existe"), std::string::npos);
+    EXPECT_NE(error_of("").find("No se ha indicado"), std::string::npos);
+    EXPECT_NE(error_of(dir.path() / "falta.mdb").find("No se encuentra"), std::string::npos);
     EXPECT_NE(error_of(dir.path()).find("es una carpeta"), std::string::npos);
     test::write_bytes(dir.path() / "vacio.mdb", {});
     EXPECT_NE(error_of(dir.path() / "vacio.mdb").find("está vacío"), std::string::npos);
@@ -39,7 +39,7 @@ TEST(CheckInput, TruncatedAndEncryptedDatabasesAreRefused) {
     test::DamagedCopy truncated("jackcess/V2003/test2V2003.mdb");
     REQUIRE_COPY(truncated);
     truncated.bytes().resize(6000);
-    EXPECT_NE(error_of(truncated.save()).find("truncado"), std::string::npos);
+    EXPECT_NE(error_of(truncated.save()).find("truncada"), std::string::npos);
 
     test::DamagedCopy header_only("jackcess/V1997/test2V1997.mdb");
     REQUIRE_COPY(header_only);

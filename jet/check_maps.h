@@ -1,0 +1,27 @@
+#pragma once
+// Page claims and usage maps as the passes use them.
+#include <string>
+
+#include "jet/bytes.h"
+#include "jet/check_passes.h"
+#include "jet/usage_map.h"
+
+namespace jet {
+
+// Records that `page` belongs to a structure; reports a page another structure already
+// holds (MAP_PAGE_SHARED_OWNER). False on conflict or for a page outside the file.
+bool claim_page(CheckContext& ctx, uint32_t page, Claim kind, uint32_t owner);
+
+// "una página de datos de la tabla X", "una página de índice ...": what a page says it is.
+std::string describe_page(const CheckContext& ctx, Bytes page);
+
+struct MapCheck {
+    UsageMap map;
+    std::string fault;  // empty when the map is usable; otherwise why not (Spanish)
+};
+
+// Reads the usage map a stored row pointer names, claims its host page (and the map
+// pages of a reference map) for `owner`, and says in words what is wrong with it.
+MapCheck read_checked_map(CheckContext& ctx, uint32_t row_pointer, uint32_t owner);
+
+}  // namespace jet

@@ -1,0 +1,243 @@
+// Pass 4: every data page a table's map lists, every live row on it, and every long
+// value those rows hold. Rows are streamed page by page; nothing per row is kept except
+// overflow targets (to catch two rows sharing one). At the end of each table the stored
+// row count and autonumber are compared with what the rows say.
+#include <algorithm>
+#include <set>
+
+#include "jet/bytes.h"
+#include "jet/check_maps.h"
+#include "jet/check_passes.h"
+#include "jet/data_page.h"
+#include "jet/long_value.h"
+#include "jet/row.h"
+
+namespace jet {
+namespace {
+
+struct TableWalk {
+    CheckContext& ctx;
+    CheckedTable& t;
+    const TableDef& d;
+    uint64_t live_rows = 0;
+    bool has_autonumber = false;
+    int64_t max_autonumber = 0;
+    std::set<uint32_t> overflow_targets;  // (page << 8) | row
+
+    std::string at(uint32_t page, int row) const { return object::table_row(t.name, page, row); }
+    std::string row_text(uint32_t page, int row) const {
+        return std::to_string(row) + " de la página " + std::to_string(page);
+    }
+
+    void page_faults(const Faults& faults, uint32_t page) {
+        for (const Fault& f : faults) {
+            switch (f.kind) {
+            case FaultKind::DataPageRowBounds:
+                ctx.sink.add(Problem::RowOffsetBounds, at(page, f.row), {std::to_string(f.row), f.detail});
+                break;
+            case FaultKind::DataPageRowOrder:
+                ctx.sink.add(Problem::RowOffsetOverlap, at(page, f.row), {std::to_string(f.row), f.detail});
+                break;
+            case FaultKind::DataPageFreeSpace: {
+                DataPage dp(ctx.file.page(page), ctx.layout);
+                size_t used = 0;
+                for (uint16_t i = 0; i < dp.row_count(); ++i) used += dp.slot(i).length();
+                const size_t real = ctx.layout.page_size - ctx.layout.data_header_size - 2 * dp.row_count() - used;
+                ctx.sink.add(Problem::DpageFreeSpace, object::table_page(t.name, page),
+                             {std::to_string(dp.free_space()), std::to_string(real)});
+                break;
+            }
+            default:
+                ctx.sink.add(Problem::DpageHeader, object::table_page(t.name, page), {f.detail});
+                break;
+            }
+        }
+    }
+
+    void row_faults(const Faults& faults, uint32_t page, int row, const std::string& column) {
+        for (const Fault& f : faults) {
+            const std::string where = at(page, row);
+            const std::string r = row_text(page, row);
+            switch (f.kind) {
+            case FaultKind::RowColumnCount:
+                ctx.sink.add(Problem::RowLayout, where, {r, f.detail});
+                break;
+            case FaultKind::RowFieldLength:
+                ctx.sink.add(Problem::RowValueLength, where, {r, column.empty() ? "?" : column, f.detail});
+                break;
+            case FaultKind::LongValueKind:
+                ctx.sink.add(Problem::LvDefinition, where, {r, column, f.detail});
+                break;
+            case FaultKind::LongValuePointer:
+            case FaultKind::RowSlotMissing:
+            case FaultKind::RowSlotDeleted:
+            case FaultKind::PageOutOfRange:
+            case FaultKind::PageWrongType:
+                ctx.sink.add(Problem::LvPointer, where,
+                             {r, column, "la fila " + std::to_string(f.row) + " de la página " + std::to_string(f.page),
+                              f.detail});
+                break;
+            case FaultKind::LongValueCycle:
+                ctx.sink.add(Problem::LvChainCycle, where,
+                             {r, column, "la fila " + std::to_string(f.row) + " de la página " + std::to_string(f.page)});
+                break;
+            case FaultKind::LongValueTruncated:
+                break;  // reported with both lengths by check_long_value
+            case FaultKind::OverflowPointer:
+                ctx.sink.add(Problem::RowOverflowTarget, where, {r, "otra fila", f.detail});
+                break;
+            default:
+                ctx.sink.add(Problem::RowLayout, where, {r, f.detail});
+                break;
+            }
+        }
+    }
+
+    // The bytes of the logical row at a slot: an overflow header (0x4000) holds a pointer
+    // to the real row, which carries the deleted flag (0x8000) so that scans skip it.
+    // Empty, with a finding, when the pointer leads nowhere valid.
+    Bytes locate(const DataPage& page, uint32_t page_number, uint16_t slot_index) {
+        const RowSlot slot = page.slot(slot_index);
+        Bytes row = page.row(slot_index);
+        if (!slot.overflow()) return row;
+        const std::string r = row_text(page_number, slot_index);
+        auto fail = [&](const std::string& target, const std::string& why) {
+            ctx.sink.add(Problem::RowOverflowTarget, at(page_number, slot_index), {r, target, why});
+            return Bytes{};
+        };
+        if (row.size() < 4) return fail("otra fila", "el puntero ocupa menos de 4 bytes");
+        const RowPointer to = RowPointer::from_u32(u32_at(row, 0));
+        const std::string target = "la fila " + std::to_string(to.row) + " de la página " + std::to_string(to.page);
+        DataPage next(ctx.file.page(to.page), ctx.layout);
+        if (to.page == 0 || !next.is_data_page()) return fail(target, "no es una página de datos");
+        if (next.owner() != t.tdef_page) return fail(target, "la página pertenece a otra tabla");
+        if (to.row >= next.row_count() || !next.slot(to.row).bounds_ok)
+            return fail(target, "la fila no existe en esa página");
+        const RowSlot target_slot = next.slot(to.row);
+        if ((target_slot.raw & (kRowDeleted | kRowOverflow)) != kRowDeleted)
+            return fail(target, "la fila de destino no está marcada como contenido desbordado (" +
+                                    hex_u16(target_slot.raw & ~kRowOffsetMask) + ")");
+        if (!overflow_targets.insert((to.page << 8) | to.row).second) {
+            ctx.sink.add(Problem::RowOverflowShared, at(page_number, slot_index), {r, "otra fila", target});
+            return {};
+        }
+        return next.row(to.row);
+    }
+
+    void check_long_value(const Column& c, const Field& field, uint32_t page, int row) {
+        const std::string r = row_text(page, row);
+        LongValueDefinition def;
+        if (!parse_long_value_definition(field.bytes, def)) {
+            ctx.sink.add(Problem::LvDefinition, at(page, row),
+                         {r, c.name, "ocupa " + std::to_string(field.bytes.size()) + " bytes en lugar de 12"});
+            return;
+        }
+        if (def.kind != kLongValueInline && field.bytes.size() != kLongValueDefinitionSize) {
+            ctx.sink.add(Problem::LvDefinition, at(page, row),
+                         {r, c.name, "ocupa " + std::to_string(field.bytes.size()) + " bytes en lugar de 12"});
+        }
+        LongValue lv = read_long_value(ctx.file, ctx.layout, field.bytes);
+        row_faults(lv.faults, page, row, c.name);
+        const bool truncated = std::any_of(lv.faults.begin(), lv.faults.end(),
+                                           [](const Fault& f) { return f.kind == FaultKind::LongValueTruncated; });
+        if (truncated)
+            ctx.sink.add(Problem::LvLength, at(page, row),
+                         {r, c.name, std::to_string(def.length), std::to_string(lv.data.size())});
+        auto listed = t.lv_pages.find(c.number);
+        for (const RowPointer& p : lv.rows) {
+            DataPage lval(ctx.file.page(p.page), ctx.layout);
+            if (!lval.is_data_page() || !lval.is_lval()) continue;  // reported as LV_POINTER
+            claim_page(ctx, p.page, Claim::LongValue, t.tdef_page);
+            if (listed != t.lv_pages.end() && !std::binary_search(listed->second.begin(), listed->second.end(), p.page))
+                ctx.sink.add(Problem::LvPageUnmapped, object::column(t.name, c.name),
+                             {std::to_string(p.page), c.name});
+        }
+    }
+
+    void check_row(Bytes bytes, uint32_t page, int row) {
+        const std::string r = row_text(page, row);
+        CrackedRow cracked = crack_row(d, ctx.layout, bytes);
+        for (const Fault& f : cracked.faults) {
+            if (f.kind == FaultKind::RowColumnCount)
+                ctx.sink.add(Problem::RowColumnCount, at(page, row),
+                             {r, std::to_string(cracked.stored_columns), std::to_string(d.max_cols)});
+            else
+                row_faults({f}, page, row, {});
+        }
+        if (!cracked.usable) return;
+        if (cracked.stored_columns > d.max_cols)
+            ctx.sink.add(Problem::RowColumnCount, at(page, row),
+                         {r, std::to_string(cracked.stored_columns), std::to_string(d.max_cols)});
+        if (d.num_var_cols > 0 && cracked.var_count > d.num_var_cols)
+            ctx.sink.add(Problem::RowLayout, at(page, row),
+                         {r, "tiene " + std::to_string(cracked.var_count) + " posiciones variables y la tabla " +
+                                 std::to_string(d.num_var_cols)});
+        for (size_t k = 0; k < d.columns.size(); ++k) {
+            const Column& c = d.columns[k];
+            const Field& field = cracked.fields[k];
+            if (!field.present || c.type == data_type::boolean) continue;
+            if (c.long_value()) {
+                check_long_value(c, field, page, row);
+                continue;
+            }
+            if (!c.fixed() && !c.calculated() && (c.type == data_type::text || c.type == data_type::binary) &&
+                field.bytes.size() > c.length) {
+                ctx.sink.add(Problem::RowValueLength, at(page, row),
+                             {r, c.name, std::to_string(field.bytes.size()) + " bytes; máximo " + std::to_string(c.length)});
+                continue;
+            }
+            if (c.calculated()) {
+                Faults faults;
+                decode_field(c, field, DecodeContext{&ctx.file, &ctx.layout, ctx.header.code_page}, faults);
+                row_faults(faults, page, row, c.name);
+            }
+            if ((c.flags & column_flag::auto_long) && c.type == data_type::long_integer && field.bytes.size() == 4) {
+                const int64_t value = static_cast<int32_t>(u32_at(field.bytes, 0));
+                max_autonumber = has_autonumber ? std::max(max_autonumber, value) : value;
+                has_autonumber = true;
+            }
+        }
+    }
+
+    void check_page(uint32_t page_number) {
+        DataPage page(ctx.file.page(page_number), ctx.layout);
+        page_faults(validate_data_page(page, page_number), page_number);
+        for (uint16_t i = 0; i < page.row_count(); ++i) {
+            const RowSlot slot = page.slot(i);
+            if (slot.deleted() || !slot.bounds_ok) continue;  // deleted or overflow target; bounds reported
+            ++live_rows;
+            Bytes row = locate(page, page_number, i);
+            if (!row.empty()) check_row(row, page_number, i);
+        }
+    }
+
+    void run() {
+        if (!t.owned_map_ok) {
+            // The map is unusable: find the table's pages by their owner field, as readers do.
+            Faults ignored;
+            t.data_pages = ctx.db.data_pages(d, t.name, ignored);
+        }
+        const size_t findings_before = ctx.sink.total();
+        for (uint32_t p : t.data_pages) check_page(p);
+        const bool rows_intact = ctx.sink.total() == findings_before;
+        if (!rows_intact) return;  // counts are meaningless next to damaged rows
+        if (d.num_rows != live_rows)
+            ctx.sink.add(Problem::TdefRowcountStale, object::table(t.name),
+                         {std::to_string(d.num_rows), std::to_string(live_rows)});
+        if (has_autonumber && int64_t(static_cast<int32_t>(d.autonumber)) < max_autonumber)
+            ctx.sink.add(Problem::TdefAutonumberStale, object::table(t.name),
+                         {std::to_string(static_cast<int32_t>(d.autonumber)), std::to_string(max_autonumber)});
+    }
+};
+
+}  // namespace
+
+void check_rows(CheckContext& ctx) {
+    for (CheckedTable& t : ctx.tables) {
+        if (!t.def || !t.rows_readable) continue;
+        TableWalk walk{ctx, t, *t.def};
+        walk.run();
+    }
+}
+
+}  // namespace jet

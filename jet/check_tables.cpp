@@ -1,0 +1,247 @@
+// Pass 3: each table definition the catalog names. The reader parses the chain and the
+// sections; this pass judges what it parsed (§3.12 of the format notes) and records which
+// pages the definition, its maps and its index roots occupy.
+#include <algorithm>
+#include <map>
+#include <set>
+
+#include "jet/bytes.h"
+#include "jet/check_maps.h"
+#include "jet/check_passes.h"
+#include "jet/data_page.h"
+#include "jet/row.h"
+
+namespace jet {
+namespace {
+
+bool known_type(uint8_t type) { return type >= data_type::boolean && type <= data_type::datetime_ext; }
+
+// Types that appeared with a later version than the file's.
+bool type_too_new(uint8_t type, uint8_t version_byte) {
+    if (type == data_type::decimal) return version_byte < 0x01;
+    if (type == data_type::complex) return version_byte < 0x02;
+    if (type == data_type::big_int) return version_byte < 0x05;
+    if (type == data_type::datetime_ext) return version_byte < 0x06;
+    return false;
+}
+
+// Pages a free-space map lists must be among the pages the matching owned map lists.
+void report_free_not_owned(CheckContext& ctx, const std::string& where, const std::vector<uint32_t>& free,
+                           std::vector<uint32_t> owned) {
+    std::sort(owned.begin(), owned.end());
+    for (uint32_t p : free)
+        if (!std::binary_search(owned.begin(), owned.end(), p))
+            ctx.sink.add(Problem::MapFreeNotOwned, where, {std::to_string(p)});
+}
+
+void report_definition_faults(CheckContext& ctx, const CheckedTable& t, const Faults& faults) {
+    const std::string where = object::table(t.name);
+    for (const Fault& f : faults) {
+        switch (f.kind) {
+        case FaultKind::PageOutOfRange:
+            if (f.page == t.tdef_page)
+                ctx.sink.add(Problem::CatTableIdInvalid, where,
+                             {std::to_string(t.tdef_page), "está fuera del archivo"});
+            else
+                ctx.sink.add(Problem::TdefChain, where, {f.detail});
+            break;
+        case FaultKind::TableDefUnreadable:
+            ctx.sink.add(Problem::CatTableIdInvalid, where,
+                         {std::to_string(t.tdef_page), "no contiene una definición de tabla"});
+            break;
+        case FaultKind::TableDefChainCycle:
+        case FaultKind::TableDefChainBroken:
+            ctx.sink.add(Problem::TdefChain, object::table_page(t.name, f.page), {f.detail});
+            break;
+        case FaultKind::TableDefLength:
+            break;  // judged below from the parsed lengths
+        case FaultKind::TableDefTruncated:
+            ctx.sink.add(Problem::TdefLayout, where, {f.detail});
+            break;
+        case FaultKind::TableDefColumn:
+        case FaultKind::TableDefIndex:
+            break;  // the checks below name each case with its own code
+        default:
+            ctx.sink.add(Problem::TdefLayout, where, {f.detail});
+            break;
+        }
+    }
+}
+
+void check_columns(CheckContext& ctx, const CheckedTable& t, bool& rows_readable) {
+    const TableDef& d = *t.def;
+    std::set<uint16_t> numbers;
+    std::map<uint16_t, const Column*> var_slots;
+    struct Span {
+        uint32_t begin, end;
+        const Column* column;
+    };
+    std::vector<Span> fixed;
+    for (const Column& c : d.columns) {
+        const std::string where = object::column(t.name, c.name);
+        if (!numbers.insert(c.number).second || c.number >= d.max_cols) {
+            ctx.sink.add(Problem::TdefColumnNumber, where,
+                         {c.name, std::to_string(c.number), std::to_string(d.max_cols)});
+            rows_readable = false;
+        }
+        if (!known_type(c.type) || type_too_new(c.type, ctx.header.version_byte)) {
+            ctx.sink.add(Problem::TdefColumnType, where, {c.name, hex_byte(c.type)});
+            rows_readable = false;
+        }
+        if (c.type == data_type::boolean) continue;
+        if (c.fixed()) {
+            fixed.push_back({c.fixed_offset, uint32_t(c.fixed_offset) + jet::fixed_size(c), &c});
+        } else if (c.var_index >= d.num_var_cols || var_slots.count(c.var_index)) {
+            ctx.sink.add(Problem::TdefVarIndex, where,
+                         {c.name, std::to_string(c.var_index), std::to_string(d.num_var_cols)});
+            rows_readable = false;
+        } else {
+            var_slots[c.var_index] = &c;
+        }
+    }
+    std::sort(fixed.begin(), fixed.end(), [](const Span& a, const Span& b) { return a.begin < b.begin; });
+    for (size_t i = 1; i < fixed.size(); ++i) {
+        if (fixed[i].begin < fixed[i - 1].end && fixed[i].end > fixed[i].begin) {
+            ctx.sink.add(Problem::TdefFixedOverlap, object::table(t.name),
+                         {fixed[i - 1].column->name, fixed[i].column->name});
+            rows_readable = false;
+        }
+    }
+}
+
+std::string real_index_name(const TableDef& d, size_t real) {
+    for (const auto& logical : d.logical_indexes)
+        if (logical.real_number == real) return logical.name;
+    return "físico " + std::to_string(real);
+}
+
+void check_indexes(CheckContext& ctx, const CheckedTable& t) {
+    const TableDef& d = *t.def;
+    for (size_t i = 0; i < d.real_indexes.size(); ++i) {
+        const RealIndex& ri = d.real_indexes[i];
+        const std::string name = real_index_name(d, i);
+        const std::string where = object::index(t.name, name);
+        for (const IndexColumn& col : ri.columns)
+            if (col.number != 0xFFFF && !d.column_by_number(col.number))
+                ctx.sink.add(Problem::TdefIndexColumn, where, {name, std::to_string(col.number)});
+
+        const Bytes root = ctx.file.page(ri.root_page);
+        std::string root_fault;
+        if (ri.root_page == 0 || root.empty())
+            root_fault = "está fuera del archivo";
+        else if (root[0] != page_type::index_leaf && root[0] != page_type::index_node)
+            root_fault = "no es una página de índice (tipo " + hex_byte(root[0]) + ")";
+        else if (u32_at(root, 4) != t.tdef_page)
+            root_fault = "pertenece a otra tabla (página " + std::to_string(u32_at(root, 4)) + ")";
+        if (!root_fault.empty())
+            ctx.sink.add(Problem::TdefIndexRoot, where, {name, std::to_string(ri.root_page), root_fault});
+        else
+            claim_page(ctx, ri.root_page, Claim::Index, t.tdef_page);
+
+        MapCheck map = read_checked_map(ctx, ri.owned_map, t.tdef_page);
+        if (!map.fault.empty()) ctx.sink.add(Problem::TdefIndexMap, where, {name, map.fault});
+        for (uint32_t p : map.map.pages) {
+            const Bytes page = ctx.file.page(p);
+            if ((page[0] != page_type::index_leaf && page[0] != page_type::index_node) || u32_at(page, 4) != t.tdef_page)
+                ctx.sink.add(Problem::MapPageWrongOwner, where, {std::to_string(p), describe_page(ctx, page)});
+            else
+                claim_page(ctx, p, Claim::Index, t.tdef_page);
+        }
+    }
+    size_t primary_keys = 0;
+    for (const LogicalIndex& li : d.logical_indexes) {
+        if (li.real_number >= d.real_indexes.size())
+            ctx.sink.add(Problem::TdefLogicalIndex, object::index(t.name, li.name),
+                         {li.name, std::to_string(li.real_number), std::to_string(d.real_indexes.size())});
+        if (li.index_type == 0x01) ++primary_keys;
+    }
+    if (primary_keys > 1) ctx.sink.add(Problem::TdefPrimaryKeys, object::table(t.name), {std::to_string(primary_keys)});
+}
+
+void check_long_value_maps(CheckContext& ctx, CheckedTable& t) {
+    const TableDef& d = *t.def;
+    for (const LongValueMaps& lv : d.long_value_maps) {
+        const Column* c = d.column_by_number(lv.column_number);
+        const std::string where = object::table(t.name);
+        if (!c || !c->long_value()) {
+            ctx.sink.add(Problem::TdefLvMap, where,
+                         {std::to_string(lv.column_number), "la columna no existe o no guarda valores largos"});
+            continue;
+        }
+        MapCheck owned = read_checked_map(ctx, lv.owned_map, t.tdef_page);
+        if (!owned.fault.empty()) {
+            ctx.sink.add(Problem::TdefLvMap, where, {std::to_string(lv.column_number), owned.fault});
+            continue;
+        }
+        std::vector<uint32_t>& listed = t.lv_pages[lv.column_number];
+        for (uint32_t p : owned.map.pages) {
+            DataPage page(ctx.file.page(p), ctx.layout);
+            if (!page.is_data_page() || !page.is_lval()) {
+                ctx.sink.add(Problem::MapPageWrongOwner, object::column(t.name, c->name),
+                             {std::to_string(p), describe_page(ctx, page.bytes())});
+                continue;
+            }
+            claim_page(ctx, p, Claim::LongValue, t.tdef_page);
+            listed.push_back(p);
+        }
+        if (lv.free_map == 0) continue;  // a column may have no free-space map
+        MapCheck free = read_checked_map(ctx, lv.free_map, t.tdef_page);
+        if (!free.fault.empty())
+            ctx.sink.add(Problem::TdefLvMap, where, {std::to_string(lv.column_number), free.fault});
+        else
+            report_free_not_owned(ctx, object::column(t.name, c->name), free.map.pages, listed);
+    }
+}
+
+void check_table_maps(CheckContext& ctx, CheckedTable& t) {
+    const TableDef& d = *t.def;
+    MapCheck owned = read_checked_map(ctx, d.owned_map, t.tdef_page);
+    if (!owned.fault.empty()) {
+        ctx.sink.add(Problem::TdefMapPointer, object::table(t.name), {"de páginas", owned.fault});
+    } else {
+        t.owned_map_ok = true;
+        for (uint32_t p : owned.map.pages) {
+            DataPage page(ctx.file.page(p), ctx.layout);
+            if (!page.is_data_page() || page.owner() != t.tdef_page) {
+                ctx.sink.add(Problem::MapPageWrongOwner, object::table(t.name),
+                             {std::to_string(p), describe_page(ctx, page.bytes())});
+                continue;
+            }
+            if (claim_page(ctx, p, Claim::TableData, t.tdef_page)) t.data_pages.push_back(p);
+        }
+    }
+    MapCheck free = read_checked_map(ctx, d.free_map, t.tdef_page);
+    if (!free.fault.empty())
+        ctx.sink.add(Problem::TdefMapPointer, object::table(t.name), {"de espacio libre", free.fault});
+    else if (t.owned_map_ok)
+        report_free_not_owned(ctx, object::table(t.name), free.map.pages, owned.map.pages);
+}
+
+void check_one(CheckContext& ctx, CheckedTable& t) {
+    const TableDefResult& read = ctx.db.table_def(t.tdef_page);
+    report_definition_faults(ctx, t, read.faults);
+    if (!read.table) return;
+    t.def = &*read.table;
+    const TableDef& d = *t.def;
+    for (uint32_t page : d.pages) claim_page(ctx, page, Claim::TableDef, t.tdef_page);
+    if (d.complete && d.tdef_len != d.parsed_length)
+        ctx.sink.add(Problem::TdefLength, object::table(t.name),
+                     {std::to_string(d.tdef_len), std::to_string(d.parsed_length)});
+    bool rows_readable = d.complete && !d.columns.empty();
+    check_columns(ctx, t, rows_readable);
+    if (d.complete) {
+        check_indexes(ctx, t);
+        check_long_value_maps(ctx, t);
+    }
+    check_table_maps(ctx, t);
+    t.rows_readable = rows_readable;
+}
+
+}  // namespace
+
+void check_table_defs(CheckContext& ctx) {
+    for (CheckedTable& t : ctx.tables)
+        if (!t.def) check_one(ctx, t);
+}
+
+}  // namespace jet
