@@ -49,7 +49,7 @@ bool DataPagePlan::changes_slots() const {
     return std::any_of(slots.begin(), slots.end(), [](const SlotPlan& s) { return s.fate != SlotFate::Kept; });
 }
 
-DataPagePlan plan_data_page(Bytes page, const Layout& layout, const RowSoundness& sound) {
+DataPagePlan plan_data_page(Bytes page, const Layout& layout, const RowSoundness& sound, const RowSoundness& exact) {
     DataPagePlan plan;
     const DataPage view(page, layout);
     const uint16_t n = std::min<uint16_t>(view.row_count(), 255);
@@ -66,7 +66,7 @@ DataPagePlan plan_data_page(Bytes page, const Layout& layout, const RowSoundness
     // The shortest span from `from` (below `limit`) that decodes as a row; 0 when none does.
     auto row_end = [&](uint16_t from, uint16_t limit) -> uint16_t {
         for (uint16_t e = from + 1; e <= limit; ++e)
-            if (sound(page.subspan(from, e - from))) return e;
+            if (exact(page.subspan(from, e - from))) return e;
         return 0;
     };
     // Gives the untrusted slots `lost` (in slot order, so the last lies lowest) the rows
@@ -80,7 +80,7 @@ DataPagePlan plan_data_page(Bytes page, const Layout& layout, const RowSoundness
             ends.push_back(e);
             at = e;
         }
-        if (lost.empty() || at >= high || !sound(page.subspan(at, high - at))) return false;
+        if (lost.empty() || at >= high || !exact(page.subspan(at, high - at))) return false;
         uint16_t start = low;
         for (size_t k = lost.size(); k-- > 0;) {
             const uint16_t end = ends.empty() || k == 0 ? high : ends[lost.size() - 1 - k];
@@ -121,7 +121,7 @@ DataPagePlan plan_data_page(Bytes page, const Layout& layout, const RowSoundness
             // after it can still frame, since the trailer is read from the end.
             uint16_t split = 0;
             for (uint16_t e = start + 1; e < upper && split == 0; ++e)
-                if (sound(page.subspan(start, e - start)) && fill_gap(e, upper, pending)) split = e;
+                if (exact(page.subspan(start, e - start)) && fill_gap(e, upper, pending)) split = e;
             const uint16_t end = split ? split : row_end(start, upper - 1);
             if (split != 0) {
                 slot.end = split;

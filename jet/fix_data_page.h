@@ -41,7 +41,9 @@ struct DataPagePlan {
 using RowSoundness = std::function<bool(Bytes row)>;
 
 // The slot table the page should have. Never fails: in the worst case every slot is Lost.
-DataPagePlan plan_data_page(Bytes page, const Layout& layout, const RowSoundness& sound);
+// `exact` is the stricter test a span must pass before a lost slot is given it (a span cut
+// at the wrong place can still frame as a row).
+DataPagePlan plan_data_page(Bytes page, const Layout& layout, const RowSoundness& sound, const RowSoundness& exact);
 
 // Writes row count, slots and the free-space figure the plan implies into the page.
 void apply_data_page_plan(std::vector<uint8_t>& page, const Layout& layout, const DataPagePlan& plan);

@@ -72,6 +72,35 @@ bool row_sound(const TableDef& table, const Layout& layout, Bytes row) {
     return table.num_var_cols == 0 || cracked.var_count <= table.num_var_cols;
 }
 
+// Whether the row is laid out as Access writes it: variable data ending right where the
+// trailer begins. A span cut at the wrong place rarely is, even when it frames.
+bool row_packed(const TableDef& table, const Layout& layout, Bytes row) {
+    if (table.num_var_cols == 0) return true;
+    const size_t n = layout.row_count_size == 1 ? u8_at(row, 0) : u16_at(row, 0);
+    const size_t nm = (n + 7) / 8, L = row.size();
+    if (layout.jet3) {
+        if (L < nm + 2) return false;
+        const size_t last = L - 1, v = row[last - nm], jumps = (L - 1) / 256;
+        if (last < nm + jumps + 1 + v) return false;
+        const size_t base = last - nm - jumps - 1;
+        return row[base - v] == ((base - v) & 0xFF);
+    }
+    if (L < nm + 4) return false;
+    const size_t v = u16_at(row, L - nm - 2);
+    if (L < nm + 4 + 2 * v) return false;
+    return u16_at(row, L - nm - 4 - 2 * v) == L - nm - 4 - 2 * v;
+}
+
+// Where the zeros that fill the end of a page begin, when a write was cut short there: a
+// run of at least one sector that starts on a sector boundary. page_size when none.
+size_t torn_tail(Bytes page) {
+    constexpr size_t kSector = 512;
+    size_t zero = page.size();
+    while (zero > 0 && page[zero - 1] == 0) --zero;
+    const size_t start = (zero + kSector - 1) / kSector * kSector;
+    return page.size() >= start + kSector ? start : page.size();
+}
+
 // Where a logical row's bytes are: its own slot, or the target of its overflow header.
 struct RowAt {
     uint32_t page = 0;
@@ -136,8 +165,13 @@ private:
         DataPage view(page, layout_);
         if (!view.is_data_page() || view.owner() != table_.page) return;
         const std::vector<uint8_t> before = page;
-        const DataPagePlan plan =
-            plan_data_page(before, layout_, [&](Bytes row) { return row_sound(table_, layout_, row); });
+        // Rows reaching into a torn tail lost their trailer, even when the zeros frame.
+        const size_t torn = torn_tail(before);
+        auto sound = [&](Bytes row) {
+            return size_t(row.data() - before.data()) + row.size() <= torn && row_sound(table_, layout_, row);
+        };
+        auto exact = [&](Bytes row) { return sound(row) && row_packed(table_, layout_, row); };
+        const DataPagePlan plan = plan_data_page(before, layout_, sound, exact);
         for (size_t i = 0; i < plan.slots.size(); ++i) {
             const SlotPlan& s = plan.slots[i];
             const uint16_t slot = static_cast<uint16_t>(i);
