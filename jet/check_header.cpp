@@ -1,65 +1,13 @@
 // Pass 1: page 0. The reader has already decided the layout; this pass judges the
 // fields Access itself validates on open (signature, engine name, version, sort order)
 // and the ones a damaged header betrays (code page, creation date, password area).
-#include <cmath>
 #include <string>
 
 #include "jet/bytes.h"
 #include "jet/check_passes.h"
+#include "jet/header_rules.h"
 
 namespace jet {
-namespace {
-
-constexpr size_t kPasswordArea = 0x42;
-constexpr double kLastValidDate = 2958465.0;  // 9999-12-31 in days since 1899-12-30
-
-// Access refuses a file whose sort order it does not know. The LCIDs it writes are real
-// Windows locales: a primary language and a specific sublanguage.
-bool plausible_sort_order(uint16_t lcid) {
-    const unsigned primary = lcid & 0x3FF;
-    const unsigned sublanguage = lcid >> 10;
-    return primary >= 0x01 && primary <= 0x92 && sublanguage >= 0x01 && sublanguage <= 0x1F;
-}
-
-bool plausible_code_page(uint16_t cp) {
-    switch (cp) {
-    case 437: case 737: case 775: case 850: case 852: case 855: case 857: case 860:
-    case 861: case 862: case 863: case 864: case 865: case 866: case 869: case 874:
-    case 932: case 936: case 949: case 950:
-    case 1250: case 1251: case 1252: case 1253: case 1254: case 1255: case 1256: case 1257:
-    case 1258:
-        return true;
-    default:
-        return false;
-    }
-}
-
-// A password area is a NUL-padded string: printable characters, then only zeros.
-// Jet 3 stores bytes; Jet 4 stores UCS-2 XORed with trunc(creation date) repeated.
-bool plausible_password(const Header& h) {
-    Bytes area = slice(h.page0, kPasswordArea, h.layout->password_length);
-    if (area.size() != h.layout->password_length) return false;
-    const bool jet3 = h.layout->jet3;
-    uint32_t mask = 0;
-    if (!jet3) {
-        if (!std::isfinite(h.creation_date) || std::fabs(h.creation_date) > 2.0e9) return false;
-        mask = static_cast<uint32_t>(static_cast<int32_t>(h.creation_date));
-    }
-    const size_t unit = jet3 ? 1 : 2;
-    bool ended = false;
-    for (size_t i = 0; i + unit <= area.size(); i += unit) {
-        uint32_t c = area[i] ^ (jet3 ? 0u : static_cast<uint8_t>(mask >> (8 * (i % 4))));
-        if (!jet3) c |= uint32_t(area[i + 1] ^ static_cast<uint8_t>(mask >> (8 * ((i + 1) % 4)))) << 8;
-        if (c == 0) {
-            ended = true;
-        } else if (ended || c < 0x20 || c == 0x7F) {
-            return false;
-        }
-    }
-    return true;
-}
-
-}  // namespace
 
 void check_header(const HeaderResult& parsed, const PageFile& file, FindingSink& sink) {
     const std::string where = object::header();
@@ -71,6 +19,10 @@ void check_header(const HeaderResult& parsed, const PageFile& file, FindingSink&
         case FaultKind::HeaderEngineName:
             sink.add(Problem::HdrEngineName, where,
                      {parsed.header ? "«" + parsed.header->engine_name + "»" : f.detail});
+            break;
+        case FaultKind::HeaderDatabaseKey:
+            sink.add(Problem::HdrDatabaseKey, where,
+                     {parsed.header ? std::to_string(parsed.header->damaged_database_key) : f.detail});
             break;
         case FaultKind::HeaderVersionUnknown:
             sink.add(Problem::HdrVersion, where,
@@ -86,13 +38,12 @@ void check_header(const HeaderResult& parsed, const PageFile& file, FindingSink&
     if (file.trailing_bytes() != 0)
         sink.add(Problem::HdrFileSize, where,
                  {std::to_string(file.file_size()), std::to_string(file.page_size())});
-    if (!plausible_sort_order(h.sort_order) || (!h.layout->jet3 && h.sort_version > 1))
+    if (!plausible_sort_order(h.sort_order) || (!h.layout->jet3 && !plausible_sort_version(h.sort_version)))
         sink.add(Problem::HdrSortOrder, where,
                  {h.layout->jet3 ? hex_u16(h.sort_order)
                                  : hex_u16(h.sort_order) + " versión " + std::to_string(h.sort_version)});
     if (!plausible_code_page(h.code_page)) sink.add(Problem::HdrCodePage, where, {std::to_string(h.code_page)});
-    if (!h.layout->jet3 && (!std::isfinite(h.creation_date) || h.creation_date < -657434.0 ||
-                            h.creation_date > kLastValidDate))
+    if (!h.layout->jet3 && !plausible_creation_date(h.creation_date))
         sink.add(Problem::HdrCreationDate, where, {});
     if (!plausible_password(h)) sink.add(Problem::HdrPasswordArea, where, {});
 }

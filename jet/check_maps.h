@@ -17,7 +17,8 @@ std::string describe_page(const CheckContext& ctx, Bytes page);
 
 struct MapCheck {
     UsageMap map;
-    std::string fault;  // empty when the map is usable; otherwise why not (Spanish)
+    std::string fault;  // empty when the map is sound; otherwise what is wrong (Spanish)
+    bool usable() const { return map.readable; }  // its in-file pages can still be trusted
 };
 
 // Reads the usage map a stored row pointer names, claims its host page (and the map

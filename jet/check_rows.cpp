@@ -212,11 +212,6 @@ struct TableWalk {
     }
 
     void run() {
-        if (!t.owned_map_ok) {
-            // The map is unusable: find the table's pages by their owner field, as readers do.
-            Faults ignored;
-            t.data_pages = ctx.db.data_pages(d, t.name, ignored);
-        }
         const size_t findings_before = ctx.sink.total();
         for (uint32_t p : t.data_pages) check_page(p);
         const bool rows_intact = ctx.sink.total() == findings_before;

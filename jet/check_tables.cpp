@@ -17,7 +17,9 @@ namespace {
 bool known_type(uint8_t type) { return type >= data_type::boolean && type <= data_type::datetime_ext; }
 
 // Types that appeared with a later version than the file's.
-bool type_too_new(uint8_t type, uint8_t version_byte) {
+bool type_too_new(uint8_t type, uint8_t version_byte, const Layout& layout) {
+    // A version byte that does not match the page layout is damaged (HDR_VERSION): no judgment.
+    if (layout_for_version(version_byte) != &layout) return false;
     if (type == data_type::decimal) return version_byte < 0x01;
     if (type == data_type::complex) return version_byte < 0x02;
     if (type == data_type::big_int) return version_byte < 0x05;
@@ -84,7 +86,7 @@ void check_columns(CheckContext& ctx, const CheckedTable& t, bool& rows_readable
                          {c.name, std::to_string(c.number), std::to_string(d.max_cols)});
             rows_readable = false;
         }
-        if (!known_type(c.type) || type_too_new(c.type, ctx.header.version_byte)) {
+        if (!known_type(c.type) || type_too_new(c.type, ctx.header.version_byte, ctx.layout)) {
             ctx.sink.add(Problem::TdefColumnType, where, {c.name, hex_byte(c.type)});
             rows_readable = false;
         }
@@ -169,10 +171,9 @@ void check_long_value_maps(CheckContext& ctx, CheckedTable& t) {
             continue;
         }
         MapCheck owned = read_checked_map(ctx, lv.owned_map, t.tdef_page);
-        if (!owned.fault.empty()) {
+        if (!owned.fault.empty())
             ctx.sink.add(Problem::TdefLvMap, where, {std::to_string(lv.column_number), owned.fault});
-            continue;
-        }
+        if (!owned.usable()) continue;
         std::vector<uint32_t>& listed = t.lv_pages[lv.column_number];
         for (uint32_t p : owned.map.pages) {
             DataPage page(ctx.file.page(p), ctx.layout);
@@ -188,19 +189,20 @@ void check_long_value_maps(CheckContext& ctx, CheckedTable& t) {
         MapCheck free = read_checked_map(ctx, lv.free_map, t.tdef_page);
         if (!free.fault.empty())
             ctx.sink.add(Problem::TdefLvMap, where, {std::to_string(lv.column_number), free.fault});
-        else
-            report_free_not_owned(ctx, object::column(t.name, c->name), free.map.pages, listed);
+        if (free.usable()) report_free_not_owned(ctx, object::column(t.name, c->name), free.map.pages, listed);
     }
 }
 
 void check_table_maps(CheckContext& ctx, CheckedTable& t) {
     const TableDef& d = *t.def;
     MapCheck owned = read_checked_map(ctx, d.owned_map, t.tdef_page);
-    if (!owned.fault.empty()) {
+    if (!owned.fault.empty())
         ctx.sink.add(Problem::TdefMapPointer, object::table(t.name), {"de páginas", owned.fault});
-    } else {
+    std::vector<uint32_t> listed;
+    if (owned.usable()) {
         t.owned_map_ok = true;
-        for (uint32_t p : owned.map.pages) {
+        listed = owned.map.pages;
+        for (uint32_t p : listed) {
             DataPage page(ctx.file.page(p), ctx.layout);
             if (!page.is_data_page() || page.owner() != t.tdef_page) {
                 ctx.sink.add(Problem::MapPageWrongOwner, object::table(t.name),
@@ -209,12 +211,17 @@ void check_table_maps(CheckContext& ctx, CheckedTable& t) {
             }
             if (claim_page(ctx, p, Claim::TableData, t.tdef_page)) t.data_pages.push_back(p);
         }
+    } else {
+        // Unreadable map: find the table's pages by their owner field, as readers do, so
+        // that they are neither checked as strays nor left unread.
+        Faults ignored;
+        for (uint32_t p : ctx.db.data_pages(d, t.name, ignored))
+            if (claim_page(ctx, p, Claim::TableData, t.tdef_page)) t.data_pages.push_back(p);
     }
     MapCheck free = read_checked_map(ctx, d.free_map, t.tdef_page);
     if (!free.fault.empty())
         ctx.sink.add(Problem::TdefMapPointer, object::table(t.name), {"de espacio libre", free.fault});
-    else if (t.owned_map_ok)
-        report_free_not_owned(ctx, object::table(t.name), free.map.pages, owned.map.pages);
+    if (free.usable() && owned.usable()) report_free_not_owned(ctx, object::table(t.name), free.map.pages, listed);
 }
 
 void check_one(CheckContext& ctx, CheckedTable& t) {

@@ -76,7 +76,7 @@ const TableDefResult& Database::table_def(uint32_t page) {
 const std::optional<std::vector<bool>>& Database::free_pages() {
     if (free_pages_read_) return free_pages_;
     free_pages_read_ = true;
-    auto bytes = file_->page(kGlobalMapPage);
+    const PageRef bytes = file_->fetch(kGlobalMapPage);
     if (bytes.empty()) return free_pages_;
     DataPage page(bytes, layout());
     if (!page.is_data_page() || page.row_count() == 0) return free_pages_;
@@ -95,7 +95,8 @@ std::vector<uint32_t> Database::data_pages(const TableDef& table, const std::str
     bool usable = map.readable;
     if (usable) {
         for (uint32_t p : map.pages) {
-            DataPage page(file_->page(p), layout());
+            const PageRef bytes = file_->fetch(p);
+            DataPage page(bytes, layout());
             if (!page.is_data_page())
                 local.push_back({FaultKind::PageWrongType, p, -1, {}, "el mapa de la tabla incluye una página que no es de datos"});
             else if (page.owner() != table.page)
@@ -118,7 +119,8 @@ std::vector<uint32_t> Database::data_pages(const TableDef& table, const std::str
         pages.clear();
         const auto& free = free_pages();
         for (uint32_t p = 1; p < file_->page_count(); ++p) {
-            DataPage page(file_->page(p), layout());
+            const PageRef bytes = file_->fetch(p);
+            DataPage page(bytes, layout());
             if (!page.is_data_page() || page.owner() != table.page) continue;
             if (free && (*free)[p]) continue;
             pages.push_back(p);
@@ -128,10 +130,11 @@ std::vector<uint32_t> Database::data_pages(const TableDef& table, const std::str
     return pages;
 }
 
-void Database::scan_rows(const TableDef& table, const std::string& name, const RowVisitor& visit, Faults& faults) {
-    const DecodeContext context = decode_context();
+void Database::scan_stored_rows(const TableDef& table, const std::string& name, const StoredRowVisitor& visit,
+                                Faults& faults) {
     for (uint32_t p : data_pages(table, name, faults)) {
-        DataPage page(file_->page(p), layout());
+        const PageRef bytes = file_->fetch(p);
+        DataPage page(bytes, layout());
         Faults page_faults;
         for (auto& f : validate_data_page(page, p))
             if (f.kind != FaultKind::DataPageFreeSpace) page_faults.push_back(std::move(f));
@@ -143,6 +146,7 @@ void Database::scan_rows(const TableDef& table, const std::string& name, const R
             Faults row_faults;
             bool reached = true;
             RowSlot at = slot;
+            PageRef target_bytes;  // keeps the page of the followed row alive
             for (int hop = 0; at.overflow(); ++hop) {
                 RowPointer target = RowPointer::from_u32(u32_at(row, 0));
                 auto fail = [&](std::string detail) {
@@ -157,7 +161,8 @@ void Database::scan_rows(const TableDef& table, const std::string& name, const R
                     fail("la fila desbordada encadena demasiados saltos");
                     break;
                 }
-                DataPage target_page(file_->page(target.page), layout());
+                target_bytes = file_->fetch(target.page);
+                DataPage target_page(target_bytes, layout());
                 if (target.page == 0 || !target_page.is_data_page() || target_page.owner() != table.page) {
                     fail("la fila desbordada apunta a una página que no es de esta tabla");
                     break;
@@ -169,14 +174,19 @@ void Database::scan_rows(const TableDef& table, const std::string& name, const R
                 }
                 row = target_page.row(target.row);
             }
-            if (reached) {
-                DecodedRow decoded = decode_row(table, row, context);
-                row_faults.insert(row_faults.end(), decoded.faults.begin(), decoded.faults.end());
-                if (decoded.usable) visit(RowLocation{p, i}, std::move(decoded.values));
-            }
             tag(row_faults, faults, name, p, i);
+            if (reached) visit(RowLocation{p, i}, row);
         }
     }
+}
+
+void Database::scan_rows(const TableDef& table, const std::string& name, const RowVisitor& visit, Faults& faults) {
+    const DecodeContext context = decode_context();
+    scan_stored_rows(table, name, [&](const RowLocation& at, Bytes row) {
+        DecodedRow decoded = decode_row(table, row, context);
+        tag(decoded.faults, faults, name, at.page, at.row);
+        if (decoded.usable) visit(at, std::move(decoded.values));
+    }, faults);
 }
 
 const Catalog& Database::catalog() {

@@ -61,6 +61,13 @@ public:
     // cannot be decoded are skipped with a fault.
     void scan_rows(const TableDef& table, const std::string& name, const RowVisitor& visit, Faults& faults);
 
+    // The same rows undecoded: the stored bytes of each live row (the overflow target for a
+    // moved row), valid during the call. For callers that crack fields themselves, e.g.
+    // to read text as exact UTF-16 (decode_field_text_utf16).
+    using StoredRowVisitor = std::function<void(const RowLocation&, Bytes row)>;
+    void scan_stored_rows(const TableDef& table, const std::string& name, const StoredRowVisitor& visit,
+                          Faults& faults);
+
 private:
     std::filesystem::path path_;
     std::unique_ptr<PageFile> file_;

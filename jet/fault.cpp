@@ -8,6 +8,7 @@ const char* fault_kind_name(FaultKind kind) {
         case FaultKind::HeaderSignature: return "header-signature";
         case FaultKind::HeaderEngineName: return "header-engine-name";
         case FaultKind::HeaderVersionUnknown: return "header-version-unknown";
+        case FaultKind::HeaderDatabaseKey: return "header-database-key";
         case FaultKind::PageOutOfRange: return "page-out-of-range";
         case FaultKind::PageWrongType: return "page-wrong-type";
         case FaultKind::PageWrongOwner: return "page-wrong-owner";

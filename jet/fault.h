@@ -58,6 +58,9 @@ enum class FaultKind {
     LongValuePointer,    // pointer to a page/row that is not an LVAL row
     LongValueCycle,      // chain loops
     LongValueTruncated,  // fewer bytes stored than declared
+
+    // Page 0 (appended).
+    HeaderDatabaseKey,   // non-zero key while pages read plainly
 };
 
 struct Fault {

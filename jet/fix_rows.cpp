@@ -121,9 +121,10 @@ public:
         for (uint32_t p : data_pages) mend_page(p);
         for (uint32_t p : data_pages) mend_overflow_headers(p);
         for (uint32_t p : data_pages) mend_values(p);
-        if (dropped_rows_ > 0) store_row_count(data_pages);
         pages_.flush();
     }
+
+    size_t dropped_rows() const { return dropped_rows_; }
 
 private:
     FixContext& context_;
@@ -365,25 +366,10 @@ private:
         put_u32(page, field_offset, def.kind | static_cast<uint32_t>(part.data.size()));
         pages_.touch(at.page);
     }
-
-    // The stored row count after rows were dropped: the live slots, as a table scan counts.
-    void store_row_count(const std::vector<uint32_t>& data_pages) {
-        uint32_t live = 0;
-        for (uint32_t p : data_pages) {
-            DataPage view(pages_.get(p), layout_);
-            if (!view.is_data_page() || view.owner() != table_.page) continue;
-            for (const RowSlot& s : view.slots())
-                if (!s.deleted() && s.bounds_ok) ++live;
-        }
-        std::vector<uint8_t>& tdef = pages_.get(table_.page);
-        if (tdef.size() < layout_.tdef_num_rows + 4 || tdef[0] != page_type::table_def) return;
-        if (u32_at(tdef, layout_.tdef_num_rows) == live) return;
-        put_u32(tdef, layout_.tdef_num_rows, live);
-        pages_.touch(table_.page);
-    }
 };
 
-void mend_every_table(FixContext& context) {
+// Every table; true when rows were dropped (the stored row counts must follow).
+bool mend_tables(FixContext& context) {
     Database db(context.copy_path());
     std::vector<std::pair<uint32_t, std::string>> tables{{kCatalogPage, "MSysObjects"}};
     if (db.catalog().readable) {
@@ -392,6 +378,7 @@ void mend_every_table(FixContext& context) {
             if (e.type == object_type::table && seen.insert(e.tdef_page()).second)
                 tables.emplace_back(e.tdef_page(), e.name);
     }
+    size_t dropped = 0;
     for (const auto& [page, name] : tables) {
         if (page == 0 || page >= context.page_count()) continue;
         const TableDefResult& def = db.table_def(page);
@@ -399,8 +386,15 @@ void mend_every_table(FixContext& context) {
         // Each table sees the pages as the tables before it left them.
         PageFile disk(context.copy_path(), PageFile::Mode::ReadOnly);
         disk.set_page_size(context.page_size());
-        TableMender(context, db, disk, *def.table, name).run();
+        TableMender mender(context, db, disk, *def.table, name);
+        mender.run();
+        dropped += mender.dropped_rows();
     }
+    return dropped > 0;
+}
+
+void mend_every_table(FixContext& context) {
+    if (mend_tables(context)) fix_row_counts(context, {});
 }
 
 }  // namespace

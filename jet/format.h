@@ -253,6 +253,10 @@ inline constexpr Layout kJet4Layout{
     .inline_map_bytes = 64,
     .max_lval_chunk = 4072,
 };
+// Jet 4/ACE column descriptor: the text sort order's version byte (after the LCID and
+// one unknown byte). Jet 3 descriptors have none.
+inline constexpr size_t kJet4ColumnSortVersion = 14;
+
 
 // nullptr for a version byte no known engine writes.
 inline const Layout* layout_for_version(uint8_t version_byte) {

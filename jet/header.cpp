@@ -48,6 +48,7 @@ bool tdef_at_page2(Bytes prefix, uint32_t page_size) {
 }
 
 const Layout* guess_layout(Bytes prefix, const std::string& engine) {
+    if (const Layout* evident = catalog_layout(prefix)) return evident;
     if (engine == "Standard ACE DB") return &kJet4Layout;
     if (tdef_at_page2(prefix, kJet3Layout.page_size) && u8_at(prefix, 2048 * 2 + 2) == 'V') return &kJet3Layout;
     if (tdef_at_page2(prefix, kJet4Layout.page_size)) return &kJet4Layout;
@@ -74,6 +75,21 @@ bool jet4_password_set(const Header& h) {
 }
 
 }  // namespace
+
+const Layout* catalog_layout(std::span<const uint8_t> prefix) {
+    // The catalog's definition is page 2 in every version, a system table ('S') with the
+    // same 17 columns; page 2 sits at a different offset for each page size.
+    constexpr uint16_t kCatalogColumns = 17;
+    for (const Layout* layout : {&kJet3Layout, &kJet4Layout}) {
+        const size_t at = size_t(layout->page_size) * 2;
+        if (!tdef_at_page2(prefix, layout->page_size)) continue;
+        if (layout->jet3 && (u8_at(prefix, at + 2) != 'V' || u8_at(prefix, at + 3) != 'C')) continue;
+        if (u8_at(prefix, at + layout->tdef_table_type) != 'S') continue;
+        if (u16_at(prefix, at + layout->tdef_num_cols) != kCatalogColumns) continue;
+        return layout;
+    }
+    return nullptr;
+}
 
 std::array<uint8_t, 128> header_keystream() {
     std::array<uint8_t, 256> s;
@@ -106,7 +122,10 @@ HeaderResult parse_header(std::span<const uint8_t> prefix) {
                            prefix[3] == 0x00;
     const std::string engine = engine_name_at(prefix);
     const bool engine_known = known_engine(engine);
-    if (!signature && !engine_known) return result;
+    // With both marks of page 0 gone, the file is still a database when page 2 is plainly
+    // the catalog's definition: the rest of the file vouches for it.
+    const Layout* evident = catalog_layout(prefix);
+    if (!signature && !engine_known && !evident) return result;
     result.is_database = true;
     if (!signature)
         result.faults.push_back({FaultKind::HeaderSignature, 0, -1, {}, "la firma de la página 0 no es la esperada"});
@@ -117,6 +136,8 @@ HeaderResult parse_header(std::span<const uint8_t> prefix) {
     h.version_byte = u8_at(prefix, kVersion);
     h.engine_name = engine;
     h.layout = layout_for_version(h.version_byte);
+    // A version byte naming the other page size than the one page 2 shows is damaged too.
+    if (h.layout && evident && h.layout != evident) h.layout = nullptr;
     if (!h.layout) {
         h.layout = guess_layout(prefix, engine);
         if (!h.layout) return result;  // a database, but no layout can be trusted
@@ -129,6 +150,14 @@ HeaderResult parse_header(std::span<const uint8_t> prefix) {
     Bytes p = h.page0;
     h.code_page = u16_at(p, kCodePage);
     h.database_key = u32_at(p, kDatabaseKey);
+    if (h.database_key != 0 && evident == h.layout) {
+        // Encrypted pages would hide the catalog's definition; it reads plainly, so the key
+        // itself is what is damaged.
+        result.faults.push_back({FaultKind::HeaderDatabaseKey, 0, -1, {},
+                                 "la clave de cifrado de la cabecera no es cero pero las páginas no están cifradas"});
+        h.damaged_database_key = h.database_key;
+        h.database_key = 0;
+    }
     if (h.layout->jet3) {
         h.sort_order = u16_at(p, kJet3SortOrder);
         h.has_password = any_nonzero(slice(p, kPassword, h.layout->password_length));

@@ -21,6 +21,7 @@ struct Header {
     uint8_t sort_version = 0;   // Jet 4 @0x71: 0 General Legacy, 1 General
     double creation_date = 0;   // Jet 4 only; days since 1899-12-30
     uint32_t database_key = 0;  // non-zero: pages are encrypted
+    uint32_t damaged_database_key = 0;  // the stored key when it was found damaged (then database_key is 0)
     bool has_password = false;
     std::vector<uint8_t> page0;  // the header page with its masked region decoded
 
@@ -40,6 +41,10 @@ std::array<uint8_t, 128> header_keystream();
 // XORs the masked region (from 0x18) of a header page in place; applying it twice
 // restores the original.
 void apply_header_mask(std::span<uint8_t> page0, const Layout& layout);
+
+// The layout whose page 2 is plainly the catalog's table definition, or nullptr: the
+// evidence that a file with a damaged page 0 is a Jet / ACE database all the same.
+const Layout* catalog_layout(std::span<const uint8_t> file_prefix);
 
 // Parses page 0 from the first bytes of the file (at least three Jet 4 pages when the
 // file has them: an unknown version byte is resolved by probing for the TDEF at page 2).

@@ -20,13 +20,14 @@ bool parse_long_value_definition(Bytes field, LongValueDefinition& out) {
 
 namespace {
 
-// The LVAL row at a pointer, or empty with a fault.
-Bytes lval_row(const PageFile& file, const Layout& layout, RowPointer at, Faults& faults) {
+// The LVAL row at a pointer, or empty with a fault. The row lives in `holder`.
+Bytes lval_row(const PageFile& file, const Layout& layout, RowPointer at, PageRef& holder, Faults& faults) {
     auto fault = [&](std::string detail) {
         faults.push_back({FaultKind::LongValuePointer, at.page, at.row, {}, std::move(detail)});
         return Bytes{};
     };
-    auto bytes = file.page(at.page);
+    holder = file.fetch(at.page);
+    const PageRef& bytes = holder;
     if (at.page == 0 || bytes.empty()) return fault("el valor largo apunta fuera del archivo");
     DataPage page(bytes, layout);
     if (!page.is_data_page() || !page.is_lval()) return fault("el valor largo apunta a una página que no es LVAL");
@@ -59,7 +60,8 @@ LongValue read_long_value(const PageFile& file, const Layout& layout, Bytes fiel
     }
     if (def.kind == kLongValueSingleRow) {
         v.rows.push_back(def.first);
-        Bytes row = lval_row(file, layout, def.first, v.faults);
+        PageRef holder;
+        Bytes row = lval_row(file, layout, def.first, holder, v.faults);
         Bytes data = slice(row, 0, def.length);
         v.data.assign(data.begin(), data.end());
         v.complete = data.size() == def.length;
@@ -72,6 +74,7 @@ LongValue read_long_value(const PageFile& file, const Layout& layout, Bytes fiel
     }
     std::set<uint32_t> seen;
     RowPointer at = def.first;
+    PageRef holder;
     while (v.data.size() < def.length) {
         if (at.null()) {
             truncated(v.data.size());
@@ -82,7 +85,7 @@ LongValue read_long_value(const PageFile& file, const Layout& layout, Bytes fiel
             return v;
         }
         v.rows.push_back(at);
-        Bytes row = lval_row(file, layout, at, v.faults);
+        Bytes row = lval_row(file, layout, at, holder, v.faults);
         if (row.size() < 4) {
             if (!row.empty() || v.faults.empty())
                 v.faults.push_back({FaultKind::LongValuePointer, at.page, at.row, {}, "una fila de la cadena del valor largo es demasiado corta"});

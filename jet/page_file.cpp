@@ -19,7 +19,7 @@ PageFile::PageFile(const std::filesystem::path& path, Mode mode) : mode_(mode) {
 }
 
 PageFile::PageFile(std::vector<uint8_t> bytes, uint32_t page_size)
-    : memory_(std::move(bytes)), in_memory_(true), mode_(Mode::ReadWrite), file_size_(memory_.size()) {
+    : memory_(std::make_shared<Buffer>(std::move(bytes))), mode_(Mode::ReadWrite), file_size_(memory_->size()) {
     set_page_size(page_size);
 }
 
@@ -27,31 +27,89 @@ void PageFile::set_page_size(uint32_t page_size) {
     page_size_ = page_size == 0 ? 4096 : page_size;
     uint64_t count = file_size_ / page_size_;
     page_count_ = static_cast<uint32_t>(std::min<uint64_t>(count, UINT32_MAX));
+    lru_.clear();
     cache_.clear();
+    pinned_.clear();
+}
+
+void PageFile::set_cache_capacity(size_t pages) {
+    capacity_ = std::max<size_t>(pages, 1);
+    while (lru_.size() > capacity_) {
+        cache_.erase(lru_.back());
+        lru_.pop_back();
+    }
+}
+
+bool PageFile::read_from_disk(uint32_t number, uint8_t* out) const {
+    stream_.clear();
+    stream_.seekg(static_cast<std::streamoff>(uint64_t(number) * page_size_));
+    stream_.read(reinterpret_cast<char*>(out), page_size_);
+    const bool whole = stream_.gcount() == static_cast<std::streamsize>(page_size_);
+    stream_.clear();
+    return whole;
+}
+
+PageFile::Buffer* PageFile::cached_buffer(uint32_t number) const {
+    if (auto it = pinned_.find(number); it != pinned_.end()) return it->second.get();
+    if (auto it = cache_.find(number); it != cache_.end()) return it->second.buffer.get();
+    return nullptr;
+}
+
+// The page's buffer from the pinned set or the cache, read from disk on a miss; the
+// least recently used page leaves the cache when it is full.
+std::shared_ptr<PageFile::Buffer> PageFile::load(uint32_t number) const {
+    if (auto it = pinned_.find(number); it != pinned_.end()) return it->second;
+    if (auto it = cache_.find(number); it != cache_.end()) {
+        lru_.splice(lru_.begin(), lru_, it->second.position);
+        return it->second.buffer;
+    }
+    auto buffer = std::make_shared<Buffer>(page_size_);
+    if (!read_from_disk(number, buffer->data())) return nullptr;
+    if (lru_.size() >= capacity_) {
+        cache_.erase(lru_.back());
+        lru_.pop_back();
+    }
+    lru_.push_front(number);
+    cache_.emplace(number, Cached{buffer, lru_.begin()});
+    return buffer;
+}
+
+PageRef PageFile::fetch(uint32_t number) const {
+    if (number >= page_count_) return {};
+    if (memory_) return PageRef(memory_, {memory_->data() + uint64_t(number) * page_size_, page_size_});
+    auto buffer = load(number);
+    if (!buffer) return {};
+    std::span<const uint8_t> bytes(buffer->data(), buffer->size());
+    return PageRef(std::move(buffer), bytes);
+}
+
+bool PageFile::read_page(uint32_t number, std::span<uint8_t> out) const {
+    if (number >= page_count_ || out.size() != page_size_) return false;
+    if (memory_) {
+        std::memcpy(out.data(), memory_->data() + uint64_t(number) * page_size_, page_size_);
+        return true;
+    }
+    if (const Buffer* cached = cached_buffer(number)) {
+        std::memcpy(out.data(), cached->data(), page_size_);
+        return true;
+    }
+    return read_from_disk(number, out.data());
 }
 
 std::span<const uint8_t> PageFile::page(uint32_t number) const {
     if (number >= page_count_) return {};
-    if (in_memory_) return {memory_.data() + uint64_t(number) * page_size_, page_size_};
-    auto it = cache_.find(number);
-    if (it != cache_.end()) return {it->second.get(), page_size_};
-    auto buffer = std::make_unique<uint8_t[]>(page_size_);
-    stream_.clear();
-    stream_.seekg(static_cast<std::streamoff>(uint64_t(number) * page_size_));
-    stream_.read(reinterpret_cast<char*>(buffer.get()), page_size_);
-    if (stream_.gcount() != static_cast<std::streamsize>(page_size_)) {
-        stream_.clear();
-        return {};
-    }
-    auto stored = cache_.emplace(number, std::move(buffer)).first;
-    return {stored->second.get(), page_size_};
+    if (memory_) return {memory_->data() + uint64_t(number) * page_size_, page_size_};
+    auto buffer = load(number);
+    if (!buffer) return {};
+    pinned_.emplace(number, buffer);
+    return {buffer->data(), buffer->size()};
 }
 
 std::vector<uint8_t> PageFile::read_prefix(size_t length) const {
     length = static_cast<size_t>(std::min<uint64_t>(length, file_size_));
     std::vector<uint8_t> out(length);
-    if (in_memory_) {
-        std::copy_n(memory_.begin(), length, out.begin());
+    if (memory_) {
+        std::copy_n(memory_->begin(), length, out.begin());
         return out;
     }
     stream_.clear();
@@ -64,8 +122,8 @@ std::vector<uint8_t> PageFile::read_prefix(size_t length) const {
 
 bool PageFile::write_page(uint32_t number, std::span<const uint8_t> bytes) {
     if (mode_ != Mode::ReadWrite || number >= page_count_ || bytes.size() != page_size_) return false;
-    if (in_memory_) {
-        std::copy(bytes.begin(), bytes.end(), memory_.begin() + uint64_t(number) * page_size_);
+    if (memory_) {
+        std::copy(bytes.begin(), bytes.end(), memory_->begin() + uint64_t(number) * page_size_);
         return true;
     }
     stream_.clear();
@@ -75,13 +133,12 @@ bool PageFile::write_page(uint32_t number, std::span<const uint8_t> bytes) {
         stream_.clear();
         return false;
     }
-    auto it = cache_.find(number);
-    if (it != cache_.end()) std::memcpy(it->second.get(), bytes.data(), page_size_);
+    if (Buffer* cached = cached_buffer(number)) std::memcpy(cached->data(), bytes.data(), page_size_);
     return true;
 }
 
 bool PageFile::flush() {
-    if (in_memory_) return true;
+    if (memory_) return true;
     stream_.flush();
     return static_cast<bool>(stream_);
 }

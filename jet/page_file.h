@@ -1,7 +1,13 @@
 #pragma once
 // Page-addressed access to one database file. Every access is bounds-checked: a page
-// past the end comes back empty. Pages are loaded on first use and stay cached, so a
-// span handed out remains valid for the life of the PageFile.
+// past the end comes back empty.
+//
+// Memory stays bounded by the cache capacity whatever the file size: fetch() returns a
+// PageRef that shares ownership of the page bytes, so a page stays readable for as long
+// as its handle lives even after the cache has dropped it. read_page() copies into a
+// caller's buffer. page() is the older interface: its span must outlive every later read,
+// so each page it returns is pinned for the life of the PageFile (use it only for a few
+// pages, or memory grows with the file).
 //
 // A file whose length is not a multiple of the page size has a partial last page;
 // it is treated as missing (page_count() counts whole pages only) and reported through
@@ -9,16 +15,41 @@
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
-#include <map>
+#include <list>
 #include <memory>
 #include <span>
+#include <unordered_map>
 #include <vector>
 
 namespace jet {
 
+// The bytes of one page, owned jointly with the cache. Empty when the page is missing.
+// The view is only handed out from a named handle: converting a temporary would leave a
+// span whose bytes may be freed at the end of the statement, so that does not compile.
+class PageRef {
+public:
+    PageRef() = default;
+    PageRef(std::shared_ptr<const void> owner, std::span<const uint8_t> bytes)
+        : owner_(std::move(owner)), bytes_(bytes) {}
+
+    std::span<const uint8_t> bytes() const& { return bytes_; }
+    std::span<const uint8_t> bytes() const&& = delete;
+    operator std::span<const uint8_t>() const& { return bytes_; }
+    operator std::span<const uint8_t>() const&& = delete;
+
+    bool empty() const { return bytes_.empty(); }
+    size_t size() const { return bytes_.size(); }
+    uint8_t operator[](size_t i) const { return bytes_[i]; }
+
+private:
+    std::shared_ptr<const void> owner_;
+    std::span<const uint8_t> bytes_;
+};
+
 class PageFile {
 public:
     enum class Mode { ReadOnly, ReadWrite };
+    static constexpr size_t kDefaultCachePages = 256;
 
     // Opens the file; the page size is set later with set_page_size() once page 0 is
     // known. Throws std::runtime_error (English, internal) if the file cannot be opened.
@@ -26,31 +57,56 @@ public:
     // A file held in memory (tests, synthetic pages).
     PageFile(std::vector<uint8_t> bytes, uint32_t page_size);
 
+    // Drops every cached and pinned page (PageRefs already handed out stay valid).
     void set_page_size(uint32_t page_size);
     uint32_t page_size() const { return page_size_; }
     uint64_t file_size() const { return file_size_; }
     uint32_t page_count() const { return page_count_; }
     uint32_t trailing_bytes() const { return static_cast<uint32_t>(file_size_ % page_size_); }
 
-    // The page, or an empty span when it lies past the last whole page or cannot be read.
+    // The page through the bounded cache; empty when past the last whole page or unreadable.
+    PageRef fetch(uint32_t number) const;
+    // Copies the page into out (exactly page_size() bytes) without caching it; false when
+    // the page is missing or unreadable or out has the wrong size.
+    bool read_page(uint32_t number, std::span<uint8_t> out) const;
+    // The page, valid for the life of the PageFile: pinned, never evicted (see above).
     std::span<const uint8_t> page(uint32_t number) const;
     // The first bytes of the file, up to length (for page 0 before the page size is known).
     std::vector<uint8_t> read_prefix(size_t length) const;
 
+    // How many pages the cache keeps besides pinned ones (at least 1).
+    void set_cache_capacity(size_t pages);
+    size_t cache_capacity() const { return capacity_; }
+    size_t cached_pages() const { return lru_.size(); }
+    size_t pinned_pages() const { return pinned_.size(); }
+
     // Seam for repairs on a working copy: replaces a whole page (file opened ReadWrite, or
-    // in memory). Returns false when the page is out of range or the write fails.
+    // in memory). Cached copies, pinned spans and live PageRefs see the new bytes.
+    // Returns false when the page is out of range or the write fails.
     bool write_page(uint32_t number, std::span<const uint8_t> bytes);
     bool flush();
 
 private:
+    using Buffer = std::vector<uint8_t>;
+    struct Cached {
+        std::shared_ptr<Buffer> buffer;
+        std::list<uint32_t>::iterator position;
+    };
+
+    std::shared_ptr<Buffer> load(uint32_t number) const;
+    bool read_from_disk(uint32_t number, uint8_t* out) const;
+    Buffer* cached_buffer(uint32_t number) const;
+
     mutable std::fstream stream_;
-    std::vector<uint8_t> memory_;  // whole file when built in memory
-    bool in_memory_ = false;
+    std::shared_ptr<Buffer> memory_;  // whole file when built in memory
     Mode mode_ = Mode::ReadOnly;
     uint64_t file_size_ = 0;
     uint32_t page_size_ = 4096;
     uint32_t page_count_ = 0;
-    mutable std::map<uint32_t, std::unique_ptr<uint8_t[]>> cache_;
+    size_t capacity_ = kDefaultCachePages;
+    mutable std::list<uint32_t> lru_;  // most recently used first
+    mutable std::unordered_map<uint32_t, Cached> cache_;
+    mutable std::unordered_map<uint32_t, std::shared_ptr<Buffer>> pinned_;
 };
 
 }  // namespace jet

@@ -36,6 +36,9 @@ constexpr std::array kProblems = {
     ProblemInfo{P::HdrPasswordArea, "HDR_PASSWORD_AREA", S::Warning,
                 "la zona de la contraseña de la cabecera está dañada",
                 "se quita la contraseña de la base de datos"},
+    ProblemInfo{P::HdrDatabaseKey, "HDR_DATABASE_KEY", S::Error,
+                "la cabecera indica una clave de cifrado ({0}), pero las páginas no están cifradas",
+                "se pone a cero la clave de cifrado de la cabecera"},
 
     // ---- Pages and the global page map
     ProblemInfo{P::PageTypeUnknown, "PAGE_TYPE_UNKNOWN", S::Warning,

@@ -23,6 +23,7 @@ enum class Problem {
     HdrCodePage,
     HdrCreationDate,
     HdrPasswordArea,
+    HdrDatabaseKey,
     // Pages and the global page map
     PageTypeUnknown,
     GmapInvalid,

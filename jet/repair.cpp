@@ -106,9 +106,13 @@ void FixContext::write_page(uint32_t number, std::span<const uint8_t> bytes) {
     std::size_t last = bytes.size();
     while (bytes[last - 1] == before[last - 1]) --last;
     copy_.write_at(uint64_t(number) * page_size() + first, bytes.subspan(first, last - first));
+    ++changes_;
 }
 
-void FixContext::truncate(uint64_t size) { copy_.file().truncate(size); }
+void FixContext::truncate(uint64_t size) {
+    copy_.file().truncate(size);
+    ++changes_;
+}
 
 Report repair_database(const fs::path& path) {
     DatabaseLock lock(path);
@@ -130,6 +134,8 @@ Report repair_database(const fs::path& path) {
         for (const auto& [code, findings] : group_by_code(found.findings)) {
             if (FixFunction fix = fix_for(code)) fix(context, findings);
         }
+        // Fixes that cut, drop or move pages leave the maps naming what is no longer there.
+        if (context.changes() > 0 && !context.maps_rebuilt()) rebuild_usage_maps(context);
         copy.file().sync();
 
         const Report after = recheck(copy, path);

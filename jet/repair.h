@@ -42,11 +42,19 @@ public:
     void count_unsaved(std::size_t n = 1) { unsaved_ += n; }
     std::size_t unsaved() const { return unsaved_; }
 
+    // Pages written or the file cut since the start; the usage maps are rebuilt once more
+    // after the fixes when something changed since they last were.
+    std::size_t changes() const { return changes_; }
+    bool maps_rebuilt() const { return maps_rebuilt_at_ == changes_; }
+    void mark_maps_rebuilt() { maps_rebuilt_at_ = changes_; }
+
 private:
     WorkingCopy& copy_;
     const Header& header_;
     RecoveryFile& recovery_;
     std::size_t unsaved_ = 0;
+    std::size_t changes_ = 0;
+    std::size_t maps_rebuilt_at_ = SIZE_MAX;
 };
 
 using FixFunction = void (*)(FixContext& context, std::span<const Finding> findings);
@@ -61,6 +69,20 @@ bool tolerated(const Finding& finding);
 // The fixes, one per file.
 void fix_file_size(FixContext& context, std::span<const Finding> findings);
 void fix_commit_slots(FixContext& context, std::span<const Finding> findings);
+void fix_header_signature(FixContext& context, std::span<const Finding> findings);
+void fix_header_identity(FixContext& context, std::span<const Finding> findings);  // engine name + version
+void fix_header_sort_order(FixContext& context, std::span<const Finding> findings);
+void fix_header_code_page(FixContext& context, std::span<const Finding> findings);
+void fix_header_creation_date(FixContext& context, std::span<const Finding> findings);
+void fix_header_password_area(FixContext& context, std::span<const Finding> findings);
+void fix_header_database_key(FixContext& context, std::span<const Finding> findings);
+void fix_row_counts(FixContext& context, std::span<const Finding> findings);
+void fix_autonumber_seeds(FixContext& context, std::span<const Finding> findings);
+void fix_usage_maps(FixContext& context, std::span<const Finding> findings);
+
+// Every table's and long-value column's maps and the global map, rebuilt from what the
+// pages hold (jet/fix_maps.cpp). Runs after the other fixes whenever they changed pages.
+void rebuild_usage_maps(FixContext& context);
 
 // Jet 3 commit slots in page 0: 256 two-byte slots; idle ones read 00 01.
 inline constexpr std::size_t kCommitSlotsOffset = 0x600;

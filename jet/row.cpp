@@ -182,32 +182,63 @@ Value fixed_value(const Column& c, Bytes b, const std::string& name, Faults& fau
 
 }  // namespace
 
+namespace {
+
+// The stored bytes of a present field, a calculated wrapper removed; false when too short.
+bool field_data(const Column& c, const Field& field, Bytes& out, Faults& faults) {
+    out = field.bytes;
+    if (!c.calculated()) return true;
+    if (out.size() < kCalculatedDataOffset) {
+        faults.push_back({FaultKind::RowFieldLength, 0, -1, {}, "el campo calculado «" + c.name + "» es demasiado corto"});
+        return false;
+    }
+    out = slice(out, kCalculatedDataOffset, u32_at(out, kCalculatedLengthOffset));
+    return true;
+}
+
+// The long value a memo or OLE field points to; nullopt when nothing at all was read.
+std::optional<std::vector<uint8_t>> long_value_data(const Column& c, Bytes b, const DecodeContext& ctx,
+                                                    const Layout& layout, Faults& faults) {
+    if (!ctx.file || b.empty()) return std::nullopt;
+    LongValue lv = read_long_value(*ctx.file, layout, b);
+    for (auto& f : lv.faults) {
+        f.detail = "campo «" + c.name + "»: " + f.detail;
+        faults.push_back(std::move(f));
+    }
+    if (lv.data.empty() && !lv.complete) return std::nullopt;
+    return std::move(lv.data);
+}
+
+}  // namespace
+
+std::optional<std::u16string> decode_field_text_utf16(const Column& c, const Field& field, const DecodeContext& ctx,
+                                                      Faults& faults) {
+    if (!field.present || (c.type != data_type::text && c.type != data_type::memo)) return std::nullopt;
+    Bytes b;
+    if (!field_data(c, field, b, faults)) return std::nullopt;
+    const Layout& layout = ctx.layout ? *ctx.layout : kJet4Layout;
+    const uint16_t code_page = c.code_page ? c.code_page : ctx.code_page;
+    if (c.type == data_type::text) return decode_text_utf16(b, layout, code_page);
+    auto data = long_value_data(c, b, ctx, layout, faults);
+    if (!data) return std::nullopt;
+    return decode_text_utf16(*data, layout, code_page);
+}
+
 Value decode_field(const Column& c, const Field& field, const DecodeContext& ctx, Faults& faults) {
     if (c.type == data_type::boolean) return field.present ? Value{field.bit} : Value{Null{}};
     if (!field.present) return Null{};
-    Bytes b = field.bytes;
-    if (c.calculated()) {
-        if (b.size() < kCalculatedDataOffset) {
-            faults.push_back({FaultKind::RowFieldLength, 0, -1, {}, "el campo calculado «" + c.name + "» es demasiado corto"});
-            return Null{};
-        }
-        b = slice(b, kCalculatedDataOffset, u32_at(b, kCalculatedLengthOffset));
-    }
+    Bytes b;
+    if (!field_data(c, field, b, faults)) return Null{};
     const Layout& layout = ctx.layout ? *ctx.layout : kJet4Layout;
     switch (c.type) {
         case data_type::text:
             return decode_text(b, layout, c.code_page ? c.code_page : ctx.code_page);
         case data_type::memo:
         case data_type::ole: {
-            if (!ctx.file || b.empty()) return Null{};
-            LongValue lv = read_long_value(*ctx.file, layout, b);
-            for (auto& f : lv.faults) {
-                f.detail = "campo «" + c.name + "»: " + f.detail;
-                faults.push_back(std::move(f));
-            }
-            if (lv.data.empty() && !lv.complete) return Null{};
-            if (c.type == data_type::ole) return Binary{std::move(lv.data)};
-            return decode_text(lv.data, layout, c.code_page ? c.code_page : ctx.code_page);
+            auto data = long_value_data(c, b, ctx, layout, faults);
+            if (!data) return Null{};
+            if (c.type == data_type::ole) return Binary{std::move(*data)};
+            return decode_text(*data, layout, c.code_page ? c.code_page : ctx.code_page);
         }
         case data_type::datetime_ext: {
             std::string ascii;

@@ -3,6 +3,8 @@
 // Jet 3 jump table, null mask) and decodes each field to a Value. Damage comes back as
 // faults; a field that cannot be located is NULL.
 #include <cstdint>
+#include <optional>
+#include <string>
 #include <vector>
 
 #include "jet/bytes.h"
@@ -42,6 +44,12 @@ struct DecodeContext {
 
 // Decodes one located field; faults (long values, bad sizes) are appended.
 Value decode_field(const Column& column, const Field& field, const DecodeContext& context, Faults& faults);
+
+// A text or memo field as its exact UTF-16 code units (memo through its long value);
+// nullopt for NULL, for other types, and for a long value that cannot be read at all.
+// decode_field gives the same text as UTF-8.
+std::optional<std::u16string> decode_field_text_utf16(const Column& column, const Field& field,
+                                                      const DecodeContext& context, Faults& faults);
 
 struct DecodedRow {
     bool usable = false;

@@ -148,6 +148,7 @@ private:
         c.number = u16_at(b_, at + l_.col_number);
         c.var_index = u16_at(b_, at + l_.col_var_index);
         c.sort_order = u16_at(b_, at + l_.col_sort_order);
+        if (!l_.jet3) c.sort_version = u8_at(b_, at + kJet4ColumnSortVersion);
         if (l_.jet3) c.code_page = u16_at(b_, at + l_.col_code_page);
         if (c.type == data_type::decimal) {
             c.precision = u8_at(b_, at + l_.col_precision);
@@ -245,7 +246,7 @@ TableDefResult read_table_def(const PageFile& file, const Layout& layout, uint32
     auto fault = [&](FaultKind kind, uint32_t at, std::string detail) {
         result.faults.push_back({kind, at, -1, {}, std::move(detail)});
     };
-    auto first = file.page(page);
+    const PageRef first = file.fetch(page);
     if (first.empty()) {
         fault(FaultKind::PageOutOfRange, page, "la definición de tabla está fuera del archivo");
         return result;
@@ -254,7 +255,7 @@ TableDefResult read_table_def(const PageFile& file, const Layout& layout, uint32
         fault(FaultKind::TableDefUnreadable, page, "la página no contiene una definición de tabla");
         return result;
     }
-    std::vector<uint8_t> buffer(first.begin(), first.end());
+    std::vector<uint8_t> buffer(first.bytes().begin(), first.bytes().end());
     std::vector<uint32_t> chain{page};
     std::set<uint32_t> seen{page};
     uint32_t next = u32_at(first, 4);
@@ -263,7 +264,7 @@ TableDefResult read_table_def(const PageFile& file, const Layout& layout, uint32
             fault(FaultKind::TableDefChainCycle, next, "la cadena de la definición de tabla vuelve sobre sí misma");
             break;
         }
-        auto p = file.page(next);
+        const PageRef p = file.fetch(next);
         if (p.empty()) {
             fault(FaultKind::TableDefChainBroken, next, "la definición de tabla continúa fuera del archivo");
             break;
@@ -273,7 +274,7 @@ TableDefResult read_table_def(const PageFile& file, const Layout& layout, uint32
             break;
         }
         chain.push_back(next);
-        buffer.insert(buffer.end(), p.begin() + 8, p.end());
+        buffer.insert(buffer.end(), p.bytes().begin() + 8, p.bytes().end());
         next = u32_at(p, 4);
     }
     auto parsed = parse_table_def(buffer, layout, code_page);

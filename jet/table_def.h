@@ -42,7 +42,8 @@ struct Column {
     uint16_t length = 0;
     uint8_t flags = 0;
     uint8_t ext_flags = 0;
-    uint16_t sort_order = 0;
+    uint16_t sort_order = 0;    // text collation LCID
+    uint8_t sort_version = 0;   // Jet 4/ACE: 0 = General Legacy, 1 = General (2010); Jet 3: 0
     uint16_t code_page = 0;  // Jet 3 only; 0 = database default
     uint8_t precision = 0;   // decimal
     uint8_t scale = 0;       // decimal

@@ -1,6 +1,5 @@
 #include "jet/text.h"
 
-#include <vector>
 
 namespace jet {
 
@@ -22,18 +21,20 @@ void append_utf8(std::string& out, char32_t c) {
     }
 }
 
-std::string decode_code_page_text(Bytes bytes, uint16_t code_page) {
+std::u16string decode_code_page_text_utf16(Bytes bytes, uint16_t code_page) {
     const char16_t* upper = code_page_upper_half(code_page);
     if (!upper) upper = code_page_upper_half(kDefaultCodePage);
-    std::string out;
+    std::u16string out;
     out.reserve(bytes.size());
-    for (uint8_t b : bytes) append_utf8(out, b < 0x80 ? char32_t(b) : char32_t(upper[b - 0x80]));
+    for (uint8_t b : bytes) out.push_back(b < 0x80 ? char16_t(b) : upper[b - 0x80]);
     return out;
 }
 
-namespace {
+std::string decode_code_page_text(Bytes bytes, uint16_t code_page) {
+    return utf16_to_utf8(decode_code_page_text_utf16(bytes, code_page));
+}
 
-std::string utf16_to_utf8(const std::vector<char16_t>& units) {
+std::string utf16_to_utf8(std::u16string_view units) {
     std::string out;
     out.reserve(units.size());
     for (size_t i = 0; i < units.size(); ++i) {
@@ -50,10 +51,8 @@ std::string utf16_to_utf8(const std::vector<char16_t>& units) {
     return out;
 }
 
-}  // namespace
-
-std::string decode_ucs2_text(Bytes bytes) {
-    std::vector<char16_t> units;
+std::u16string decode_ucs2_text_utf16(Bytes bytes) {
+    std::u16string units;
     if (bytes.size() >= 2 && bytes[0] == 0xFF && bytes[1] == 0xFE) {
         units.reserve(bytes.size());
         bool compressed = true;
@@ -76,11 +75,17 @@ std::string decode_ucs2_text(Bytes bytes) {
         for (size_t i = 0; i + 1 < bytes.size(); i += 2)
             units.push_back(static_cast<char16_t>(bytes[i] | (bytes[i + 1] << 8)));
     }
-    return utf16_to_utf8(units);
+    return units;
 }
+
+std::string decode_ucs2_text(Bytes bytes) { return utf16_to_utf8(decode_ucs2_text_utf16(bytes)); }
 
 std::string decode_text(Bytes bytes, const Layout& layout, uint16_t code_page) {
     return layout.jet3 ? decode_code_page_text(bytes, code_page) : decode_ucs2_text(bytes);
+}
+
+std::u16string decode_text_utf16(Bytes bytes, const Layout& layout, uint16_t code_page) {
+    return layout.jet3 ? decode_code_page_text_utf16(bytes, code_page) : decode_ucs2_text_utf16(bytes);
 }
 
 }  // namespace jet

@@ -1,8 +1,10 @@
 #pragma once
 // Text as stored: Jet 3 single-byte code pages, Jet 4 UCS-2 with optional compression.
-// Everything is returned as UTF-8.
+// Returned as UTF-8 for display, or as the exact UTF-16 code units (index keys are built
+// from those: an unpaired surrogate must stay itself, not become U+FFFD).
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "jet/bytes.h"
 #include "jet/format.h"
@@ -27,5 +29,13 @@ std::string decode_ucs2_text(Bytes bytes);
 
 // Text of the layout's kind (code_page is used by Jet 3 only).
 std::string decode_text(Bytes bytes, const Layout& layout, uint16_t code_page);
+
+// The same texts as UTF-16 code units, exactly as stored (compression undone).
+std::u16string decode_code_page_text_utf16(Bytes bytes, uint16_t code_page);
+std::u16string decode_ucs2_text_utf16(Bytes bytes);
+std::u16string decode_text_utf16(Bytes bytes, const Layout& layout, uint16_t code_page);
+
+// UTF-16 to UTF-8; unpaired surrogates become U+FFFD.
+std::string utf16_to_utf8(std::u16string_view units);
 
 }  // namespace jet

@@ -52,13 +52,13 @@ UsageMap parse_usage_map(Bytes row, const PageFile& file, const Layout& layout) 
         for (size_t j = 0; j < slots; ++j) {
             uint32_t map_page = u32_at(row, 1 + 4 * j);
             if (map_page == 0) continue;
-            auto page = file.page(map_page);
+            const PageRef page = file.fetch(map_page);
             if (page.empty() || page[0] != page_type::usage_map) {
                 map.faults.push_back({FaultKind::UsageMapPageBad, map_page, -1, {},
                                       "el mapa de uso remite a una página que no es de mapa"});
                 continue;
             }
-            add_bits(map, page.subspan(kMapPageBitmap), j * pages_per_map_page, file.page_count());
+            add_bits(map, page.bytes().subspan(kMapPageBitmap), j * pages_per_map_page, file.page_count());
         }
         return map;
     }
@@ -74,7 +74,7 @@ UsageMap read_usage_map(const PageFile& file, const Layout& layout, uint32_t row
         map.faults.push_back({kind, at.page, at.row, {}, std::move(detail)});
         return map;
     };
-    auto bytes = file.page(at.page);
+    const PageRef bytes = file.fetch(at.page);
     if (at.page == 0 || bytes.empty()) return fail(FaultKind::PageOutOfRange, "el mapa de uso está fuera del archivo");
     DataPage page(bytes, layout);
     if (!page.is_data_page()) return fail(FaultKind::UsageMapRow, "el mapa de uso no está en una página de datos");

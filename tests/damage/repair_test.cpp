@@ -82,10 +82,14 @@ TEST(RepairDatabase, ProblemWithoutAFixIsRefusedAndListed) {
     if (!fs::exists(corpus_dir() / "jackcess/V2003/test2V2003.mdb")) GTEST_SKIP() << "corpus not found";
     const fs::path database = copy_of(folder, "jackcess/V2003/test2V2003.mdb");
     auto bytes = read_bytes(database);
-    // Decoded sort order 0x0409 at 0x6E becomes 0x0000, which Access refuses.
-    bytes[0x6E] ^= 0x09;
-    bytes[0x6F] ^= 0x04;
+    // The first column of the first user table gets a type no version knows.
+    const auto tdef = first_user_table_def(bytes);
+    ASSERT_TRUE(tdef.has_value());
+    const std::size_t at = std::size_t(*tdef) * 4096;
+    const uint32_t real_indexes = bytes[at + 0x33] | bytes[at + 0x34] << 8;
+    bytes[at + 0x3F + real_indexes * 12] = 0x7F;
     write_bytes(database, bytes);
+    if (jet::check_database(database).clean()) GTEST_SKIP() << "the table-definition pass is not on main yet";
     std::string refusal;
     try {
         jet::repair_database(database);
@@ -94,7 +98,7 @@ TEST(RepairDatabase, ProblemWithoutAFixIsRefusedAndListed) {
     }
     EXPECT_NE(refusal.find("test2V2003.mdb"), std::string::npos) << refusal;
     EXPECT_NE(refusal.find("aún no tienen arreglo"), std::string::npos) << refusal;
-    EXPECT_NE(refusal.find("orden de clasificación"), std::string::npos) << refusal;
+    EXPECT_NE(refusal.find("tipo de datos desconocido"), std::string::npos) << refusal;
     EXPECT_EQ(read_bytes(database), bytes);
     EXPECT_EQ(folder.entries(), std::vector<std::string>{"test2V2003.mdb"});
 }
@@ -200,4 +204,51 @@ TEST(RecoveryFile, NeverOverwritesAndDiscardRemovesOnlyItsOwnFile) {
     EXPECT_EQ(recovery.count(), 1u);
     recovery.discard();
     EXPECT_EQ(folder.entries(), (std::vector<std::string>{"Base (datos recuperados).jsonl", "Base.mdb"}));
+}
+
+namespace {
+// The bytes a fix leaves in a working copy of the given file.
+std::vector<uint8_t> after_fix(const fs::path& database, const std::vector<uint8_t>& bytes,
+                               void (*fix)(jet::FixContext&, std::span<const jet::Finding>)) {
+    write_bytes(database, bytes);
+    jet::DatabaseLock lock(database);
+    jet::WorkingCopy copy(lock);
+    auto parsed = jet::parse_header(std::span<const uint8_t>(bytes.data(), std::min<std::size_t>(bytes.size(), 3 * 4096)));
+    if (!parsed.header) return {};
+    jet::RecoveryFile recovery(database);
+    jet::FixContext context(copy, *parsed.header, recovery);
+    fix(context, {});
+    copy.file().sync();
+    return read_bytes(copy.path());
+}
+}  // namespace
+
+// The row-count fix on its own (the check's pass for it may not exist yet): over every
+// readable corpus file, a stale count is put back to what the rows say and no other byte
+// moves. (A corpus file may itself carry stale counts: the fix of the intact file is the
+// reference.)
+TEST(RowCountFix, RestoresTheCountAndNothingElse) {
+    const auto corpus = readable_corpus();
+    if (corpus.empty()) GTEST_SKIP() << "corpus not found at " << corpus_dir();
+    std::size_t fixed = 0;
+    for (const CorpusFile& file : corpus) {
+        TempFolder folder;
+        const fs::path database = folder / "db.mdb";
+        const auto intact = read_bytes(file.path);
+        auto bytes = intact;
+        if (!damage::apply(bytes, Damage{Kind::StaleRowCount})) continue;
+        const auto reference = after_fix(database, intact, jet::fix_row_counts);
+        const auto result = after_fix(database, bytes, jet::fix_row_counts);
+        ASSERT_EQ(result.size(), intact.size()) << file.name;
+        std::size_t differing = 0;
+        std::size_t changed_in_intact = 0;
+        for (std::size_t i = 0; i < intact.size(); ++i) {
+            differing += result[i] != reference[i];
+            changed_in_intact += reference[i] != intact[i];
+        }
+        EXPECT_EQ(differing, 0u) << file.name;
+        EXPECT_LE(changed_in_intact, 4u * 8) << file.name << ": only row-count fields may change";
+        ++fixed;
+    }
+    EXPECT_GT(fixed, 10u);
 }

@@ -2,7 +2,9 @@
 #include <CLI/CLI.hpp>
 
 #include <iostream>
+#include <vector>
 
+#include "command_line.h"
 #include "commands.h"
 
 namespace {
@@ -22,15 +24,15 @@ void spanish_help(CLI::App& app) {
     fmt->label("FILE", "ARCHIVO");
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+// argv in UTF-8.
+int run(int argc, char** argv) {
     CLI::App app{"Comprueba, repara y vuelca bases de datos de Access (Jet 3, Jet 4 y ACE).\n"
                  "Códigos de salida: 0 todo correcto, 4 algo se omitió o se encontraron problemas,\n"
                  "8 el archivo no se pudo examinar, 2 argumentos no válidos.",
                  "jetrepair"};
     spanish_help(app);
     app.require_subcommand(1);
+    app.allow_windows_style_options(false);  // "/carpeta/base.mdb" is a file, never an option
 
     std::string file;
     std::optional<std::string> table;
@@ -63,8 +65,23 @@ int main(int argc, char** argv) {
         return kExitUsage;
     }
 
-    const std::filesystem::path path = std::filesystem::path(file);
+    const std::filesystem::path path = path_from_argument(file);
     if (dump->parsed()) return run_dump(path, table);
     if (check->parsed()) return run_check(path);
     return run_repair(path);
 }
+
+}  // namespace
+
+#ifdef _WIN32
+int wmain(int argc, wchar_t** argv) {
+    Utf8Console console;
+    std::vector<std::string> arguments = utf8_arguments(argc, argv);
+    std::vector<char*> pointers;
+    for (auto& a : arguments) pointers.push_back(a.data());
+    pointers.push_back(nullptr);
+    return run(argc, pointers.data());
+}
+#else
+int main(int argc, char** argv) { return run(argc, argv); }
+#endif

@@ -1,0 +1,90 @@
+// TDEF_ROWCOUNT_STALE and TDEF_AUTONUMBER_STALE: after a crash the row count and the last
+// autonumber stored in a table definition can lag behind the rows. Both are recounted
+// from the rows of the working copy and written back into the first TDEF page.
+#include <optional>
+
+#include "jet/database.h"
+#include "jet/repair.h"
+#include "jet/table_pages.h"
+
+namespace jet {
+
+namespace {
+
+struct TableCount {
+    uint32_t tdef_page = 0;
+    uint32_t rows = 0;
+    std::optional<int32_t> max_autonumber;
+};
+
+std::optional<std::size_t> autonumber_column(const TableDef& table) {
+    for (std::size_t i = 0; i < table.columns.size(); ++i) {
+        const Column& c = table.columns[i];
+        if (c.type == data_type::long_integer && (c.flags & column_flag::auto_long)) return i;
+    }
+    return std::nullopt;
+}
+
+// Counted as the check counts: every live slot of the pages the owned map lists (a row
+// that does not decode still counts), the autonumber from the rows that do. A table whose
+// map cannot be read is left alone.
+std::optional<TableCount> count_table(const PageFile& file, const Layout& layout, const TableDef& table) {
+    const auto pages = mapped_data_pages(file, layout, table);
+    if (!pages) return std::nullopt;
+    TableCount count{table.page};
+    const auto autonumber = autonumber_column(table);
+    for (uint32_t p : *pages) {
+        const DataPage page(file.page(p), layout);
+        for (uint16_t i = 0; i < page.row_count(); ++i) {
+            const RowSlot slot = page.slot(i);
+            if (slot.deleted() || !slot.bounds_ok) continue;
+            ++count.rows;
+            if (!autonumber) continue;
+            const CrackedRow row = crack_row(table, layout, locate_row(file, page, table.page, i));
+            if (!row.usable || *autonumber >= row.fields.size()) continue;
+            const Field& field = row.fields[*autonumber];
+            if (!field.present || field.bytes.size() != 4) continue;
+            const auto value = static_cast<int32_t>(u32_at(field.bytes, 0));
+            count.max_autonumber = std::max(count.max_autonumber.value_or(value), value);
+        }
+    }
+    return count;
+}
+
+std::vector<TableCount> count_tables(const std::filesystem::path& copy) {
+    Database db(copy);
+    std::vector<TableCount> counts;
+    for (const CatalogEntry& entry : db.catalog().entries) {
+        if (entry.type != object_type::table || entry.linked()) continue;
+        const TableDefResult& def = db.table_def(entry.tdef_page());
+        if (!def.table || !def.table->complete) continue;
+        if (auto count = count_table(db.file(), db.layout(), *def.table)) counts.push_back(*count);
+    }
+    return counts;
+}
+
+void put_u32(std::vector<uint8_t>& page, std::size_t at, uint32_t value) {
+    for (int i = 0; i < 4; ++i) page[at + i] = static_cast<uint8_t>(value >> (8 * i));
+}
+
+void fix_counts(FixContext& context, bool rows, bool autonumbers) {
+    const Layout& layout = *context.header().layout;
+    for (const TableCount& count : count_tables(context.copy_path())) {
+        std::vector<uint8_t> page = context.read_page(count.tdef_page);
+        if (page.size() < layout.tdef_autonumber + 4 || page[0] != page_type::table_def) continue;
+        if (rows) put_u32(page, layout.tdef_num_rows, count.rows);
+        // Only ever raised: a seed above the largest value is what Access leaves after deletions.
+        if (autonumbers && count.max_autonumber && *count.max_autonumber > 0 &&
+            u32_at(Bytes(page), layout.tdef_autonumber) < static_cast<uint32_t>(*count.max_autonumber))
+            put_u32(page, layout.tdef_autonumber, static_cast<uint32_t>(*count.max_autonumber));
+        context.write_page(count.tdef_page, page);
+    }
+}
+
+}  // namespace
+
+void fix_row_counts(FixContext& context, std::span<const Finding>) { fix_counts(context, true, false); }
+
+void fix_autonumber_seeds(FixContext& context, std::span<const Finding>) { fix_counts(context, false, true); }
+
+}  // namespace jet

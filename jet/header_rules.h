@@ -1,0 +1,22 @@
+#pragma once
+// What a sound page 0 holds: the rules the check judges the header by and the repair
+// re-derives the header against, kept in one place so both always agree.
+#include <cstdint>
+
+#include "jet/header.h"
+
+namespace jet {
+
+inline constexpr size_t kHeaderPasswordOffset = 0x42;
+
+// A real Windows locale (primary language and sublanguage), as Access writes them.
+bool plausible_sort_order(uint16_t lcid);
+// Jet 4 / ACE: 0 = General Legacy, 1 = General (2010).
+bool plausible_sort_version(uint8_t version);
+bool plausible_code_page(uint16_t code_page);
+// Jet 4 / ACE: a finite date between year 100 and 9999.
+bool plausible_creation_date(double days);
+// A NUL-padded printable string once unmasked (Jet 4: with the creation-date mask).
+bool plausible_password(const Header& header);
+
+}  // namespace jet

@@ -1,0 +1,186 @@
+#include "jet/usage_map_writer.h"
+
+#include <algorithm>
+#include <functional>
+
+#include "jet/bytes.h"
+#include "jet/data_page.h"
+#include "jet/repair.h"
+
+namespace jet {
+namespace {
+
+constexpr uint8_t kInline = 0x00;
+constexpr uint8_t kReference = 0x01;
+constexpr std::size_t kInlineHead = 5;    // type byte + u32 first page
+constexpr std::size_t kMapPageHead = 4;   // 05 01 00 00
+
+void put_u32(std::span<uint8_t> bytes, std::size_t at, uint32_t value) {
+    for (int i = 0; i < 4; ++i) bytes[at + i] = static_cast<uint8_t>(value >> (8 * i));
+}
+
+// The host page of a map row and where the row lies in it.
+struct MapRow {
+    uint32_t page = 0;
+    std::vector<uint8_t> host;
+    std::size_t start = 0;
+    std::size_t end = 0;
+    std::span<uint8_t> bytes() { return std::span<uint8_t>(host).subspan(start, end - start); }
+};
+
+std::optional<MapRow> locate(const FixContext& context, const Layout& layout, uint32_t row_pointer) {
+    const RowPointer at = RowPointer::from_u32(row_pointer);
+    if (at.page == 0) return std::nullopt;
+    MapRow out{at.page, context.read_page(at.page)};
+    DataPage page(out.host, layout);
+    if (!page.is_data_page() || at.row >= page.row_count()) return std::nullopt;
+    const RowSlot slot = page.slot(at.row);
+    if (!slot.bounds_ok || slot.deleted() || slot.length() == 0) return std::nullopt;
+    out.start = slot.start;
+    out.end = slot.end;
+    return out;
+}
+
+using Wanted = std::function<bool(uint64_t page)>;
+
+// Sets every bit of a bitmap covering pages first.. to wanted(page).
+void fill_bits(std::span<uint8_t> bitmap, uint64_t first, const Wanted& wanted) {
+    for (std::size_t k = 0; k < bitmap.size(); ++k) {
+        uint8_t byte = 0;
+        for (int bit = 0; bit < 8; ++bit)
+            if (wanted(first + 8 * uint64_t(k) + uint64_t(bit))) byte |= static_cast<uint8_t>(1u << bit);
+        bitmap[k] = byte;
+    }
+}
+
+// Rewrites a reference map's type-5 pages. Every page that must be set needs a map page
+// already allocated for its range; none is added.
+bool write_reference(FixContext& context, MapRow& row, const Wanted& wanted, uint64_t first_needed,
+                     uint64_t last_needed, bool any_needed) {
+    const uint64_t per_page = uint64_t(context.page_size() - kMapPageHead) * 8;
+    const std::size_t slots = (row.end - row.start - 1) / 4;
+    std::vector<std::pair<uint32_t, std::vector<uint8_t>>> writes;
+    std::vector<bool> covered(slots, false);
+    for (std::size_t j = 0; j < slots; ++j) {
+        const uint32_t map_page = u32_at(Bytes(row.bytes()), 1 + 4 * j);
+        if (map_page == 0) continue;
+        std::vector<uint8_t> page = context.read_page(map_page);
+        if (page.empty() || page[0] != page_type::usage_map) continue;
+        fill_bits(std::span<uint8_t>(page).subspan(kMapPageHead), j * per_page, wanted);
+        covered[j] = true;
+        writes.emplace_back(map_page, std::move(page));
+    }
+    if (any_needed) {
+        for (uint64_t j = first_needed / per_page; j <= last_needed / per_page; ++j)
+            if (j >= slots || !covered[j]) return false;
+    }
+    for (auto& [number, page] : writes) context.write_page(number, page);
+    return true;
+}
+
+}  // namespace
+
+std::optional<std::vector<uint8_t>> inline_bitmap(std::span<const uint32_t> pages, uint32_t start,
+                                                  std::size_t bitmap_bytes) {
+    std::vector<uint8_t> bitmap(bitmap_bytes, 0);
+    for (uint32_t p : pages) {
+        if (p < start || uint64_t(p - start) >= 8 * uint64_t(bitmap_bytes)) return std::nullopt;
+        bitmap[(p - start) / 8] |= static_cast<uint8_t>(1u << ((p - start) % 8));
+    }
+    return bitmap;
+}
+
+std::optional<uint32_t> inline_start(std::span<const uint32_t> pages, uint32_t current, std::size_t bitmap_bytes) {
+    const uint64_t reach = 8 * uint64_t(bitmap_bytes);
+    if (pages.empty()) return current;
+    const auto [low, high] = std::minmax_element(pages.begin(), pages.end());
+    if (*low >= current && *high - uint64_t(current) < reach) return current;
+    const uint32_t start = *low - *low % 8;
+    if (*high - uint64_t(start) < reach) return start;
+    return std::nullopt;
+}
+
+std::optional<std::vector<uint32_t>> read_map_pages(const FixContext& context, const Layout& layout,
+                                                    uint32_t row_pointer) {
+    auto row = locate(context, layout, row_pointer);
+    if (!row) return std::nullopt;
+    const Bytes bytes(row->bytes());
+    const uint32_t page_count = context.page_count();
+    std::vector<uint32_t> pages;
+    auto collect = [&](Bytes bitmap, uint64_t first) {
+        for (std::size_t k = 0; k < bitmap.size(); ++k)
+            for (int bit = 0; bit < 8; ++bit)
+                if (bitmap[k] & (1u << bit)) {
+                    const uint64_t p = first + 8 * uint64_t(k) + uint64_t(bit);
+                    if (p < page_count) pages.push_back(static_cast<uint32_t>(p));
+                }
+    };
+    if (bytes[0] == kInline && bytes.size() >= kInlineHead) {
+        collect(bytes.subspan(kInlineHead), u32_at(bytes, 1));
+    } else if (bytes[0] == kReference) {
+        const uint64_t per_page = uint64_t(layout.page_size - kMapPageHead) * 8;
+        for (std::size_t j = 0; 1 + 4 * j + 4 <= bytes.size(); ++j) {
+            const uint32_t map_page = u32_at(bytes, 1 + 4 * j);
+            if (map_page == 0) continue;
+            const std::vector<uint8_t> page = context.read_page(map_page);
+            if (page.empty() || page[0] != page_type::usage_map) continue;
+            collect(Bytes(page).subspan(kMapPageHead), j * per_page);
+        }
+    } else {
+        return std::nullopt;
+    }
+    std::sort(pages.begin(), pages.end());
+    return pages;
+}
+
+bool write_map_pages(FixContext& context, const Layout& layout, uint32_t row_pointer,
+                     std::span<const uint32_t> pages) {
+    auto row = locate(context, layout, row_pointer);
+    if (!row) return false;
+    std::span<uint8_t> bytes = row->bytes();
+    if (bytes[0] == kInline && bytes.size() >= kInlineHead) {
+        const std::size_t bitmap_bytes = bytes.size() - kInlineHead;
+        const auto start = inline_start(pages, u32_at(Bytes(bytes), 1), bitmap_bytes);
+        if (!start) return false;
+        const auto bitmap = inline_bitmap(pages, *start, bitmap_bytes);
+        if (!bitmap) return false;
+        put_u32(bytes, 1, *start);
+        std::copy(bitmap->begin(), bitmap->end(), bytes.begin() + kInlineHead);
+        context.write_page(row->page, row->host);
+        return true;
+    }
+    if (bytes[0] == kReference) {
+        const Wanted wanted = [&](uint64_t p) { return std::binary_search(pages.begin(), pages.end(), p); };
+        return write_reference(context, *row, wanted, pages.empty() ? 0 : pages.front(),
+                               pages.empty() ? 0 : pages.back(), !pages.empty());
+    }
+    return false;
+}
+
+bool write_global_map(FixContext& context, const Layout& layout, const std::vector<bool>& free_in_file) {
+    auto row = locate(context, layout, 1u << 8);
+    if (!row) return false;
+    std::span<uint8_t> bytes = row->bytes();
+    const uint64_t page_count = free_in_file.size();
+    const Wanted wanted = [&](uint64_t p) { return p >= page_count || free_in_file[p]; };
+    uint64_t last_used = 0;
+    bool any_used = false;
+    for (uint64_t p = 0; p < page_count; ++p)
+        if (!free_in_file[p]) {
+            last_used = p;
+            any_used = true;
+        }
+    if (bytes[0] == kReference)
+        return write_reference(context, *row, wanted, 0, last_used, any_used);
+    if (bytes.size() < kInlineHead) return false;
+    // Pages before the window or past its reach count as free: every used page must be inside.
+    const uint64_t reach = 8 * uint64_t(bytes.size() - kInlineHead);
+    if (any_used && last_used >= reach) return false;
+    bytes[0] = kInline;
+    put_u32(bytes, 1, 0);
+    fill_bits(bytes.subspan(kInlineHead), 0, wanted);
+    context.write_page(row->page, row->host);
+    return true;
+}
+
+}  // namespace jet

@@ -1,0 +1,43 @@
+#pragma once
+// Writing usage maps back: a map keeps its row, its length and its type (inline or
+// reference); only its bits (and, for an inline map, its first page) change. A set of
+// pages the existing map cannot represent is refused rather than re-laid out: the
+// caller leaves that map as it was and the re-check reports it.
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <vector>
+
+#include "jet/format.h"
+
+namespace jet {
+
+class FixContext;
+
+// Page set of the map a row pointer names, as its bits say (pages inside the file only);
+// nothing when the row or its type cannot be read.
+std::optional<std::vector<uint32_t>> read_map_pages(const FixContext& context, const Layout& layout,
+                                                    uint32_t row_pointer);
+
+// Rewrites the map at `row_pointer` to list exactly `pages` (ascending). False, writing
+// nothing, when the row cannot be read or the pages do not fit the map.
+bool write_map_pages(FixContext& context, const Layout& layout, uint32_t row_pointer,
+                     std::span<const uint32_t> pages);
+
+// The global map (page 1, row 0; a set bit means free). `free_in_file[p]` is the wanted
+// bit of every page inside the file; bits past the end of the file become 1 (free), as
+// Access leaves them. An unreadable map row becomes an inline map starting at page 0 when
+// its length allows. False, writing nothing, when the wanted bits do not fit.
+bool write_global_map(FixContext& context, const Layout& layout, const std::vector<bool>& free_in_file);
+
+// Inline bitmap bytes (without the 5-byte head) for `pages` starting at `start`; nothing
+// when a page falls outside [start, start + 8 * bitmap_bytes).
+std::optional<std::vector<uint8_t>> inline_bitmap(std::span<const uint32_t> pages, uint32_t start,
+                                                  std::size_t bitmap_bytes);
+
+// The first page an inline map of `bitmap_bytes` should start at to hold `pages`: the
+// current start when it already fits, else the lowest page rounded down to a multiple of 8
+// (as Access moves the window). Nothing when the pages span more than the map covers.
+std::optional<uint32_t> inline_start(std::span<const uint32_t> pages, uint32_t current, std::size_t bitmap_bytes);
+
+}  // namespace jet

@@ -1,0 +1,68 @@
+#include "repair_outcome.h"
+
+#include <gtest/gtest.h>
+
+#include <set>
+
+#include "corpus_support.h"
+#include "jet/repair.h"
+#include "temp_folder.h"
+
+namespace fs = std::filesystem;
+
+namespace damage {
+
+const TableRows& mdbtools_rows(const fs::path& intact) {
+    static std::map<fs::path, TableRows> cache;
+    auto it = cache.find(intact);
+    if (it != cache.end()) return it->second;
+    TableRows rows;
+    bool ok = false;
+    for (const std::string& table : mdb_tables(intact, ok)) {
+        bool exported = false;
+        rows[table] = mdb_rows(intact, table, exported);
+    }
+    return cache.emplace(intact, std::move(rows)).first->second;
+}
+
+RowTally expect_sound_repair(const fs::path& database, const fs::path& intact, const std::vector<std::uint8_t>& damaged,
+                             const jet::Report& report, bool may_lose_rows,
+                             const std::map<std::string, std::string>& renamed) {
+    RowTally tally;
+    EXPECT_FALSE(report.backup.empty()) << "the damage was not repaired";
+    if (report.backup.empty()) return tally;
+    EXPECT_EQ(read_bytes(report.backup), damaged) << "the backup is not the damaged file";
+
+    for (const jet::Finding& f : jet::check_database(database).findings)
+        EXPECT_TRUE(jet::tolerated(f)) << "left after repair: " << f.code << ": " << f.description << " (" << f.object
+                                       << ")";
+    const auto repaired = read_bytes(database);
+    const jet::Report second = jet::repair_database(database);
+    EXPECT_TRUE(second.backup.empty()) << "a second repair rewrote the file";
+    for (const jet::Finding& f : second.findings)
+        EXPECT_TRUE(jet::tolerated(f)) << "second repair found " << f.code << ": " << f.description;
+    EXPECT_EQ(read_bytes(database), repaired);
+
+    bool listed = false;
+    mdb_tables(database, listed);
+    EXPECT_TRUE(listed) << "mdb-tables fails on the repaired file";
+    for (const auto& [table, rows] : mdbtools_rows(intact)) {
+        tally.total += rows.size();
+        const auto name = renamed.count(table) ? renamed.at(table) : table;
+        bool exported = false;
+        const auto now = mdb_rows(database, name, exported);
+        EXPECT_TRUE(exported) << "mdb-export fails on table " << name;
+        std::multiset<std::string> remaining(rows.begin(), rows.end());
+        for (const std::string& row : now) {
+            auto found = remaining.find(row);
+            EXPECT_TRUE(found != remaining.end()) << "table " << name << " has a row the intact file lacks: " << row;
+            if (found == remaining.end()) continue;
+            remaining.erase(found);
+            ++tally.kept;
+        }
+        if (!may_lose_rows) EXPECT_TRUE(remaining.empty()) << remaining.size() << " rows lost in " << name;
+    }
+    return tally;
+}
+
+}  // namespace damage
