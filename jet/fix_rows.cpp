@@ -350,7 +350,9 @@ private:
                    "el valor largo está dañado: se conservan " + std::to_string(part.data.size()) + " de " +
                        std::to_string(def.length) + " bytes (aquí el valor tal como se pudo leer)",
                    part.data, memo_text(c, part.data));
-        if (part.data.empty()) {
+        // System tables hold structured blobs (property lists, storage) that their readers
+        // parse: a cut one misleads them, so there the value goes, kept in the recovery file.
+        if (part.data.empty() || table_.table_type == 'S') {
             clear_null_bit(at, stored_columns, c.number);
             return;
         }

@@ -23,27 +23,6 @@ namespace {
 
 using TableRows = std::map<std::string, std::vector<std::string>>;
 
-// Rows as mdb-export prints them with binary values in hex, so that a changed OLE value
-// cannot shift the row delimiters.
-std::vector<std::string> exported_rows(const fs::path& file, const std::string& table, bool& ok) {
-    const Command c = run("mdb-export -b hex -R \"$(printf '\\036')\" " + shell_quote(file.string()) + " " +
-                          shell_quote(table));
-    ok = c.exit_code == 0;
-    std::vector<std::string> rows;
-    std::string row;
-    for (char ch : c.out) {
-        if (ch != '\x1e') {
-            row += ch;
-            continue;
-        }
-        rows.push_back(std::move(row));
-        row.clear();
-    }
-    if (!row.empty()) rows.push_back(std::move(row));
-    if (!rows.empty()) rows.erase(rows.begin());  // column names
-    return rows;
-}
-
 const TableRows& intact_rows(const CorpusFile& file) {
     static std::map<std::string, TableRows> cache;
     auto it = cache.find(file.name);
@@ -52,7 +31,7 @@ const TableRows& intact_rows(const CorpusFile& file) {
     bool ok = false;
     for (const std::string& table : mdb_tables(file.path, ok)) {
         bool exported = false;
-        rows[table] = exported_rows(file.path, table, exported);
+        rows[table] = mdb_rows(file.path, table, exported);
     }
     return cache.emplace(file.name, std::move(rows)).first->second;
 }
@@ -152,7 +131,7 @@ TEST_P(RowDamageRepair, RepairsAndKeepsEveryUntouchedRow) {
     std::size_t total = 0, kept = 0;
     for (const auto& [table, rows] : intact) {
         bool exported = false;
-        const auto now = exported_rows(database, table, exported);
+        const auto now = mdb_rows(database, table, exported);
         EXPECT_TRUE(exported) << "mdb-export fails on table " << table;
         std::multiset<std::string> remaining(rows.begin(), rows.end());
         std::vector<std::string> foreign;
