@@ -4,11 +4,11 @@
 #include "jet/check_passes.h"
 
 namespace jet {
+namespace {
 
-Report check_database(const std::filesystem::path& path) {
-    Database db(path);
+Report check_opened(Database& db) {
     if (db.file().page_count() < 3)
-        throw EngineError("La base de datos «" + path_text(path) +
+        throw EngineError("La base de datos «" + path_text(db.path()) +
                           "» está truncada: le faltan las páginas básicas (cabecera, mapa y catálogo).");
     FindingSink sink;
     HeaderResult header{true, db.header(), db.file_faults()};
@@ -22,6 +22,18 @@ Report check_database(const std::filesystem::path& path) {
     check_rows(ctx);
     check_page_map(ctx);
     return sink.take();
+}
+
+}  // namespace
+
+Report check_database(const std::filesystem::path& path) {
+    Database db(path);
+    return check_opened(db);
+}
+
+Report check_open_file(const NativeFile& file) {
+    Database db(file);
+    return check_opened(db);
 }
 
 }  // namespace jet

@@ -1,4 +1,5 @@
 #include "jet/database.h"
+#include "jet/native_file.h"
 
 #include <system_error>
 
@@ -45,6 +46,17 @@ Database::Database(const std::filesystem::path& path) : path_(path) {
     } catch (const std::exception&) {
         refuse("No se puede abrir el archivo " + shown + ".");
     }
+    read_header(shown);
+}
+
+Database::Database(const NativeFile& file) : path_(file.path()) {
+    const std::string shown = "«" + path_text(path_) + "»";
+    file_ = std::make_unique<PageFile>(file);
+    if (file_->file_size() == 0) refuse("El archivo " + shown + " está vacío: no es una base de datos.");
+    read_header(shown);
+}
+
+void Database::read_header(const std::string& shown) {
     auto parsed = parse_header(file_->read_prefix(3 * kJet4Layout.page_size));
     if (!parsed.is_database) refuse("El archivo " + shown + " no es una base de datos de Access.");
     if (!parsed.header)

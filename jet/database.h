@@ -22,6 +22,8 @@
 
 namespace jet {
 
+class NativeFile;
+
 struct RowLocation {
     uint32_t page = 0;
     uint16_t row = 0;
@@ -32,6 +34,9 @@ public:
     // Throws EngineError (Spanish) for an empty path, a missing file, a folder, an empty
     // file, a file that is not a database, one truncated before page 1, or an encrypted one.
     explicit Database(const std::filesystem::path& path);
+    // The same over a file already open (read through its handle; it must stay open for
+    // the life of the Database). Named by the file's path in descriptions.
+    explicit Database(const NativeFile& file);
 
     const std::filesystem::path& path() const { return path_; }
     const Header& header() const { return header_; }
@@ -69,6 +74,9 @@ public:
                           Faults& faults);
 
 private:
+    // Page 0, the version and the refusals every opened file goes through.
+    void read_header(const std::string& shown);
+
     std::filesystem::path path_;
     std::unique_ptr<PageFile> file_;
     Header header_;

@@ -91,9 +91,9 @@ DatabaseLock::DatabaseLock(const fs::path& database) : path_(database) {
     folder_writable_ = true;
     refuse_if_lock_file_is_live(database);
     const auto open_held = [&](NativeFile::Mode mode) {
-        // Nobody else may open it for writing (Access always does); readers are let in so the
-        // engine's own reader can examine the file while the lock holds.
-        file_ = NativeFile::open(database, mode, NativeFile::Share::Readers);
+        // Nobody else may open it at all while the repair runs; the engine reads it through
+        // this handle.
+        file_ = NativeFile::open(database, mode, NativeFile::Share::Exclusive);
     };
     try {
         try {

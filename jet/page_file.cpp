@@ -4,6 +4,8 @@
 #include <cstring>
 #include <stdexcept>
 
+#include "jet/native_file.h"
+
 namespace jet {
 
 PageFile::PageFile(const std::filesystem::path& path, Mode mode) : mode_(mode) {
@@ -15,6 +17,10 @@ PageFile::PageFile(const std::filesystem::path& path, Mode mode) : mode_(mode) {
     auto end = stream_.tellg();
     if (end < 0) throw std::runtime_error("cannot size file");
     file_size_ = static_cast<uint64_t>(end);
+    set_page_size(page_size_);
+}
+
+PageFile::PageFile(const NativeFile& file) : native_(&file), mode_(Mode::ReadOnly), file_size_(file.size()) {
     set_page_size(page_size_);
 }
 
@@ -41,6 +47,14 @@ void PageFile::set_cache_capacity(size_t pages) {
 }
 
 bool PageFile::read_from_disk(uint32_t number, uint8_t* out) const {
+    if (native_) {
+        try {
+            native_->read_at(uint64_t(number) * page_size_, {out, page_size_});
+            return true;
+        } catch (const EngineError&) {
+            return false;
+        }
+    }
     stream_.clear();
     stream_.seekg(static_cast<std::streamoff>(uint64_t(number) * page_size_));
     stream_.read(reinterpret_cast<char*>(out), page_size_);
@@ -112,6 +126,14 @@ std::vector<uint8_t> PageFile::read_prefix(size_t length) const {
         std::copy_n(memory_->begin(), length, out.begin());
         return out;
     }
+    if (native_) {
+        try {
+            native_->read_at(0, out);
+        } catch (const EngineError&) {
+            out.clear();
+        }
+        return out;
+    }
     stream_.clear();
     stream_.seekg(0);
     stream_.read(reinterpret_cast<char*>(out.data()), static_cast<std::streamsize>(length));
@@ -138,7 +160,7 @@ bool PageFile::write_page(uint32_t number, std::span<const uint8_t> bytes) {
 }
 
 bool PageFile::flush() {
-    if (memory_) return true;
+    if (memory_ || native_) return true;
     stream_.flush();
     return static_cast<bool>(stream_);
 }

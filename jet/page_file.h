@@ -23,6 +23,8 @@
 
 namespace jet {
 
+class NativeFile;
+
 // The bytes of one page, owned jointly with the cache. Empty when the page is missing.
 // The view is only handed out from a named handle: converting a temporary would leave a
 // span whose bytes may be freed at the end of the statement, so that does not compile.
@@ -56,6 +58,10 @@ public:
     explicit PageFile(const std::filesystem::path& path, Mode mode = Mode::ReadOnly);
     // A file held in memory (tests, synthetic pages).
     PageFile(std::vector<uint8_t> bytes, uint32_t page_size);
+    // Reads, never writes, through a file already open (the repair holds the database
+    // exclusively, so it cannot be opened again by path). The file must stay open for the
+    // life of the PageFile.
+    explicit PageFile(const NativeFile& file);
 
     // Drops every cached and pinned page (PageRefs already handed out stay valid).
     void set_page_size(uint32_t page_size);
@@ -98,6 +104,7 @@ private:
     Buffer* cached_buffer(uint32_t number) const;
 
     mutable std::fstream stream_;
+    const NativeFile* native_ = nullptr;
     std::shared_ptr<Buffer> memory_;  // whole file when built in memory
     Mode mode_ = Mode::ReadOnly;
     uint64_t file_size_ = 0;

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <map>
 
+#include "jet/check.h"
 #include "jet/problems.h"
 
 namespace jet {
@@ -70,7 +71,7 @@ Header header_of(const WorkingCopy& copy, const fs::path& database) {
 
 Report recheck(const WorkingCopy& copy, const fs::path& database) {
     try {
-        return check_database(copy.path());
+        return check_open_file(copy.file());
     } catch (const EngineError& error) {
         throw EngineError("La reparación de " + quoted(database) +
                           " no se ha completado: la copia reparada no se puede examinar (" + error.what() +
@@ -116,7 +117,9 @@ void FixContext::truncate(uint64_t size) {
 
 Report repair_database(const fs::path& path) {
     DatabaseLock lock(path);
-    Report found = check_database(path);
+    // Read through the held handle: on Windows nobody, not even this process, can open the
+    // database again by path while the lock holds it.
+    Report found = check_open_file(lock.file());
     if (!needs_fixing(found.findings)) return found;
 
     if (const auto blocking = unfixable(found.findings); !blocking.empty()) {

@@ -76,6 +76,17 @@ void fix_header_code_page(FixContext& context, std::span<const Finding> findings
 void fix_header_creation_date(FixContext& context, std::span<const Finding> findings);
 void fix_header_password_area(FixContext& context, std::span<const Finding> findings);
 void fix_header_database_key(FixContext& context, std::span<const Finding> findings);
+// Table-definition counts re-derived from what each definition holds (TDEF_LENGTH,
+// TDEF_LAYOUT, ... and the catalog codes a damaged page 2 count causes).
+void fix_table_def_counts(FixContext& context, std::span<const Finding> findings);
+// Catalog rows naming a page that is no table definition: re-pointed or dropped.
+void fix_catalog_table_ids(FixContext& context, std::span<const Finding> findings);
+// A definition's broken next-page pointer set back to the one page that completes it.
+void fix_table_def_chain(FixContext& context, std::span<const Finding> findings);
+// Garbage pages nothing claims: saved, then emptied.
+void fix_unknown_pages(FixContext& context, std::span<const Finding> findings);
+// Map problems may come from a definition read with damaged counts: counts first.
+void fix_table_defs_then_maps(FixContext& context, std::span<const Finding> findings);
 void fix_row_counts(FixContext& context, std::span<const Finding> findings);
 void fix_autonumber_seeds(FixContext& context, std::span<const Finding> findings);
 void fix_usage_maps(FixContext& context, std::span<const Finding> findings);

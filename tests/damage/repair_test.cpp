@@ -97,7 +97,11 @@ TEST(RepairDatabase, ProblemWithoutAFixIsRefusedAndListed) {
         refusal = error.what();
     }
     EXPECT_NE(refusal.find("test2V2003.mdb"), std::string::npos) << refusal;
-    EXPECT_NE(refusal.find("aún no tienen arreglo"), std::string::npos) << refusal;
+    // Refused before any fix runs, or after the fixes that apply (here: the definition's
+    // counts) leave it standing; listed either way.
+    EXPECT_TRUE(refusal.find("aún no tienen arreglo") != std::string::npos ||
+                refusal.find("aún tiene problemas") != std::string::npos)
+        << refusal;
     EXPECT_NE(refusal.find("tipo de datos desconocido"), std::string::npos) << refusal;
     EXPECT_EQ(read_bytes(database), bytes);
     EXPECT_EQ(folder.entries(), std::vector<std::string>{"test2V2003.mdb"});

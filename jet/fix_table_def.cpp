@@ -1,0 +1,173 @@
+// Table definitions whose header counts disagree with what the definition holds:
+// tdef_len, the column / index counts and the highest column number and variable slot.
+// The sections of a definition follow each other with no gaps and end in FF FF at
+// tdef_len, so counts that make the buffer parse to exactly that end, with sane columns,
+// are the ones Access wrote. Only counts are rewritten; descriptors and names stay.
+#include <algorithm>
+#include <optional>
+#include <tuple>
+#include <set>
+
+#include "jet/bytes.h"
+#include "jet/catalog.h"
+#include "jet/data_page.h"
+#include "jet/database.h"
+#include "jet/fix_table_def.h"
+#include "jet/repair.h"
+
+namespace jet {
+namespace {
+
+constexpr size_t kTdefLength = 0x08;
+constexpr uint32_t kMaxIndexesTried = 64;
+constexpr uint16_t kMaxColumnsTried = 256;
+
+struct Counts {
+    uint16_t columns;
+    uint32_t real_indexes;
+    uint32_t logical_indexes;
+    bool operator==(const Counts&) const = default;
+};
+
+Counts counts_of(const TableDef& t) { return {t.num_cols, t.num_real_idx, t.num_idx}; }
+
+void put(std::vector<uint8_t>& b, size_t at, uint32_t value, size_t width) {
+    for (size_t i = 0; i < width; ++i) b[at + i] = uint8_t(value >> (8 * i));
+}
+
+void put_counts(std::vector<uint8_t>& b, const Layout& l, const Counts& c) {
+    put(b, l.tdef_num_cols, c.columns, 2);
+    put(b, l.tdef_num_real_idx, c.real_indexes, 4);
+    put(b, l.tdef_num_idx, c.logical_indexes, 4);
+}
+
+// The one set of counts that parses soundly, varying one count at a time, then the two
+// index counts together; nothing when none or several do.
+std::optional<Counts> rederive_counts(const TableDef& t, const Layout& l, uint16_t code_page) {
+    std::vector<uint8_t> buffer = t.buffer;
+    const Counts stored = counts_of(t);
+    std::set<std::tuple<uint16_t, uint32_t, uint32_t>> found;
+    auto attempt = [&](const Counts& c) {
+        if (c == stored) return;
+        put_counts(buffer, l, c);
+        if (sound_definition(parse_table_def(buffer, l, code_page), t.tdef_len))
+            found.insert({c.columns, c.real_indexes, c.logical_indexes});
+    };
+    for (uint16_t n = 0; n < kMaxColumnsTried; ++n) attempt({n, stored.real_indexes, stored.logical_indexes});
+    for (uint32_t n = 0; n < kMaxIndexesTried; ++n) attempt({stored.columns, n, stored.logical_indexes});
+    for (uint32_t n = 0; n < kMaxIndexesTried; ++n) attempt({stored.columns, stored.real_indexes, n});
+    if (found.empty())
+        for (uint32_t r = 0; r < kMaxIndexesTried; ++r)
+            for (uint32_t i = 0; i < kMaxIndexesTried; ++i) attempt({stored.columns, r, i});
+    if (found.size() != 1) return std::nullopt;
+    const auto& [columns, real, logical] = *found.begin();
+    return Counts{columns, real, logical};
+}
+
+// The largest column count any row of the table was written with (rows keep the count
+// the table had then, deleted columns included).
+uint16_t widest_row(const FixContext& context, const Layout& l, uint32_t tdef_page) {
+    uint16_t widest = 0;
+    for (uint32_t n = 1; n < context.page_count(); ++n) {
+        const std::vector<uint8_t> bytes = context.read_page(n);
+        DataPage page(bytes, l);
+        if (!page.is_data_page() || page.is_lval() || page.owner() != tdef_page) continue;
+        for (uint16_t i = 0; i < page.row_count(); ++i) {
+            const RowSlot slot = page.slot(i);
+            if (!slot.bounds_ok || slot.deleted() || slot.overflow()) continue;
+            const Bytes row = page.row(i);
+            widest = std::max<uint16_t>(widest, l.row_count_size == 1 ? u8_at(row, 0) : u16_at(row, 0));
+        }
+    }
+    return widest;
+}
+
+// Rewrites the count fields of one definition's first page; true when anything changed.
+bool fix_one(FixContext& context, const TableDef& t, uint16_t code_page) {
+    const Layout& l = *context.header().layout;
+    std::vector<uint8_t> first = context.read_page(t.page);
+    if (first.size() < l.tdef_variable_start) return false;
+
+    TableDef now = t;
+    const TableDefResult as_stored = parse_table_def(t.buffer, l, code_page);
+    if (!sound_definition(as_stored, t.tdef_len)) {
+        if (as_stored.table && as_stored.table->complete && sound_definition(as_stored, uint32_t(as_stored.table->parsed_length))) {
+            put(first, kTdefLength, uint32_t(as_stored.table->parsed_length), 4);  // only the length is off
+        } else if (const auto counts = rederive_counts(t, l, code_page)) {
+            put_counts(first, l, *counts);
+            std::vector<uint8_t> buffer = t.buffer;
+            put_counts(buffer, l, *counts);
+            now = *parse_table_def(buffer, l, code_page).table;
+        } else {
+            return false;  // beyond re-deriving: left for the checks to report
+        }
+    }
+
+    // Highest column number and variable slot ever used can only be at least what the
+    // columns present use.
+    uint16_t max_number = 0, max_var = 0;
+    bool any_var = false;
+    for (const Column& c : now.columns) {
+        max_number = std::max<uint16_t>(max_number, c.number + 1);
+        if (!c.fixed() && c.type != data_type::boolean) {
+            any_var = true;
+            max_var = std::max<uint16_t>(max_var, c.var_index + 1);
+        }
+    }
+    if (now.max_cols < max_number && max_number <= kMaxColumnsTried)
+        put(first, l.tdef_max_cols, std::max<uint16_t>(max_number, widest_row(context, l, t.page)), 2);
+    if (any_var && now.num_var_cols < max_var && max_var <= kMaxColumnsTried) put(first, l.tdef_num_var_cols, max_var, 2);
+
+    const std::vector<uint8_t> before = context.read_page(t.page);
+    if (first == before) return false;
+    context.write_page(t.page, first);
+    return true;
+}
+
+}  // namespace
+
+bool sound_definition(const TableDefResult& r, uint32_t tdef_len) {
+    if (!r.table || !r.table->complete || r.table->parsed_length != tdef_len) return false;
+    const TableDef& t = *r.table;
+    std::set<uint16_t> numbers;
+    for (const Column& c : t.columns) {
+        if (c.name.empty() || !numbers.insert(c.number).second) return false;
+    }
+    for (const LogicalIndex& li : t.logical_indexes)
+        if (li.real_number >= t.num_real_idx || li.name.empty()) return false;
+    // Long-value map entries name memo / OLE columns of the table, each once.
+    std::set<uint16_t> mapped;
+    for (const LongValueMaps& lv : t.long_value_maps) {
+        const Column* c = t.column_by_number(lv.column_number);
+        if (!c || !c->long_value() || !mapped.insert(lv.column_number).second) return false;
+    }
+    return true;
+}
+
+void fix_table_defs_then_maps(FixContext& context, std::span<const Finding> findings) {
+    fix_table_def_counts(context, {});
+    fix_usage_maps(context, findings);
+}
+
+void fix_table_def_counts(FixContext& context, std::span<const Finding>) {
+    std::vector<uint32_t> pages{kCatalogPage};
+    uint16_t code_page = 0;
+    {
+        Database db(context.copy_path());
+        code_page = db.decode_context().code_page;
+        for (const CatalogEntry& e : db.catalog().entries)
+            if (e.type == object_type::table && e.tdef_page() != kCatalogPage) pages.push_back(e.tdef_page());
+    }
+    std::sort(pages.begin(), pages.end());
+    pages.erase(std::unique(pages.begin(), pages.end()), pages.end());
+    for (uint32_t page : pages) {
+        if (page == 0 || page >= context.page_count()) continue;
+        // A fresh read each time: an earlier fix in this loop may have written the page.
+        PageFile file(context.copy_path());
+        file.set_page_size(context.page_size());
+        const TableDefResult read = read_table_def(file, *context.header().layout, page, code_page);
+        if (read.table) fix_one(context, *read.table, code_page);
+    }
+}
+
+}  // namespace jet

@@ -1,0 +1,100 @@
+// TDEF_CHAIN: a definition's next-page pointer names a page that is not one of its
+// continuation pages (or lies past the end). A continuation page holds no owner field,
+// but the definition must read whole with it: among the definition-typed pages no chain
+// uses, the one whose bytes complete the definition soundly (ending exactly at
+// tdef_len) is the lost continuation, and the pointer is set back to it. When none do,
+// or several make different definitions of it, the chain is left for the re-check to
+// report.
+#include <algorithm>
+#include <set>
+
+#include "jet/bytes.h"
+#include "jet/catalog.h"
+#include "jet/database.h"
+#include "jet/fix_table_def.h"
+#include "jet/repair.h"
+
+namespace jet {
+namespace {
+
+constexpr size_t kNextPage = 4;
+constexpr size_t kContinuationHeader = 8;
+constexpr size_t kMaxChain = 64;
+
+bool definition_typed(const std::vector<uint8_t>& page) {
+    return page.size() > kContinuationHeader && page[0] == page_type::table_def && page[1] == 0x01;
+}
+
+// The definition's buffer with `first_continuation` (and its own chain) appended.
+std::vector<uint8_t> buffer_with(const FixContext& context, std::vector<uint8_t> buffer, uint32_t first_continuation,
+                                 const std::set<uint32_t>& taken) {
+    std::set<uint32_t> seen;
+    for (uint32_t next = first_continuation; next != 0 && seen.size() < kMaxChain;) {
+        if (taken.count(next) || !seen.insert(next).second) break;
+        const std::vector<uint8_t> page = context.read_page(next);
+        if (!definition_typed(page)) break;
+        buffer.insert(buffer.end(), page.begin() + kContinuationHeader, page.end());
+        next = u32_at(page, kNextPage);
+    }
+    return buffer;
+}
+
+}  // namespace
+
+void fix_table_def_chain(FixContext& context, std::span<const Finding>) {
+    const Layout& layout = *context.header().layout;
+    std::vector<uint32_t> firsts{kCatalogPage};
+    uint16_t code_page = 0;
+    {
+        Database db(context.copy_path());
+        code_page = db.decode_context().code_page;
+        for (const CatalogEntry& e : db.catalog().entries)
+            if ((static_cast<uint32_t>(e.id) >> 24) == 0 && e.tdef_page() > kCatalogPage &&
+                e.tdef_page() < context.page_count())
+                firsts.push_back(e.tdef_page());
+    }
+    std::sort(firsts.begin(), firsts.end());
+    firsts.erase(std::unique(firsts.begin(), firsts.end()), firsts.end());
+
+    PageFile file(context.copy_path());
+    file.set_page_size(context.page_size());
+    std::set<uint32_t> taken(firsts.begin(), firsts.end());
+    std::vector<TableDefResult> reads;
+    for (uint32_t p : firsts) {
+        reads.push_back(read_table_def(file, layout, p, code_page));
+        if (reads.back().table)
+            for (uint32_t q : reads.back().table->pages) taken.insert(q);
+    }
+    // Definition-typed pages nobody's chain reaches: where a lost continuation can be.
+    std::vector<uint32_t> loose;
+    for (uint32_t n = 3; n < context.page_count(); ++n)
+        if (!taken.count(n) && definition_typed(context.read_page(n))) loose.push_back(n);
+
+    for (const TableDefResult& read : reads) {
+        if (!read.table || sound_definition(read, read.table->tdef_len)) continue;
+        const bool broken = std::any_of(read.faults.begin(), read.faults.end(), [](const Fault& f) {
+            return f.kind == FaultKind::TableDefChainBroken || f.kind == FaultKind::TableDefChainCycle;
+        });
+        if (!broken) continue;
+        const TableDef& t = *read.table;
+        std::vector<uint32_t> fits;
+        std::set<std::vector<uint8_t>> definitions;  // what each fitting page makes of it
+        for (uint32_t candidate : loose) {
+            std::vector<uint8_t> buffer = buffer_with(context, t.buffer, candidate, taken);
+            if (!sound_definition(parse_table_def(buffer, layout, code_page), t.tdef_len)) continue;
+            fits.push_back(candidate);
+            buffer.resize(t.tdef_len);
+            definitions.insert(std::move(buffer));
+        }
+        // Stale copies of a continuation page (left by an earlier rewrite) complete the
+        // definition identically: then the definition is the same whichever is used, and
+        // the latest page (Access allocates upwards) is taken.
+        if (fits.empty() || definitions.size() != 1) continue;
+        std::vector<uint8_t> last = context.read_page(t.pages.back());
+        for (size_t i = 0; i < 4; ++i) last[kNextPage + i] = uint8_t(fits.back() >> (8 * i));
+        context.write_page(t.pages.back(), last);
+        taken.insert(fits.back());
+    }
+}
+
+}  // namespace jet

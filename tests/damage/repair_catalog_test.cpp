@@ -1,0 +1,170 @@
+// Catalog rows whose Id names a page that is no table definition, on Jet 3, Jet 4 and ACE
+// files. With the table's definition left owned by no row, the row is pointed back at it
+// and the file comes back byte for byte; where several definitions are unowned (dropped
+// tables' leftovers) the row is saved to the recovery file and dropped, and every other
+// table still reads.
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+#include "corpus_support.h"
+#include "injector.h"
+#include "jet/repair.h"
+#include "repair_outcome.h"
+#include "temp_folder.h"
+
+namespace fs = std::filesystem;
+using namespace damage;
+
+namespace {
+
+uint32_t le32(const std::vector<uint8_t>& b, std::size_t at) {
+    return uint32_t(b[at]) | uint32_t(b[at + 1]) << 8 | uint32_t(b[at + 2]) << 16 | uint32_t(b[at + 3]) << 24;
+}
+uint16_t le16(const std::vector<uint8_t>& b, std::size_t at) { return uint16_t(b[at] | b[at + 1] << 8); }
+
+// Offset of the Id field of the catalog row naming `tdef` (Id is the first fixed column).
+std::optional<std::size_t> catalog_id_field(const std::vector<uint8_t>& f, uint32_t tdef) {
+    const Layout l = layout_of(f);
+    const std::size_t count_at = l.jet3 ? 0x08 : 0x0C;
+    const std::size_t count_size = l.jet3 ? 1 : 2;
+    for (std::size_t page = 3; page < f.size() / l.page_size; ++page) {
+        const std::size_t at = page * l.page_size;
+        if (f[at] != 0x01 || le32(f, at + 4) != 2) continue;
+        for (uint16_t i = 0; i < le16(f, at + count_at); ++i) {
+            const uint16_t slot = le16(f, at + count_at + 2 + 2 * i);
+            if (slot & 0xC000) continue;
+            const std::size_t id_at = at + (slot & 0x1FFF) + count_size;
+            if (id_at + 4 <= at + l.page_size && le32(f, id_at) == tdef) return id_at;
+        }
+    }
+    return std::nullopt;
+}
+
+std::optional<uint32_t> data_page_of(const std::vector<uint8_t>& f, uint32_t tdef) {
+    const Layout l = layout_of(f);
+    for (uint32_t page = 3; page < f.size() / l.page_size; ++page)
+        if (f[std::size_t(page) * l.page_size] == 0x01 && le32(f, std::size_t(page) * l.page_size + 4) == tdef)
+            return page;
+    return std::nullopt;
+}
+
+struct Case {
+    std::string file;
+    bool past_end;  // the Id names a page past the end instead of a data page
+};
+
+void PrintTo(const Case& c, std::ostream* out) { *out << c.file << (c.past_end ? " / past end" : " / data page"); }
+
+const char* const kFiles[] = {
+    "jackcess/V1997/test2V1997.mdb",   "jackcess/V1997/delColTestV1997.mdb", "jackcess/V2000/test2V2000.mdb",
+    "jackcess/V2003/delColTestV2003.mdb", "jackcess/V2007/test2V2007.accdb", "jackcess/V2010/test2V2010.accdb",
+    "efcore-jet/JetProviderExceptionTests/Northwind.accdb", "tika/testAccess2_2000.mdb",
+};
+
+std::vector<Case> all_cases() {
+    std::vector<Case> cases;
+    for (const char* f : kFiles) {
+        cases.push_back({f, false});
+        cases.push_back({f, true});
+    }
+    return cases;
+}
+
+std::string case_name(const ::testing::TestParamInfo<Case>& info) {
+    std::string name = info.param.file + (info.param.past_end ? "_past_end" : "_data_page");
+    for (char& c : name)
+        if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
+    return name;
+}
+
+// Damages the Id of the first user table's catalog row; returns that table's TDEF page.
+std::optional<uint32_t> damage_id(std::vector<uint8_t>& bytes, bool past_end) {
+    const auto tdef = first_user_table_def(bytes);
+    if (!tdef) return std::nullopt;
+    const auto field = catalog_id_field(bytes, *tdef);
+    const auto data = data_page_of(bytes, *tdef);
+    if (!field || !data) return std::nullopt;
+    const uint32_t pages = uint32_t(bytes.size() / layout_of(bytes).page_size);
+    const uint32_t wrong = past_end ? pages + 100 : *data;
+    for (int i = 0; i < 4; ++i) bytes[*field + i] = uint8_t(wrong >> (8 * i));
+    return tdef;
+}
+
+class CatalogRepair : public ::testing::TestWithParam<Case> {};
+
+}  // namespace
+
+TEST_P(CatalogRepair, RowPointedBackAtItsOnlyUnownedDefinition) {
+    const Case& c = GetParam();
+    const fs::path intact = corpus_dir() / c.file;
+    if (!fs::exists(intact)) GTEST_SKIP() << "corpus file missing: " << intact;
+    if (!have_mdbtools()) GTEST_SKIP() << "mdbtools (mdb-tables, mdb-export) not installed";
+    const std::vector<uint8_t> original = read_bytes(intact);
+    std::vector<uint8_t> bytes = original;
+    ASSERT_TRUE(damage_id(bytes, c.past_end).has_value()) << "no user table with a catalog row and a data page";
+
+    TempFolder folder;
+    const fs::path database = folder / intact.filename().string();
+    write_bytes(database, bytes);
+    jet::Report report;
+    ASSERT_NO_THROW(report = jet::repair_database(database));
+    expect_sound_repair(database, intact, bytes, report, /*may_lose_rows=*/false);
+    EXPECT_EQ(read_bytes(database), original);
+    EXPECT_TRUE(report.recovery.empty()) << "nothing had to be dropped";
+}
+
+INSTANTIATE_TEST_SUITE_P(Corpus, CatalogRepair, ::testing::ValuesIn(all_cases()), case_name);
+
+// Two rows damaged at once leave two definitions unowned: which row lost which cannot be
+// told, so both rows are saved to the recovery file and dropped; every other table reads.
+TEST(CatalogRepairAmbiguous, RowsSavedThenDroppedOtherTablesIntact) {
+    const fs::path intact = corpus_dir() / "jackcess/V1997/testIndexCodesV1997.mdb";
+    if (!fs::exists(intact)) GTEST_SKIP() << "corpus file missing: " << intact;
+    if (!have_mdbtools()) GTEST_SKIP() << "mdbtools (mdb-tables, mdb-export) not installed";
+    std::vector<uint8_t> bytes = read_bytes(intact);
+    const Layout l = layout_of(bytes);
+    int damaged = 0;
+    for (uint32_t page = 3; page < bytes.size() / l.page_size && damaged < 2; ++page) {
+        const std::size_t at = std::size_t(page) * l.page_size;
+        if (bytes[at] != 0x02 || bytes[at + 1] != 0x01 || bytes[at + 0x14] != 'N') continue;
+        const auto field = catalog_id_field(bytes, page);
+        if (!field) continue;
+        const uint32_t wrong = uint32_t(bytes.size() / l.page_size) + 100 + damaged;
+        for (int i = 0; i < 4; ++i) bytes[*field + i] = uint8_t(wrong >> (8 * i));
+        ++damaged;
+    }
+    ASSERT_EQ(damaged, 2);
+
+    TempFolder folder;
+    const fs::path database = folder / "codes.mdb";
+    write_bytes(database, bytes);
+    jet::Report report;
+    ASSERT_NO_THROW(report = jet::repair_database(database));
+    ASSERT_FALSE(report.backup.empty());
+    EXPECT_EQ(read_bytes(report.backup), bytes);
+    for (const jet::Finding& f : jet::check_database(database).findings)
+        EXPECT_TRUE(jet::tolerated(f)) << f.code << ": " << f.description;
+    EXPECT_TRUE(jet::repair_database(database).backup.empty());
+
+    ASSERT_FALSE(report.recovery.empty());
+    std::ifstream saved(report.recovery);
+    std::size_t lines = 0;
+    for (std::string line; std::getline(saved, line);) {
+        ++lines;
+        EXPECT_NE(line.find("MSysObjects"), std::string::npos) << line;
+    }
+    EXPECT_EQ(lines, 2u);
+
+    bool listed = false;
+    const auto now = mdb_tables(database, listed);
+    EXPECT_TRUE(listed);
+    const TableRows& before = mdbtools_rows(intact);
+    EXPECT_GE(now.size() + 2, before.size());
+    for (const std::string& table : now) {
+        bool exported = false;
+        ASSERT_TRUE(before.count(table)) << table;
+        EXPECT_EQ(mdb_rows(database, table, exported), before.at(table)) << table;
+        EXPECT_TRUE(exported) << table;
+    }
+}
