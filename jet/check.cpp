@@ -20,6 +20,7 @@ Report check_opened(Database& db) {
     check_catalog(ctx);
     check_table_defs(ctx);
     check_rows(ctx);
+    check_indexes(ctx);
     check_page_map(ctx);
     return sink.take();
 }

@@ -86,6 +86,9 @@ void check_table_defs(CheckContext& ctx);
 // Pass 4: each table's data pages, rows and long values; stored counts against the rows.
 void check_rows(CheckContext& ctx);
 
+// Pass 4b: every real index against its own pages, its owned-page map and the table's rows.
+void check_indexes(CheckContext& ctx);
+
 // Pass 5: the global page map against what the walk found.
 void check_page_map(CheckContext& ctx);
 

@@ -26,7 +26,8 @@ public:
                   "la " + page_text(number) + " aparece dos veces en el árbol del índice");
             return std::nullopt;
         }
-        Bytes bytes = number == 0 ? Bytes{} : file_.page(number);
+        const PageRef ref = number == 0 ? PageRef{} : file_.fetch(number);
+        const Bytes bytes = ref.bytes();
         if (bytes.empty()) {
             issue(IndexTreeIssueKind::PageMissing, number,
                   "el índice apunta a la " + page_text(number) + ", que no existe");
@@ -128,7 +129,7 @@ IndexTree read_index_tree(const PageFile& file, const Layout& layout, uint32_t r
     walker.walk(root, 0);
     if (!out.leaves.empty()) {
         // The chain ends at the last leaf; the loop above checked the links between leaves.
-        Bytes last = file.page(out.leaves.back());
+        const PageRef last = file.fetch(out.leaves.back());
         if (u32_at(last, layout.ix_next_page) != 0)
             out.issues.push_back({IndexTreeIssueKind::LeafChain, out.leaves.back(),
                                   IndexPageIssueKind::WrongType,

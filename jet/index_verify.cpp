@@ -1,5 +1,9 @@
 #include "jet/index_verify.h"
 
+#include <algorithm>
+
+#include "jet/usage_map.h"
+
 namespace jet {
 namespace {
 
@@ -7,6 +11,17 @@ std::string logical_name(const TableDef& table, size_t real_index) {
     for (const LogicalIndex& li : table.logical_indexes)
         if (li.real_number == real_index) return li.name;
     return {};
+}
+
+void compare_with_owned_map(const Database& db, const RealIndex& index, IndexVerdict& v) {
+    const UsageMap map = read_usage_map(db.file(), db.layout(), index.owned_map);
+    if (!map.readable || !map.faults.empty()) return;  // the definition check reports the map itself
+    std::vector<uint32_t> reached = v.tree.pages;
+    std::sort(reached.begin(), reached.end());
+    std::set_difference(reached.begin(), reached.end(), map.pages.begin(), map.pages.end(),
+                        std::back_inserter(v.unmapped_pages));
+    std::set_difference(map.pages.begin(), map.pages.end(), reached.begin(), reached.end(),
+                        std::back_inserter(v.stray_pages));
 }
 
 }  // namespace
@@ -23,6 +38,7 @@ std::vector<IndexVerdict> verify_table_indexes(Database& db, const TableDef& tab
         v.real_index = i;
         v.name = logical_name(table, i);
         v.tree = read_index_tree(db.file(), db.layout(), index.root_page, table.page);
+        compare_with_owned_map(db, index, v);
         IndexKeyPlan plan = plan_index_key(table, index, db.layout(), db.header().version_byte);
         v.text_orders = plan.text_orders;
         if (!plan.encodable) {

@@ -21,8 +21,13 @@ struct IndexVerdict {
     std::string reason;          // Spanish, when keys were not checked
     IndexDataResult data;        // entries against rows, when keys_checked
     std::vector<TextSortOrder> text_orders;
+    // The index's owned-page map against its tree (only when the map can be read).
+    std::vector<uint32_t> unmapped_pages;  // reached by the tree, not in the map
+    std::vector<uint32_t> stray_pages;     // in the map, not reached by the tree
 
-    bool sound() const { return tree.valid() && data.issues.empty(); }
+    bool sound() const {
+        return tree.valid() && data.issues.empty() && unmapped_pages.empty() && stray_pages.empty();
+    }
 };
 
 // `rows_readable`: the table's rows can be decoded (otherwise only the trees are checked).

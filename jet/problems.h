@@ -72,6 +72,15 @@ enum class Problem {
     LvChainCycle,
     LvLength,
     LvPageUnmapped,
+    // Indexes
+    IdxPage,
+    IdxTree,
+    IdxMap,
+    IdxEntryMissing,
+    IdxEntryOrphan,
+    IdxEntryKey,
+    IdxEntryDuplicate,
+    IdxUniqueDuplicate,
     Count  // keep last: number of problems
 };
 

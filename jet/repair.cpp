@@ -110,6 +110,14 @@ void FixContext::write_page(uint32_t number, std::span<const uint8_t> bytes) {
     ++changes_;
 }
 
+void FixContext::append_page(std::span<const uint8_t> bytes) {
+    if (bytes.size() != page_size() || file_size() % page_size() != 0) {
+        throw EngineError("Error interno de la reparación: página añadida con un tamaño incorrecto.");
+    }
+    copy_.write_at(file_size(), bytes);
+    ++changes_;
+}
+
 void FixContext::truncate(uint64_t size) {
     copy_.file().truncate(size);
     ++changes_;

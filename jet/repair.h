@@ -35,6 +35,8 @@ public:
     std::vector<uint8_t> read_bytes(uint64_t offset, std::size_t length) const;
     // Writes a whole page back; only the bytes that differ reach the file.
     void write_page(uint32_t number, std::span<const uint8_t> bytes);
+    // Adds a whole page after the last one (index rebuilds that outgrow their old pages).
+    void append_page(std::span<const uint8_t> bytes);
     void truncate(uint64_t size);
 
     // Saves an item a fix is about to drop; counts it as unsaved when it could not decode.

@@ -2,6 +2,7 @@
 // Spanish list of what cannot be repaired yet) unless the finding is tolerated.
 #include <array>
 
+#include "jet/fix_indexes.h"
 #include "jet/fix_rows.h"
 #include "jet/problems.h"
 #include "jet/repair.h"
@@ -53,6 +54,13 @@ constexpr std::array kFixes = {
     FixRow{"LV_PAGE_UNMAPPED", fix_usage_maps},
     FixRow{"TDEF_MAP_POINTER", fix_table_defs_then_maps},
     FixRow{"TDEF_LV_MAP", fix_table_defs_then_maps},
+    FixRow{"IDX_PAGE", fix_rebuild_indexes},
+    FixRow{"IDX_TREE", fix_rebuild_indexes},
+    FixRow{"IDX_MAP", fix_rebuild_indexes},
+    FixRow{"IDX_ENTRY_MISSING", fix_rebuild_indexes},
+    FixRow{"IDX_ENTRY_ORPHAN", fix_rebuild_indexes},
+    FixRow{"IDX_ENTRY_KEY", fix_rebuild_indexes},
+    FixRow{"IDX_ENTRY_DUPLICATE", fix_rebuild_indexes},
     FixRow{"DPAGE_HEADER", fix_rows},
     FixRow{"ROW_OFFSET_BOUNDS", fix_rows},
     FixRow{"ROW_OFFSET_OVERLAP", fix_rows},

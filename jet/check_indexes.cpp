@@ -1,0 +1,61 @@
+// Pass 4b: each real index of each table: its pages and tree shape, its owned-page map
+// against the pages the tree reaches, and, when its keys can be built, its entries
+// against the table's live rows (jet/index_verify.h). A damaged index usually repeats
+// one problem on many rows; a few cases per index and code are enough to say so.
+#include <map>
+
+#include "jet/check_passes.h"
+#include "jet/index_rebuild.h"
+#include "jet/index_verify.h"
+
+namespace jet {
+namespace {
+
+constexpr size_t kCasesPerIndex = 5;
+
+Problem data_problem(IndexDataIssueKind kind) {
+    switch (kind) {
+        case IndexDataIssueKind::MissingEntry: return Problem::IdxEntryMissing;
+        case IndexDataIssueKind::EntryForNoRow: return Problem::IdxEntryOrphan;
+        case IndexDataIssueKind::KeyMismatch: return Problem::IdxEntryKey;
+        case IndexDataIssueKind::DuplicateEntry: return Problem::IdxEntryDuplicate;
+        case IndexDataIssueKind::UniqueViolation: return Problem::IdxUniqueDuplicate;
+    }
+    return Problem::IdxEntryKey;
+}
+
+std::string page_list(const std::vector<uint32_t>& pages) {
+    std::string out;
+    for (size_t i = 0; i < pages.size() && i < kCasesPerIndex; ++i) out += (i ? ", " : "") + std::to_string(pages[i]);
+    if (pages.size() > kCasesPerIndex) out += " y " + std::to_string(pages.size() - kCasesPerIndex) + " más";
+    return out;
+}
+
+void report(CheckContext& ctx, const CheckedTable& t, const IndexVerdict& v) {
+    const std::string label = real_index_label(*t.def, v.real_index);
+    const std::string where = object::index(t.name, label);
+    std::map<Problem, size_t> seen;
+    auto add = [&](Problem p, const std::string& detail) {
+        if (seen[p]++ < kCasesPerIndex) ctx.sink.add(p, where, {label, detail});
+    };
+    for (const IndexTreeIssue& issue : v.tree.issues)
+        add(issue.kind == IndexTreeIssueKind::PageInvalid ? Problem::IdxPage : Problem::IdxTree, issue.detail);
+    if (!v.unmapped_pages.empty())
+        add(Problem::IdxMap, "el árbol usa páginas que el mapa no incluye (" + page_list(v.unmapped_pages) + ")");
+    if (!v.stray_pages.empty())
+        add(Problem::IdxMap, "el mapa incluye páginas que el árbol no usa (" + page_list(v.stray_pages) + ")");
+    for (const IndexDataIssue& issue : v.data.issues) add(data_problem(issue.kind), issue.detail);
+}
+
+}  // namespace
+
+void check_indexes(CheckContext& ctx) {
+    for (const CheckedTable& t : ctx.tables) {
+        if (!t.def || !t.def->complete || t.def->real_indexes.empty()) continue;
+        Faults faults;  // row faults are the row pass's to report
+        for (const IndexVerdict& v : verify_table_indexes(ctx.db, *t.def, t.name, t.rows_readable, faults))
+            report(ctx, t, v);
+    }
+}
+
+}  // namespace jet

@@ -1,0 +1,89 @@
+#include "jet/fix_indexes.h"
+
+#include <optional>
+
+#include "jet/catalog.h"
+#include "jet/index_verify.h"
+
+namespace jet {
+namespace {
+
+struct NamedTable {
+    std::string name;
+    uint32_t tdef_page;
+};
+
+std::vector<NamedTable> tables_of(Database& db) {
+    std::vector<NamedTable> out;
+    for (const CatalogEntry& e : db.catalog().entries)
+        if (e.type == object_type::table) out.push_back({e.name, e.tdef_page()});
+    return out;
+}
+
+// A unique index whose only fault is rows sharing a key is right about its rows: a
+// rebuild cannot help, and the repair leaves that conflict to the owner.
+bool only_duplicate_keys(const IndexVerdict& v) {
+    if (!v.tree.valid() || !v.unmapped_pages.empty() || !v.stray_pages.empty()) return false;
+    for (const IndexDataIssue& issue : v.data.issues)
+        if (issue.kind != IndexDataIssueKind::UniqueViolation) return false;
+    return true;
+}
+
+void raise_failures(const std::vector<IndexRebuildResult>& results) {
+    for (const IndexRebuildResult& r : results)
+        if (!r.rebuilt) throw EngineError(r.failure);
+}
+
+// Rebuilds the chosen indexes of one table, reading the copy afresh (earlier rebuilds
+// have changed it).
+std::vector<IndexRebuildResult> rebuild_in_copy(FixContext& context, uint32_t tdef_page,
+                                                std::optional<std::vector<size_t>> which) {
+    Database db(context.copy_path());
+    std::string name = "página " + std::to_string(tdef_page);
+    for (const NamedTable& t : tables_of(db))
+        if (t.tdef_page == tdef_page) name = t.name;
+    const TableDefResult& def = db.table_def(tdef_page);
+    if (!def.table || !def.table->complete)
+        throw EngineError("No se pueden reconstruir los índices de la tabla «" + name +
+                          "»: su definición no se puede leer.");
+    if (!which) {
+        which.emplace();
+        for (size_t i = 0; i < def.table->real_indexes.size(); ++i) which->push_back(i);
+    }
+    FixContextPageStore store(context);
+    return rebuild_table_indexes(db, store, *def.table, name, *which);
+}
+
+}  // namespace
+
+void FixContextPageStore::write(uint32_t number, std::span<const uint8_t> bytes) {
+    if (number == context_.page_count())
+        context_.append_page(bytes);
+    else
+        context_.write_page(number, bytes);
+}
+
+std::vector<IndexRebuildResult> rebuild_table_indexes(FixContext& context, uint32_t tdef_page) {
+    std::vector<IndexRebuildResult> results = rebuild_in_copy(context, tdef_page, std::nullopt);
+    raise_failures(results);
+    return results;
+}
+
+void fix_rebuild_indexes(FixContext& context, std::span<const Finding>) {
+    std::vector<std::pair<uint32_t, std::vector<size_t>>> wrong;
+    {
+        Database db(context.copy_path());
+        for (const NamedTable& t : tables_of(db)) {
+            const TableDefResult& def = db.table_def(t.tdef_page);
+            if (!def.table || !def.table->complete) continue;
+            Faults faults;
+            std::vector<size_t> bad;
+            for (const IndexVerdict& v : verify_table_indexes(db, *def.table, t.name, !def.table->columns.empty(), faults))
+                if (!v.sound() && !only_duplicate_keys(v)) bad.push_back(v.real_index);
+            if (!bad.empty()) wrong.emplace_back(t.tdef_page, std::move(bad));
+        }
+    }
+    for (auto& [tdef_page, which] : wrong) raise_failures(rebuild_in_copy(context, tdef_page, which));
+}
+
+}  // namespace jet

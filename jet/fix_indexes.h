@@ -1,0 +1,35 @@
+#pragma once
+// Index rebuilds inside a repair: the fix for IDX_* findings, and the call other fixes
+// make after changing a table's rows. Both work on the repair's working copy.
+#include <cstdint>
+#include <span>
+#include <vector>
+
+#include "jet/index_rebuild.h"
+#include "jet/repair.h"
+
+namespace jet {
+
+// The working copy as a page store (appending pages where the file ends).
+class FixContextPageStore final : public PageStore {
+public:
+    explicit FixContextPageStore(FixContext& context) : context_(context) {}
+    uint32_t page_size() const override { return context_.page_size(); }
+    uint32_t page_count() const override { return context_.page_count(); }
+    std::vector<uint8_t> read(uint32_t number) const override { return context_.read_page(number); }
+    void write(uint32_t number, std::span<const uint8_t> bytes) override;
+
+private:
+    FixContext& context_;
+};
+
+// Rebuilds every real index of the table whose definition starts at `tdef_page` from its
+// rows as the working copy holds them now. Throws EngineError (Spanish) when an index
+// cannot be rebuilt right; indexes already rebuilt stay rebuilt.
+std::vector<IndexRebuildResult> rebuild_table_indexes(FixContext& context, uint32_t tdef_page);
+
+// IDX_*: re-verifies every index of every table of the working copy and rebuilds each
+// one that is wrong (the findings only say that some are).
+void fix_rebuild_indexes(FixContext& context, std::span<const Finding> findings);
+
+}  // namespace jet

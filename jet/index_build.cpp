@@ -1,0 +1,211 @@
+#include "jet/index_build.h"
+
+#include <algorithm>
+#include <stdexcept>
+#include <utility>
+
+namespace jet {
+namespace {
+
+constexpr uint32_t kNone = 0xFFFFFFFF;
+
+uint8_t page_byte(const IndexEntry& e, size_t i) { return static_cast<uint8_t>(e.row.page >> (8 * (2 - i))); }
+
+// Bytes two entries may share as a page prefix: never into the row byte and within what
+// the layout's prefix field holds (the rule of shared_prefix_length, pair by pair).
+size_t pair_prefix(const IndexEntry& first, const IndexEntry& other, const Layout& layout) {
+    size_t limit = std::min(first.key.size() + 3, layout.jet3 ? size_t{0xFF} : size_t{0xFFFF});
+    limit = std::min(limit, other.key.size() + 3);
+    size_t n = 0;
+    auto at = [](const IndexEntry& e, size_t i) { return i < e.key.size() ? e.key[i] : page_byte(e, i - e.key.size()); };
+    while (n < limit && at(first, n) == at(other, n)) ++n;
+    return n;
+}
+
+// Fills one page at a time, keeping the packed size under the page's capacity.
+class Packer {
+public:
+    Packer(const Layout& layout, bool leaf, bool compress)
+        : layout_(layout), leaf_(leaf), compress_(compress), capacity_(index_entry_capacity(layout)) {}
+
+    bool fits(const IndexEntry& e) const {
+        const size_t size = stored_entry_size(e, leaf_);
+        if (entries_.empty()) return size <= capacity_;
+        if (!compress_) return full_ + size <= capacity_;
+        const size_t p = std::min(entries_.size() == 1 ? SIZE_MAX : prefix_, pair_prefix(entries_.front(), e, layout_));
+        return full_ + size - entries_.size() * p <= capacity_;
+    }
+    void add(IndexEntry e) {
+        if (!entries_.empty()) {
+            const size_t p = pair_prefix(entries_.front(), e, layout_);
+            prefix_ = entries_.size() == 1 ? p : std::min(prefix_, p);
+        }
+        full_ += stored_entry_size(e, leaf_);
+        entries_.push_back(std::move(e));
+    }
+    bool empty() const { return entries_.empty(); }
+    std::vector<IndexEntry> take() {
+        full_ = 0;
+        prefix_ = 0;
+        return std::exchange(entries_, {});
+    }
+
+private:
+    const Layout& layout_;
+    bool leaf_;
+    bool compress_;
+    size_t capacity_;
+    std::vector<IndexEntry> entries_;
+    size_t full_ = 0;
+    size_t prefix_ = 0;
+};
+
+struct Node {
+    bool leaf = true;
+    std::vector<IndexEntry> entries;  // children as node ids
+    std::vector<uint32_t> children;
+    uint32_t tail = 0;  // node id + 1; 0 = none
+    uint32_t prev = kNone, next = kNone;
+    IndexEntry last;  // last leaf entry below
+};
+
+[[noreturn]] void too_long() { throw std::length_error("index entry larger than an index page"); }
+
+void link(std::vector<Node>& nodes, const std::vector<uint32_t>& ids) {
+    for (size_t i = 0; i + 1 < ids.size(); ++i) {
+        nodes[ids[i]].next = ids[i + 1];
+        nodes[ids[i + 1]].prev = ids[i];
+    }
+}
+
+std::vector<uint32_t> build_leaves(const std::vector<IndexEntry>& entries, const Layout& layout, std::vector<Node>& nodes) {
+    std::vector<uint32_t> ids;
+    Packer packer(layout, true, true);
+    auto close = [&] {
+        Node n;
+        n.entries = packer.take();
+        n.last = n.entries.empty() ? IndexEntry{} : n.entries.back();
+        ids.push_back(static_cast<uint32_t>(nodes.size()));
+        nodes.push_back(std::move(n));
+    };
+    for (const IndexEntry& e : entries) {
+        if (!packer.fits(e)) {
+            if (packer.empty()) too_long();
+            close();
+        }
+        packer.add(e);
+    }
+    close();  // an empty index is one empty leaf
+    link(nodes, ids);
+    return ids;
+}
+
+std::vector<uint32_t> build_level(const std::vector<uint32_t>& below, const Layout& layout, std::vector<Node>& nodes) {
+    std::vector<uint32_t> ids;
+    Packer packer(layout, false, false);
+    std::vector<uint32_t> kids;
+    auto entry_for = [&](uint32_t child) {
+        IndexEntry e = nodes[child].last;
+        e.child = child;
+        return e;
+    };
+    auto close = [&] {
+        Node n;
+        n.leaf = false;
+        n.entries = packer.take();
+        if (kids.size() == 1) {
+            n.entries.push_back(entry_for(kids.front()));  // one child: a plain entry, no tail
+        } else {
+            n.tail = kids.back() + 1;
+        }
+        n.children = kids;
+        n.last = nodes[kids.back()].last;
+        link(nodes, kids);
+        ids.push_back(static_cast<uint32_t>(nodes.size()));
+        nodes.push_back(std::move(n));
+        kids.clear();
+    };
+    for (uint32_t child : below) {
+        if (!kids.empty()) {
+            IndexEntry e = entry_for(kids.back());
+            if (packer.fits(e)) {
+                packer.add(std::move(e));
+            } else {
+                if (packer.empty() && kids.size() > 1) too_long();
+                close();
+            }
+        }
+        kids.push_back(child);
+    }
+    close();
+    return ids;
+}
+
+}  // namespace
+
+BuiltIndex build_index(const std::vector<IndexEntry>& entries, const Layout& layout, uint32_t owner) {
+    std::vector<Node> nodes;
+    std::vector<uint32_t> level = build_leaves(entries, layout, nodes);
+    const size_t leaf_count = level.size();
+    while (level.size() > 1) level = build_level(level, layout, nodes);
+    for (Node& n : nodes)
+        if (n.leaf) n.children.clear();
+
+    // Pre-order positions, root first.
+    std::vector<uint32_t> order;
+    std::vector<uint32_t> position(nodes.size(), kNone);
+    std::vector<uint32_t> stack{level.front()};
+    while (!stack.empty()) {
+        uint32_t id = stack.back();
+        stack.pop_back();
+        position[id] = static_cast<uint32_t>(order.size());
+        order.push_back(id);
+        for (auto it = nodes[id].children.rbegin(); it != nodes[id].children.rend(); ++it) stack.push_back(*it);
+    }
+
+    // Access stores a shared prefix only on the leaves of an index of several leaves; a
+    // lone leaf and intermediate pages are kept whole when they fit that way.
+    const bool lone_leaf_whole =
+        leaf_count == 1 && packed_size(nodes[level.front()].entries, true, layout, 0) <= index_entry_capacity(layout);
+    BuiltIndex out;
+    out.entry_count = entries.size();
+    out.leaf_count = leaf_count;
+    for (uint32_t id : order) {
+        Node& n = nodes[id];
+        BuiltIndexPage page;
+        page.spec.leaf = n.leaf;
+        page.spec.owner = owner;
+        if (!n.leaf || (leaf_count == 1 && lone_leaf_whole)) page.spec.prefix_length = 0;
+        page.spec.prev = n.prev == kNone ? kNone : position[n.prev];
+        page.spec.next = n.next == kNone ? kNone : position[n.next];
+        page.spec.tail = n.tail == 0 ? kNone : position[n.tail - 1];
+        for (IndexEntry& e : n.entries) {
+            if (!n.leaf) e.child = position[e.child];
+            page.spec.entries.push_back(std::move(e));
+        }
+        for (uint32_t c : n.children) page.children.push_back(position[c]);
+        out.pages.push_back(std::move(page));
+    }
+    return out;
+}
+
+std::vector<std::vector<uint8_t>> render_index(const BuiltIndex& built, const std::vector<uint32_t>& numbers,
+                                               const Layout& layout) {
+    auto number = [&](uint32_t pos) { return pos == kNone ? 0 : numbers.at(pos); };
+    std::vector<std::vector<uint8_t>> pages;
+    pages.reserve(built.pages.size());
+    for (const BuiltIndexPage& p : built.pages) {
+        IndexPageSpec spec = p.spec;
+        spec.prev = number(spec.prev);
+        spec.next = number(spec.next);
+        spec.tail = number(spec.tail);
+        if (!spec.leaf)
+            for (IndexEntry& e : spec.entries) e.child = number(e.child);
+        std::vector<uint8_t> bytes = write_index_page(spec, layout);
+        if (bytes.empty()) throw std::length_error("index page overflow");
+        pages.push_back(std::move(bytes));
+    }
+    return pages;
+}
+
+}  // namespace jet

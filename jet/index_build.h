@@ -1,0 +1,34 @@
+#pragma once
+// Lays out a whole index from its sorted leaf entries: leaves filled in order with the
+// longest shared prefix, intermediate pages above them holding the last entry of each
+// child but the last (the tail rule), until one root remains. Pages are numbered by
+// their position in `pages` (root first, then depth first, as the tree is walked); the
+// caller maps those positions to real page numbers.
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "jet/format.h"
+#include "jet/index_page.h"
+
+namespace jet {
+
+struct BuiltIndexPage {
+    IndexPageSpec spec;            // prev/next/tail and entry children are positions in pages
+    std::vector<size_t> children;  // positions, in order (the tail last)
+};
+
+struct BuiltIndex {
+    std::vector<BuiltIndexPage> pages;  // pages[0] is the root; pre-order
+    size_t entry_count = 0;
+    size_t leaf_count = 0;
+};
+
+// `entries` sorted and unique (compare_entries); `owner` the table's TDEF page.
+BuiltIndex build_index(const std::vector<IndexEntry>& entries, const Layout& layout, uint32_t owner);
+
+// Page bytes of every built page once `numbers[i]` is the real page of position i.
+std::vector<std::vector<uint8_t>> render_index(const BuiltIndex& built, const std::vector<uint32_t>& numbers,
+                                               const Layout& layout);
+
+}  // namespace jet

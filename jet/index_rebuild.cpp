@@ -1,0 +1,302 @@
+#include "jet/index_rebuild.h"
+
+#include <algorithm>
+#include <optional>
+#include <set>
+#include <stdexcept>
+
+#include "jet/index.h"
+#include "jet/index_build.h"
+#include "jet/index_check.h"
+#include "jet/index_row_key.h"
+#include "jet/usage_map.h"
+#include "jet/usage_map_edit.h"
+
+namespace jet {
+namespace {
+
+constexpr uint32_t kGlobalMapRow = 1u << 8;  // page 1, row 0 as a stored row pointer
+
+// Where the real-index blocks start in the logical TDEF buffer: after the per-index
+// count entries, the column descriptors and the column names.
+std::optional<size_t> real_index_block(const TableDef& t, const Layout& l) {
+    size_t pos = l.tdef_variable_start + size_t(t.num_real_idx) * l.real_index_count_entry_size +
+                 size_t(t.num_cols) * l.column_size;
+    for (uint16_t i = 0; i < t.num_cols; ++i) {
+        if (pos + l.name_length_size > t.buffer.size()) return std::nullopt;
+        pos += l.name_length_size + (l.name_length_size == 1 ? u8_at(t.buffer, pos) : u16_at(t.buffer, pos));
+    }
+    return pos;
+}
+
+// Patches u32 fields of the logical TDEF buffer in its chain of pages.
+class TdefPatch {
+public:
+    TdefPatch(PageStore& store, const TableDef& t) : store_(store), chain_(t.pages), size_(store.page_size()) {}
+
+    bool put_u32(size_t logical, uint32_t value) {
+        for (int i = 0; i < 4; ++i) {
+            size_t o = logical + size_t(i);
+            size_t k = o < size_ ? 0 : 1 + (o - size_) / (size_ - 8);
+            size_t at = o < size_ ? o : 8 + (o - size_) % (size_ - 8);
+            if (k >= chain_.size()) return false;
+            std::vector<uint8_t>& page = load(chain_[k]);
+            if (page.size() != size_) return false;
+            page[at] = static_cast<uint8_t>(value >> (8 * i));
+        }
+        return true;
+    }
+    void save() {
+        for (const auto& [n, bytes] : pages_) store_.write(n, bytes);
+    }
+
+private:
+    std::vector<uint8_t>& load(uint32_t n) {
+        auto it = pages_.find(n);
+        if (it == pages_.end()) it = pages_.emplace(n, store_.read(n)).first;
+        return it->second;
+    }
+    PageStore& store_;
+    std::vector<uint32_t> chain_;
+    size_t size_;
+    std::map<uint32_t, std::vector<uint8_t>> pages_;
+};
+
+bool all_zero(const std::vector<uint8_t>& page) {
+    return std::all_of(page.begin(), page.end(), [](uint8_t b) { return b == 0; });
+}
+
+bool index_page_of(const std::vector<uint8_t>& page, uint32_t owner) {
+    return page.size() >= 8 && (page[0] == page_type::index_leaf || page[0] == page_type::index_node) &&
+           u32_at(page, 4) == owner;
+}
+
+// A free page we may take: empty, or a stale index or definition page. Never a data or map
+// page someone might still use despite its free bit.
+bool reusable_free_page(const std::vector<uint8_t>& page) {
+    if (page.empty()) return false;
+    return page[0] == 0x00 || page[0] == page_type::index_leaf || page[0] == page_type::index_node ||
+           page[0] == page_type::table_def;
+}
+
+// The old pages that are this index's for sure: its own index pages listed in its map,
+// and pages its map lists that the tree also reaches (damaged ones), or empty pages
+// either of them names. In tree order first, so an unchanged shape keeps its page numbers.
+std::vector<uint32_t> own_old_pages(const Database& db, PageStore& store, const RealIndex& ri, uint32_t owner) {
+    const IndexTree tree = read_index_tree(db.file(), db.layout(), ri.root_page, owner);
+    const UsageMap map = read_usage_map(db.file(), db.layout(), ri.owned_map);
+    const std::set<uint32_t> in_map(map.pages.begin(), map.pages.end());
+    const std::set<uint32_t> in_tree(tree.pages.begin(), tree.pages.end());
+    std::vector<uint32_t> out;
+    std::set<uint32_t> taken;
+    auto consider = [&](uint32_t p) {
+        if (p < 3 || p >= store.page_count() || taken.count(p)) return;
+        const std::vector<uint8_t> page = store.read(p);
+        const bool mapped = in_map.count(p) > 0, reached = in_tree.count(p) > 0;
+        if ((mapped && index_page_of(page, owner)) || (mapped && reached) || all_zero(page)) {
+            out.push_back(p);
+            taken.insert(p);
+        }
+    };
+    for (uint32_t p : tree.pages) consider(p);
+    for (uint32_t p : map.pages) consider(p);
+    return out;
+}
+
+std::string in_quotes(const std::string& s) { return "«" + s + "»"; }
+
+}  // namespace
+
+std::string real_index_label(const TableDef& table, size_t real_index) {
+    for (const LogicalIndex& li : table.logical_indexes)
+        if (li.real_number == real_index) return li.name;
+    return "físico " + std::to_string(real_index);
+}
+
+std::vector<ExpectedIndex> expected_index_entries(Database& db, const TableDef& table, const std::string& name,
+                                                  const std::vector<size_t>& real_indexes) {
+    std::vector<ExpectedIndex> out;
+    std::vector<IndexKeyPlan> plans;
+    for (size_t i : real_indexes) {
+        ExpectedIndex e;
+        e.real_index = i;
+        IndexKeyPlan plan;
+        if (i < table.real_indexes.size()) {
+            plan = plan_index_key(table, table.real_indexes[i], db.layout(), db.header().version_byte);
+        } else {
+            plan.encodable = false;
+            plan.reason = "el índice no existe en la definición de la tabla";
+        }
+        e.ok = plan.encodable;
+        e.reason = plan.reason;
+        out.push_back(std::move(e));
+        plans.push_back(std::move(plan));
+    }
+    Faults faults;
+    db.scan_rows(
+        table, name,
+        [&](const RowLocation& at, std::vector<Value>&& values) {
+            for (size_t k = 0; k < out.size(); ++k) {
+                if (!out[k].ok) continue;
+                auto key = row_key(plans[k], values);
+                if (!key) {
+                    out[k].ok = false;
+                    out[k].reason = "un valor de la tabla no tiene el tipo de su columna";
+                    out[k].entries.clear();
+                    continue;
+                }
+                if (key->all_null && (table.real_indexes[out[k].real_index].flags & index_flag::ignore_nulls)) continue;
+                IndexEntry entry;
+                entry.key = std::move(key->key);
+                entry.row = RowPointer{at.page, static_cast<uint8_t>(at.row)};
+                out[k].entries.push_back(std::move(entry));
+            }
+        },
+        faults);
+    for (ExpectedIndex& e : out) {
+        if (!e.ok) continue;
+        std::sort(e.entries.begin(), e.entries.end(),
+                  [](const IndexEntry& a, const IndexEntry& b) { return compare_entries(a, b) < 0; });
+        if (!(table.real_indexes[e.real_index].flags & index_flag::unique)) continue;
+        for (size_t i = 1; i < e.entries.size(); ++i)
+            if (e.entries[i].key == e.entries[i - 1].key) ++e.duplicate_keys;
+    }
+    return out;
+}
+
+namespace {
+
+class OneRebuild {
+public:
+    OneRebuild(Database& db, PageStore& store, const TableDef& table, const std::string& name, size_t real,
+               std::vector<uint32_t> old, const std::set<uint32_t>& reserved)
+        : db_(db), store_(store), table_(table), name_(name), real_(real), old_(std::move(old)), reserved_(reserved) {}
+
+    void run(ExpectedIndex& expected, IndexRebuildResult& r) {
+        const Layout& layout = db_.layout();
+        const RealIndex& ri = table_.real_indexes[real_];
+        const std::string what = "el índice " + in_quotes(r.name) + " de la tabla " + in_quotes(name_);
+        if (!expected.ok) return fail(r, "No se puede reconstruir " + what + ": " + expected.reason + ".");
+        if (expected.duplicate_keys)
+            return fail(r, "No se puede reconstruir " + what + ": es único y " + std::to_string(expected.duplicate_keys) +
+                               " filas repiten la clave de otra.");
+        const std::optional<size_t> block = real_index_block(table_, layout);
+        if (!block) return fail(r, "No se puede reconstruir " + what + ": la definición de la tabla está incompleta.");
+
+        BuiltIndex built;
+        try {
+            built = build_index(expected.entries, layout, table_.page);
+        } catch (const std::length_error&) {
+            return fail(r, "No se puede reconstruir " + what + ": una clave no cabe en una página de índice.");
+        }
+        r.entries = built.entry_count;
+        r.pages = built.pages.size();
+
+        std::string why;
+        std::optional<UsageMapEdit> global = UsageMapEdit::load(store_, layout, kGlobalMapRow, why);
+        if (!global) return fail(r, "No se puede reconstruir " + what + ": el mapa global de páginas no se puede usar (" + why + ").");
+        std::optional<UsageMapEdit> owned = UsageMapEdit::load(store_, layout, ri.owned_map, why);
+        if (!owned) return fail(r, "No se puede reconstruir " + what + ": su mapa de páginas no se puede usar (" + why + ").");
+
+        // Pages: the index's own first, then free ones, then new ones at the end.
+        const std::vector<uint32_t>& old = old_;
+        std::vector<uint32_t> numbers;
+        std::set<uint32_t> chosen;
+        for (uint32_t p : old) {
+            if (numbers.size() == built.pages.size()) break;
+            numbers.push_back(p);
+            chosen.insert(p);
+            ++r.pages_reused;
+        }
+        const uint32_t count = store_.page_count();
+        for (uint32_t p = 3; p < count && numbers.size() < built.pages.size(); ++p) {
+            if (!global->get(p) || reserved_.count(p) || chosen.count(p)) continue;
+            if (!reusable_free_page(store_.read(p))) continue;
+            numbers.push_back(p);
+            chosen.insert(p);
+            ++r.pages_from_free;
+        }
+        for (uint32_t p = count; numbers.size() < built.pages.size(); ++p) {
+            if (!global->covers(p))
+                return fail(r, "No se puede reconstruir " + what +
+                                   ": necesita páginas nuevas que el mapa global de páginas no abarca.");
+            numbers.push_back(p);
+            ++r.pages_appended;
+        }
+        if (!owned->cover_all(numbers))
+            return fail(r, "No se puede reconstruir " + what + ": su mapa de páginas no abarca las páginas nuevas.");
+
+        std::vector<std::vector<uint8_t>> pages;
+        try {
+            pages = render_index(built, numbers, layout);
+        } catch (const std::length_error&) {
+            return fail(r, "No se puede reconstruir " + what + ": una página del índice no se puede componer.");
+        }
+        TdefPatch tdef(store_, table_);
+        const size_t count_at = layout.tdef_variable_start + real_ * layout.real_index_count_entry_size + 4;
+        const size_t root_at = *block + real_ * layout.real_index_size + layout.ri_root_page;
+        if (!tdef.put_u32(count_at, static_cast<uint32_t>(built.entry_count)) ||
+            !tdef.put_u32(root_at, numbers.front()))
+            return fail(r, "No se puede reconstruir " + what + ": la definición de la tabla está incompleta.");
+
+        // Everything is decided: write.
+        for (size_t i = 0; i < pages.size(); ++i) store_.write(numbers[i], pages[i]);
+        owned->clear_all();
+        for (uint32_t p : numbers) {
+            owned->set(p, true);
+            global->set(p, false);
+        }
+        const std::vector<uint8_t> empty(store_.page_size(), 0);
+        for (uint32_t p : old) {
+            if (chosen.count(p)) continue;
+            store_.write(p, empty);  // a freed page says nothing any more
+            global->set(p, true);
+            ++r.pages_freed;
+        }
+        owned->save(store_);
+        global->save(store_);
+        tdef.save();
+        r.rebuilt = true;
+    }
+
+private:
+    static void fail(IndexRebuildResult& r, std::string why) {
+        r.rebuilt = false;
+        r.failure = std::move(why);
+    }
+
+    Database& db_;
+    PageStore& store_;
+    const TableDef& table_;
+    const std::string& name_;
+    size_t real_;
+    std::vector<uint32_t> old_;
+    const std::set<uint32_t>& reserved_;
+};
+
+}  // namespace
+
+std::vector<IndexRebuildResult> rebuild_table_indexes(Database& db, PageStore& store, const TableDef& table,
+                                                      const std::string& name, const std::vector<size_t>& real_indexes) {
+    std::vector<ExpectedIndex> expected = expected_index_entries(db, table, name, real_indexes);
+    // Old pages of every index about to be rebuilt stay out of the free pool.
+    std::set<uint32_t> reserved;
+    std::vector<std::vector<uint32_t>> old(real_indexes.size());
+    for (size_t k = 0; k < real_indexes.size(); ++k) {
+        if (real_indexes[k] >= table.real_indexes.size()) continue;
+        old[k] = own_old_pages(db, store, table.real_indexes[real_indexes[k]], table.page);
+        reserved.insert(old[k].begin(), old[k].end());
+    }
+    std::vector<IndexRebuildResult> results;
+    for (size_t k = 0; k < expected.size(); ++k) {
+        ExpectedIndex& e = expected[k];
+        IndexRebuildResult r;
+        r.real_index = e.real_index;
+        r.name = real_index_label(table, e.real_index);
+        OneRebuild(db, store, table, name, e.real_index, std::move(old[k]), reserved).run(e, r);
+        results.push_back(std::move(r));
+    }
+    return results;
+}
+
+}  // namespace jet

@@ -1,0 +1,47 @@
+#pragma once
+// Rewrites a usage map in place (the global free-page map, an index's owned-page map):
+// inline maps (type 0) and reference maps (type 1, bits in type-0x05 map pages). The row
+// keeps its length; only bits change, and an inline map may move its window.
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "jet/format.h"
+#include "jet/page_store.h"
+
+namespace jet {
+
+class UsageMapEdit {
+public:
+    // The map in the row `row_pointer` (as stored: row byte + 24-bit page) names; nullopt
+    // with a Spanish reason when the row cannot be used.
+    static std::optional<UsageMapEdit> load(const PageStore& store, const Layout& layout, uint32_t row_pointer,
+                                            std::string& why);
+
+    bool covers(uint32_t page) const;
+    bool get(uint32_t page) const;
+    void set(uint32_t page, bool on);  // ignored when the page is not covered
+    // Every page whose bit is set, within [0, limit).
+    std::vector<uint32_t> set_pages(uint32_t limit) const;
+    void clear_all();
+    // Inline maps: moves the window (start a multiple of 8) so every page fits, clearing
+    // it; false when no window holds them all. Reference maps: true when all are covered.
+    bool cover_all(const std::vector<uint32_t>& pages);
+    // Writes the changed pages back.
+    void save(PageStore& store) const;
+
+private:
+    uint8_t* bit_byte(uint32_t page, uint8_t& mask);
+    const uint8_t* bit_byte(uint32_t page, uint8_t& mask) const;
+
+    const Layout* layout_ = nullptr;
+    uint32_t host_ = 0;
+    size_t row_start_ = 0, row_end_ = 0;
+    uint8_t type_ = 0;
+    mutable std::map<uint32_t, std::vector<uint8_t>> pages_;  // host page and map pages read so far
+    const PageStore* store_ = nullptr;
+};
+
+}  // namespace jet

@@ -1,0 +1,89 @@
+#pragma once
+// Helpers of the rebuild tests: files as bytes, a scratch folder, and mdbtools' verdict.
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "corpus_tables.h"
+#include "jet/database.h"
+
+namespace test {
+
+inline std::vector<uint8_t> file_bytes(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+}
+
+inline void put_file(const std::filesystem::path& path, const std::vector<uint8_t>& bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+class Scratch {
+public:
+    Scratch() {
+        std::random_device rd;
+        path_ = std::filesystem::temp_directory_path() / ("tarsolin_rebuild_" + std::to_string(rd()));
+        std::filesystem::create_directories(path_);
+    }
+    ~Scratch() {
+        std::error_code ec;
+        std::filesystem::remove_all(path_, ec);
+    }
+    std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
+
+private:
+    std::filesystem::path path_;
+};
+
+// Exit status of a shell command, its output discarded.
+inline int quiet(const std::string& command) { return std::system((command + " >/dev/null 2>&1").c_str()); }
+
+inline bool have_mdb_export() { return quiet("command -v mdb-export") == 0; }
+
+inline std::string shell_quoted(const std::string& s) {
+    std::string out = "'";
+    for (char c : s) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return out + "'";
+}
+
+// Output of a shell command; empty on failure.
+inline std::string output_of(const std::string& command, int& status) {
+    std::string out;
+    FILE* p = popen((command + " 2>/dev/null").c_str(), "r");
+    if (!p) {
+        status = -1;
+        return out;
+    }
+    char buf[4096];
+    size_t n;
+    while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
+    status = pclose(p);
+    return out;
+}
+
+// Rows mdb-export prints for every user table, or "" with `ok` false when one fails.
+inline std::string mdb_export_all(const std::filesystem::path& file, bool& ok) {
+    int status = 0;
+    const std::string q = shell_quoted(file.string());
+    std::string tables = output_of("mdb-tables -1 " + q, status);
+    ok = status == 0;
+    std::string all;
+    size_t start = 0;
+    while (ok && start < tables.size()) {
+        size_t end = tables.find('\n', start);
+        if (end == std::string::npos) end = tables.size();
+        std::string name = tables.substr(start, end - start);
+        start = end + 1;
+        if (name.empty()) continue;
+        all += "== " + name + "\n" + output_of("mdb-export " + q + " " + shell_quoted(name), status);
+        ok = status == 0;
+    }
+    return all;
+}
+
+}  // namespace test
