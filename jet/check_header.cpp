@@ -6,6 +6,7 @@
 #include "jet/bytes.h"
 #include "jet/check_passes.h"
 #include "jet/header_rules.h"
+#include "jet/repair.h"
 
 namespace jet {
 
@@ -46,6 +47,19 @@ void check_header(const HeaderResult& parsed, const PageFile& file, FindingSink&
     if (!h.layout->jet3 && !plausible_creation_date(h.creation_date))
         sink.add(Problem::HdrCreationDate, where, {});
     if (!plausible_password(h)) sink.add(Problem::HdrPasswordArea, where, {});
+
+    // Jet 3 keeps per-user commit slots in page 0; a busy one means a writer died
+    // mid-commit. The meaning of the same-shaped Jet 4 area is unknown: left alone.
+    if (h.layout->jet3) {
+        std::string busy;
+        size_t count = 0;
+        for (size_t slot = 0; slot < kCommitSlotCount; ++slot) {
+            if (!commit_slot_busy(h.page0, slot)) continue;
+            if (++count <= 8) busy += (busy.empty() ? "" : ", ") + std::to_string(slot);
+        }
+        if (count > 8) busy += " y " + std::to_string(count - 8) + " más";
+        if (count > 0) sink.add(Problem::HdrCommitSlots, where, {busy});
+    }
 }
 
 }  // namespace jet

@@ -39,6 +39,9 @@ constexpr std::array kProblems = {
     ProblemInfo{P::HdrDatabaseKey, "HDR_DATABASE_KEY", S::Error,
                 "la cabecera indica una clave de cifrado ({0}), pero las páginas no están cifradas",
                 "se pone a cero la clave de cifrado de la cabecera"},
+    ProblemInfo{P::HdrCommitSlots, "HDR_COMMIT_SLOTS", S::Warning,
+                "la cabecera indica una escritura que no terminó (ranuras de confirmación ocupadas: {0})",
+                "se dejan las ranuras de confirmación en reposo"},
 
     // ---- Pages and the global page map
     ProblemInfo{P::PageTypeUnknown, "PAGE_TYPE_UNKNOWN", S::Warning,

@@ -24,6 +24,7 @@ enum class Problem {
     HdrCreationDate,
     HdrPasswordArea,
     HdrDatabaseKey,
+    HdrCommitSlots,
     // Pages and the global page map
     PageTypeUnknown,
     GmapInvalid,

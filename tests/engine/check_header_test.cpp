@@ -89,6 +89,14 @@ TEST(CheckHeader, CreationDateAndPasswordAreaDamageIsReported) {
     EXPECT_EQ(test::codes_of(report), std::vector<std::string>{"HDR_PASSWORD_AREA"}) << test::describe(report);
 }
 
+TEST(CheckHeader, BusyJet3CommitSlotIsReported) {
+    DamagedCopy copy(kJet3);
+    REQUIRE_COPY(copy);
+    copy.bytes()[0x600 + 2 * 5] = 0xFF;  // slot 5 left writing
+    auto report = check(copy);
+    EXPECT_EQ(test::codes_of(report), std::vector<std::string>{"HDR_COMMIT_SLOTS"}) << test::describe(report);
+}
+
 TEST(CheckHeader, RealPasswordIsNoProblem) {
     DamagedCopy copy("mdb-reader/password/data/V2003_with-password.mdb");
     REQUIRE_COPY(copy);
