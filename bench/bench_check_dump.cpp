@@ -138,26 +138,58 @@ int main(int argc, char** argv) {
     const bool have_mdbtools = run({"mdb-ver", "-M"}, nullptr) >= 0;
     const bool have_dump = kJetrepair && fs::exists(kJetrepair);
 
+    // The external tools are timed from a child forked now, while this process is still
+    // small: Linux carries a process's peak memory over into the programs it starts, so
+    // spawning them after the check has run would inflate their figures.
+    struct External {
+        double dump_s = 0, mdb_s = 0;
+        long dump_peak = 0, mdb_peak = 0;
+    };
+    std::vector<External> external(files.size());
+    int fds[2];
+    if (pipe(fds) != 0) return 1;
+    const pid_t runner = fork();
+    if (runner == 0) {
+        close(fds[0]);
+        for (size_t k = 0; k < files.size(); ++k) {
+            External& e = external[k];
+            if (have_dump) {
+                g_child_peak_kib = 0;
+                e.dump_s = seconds_per_run([&] { run({kJetrepair, "dump", files[k].path.string()}, nullptr); }, 0.5);
+                e.dump_peak = g_child_peak_kib;
+            }
+            if (have_mdbtools) {
+                g_child_peak_kib = 0;
+                e.mdb_s = seconds_per_run([&] { mdbtools_export(files[k].path); }, 0.5);
+                e.mdb_peak = g_child_peak_kib;
+            }
+        }
+        const auto size = static_cast<ssize_t>(sizeof(External) * external.size());
+        _exit(write(fds[1], external.data(), size_t(size)) == size ? 0 : 1);
+    }
+    close(fds[1]);
+    size_t got = 0;
+    auto* out = reinterpret_cast<char*>(external.data());
+    ssize_t n;
+    while (got < sizeof(External) * external.size() &&
+           (n = read(fds[0], out + got, sizeof(External) * external.size() - got)) > 0)
+        got += size_t(n);
+    close(fds[0]);
+    waitpid(runner, nullptr, 0);
+
     std::printf("MB/s = tamaño del archivo / tiempo; cada cifra es la media de varias pasadas (>= 0,5 s).\n");
     std::printf("%-56s %6s %8s %8s %9s %8s %8s\n", "archivo", "KiB", "check", "dump", "mdbtools", "check/m", "dump/m");
     double total_mb = 0, total_check = 0, total_dump = 0, total_mdb = 0;
     long dump_peak = 0, mdb_peak = 0;
-    for (const auto& f : files) {
+    for (size_t k = 0; k < files.size(); ++k) {
+        const auto& f = files[k];
         const double mb = double(f.bytes) / 1e6;
         size_t findings = 0;
         const double check_s = seconds_per_run(
             [&] { findings = jet::check_database(f.path).findings.size(); }, 0.5);
-        double dump_s = 0, mdb_s = 0;
-        if (have_dump) {
-            g_child_peak_kib = 0;
-            dump_s = seconds_per_run([&] { run({kJetrepair, "dump", f.path.string()}, nullptr); }, 0.5);
-            dump_peak = std::max(dump_peak, g_child_peak_kib);
-        }
-        if (have_mdbtools) {
-            g_child_peak_kib = 0;
-            mdb_s = seconds_per_run([&] { mdbtools_export(f.path); }, 0.5);
-            mdb_peak = std::max(mdb_peak, g_child_peak_kib);
-        }
+        const double dump_s = external[k].dump_s, mdb_s = external[k].mdb_s;
+        dump_peak = std::max(dump_peak, external[k].dump_peak);
+        mdb_peak = std::max(mdb_peak, external[k].mdb_peak);
         total_mb += mb;
         total_check += check_s;
         total_dump += dump_s;

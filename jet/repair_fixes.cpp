@@ -3,6 +3,7 @@
 #include <array>
 
 #include "jet/fix_indexes.h"
+#include "jet/fix_rows.h"
 #include "jet/problems.h"
 #include "jet/repair.h"
 
@@ -60,6 +61,19 @@ constexpr std::array kFixes = {
     FixRow{"IDX_ENTRY_ORPHAN", fix_rebuild_indexes},
     FixRow{"IDX_ENTRY_KEY", fix_rebuild_indexes},
     FixRow{"IDX_ENTRY_DUPLICATE", fix_rebuild_indexes},
+    FixRow{"DPAGE_HEADER", fix_rows},
+    FixRow{"ROW_OFFSET_BOUNDS", fix_rows},
+    FixRow{"ROW_OFFSET_OVERLAP", fix_rows},
+    FixRow{"DPAGE_FREE_SPACE", fix_rows},
+    FixRow{"ROW_COLUMN_COUNT", fix_rows},
+    FixRow{"ROW_LAYOUT", fix_rows},
+    FixRow{"ROW_VALUE_LENGTH", fix_rows},
+    FixRow{"ROW_OVERFLOW_TARGET", fix_rows},
+    FixRow{"ROW_OVERFLOW_SHARED", fix_rows},
+    FixRow{"LV_DEFINITION", fix_long_values},
+    FixRow{"LV_POINTER", fix_long_values},
+    FixRow{"LV_CHAIN_CYCLE", fix_long_values},
+    FixRow{"LV_LENGTH", fix_long_values},
 };
 
 }  // namespace

@@ -69,7 +69,9 @@ std::vector<std::string> mdb_tables(const fs::path& file, bool& ok) {
 }
 
 std::vector<std::string> mdb_rows(const fs::path& file, const std::string& table, bool& ok) {
-    const Command c = run("mdb-export -R \"$(printf '\\036')\" " + shell_quote(file.string()) + " " + shell_quote(table));
+    // Binary values in hex: raw bytes could hold the row delimiter.
+    const Command c = run("mdb-export -b hex -R \"$(printf '\\036')\" " + shell_quote(file.string()) + " " +
+                          shell_quote(table));
     ok = c.exit_code == 0;
     auto rows = split(c.out, kRowDelimiter);
     if (!rows.empty()) rows.erase(rows.begin());  // column names

@@ -28,7 +28,7 @@ std::string shell_quote(const std::string& text);
 bool have_mdbtools();
 // Table names per mdb-tables -1 (system tables excluded); exit code in ok.
 std::vector<std::string> mdb_tables(const std::filesystem::path& file, bool& ok);
-// Rows of one table as mdb-export prints them, one string per row (header excluded).
+// Rows of one table as mdb-export prints them (binary in hex), one string per row (header excluded).
 std::vector<std::string> mdb_rows(const std::filesystem::path& file, const std::string& table, bool& ok);
 
 }  // namespace damage

@@ -41,7 +41,7 @@ constexpr Expectation kExpectations[] = {
     {Kind::ZeroPage, false, true},
     {Kind::GarbagePage, false, true},
     {Kind::TearPageTail, false, true},
-    {Kind::BreakLvChain, false, true},
+    {Kind::BreakLvChain, true, true},
     {Kind::RowOffsetOutside, false, true},
 };
 
@@ -178,8 +178,14 @@ TEST_P(DamageRepair, RefusesLeavesAloneOrRepairsSoundly) {
         const auto now = mdb_rows(database, table, exported);
         EXPECT_TRUE(exported) << "mdb-export fails on table " << table;
         std::multiset<std::string> remaining(rows.begin(), rows.end());
+        // A broken long-value chain keeps the part that reads: its one row comes back changed.
+        std::size_t may_change = c.expect.kind == Kind::BreakLvChain ? 1 : 0;
         for (const std::string& row : now) {
             auto it = remaining.find(row);
+            if (it == remaining.end() && may_change > 0) {
+                --may_change;
+                continue;
+            }
             EXPECT_TRUE(it != remaining.end()) << "table " << table << " has a row the intact file lacks: " << row;
             if (it != remaining.end()) {
                 remaining.erase(it);

@@ -53,3 +53,4 @@ int run_check(const std::filesystem::path& file) {
               << count_text(warnings, "aviso", "avisos") << " y " << count_text(notes, "nota", "notas") << ".\n";
     return kExitSkipped;
 }
+

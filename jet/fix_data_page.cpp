@@ -1,0 +1,181 @@
+// Row-offset table rebuilding for one data page (see fix_data_page.h).
+#include "jet/fix_data_page.h"
+
+#include <algorithm>
+
+#include "jet/data_page.h"
+
+namespace jet {
+
+namespace {
+
+constexpr uint16_t kFlagsMask = static_cast<uint16_t>(~kRowOffsetMask);
+constexpr uint16_t kDeletedSlot = kRowDeleted | kRowOverflow;  // 0xC000, how Access marks deletions
+
+void put_u16(std::vector<uint8_t>& page, size_t at, uint16_t value) {
+    page[at] = static_cast<uint8_t>(value);
+    page[at + 1] = static_cast<uint8_t>(value >> 8);
+}
+
+// Slots whose offsets can be trusted: the longest run (in slot order) of in-range offsets
+// that never increase, as rows are stacked from the end of the page towards the header.
+// One wild offset therefore costs only its own slot, not every slot after it.
+std::vector<bool> trusted_offsets(const std::vector<uint16_t>& starts, size_t table_end, size_t page_size) {
+    const size_t n = starts.size();
+    std::vector<int> best(n, 0), prev(n, -1);
+    int top = -1;
+    for (size_t i = 0; i < n; ++i) {
+        if (starts[i] < table_end || starts[i] > page_size) continue;
+        best[i] = 1;
+        for (size_t j = 0; j < i; ++j) {
+            if (best[j] == 0 || starts[j] < starts[i]) continue;
+            if (best[j] + 1 > best[i]) {
+                best[i] = best[j] + 1;
+                prev[i] = static_cast<int>(j);
+            }
+        }
+        if (top < 0 || best[i] > best[top]) top = static_cast<int>(i);
+    }
+    std::vector<bool> trusted(n, false);
+    for (int i = top; i >= 0; i = prev[i]) trusted[i] = true;
+    return trusted;
+}
+
+bool live(uint16_t raw) { return (raw & kFlagsMask) == 0; }
+
+}  // namespace
+
+bool DataPagePlan::changes_slots() const {
+    return std::any_of(slots.begin(), slots.end(), [](const SlotPlan& s) { return s.fate != SlotFate::Kept; });
+}
+
+DataPagePlan plan_data_page(Bytes page, const Layout& layout, const RowSoundness& sound, const RowSoundness& exact) {
+    DataPagePlan plan;
+    const DataPage view(page, layout);
+    const uint16_t n = std::min<uint16_t>(view.row_count(), 255);
+    plan.row_count = n;
+    const size_t table_end = layout.data_header_size + 2 * size_t(n);
+    std::vector<uint16_t> raws(n), starts(n);
+    for (uint16_t i = 0; i < n; ++i) {
+        raws[i] = u16_at(page, layout.data_header_size + 2 * size_t(i));
+        starts[i] = raws[i] & kRowOffsetMask;
+    }
+    const std::vector<bool> trusted = trusted_offsets(starts, table_end, layout.page_size);
+
+    plan.slots.resize(n);
+    // The shortest span from `from` (below `limit`) that decodes as a row; 0 when none does.
+    auto row_end = [&](uint16_t from, uint16_t limit) -> uint16_t {
+        for (uint16_t e = from + 1; e <= limit; ++e)
+            if (exact(page.subspan(from, e - from))) return e;
+        return 0;
+    };
+    // Gives the untrusted slots `lost` (in slot order, so the last lies lowest) the rows
+    // stacked in [low, high) when every one of them decodes there; false leaves them alone.
+    auto fill_gap = [&](uint16_t low, uint16_t high, const std::vector<uint16_t>& lost) {
+        std::vector<uint16_t> ends;
+        uint16_t at = low;
+        for (size_t k = lost.size(); k-- > 1;) {
+            const uint16_t e = row_end(at, high);
+            if (e == 0 || e == high) return false;
+            ends.push_back(e);
+            at = e;
+        }
+        if (lost.empty() || at >= high || !exact(page.subspan(at, high - at))) return false;
+        uint16_t start = low;
+        for (size_t k = lost.size(); k-- > 0;) {
+            const uint16_t end = ends.empty() || k == 0 ? high : ends[lost.size() - 1 - k];
+            plan.slots[lost[k]] = {start, start, end, SlotFate::Recovered, true};
+            start = end;
+        }
+        return true;
+    };
+    uint16_t upper = static_cast<uint16_t>(layout.page_size);  // end of the next row down
+    std::vector<uint16_t> pending;                              // untrusted slots above it
+    auto lose_pending = [&](uint16_t at) {
+        for (uint16_t j : pending) plan.slots[j] = {static_cast<uint16_t>(kDeletedSlot | at), at, at, SlotFate::Lost, live(raws[j])};
+        pending.clear();
+    };
+    for (uint16_t i = 0; i < n; ++i) {
+        if (!trusted[i]) {
+            pending.push_back(i);
+            continue;
+        }
+        const uint16_t start = starts[i];
+        SlotPlan& slot = plan.slots[i];
+        slot = {raws[i], start, upper, SlotFate::Kept, live(raws[i])};
+        if (!live(raws[i])) {
+            // A deleted row holds no bytes (Access reclaims them), so what lies above it
+            // belonged to the lost slots.
+            const bool deleted = (raws[i] & kDeletedSlot) == kDeletedSlot;
+            if (deleted && !pending.empty() && fill_gap(start, upper, pending)) {
+                pending.clear();
+                slot.end = start;
+            }
+            lose_pending(upper);
+        } else if (pending.empty()) {
+            if (!sound(page.subspan(start, upper - start)))
+                slot = {static_cast<uint16_t>(kDeletedSlot | start), start, upper, SlotFate::Dropped, true};
+        } else {
+            // The lost slots above this row held the bytes between its real end and the
+            // next trusted row. Splitting is tried first: a row with another row's bytes
+            // after it can still frame, since the trailer is read from the end.
+            uint16_t split = 0;
+            for (uint16_t e = start + 1; e < upper && split == 0; ++e)
+                if (exact(page.subspan(start, e - start)) && fill_gap(e, upper, pending)) split = e;
+            const uint16_t end = split ? split : row_end(start, upper - 1);
+            if (split != 0) {
+                slot.end = split;
+                pending.clear();
+            } else if (sound(page.subspan(start, upper - start))) {
+                lose_pending(upper);
+            } else if (end != 0) {
+                slot.end = end;
+                const uint16_t above = pending.back();
+                pending.pop_back();
+                lose_pending(upper);
+                plan.slots[above] = {static_cast<uint16_t>(kDeletedSlot | end), end, upper, SlotFate::Dropped, true};
+            } else {
+                slot = {static_cast<uint16_t>(kDeletedSlot | start), start, upper, SlotFate::Dropped, true};
+                lose_pending(upper);
+            }
+        }
+        upper = start;
+    }
+    // Untrusted slots below every trusted row: Access keeps rows packed against the end of
+    // the page, so the free-space figure says where the lowest row starts.
+    const size_t lowest = table_end + view.free_space();
+    if (!pending.empty() && lowest < upper && fill_gap(static_cast<uint16_t>(lowest), upper, pending)) pending.clear();
+    lose_pending(upper);
+    return plan;
+}
+
+void apply_data_page_plan(std::vector<uint8_t>& page, const Layout& layout, const DataPagePlan& plan) {
+    put_u16(page, layout.data_row_count, plan.row_count);
+    for (size_t i = 0; i < plan.slots.size(); ++i) put_u16(page, layout.data_header_size + 2 * i, plan.slots[i].raw);
+    set_free_space(page, layout);
+}
+
+uint16_t derived_free_space(Bytes page, const Layout& layout) {
+    const DataPage view(page, layout);
+    size_t used = layout.data_header_size + 2 * size_t(view.row_count());
+    for (const RowSlot& s : view.slots()) used += s.length();
+    return static_cast<uint16_t>(used >= layout.page_size ? 0 : layout.page_size - used);
+}
+
+bool set_free_space(std::vector<uint8_t>& page, const Layout& layout) {
+    const uint16_t free = derived_free_space(page, layout);
+    if (u16_at(page, 2) == free) return false;
+    put_u16(page, 2, free);
+    return true;
+}
+
+std::vector<uint8_t> empty_data_page(const Layout& layout, uint32_t tdef_page) {
+    std::vector<uint8_t> page(layout.page_size, 0);
+    page[0] = page_type::data;
+    page[1] = 0x01;
+    for (int i = 0; i < 4; ++i) page[4 + i] = static_cast<uint8_t>(tdef_page >> (8 * i));
+    set_free_space(page, layout);
+    return page;
+}
+
+}  // namespace jet

@@ -1,0 +1,198 @@
+#include "row_damage.h"
+
+#include "jet/data_page.h"
+#include "jet/database.h"
+#include "jet/long_value.h"
+#include "jet/row.h"
+
+namespace damage {
+
+namespace {
+
+void put16(std::vector<uint8_t>& f, std::size_t at, uint16_t v) {
+    f[at] = static_cast<uint8_t>(v);
+    f[at + 1] = static_cast<uint8_t>(v >> 8);
+}
+void put32(std::vector<uint8_t>& f, std::size_t at, uint32_t v) {
+    for (int i = 0; i < 4; ++i) f[at + i] = static_cast<uint8_t>(v >> (8 * i));
+}
+
+bool is_page_kind(RowKind k) {
+    return k == RowKind::TornPage || k == RowKind::RowOffsetOutside || k == RowKind::RowOffsetOverlap ||
+           k == RowKind::FreeSpaceWrong || k == RowKind::RowUndecodable || k == RowKind::OverflowNowhere;
+}
+
+struct PageTarget {
+    std::string table;
+    uint32_t page = 0;
+    std::vector<uint16_t> live;  // slots of ordinary live rows
+    std::size_t occupied = 0;    // slots holding rows of any kind (live, overflow header or target)
+};
+
+// The first data page of a user table holding at least two ordinary live rows.
+std::optional<PageTarget> page_target(jet::Database& db) {
+    for (const jet::CatalogEntry& e : db.user_tables()) {
+        const jet::TableDefResult& def = db.table_def(e.tdef_page());
+        if (!def.table || !def.table->complete) continue;
+        jet::Faults faults;
+        for (uint32_t p : db.data_pages(*def.table, e.name, faults)) {
+            jet::DataPage page(db.file().page(p), db.layout());
+            PageTarget t{e.name, p, {}, 0};
+            for (uint16_t i = 0; i < page.row_count(); ++i) {
+                const jet::RowSlot s = page.slot(i);
+                if ((s.raw & (jet::kRowDeleted | jet::kRowOverflow)) != (jet::kRowDeleted | jet::kRowOverflow)) ++t.occupied;
+                if (!s.deleted() && !s.overflow() && s.bounds_ok && s.length() >= 4) t.live.push_back(i);
+            }
+            if (t.live.size() >= 2) return t;
+        }
+    }
+    return std::nullopt;
+}
+
+struct ValueTarget {
+    std::string table;
+    uint32_t row_page = 0;
+    std::size_t definition = 0;  // offset of the 12-byte definition in the file
+    jet::LongValueDefinition def;
+    uint32_t chain_page = 0;     // first LVAL row of a multi-row chain
+    std::size_t chain_row = 0;   // offset of that row in the file
+};
+
+// A long value of a user table stored outside its row; with `chain`, one spread over
+// at least two LVAL rows.
+std::optional<ValueTarget> value_target(jet::Database& db, bool chain) {
+    const std::size_t page_size = db.layout().page_size;
+    for (const jet::CatalogEntry& e : db.user_tables()) {
+        const jet::TableDefResult& def = db.table_def(e.tdef_page());
+        if (!def.table || !def.table->complete) continue;
+        const jet::TableDef& t = *def.table;
+        jet::Faults faults;
+        for (uint32_t p : db.data_pages(t, e.name, faults)) {
+            const jet::Bytes bytes = db.file().page(p);
+            jet::DataPage page(bytes, db.layout());
+            for (uint16_t i = 0; i < page.row_count(); ++i) {
+                const jet::RowSlot s = page.slot(i);
+                if (s.deleted() || s.overflow() || !s.bounds_ok) continue;
+                const jet::CrackedRow cracked = jet::crack_row(t, db.layout(), page.row(i));
+                if (!cracked.usable) continue;
+                for (std::size_t k = 0; k < t.columns.size(); ++k) {
+                    const jet::Field& f = cracked.fields[k];
+                    jet::LongValueDefinition lv;
+                    if (!t.columns[k].long_value() || !f.present || !jet::parse_long_value_definition(f.bytes, lv))
+                        continue;
+                    if (lv.kind == jet::kLongValueInline || lv.length == 0) continue;
+                    ValueTarget target{e.name, p, std::size_t(p) * page_size + std::size_t(f.bytes.data() - bytes.data()), lv};
+                    if (!chain) return target;
+                    if (lv.kind != 0) continue;
+                    jet::DataPage lval(db.file().page(lv.first.page), db.layout());
+                    const jet::Bytes row = lval.row(lv.first.row);
+                    if (row.size() < 4 || jet::u32_at(row, 0) == 0) continue;
+                    target.chain_page = lv.first.page;
+                    target.chain_row = std::size_t(lv.first.page) * page_size +
+                                       std::size_t(row.data() - db.file().page(lv.first.page).data());
+                    return target;
+                }
+            }
+        }
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
+const char* row_kind_name(RowKind kind) {
+    switch (kind) {
+    case RowKind::TornPage: return "torn-page";
+    case RowKind::RowOffsetOutside: return "row-offset-outside";
+    case RowKind::RowOffsetOverlap: return "row-offset-overlap";
+    case RowKind::FreeSpaceWrong: return "free-space-wrong";
+    case RowKind::RowUndecodable: return "row-undecodable";
+    case RowKind::OverflowNowhere: return "overflow-nowhere";
+    case RowKind::LvOutside: return "lv-outside";
+    case RowKind::LvWrongPage: return "lv-wrong-page";
+    case RowKind::LvCycle: return "lv-cycle";
+    case RowKind::LvEndsEarly: return "lv-ends-early";
+    case RowKind::LvFirstOutside: return "lv-first-outside";
+    }
+    return "?";
+}
+
+bool is_long_value_kind(RowKind kind) { return !is_page_kind(kind); }
+
+std::vector<RowKind> all_row_kinds() {
+    return {RowKind::TornPage,     RowKind::RowOffsetOutside, RowKind::RowOffsetOverlap, RowKind::FreeSpaceWrong,
+            RowKind::RowUndecodable, RowKind::OverflowNowhere, RowKind::LvOutside,      RowKind::LvWrongPage,
+            RowKind::LvCycle,       RowKind::LvEndsEarly,      RowKind::LvFirstOutside};
+}
+
+std::optional<RowDamage> apply_row_damage(const std::filesystem::path& intact, std::vector<uint8_t>& f, RowKind kind) {
+    jet::Database db(intact);
+    const jet::Layout& layout = db.layout();
+    const std::size_t page_size = layout.page_size;
+    if (is_page_kind(kind)) {
+        const auto t = page_target(db);
+        if (!t) return std::nullopt;
+        const std::size_t at = std::size_t(t->page) * page_size;
+        const jet::DataPage page(db.file().page(t->page), layout);
+        const uint16_t first = t->live[0], second = t->live[1];
+        const std::size_t slot_at = at + layout.data_header_size;
+        RowDamage d{t->table, t->page, 1, {}};
+        switch (kind) {
+        case RowKind::TornPage:
+            std::fill(f.begin() + at + page_size / 2, f.begin() + at + page_size, uint8_t{0});
+            d.rows_at_risk = t->occupied;
+            d.note = "second half of page zeroed";
+            break;
+        case RowKind::RowOffsetOutside:
+            put16(f, slot_at + 2 * first, 0x1FFF);
+            d.note = "slot " + std::to_string(first) + " points past the page";
+            break;
+        case RowKind::RowOffsetOverlap: {
+            // The row now starts inside the row above it (out of order, overlapping).
+            const uint16_t above = page.slot(second).end;
+            put16(f, slot_at + 2 * second, static_cast<uint16_t>(above + 2));
+            d.rows_at_risk = 2;
+            d.note = "slot " + std::to_string(second) + " starts inside the row above";
+            break;
+        }
+        case RowKind::FreeSpaceWrong:
+            put16(f, at + 2, static_cast<uint16_t>(page.free_space() + 123));
+            d.rows_at_risk = 0;
+            d.note = "free space off by 123";
+            break;
+        case RowKind::RowUndecodable: {
+            const std::size_t row = at + page.slot(first).start;
+            f[row] = 0;
+            if (!layout.jet3) f[row + 1] = 0;
+            d.note = "column count of slot " + std::to_string(first) + " set to 0";
+            break;
+        }
+        case RowKind::OverflowNowhere: {
+            const jet::RowSlot s = page.slot(first);
+            put16(f, slot_at + 2 * first, static_cast<uint16_t>(jet::kRowOverflow | s.start));
+            put32(f, at + s.start, 0xFFFFFF00u);
+            d.note = "slot " + std::to_string(first) + " made an overflow pointer past the file";
+            break;
+        }
+        default: return std::nullopt;
+        }
+        return d;
+    }
+    const bool chain = kind != RowKind::LvFirstOutside;
+    const auto v = value_target(db, chain);
+    if (!v) return std::nullopt;
+    RowDamage d{v->table, chain ? v->chain_page : v->row_page, 1, {}};
+    const uint32_t first = (v->def.first.page << 8) | v->def.first.row;
+    switch (kind) {
+    case RowKind::LvOutside: put32(f, v->chain_row, 0xFFFFFF00u); d.note = "chain points past the file"; break;
+    case RowKind::LvWrongPage: put32(f, v->chain_row, db.user_tables().front().tdef_page() << 8); d.note = "chain points at a table definition"; break;
+    case RowKind::LvCycle: put32(f, v->chain_row, first); d.note = "chain points back at its first row"; break;
+    case RowKind::LvEndsEarly: put32(f, v->chain_row, 0); d.note = "chain ends after its first row"; break;
+    case RowKind::LvFirstOutside: put32(f, v->definition + 4, 0xFFFFFF00u); d.note = "definition points past the file"; break;
+    default: return std::nullopt;
+    }
+    d.note += " (" + std::to_string(v->def.length) + " bytes declared)";
+    return d;
+}
+
+}  // namespace damage

@@ -1,0 +1,43 @@
+#pragma once
+// Damage inside the data pages and long values of a user table (one that mdb-export
+// prints), made deterministically on the bytes of an intact file. The engine's reader
+// only picks the target (which table, page, row, value); the damage itself is written
+// byte by byte here, so the repair sees exactly what a torn or stray write leaves.
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace damage {
+
+enum class RowKind {
+    TornPage,          // the second half of a data page with rows becomes 0
+    RowOffsetOutside,  // a live row's slot points past the page
+    RowOffsetOverlap,  // a live row's slot points inside the row before it
+    FreeSpaceWrong,    // the free-space figure of the page is off
+    RowUndecodable,    // a live row's column count becomes 0
+    OverflowNowhere,   // a live row becomes an overflow pointer to a page past the file
+    LvOutside,         // a memo/OLE chain's next-row pointer points past the file
+    LvWrongPage,       // ... points at the table definition page
+    LvCycle,           // ... points back at the chain's first row
+    LvEndsEarly,       // ... is 0, long before the declared length
+    LvFirstOutside,    // a long value's definition points past the file
+};
+
+const char* row_kind_name(RowKind kind);
+bool is_long_value_kind(RowKind kind);
+std::vector<RowKind> all_row_kinds();
+
+struct RowDamage {
+    std::string table;          // the user table hit
+    uint32_t page = 0;          // data page (or LVAL page) written
+    std::size_t rows_at_risk = 0;  // rows of the table whose values the damage can change or destroy
+    std::string note;
+};
+
+// Applies the damage to bytes (the file's contents, also at path for the reader).
+std::optional<RowDamage> apply_row_damage(const std::filesystem::path& intact, std::vector<uint8_t>& bytes,
+                                          RowKind kind);
+
+}  // namespace damage
