@@ -114,14 +114,14 @@ MapCheck read_checked_map(CheckContext& ctx, uint32_t row_pointer, uint32_t owne
         out.fault += "marca " + std::to_string(out.map.pages_past_end) + " páginas fuera del archivo";
     }
     if (out.map.readable) {
-        const Bytes host = ctx.file.page(at.page);
+        const PageRef host = ctx.file.fetch(at.page);
         if (u32_at(host, 4) == 0) claim_page(ctx, at.page, Claim::MapHost, owner);
         if (out.map.type == 1) {
             // A reference map lists its type-5 map pages after the type byte.
             const Bytes row = DataPage(host, ctx.layout).row(at.row);
             for (size_t k = 1; k + 4 <= row.size(); k += 4) {
                 const uint32_t map_page = u32_at(row, k);
-                const Bytes mp = ctx.file.page(map_page);
+                const PageRef mp = ctx.file.fetch(map_page);
                 if (map_page != 0 && !mp.empty() && mp[0] == page_type::usage_map)
                     claim_page(ctx, map_page, Claim::MapPage, owner);
             }
@@ -159,7 +159,7 @@ void check_page_map(CheckContext& ctx) {
             continue;
         }
         if (free[p]) continue;
-        const Bytes page = ctx.file.page(p);
+        const PageRef page = ctx.file.fetch(p);
         if (page.empty() || all_zero(page)) continue;  // never-used pages occur in intact files
         if (!known_page_type(page)) {
             ctx.sink.add(Problem::PageTypeUnknown, object::page(p), {hex_byte(page[0])});

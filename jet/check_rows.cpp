@@ -39,7 +39,8 @@ struct TableWalk {
                 ctx.sink.add(Problem::RowOffsetOverlap, at(page, f.row), {std::to_string(f.row), f.detail});
                 break;
             case FaultKind::DataPageFreeSpace: {
-                DataPage dp(ctx.file.page(page), ctx.layout);
+                const PageRef dp_bytes = ctx.file.fetch(page);
+                DataPage dp(dp_bytes, ctx.layout);
                 size_t used = 0;
                 for (uint16_t i = 0; i < dp.row_count(); ++i) used += dp.slot(i).length();
                 const size_t real = ctx.layout.page_size - ctx.layout.data_header_size - 2 * dp.row_count() - used;
@@ -108,7 +109,8 @@ struct TableWalk {
         if (row.size() < 4) return fail("otra fila", "el puntero ocupa menos de 4 bytes");
         const RowPointer to = RowPointer::from_u32(u32_at(row, 0));
         const std::string target = "la fila " + std::to_string(to.row) + " de la página " + std::to_string(to.page);
-        DataPage next(ctx.file.page(to.page), ctx.layout);
+        const PageRef next_bytes = ctx.file.fetch(to.page);
+        DataPage next(next_bytes, ctx.layout);
         if (to.page == 0 || !next.is_data_page()) return fail(target, "no es una página de datos");
         if (next.owner() != t.tdef_page) return fail(target, "la página pertenece a otra tabla");
         if (to.row >= next.row_count() || !next.slot(to.row).bounds_ok)
@@ -145,7 +147,8 @@ struct TableWalk {
                          {r, c.name, std::to_string(def.length), std::to_string(lv.data.size())});
         auto listed = t.lv_pages.find(c.number);
         for (const RowPointer& p : lv.rows) {
-            DataPage lval(ctx.file.page(p.page), ctx.layout);
+            const PageRef lval_bytes = ctx.file.fetch(p.page);
+            DataPage lval(lval_bytes, ctx.layout);
             if (!lval.is_data_page() || !lval.is_lval()) continue;  // reported as LV_POINTER
             claim_page(ctx, p.page, Claim::LongValue, t.tdef_page);
             if (listed != t.lv_pages.end() && !std::binary_search(listed->second.begin(), listed->second.end(), p.page))
@@ -200,7 +203,8 @@ struct TableWalk {
     }
 
     void check_page(uint32_t page_number) {
-        DataPage page(ctx.file.page(page_number), ctx.layout);
+        const PageRef page_bytes = ctx.file.fetch(page_number);
+        DataPage page(page_bytes, ctx.layout);
         page_faults(validate_data_page(page, page_number), page_number);
         for (uint16_t i = 0; i < page.row_count(); ++i) {
             const RowSlot slot = page.slot(i);

@@ -127,7 +127,7 @@ void check_indexes(CheckContext& ctx, const CheckedTable& t) {
             if (col.number != 0xFFFF && !d.column_by_number(col.number))
                 ctx.sink.add(Problem::TdefIndexColumn, where, {name, std::to_string(col.number)});
 
-        const Bytes root = ctx.file.page(ri.root_page);
+        const PageRef root = ctx.file.fetch(ri.root_page);
         std::string root_fault;
         if (ri.root_page == 0 || root.empty())
             root_fault = "está fuera del archivo";
@@ -143,7 +143,7 @@ void check_indexes(CheckContext& ctx, const CheckedTable& t) {
         MapCheck map = read_checked_map(ctx, ri.owned_map, t.tdef_page);
         if (!map.fault.empty()) ctx.sink.add(Problem::TdefIndexMap, where, {name, map.fault});
         for (uint32_t p : map.map.pages) {
-            const Bytes page = ctx.file.page(p);
+            const PageRef page = ctx.file.fetch(p);
             if ((page[0] != page_type::index_leaf && page[0] != page_type::index_node) || u32_at(page, 4) != t.tdef_page)
                 ctx.sink.add(Problem::MapPageWrongOwner, where, {std::to_string(p), describe_page(ctx, page)});
             else
@@ -176,7 +176,8 @@ void check_long_value_maps(CheckContext& ctx, CheckedTable& t) {
         if (!owned.usable()) continue;
         std::vector<uint32_t>& listed = t.lv_pages[lv.column_number];
         for (uint32_t p : owned.map.pages) {
-            DataPage page(ctx.file.page(p), ctx.layout);
+            const PageRef page_bytes = ctx.file.fetch(p);
+            DataPage page(page_bytes, ctx.layout);
             if (!page.is_data_page() || !page.is_lval()) {
                 ctx.sink.add(Problem::MapPageWrongOwner, object::column(t.name, c->name),
                              {std::to_string(p), describe_page(ctx, page.bytes())});
@@ -203,7 +204,8 @@ void check_table_maps(CheckContext& ctx, CheckedTable& t) {
         t.owned_map_ok = true;
         listed = owned.map.pages;
         for (uint32_t p : listed) {
-            DataPage page(ctx.file.page(p), ctx.layout);
+            const PageRef page_bytes = ctx.file.fetch(p);
+            DataPage page(page_bytes, ctx.layout);
             if (!page.is_data_page() || page.owner() != t.tdef_page) {
                 ctx.sink.add(Problem::MapPageWrongOwner, object::table(t.name),
                              {std::to_string(p), describe_page(ctx, page.bytes())});

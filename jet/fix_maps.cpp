@@ -72,7 +72,7 @@ public:
             std::set<uint32_t> pages;
             if (auto it = reached.find(lv.column_number); it != reached.end()) pages = it->second;
             for (uint32_t p : listed(lv.owned_map))
-                if (DataPage(file().page(p), layout()).is_lval()) pages.insert(p);
+                if (const PageRef bytes = file().fetch(p); DataPage(bytes, layout()).is_lval()) pages.insert(p);
             rewrite(lv.owned_map, lv.free_map, sorted(std::move(pages)));
         }
     }
@@ -88,7 +88,8 @@ private:
     std::vector<uint32_t> owned_data_pages() {
         std::set<uint32_t> owned;
         for (uint32_t p : listed(def_.owned_map)) {
-            const DataPage page(file().page(p), layout());
+            const PageRef page_bytes = file().fetch(p);
+            const DataPage page(page_bytes, layout());
             if (page.is_data_page() && page.owner() == def_.page) owned.insert(p);
         }
         owned.insert(unlisted_live_.begin(), unlisted_live_.end());
@@ -99,7 +100,8 @@ private:
         std::map<uint16_t, std::set<uint32_t>> out;
         if (def_.long_value_maps.empty() || !def_.complete) return out;
         for (uint32_t p : owned) {
-            const DataPage page(file().page(p), layout());
+            const PageRef page_bytes = file().fetch(p);
+            const DataPage page(page_bytes, layout());
             for (uint16_t i = 0; i < page.row_count(); ++i) {
                 const Bytes row = locate_row(file(), page, def_.page, i);
                 if (row.empty()) continue;
@@ -110,7 +112,8 @@ private:
                     if (!c.long_value() || !cracked.fields[k].present) continue;
                     const LongValue value = read_long_value(file(), layout(), cracked.fields[k].bytes);
                     for (const RowPointer& at : value.rows)
-                        if (DataPage(file().page(at.page), layout()).is_lval()) out[c.number].insert(at.page);
+                        if (const PageRef bytes = file().fetch(at.page); DataPage(bytes, layout()).is_lval())
+                            out[c.number].insert(at.page);
                 }
             }
         }
@@ -140,7 +143,8 @@ std::map<uint32_t, std::vector<uint32_t>> live_data_pages(Database& db) {
     const auto& free = db.free_pages();
     if (!free) return out;
     for (uint32_t p = 3; p < db.file().page_count(); ++p) {
-        const DataPage page(db.file().page(p), db.layout());
+        const PageRef page_bytes = db.file().fetch(p);
+        const DataPage page(page_bytes, db.layout());
         if (!page.is_data_page() || page.is_lval() || page.owner() == 0) continue;
         if ((*free)[p]) continue;
         if (has_live_rows(page)) out[page.owner()].push_back(p);
@@ -178,7 +182,8 @@ void rebuild_global_map(FixContext& context) {
             free[p] = (*current)[p];
             continue;
         }
-        const DataPage page(file.page(p), walk.db.layout());
+        const PageRef page_bytes = file.fetch(p);
+        const DataPage page(page_bytes, walk.db.layout());
         free[p] = all_zero(page.bytes()) || (page.is_data_page() && !page.is_lval() && tables.count(page.owner()));
     }
     write_global_map(context, walk.db.layout(), free);

@@ -34,7 +34,8 @@ std::optional<TableCount> count_table(const PageFile& file, const Layout& layout
     TableCount count{table.page};
     const auto autonumber = autonumber_column(table);
     for (uint32_t p : *pages) {
-        const DataPage page(file.page(p), layout);
+        const PageRef page_bytes = file.fetch(p);
+        const DataPage page(page_bytes, layout);
         for (uint16_t i = 0; i < page.row_count(); ++i) {
             const RowSlot slot = page.slot(i);
             if (slot.deleted() || !slot.bounds_ok) continue;

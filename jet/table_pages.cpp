@@ -10,7 +10,8 @@ std::optional<std::vector<uint32_t>> mapped_data_pages(const PageFile& file, con
     if (!map.readable) return std::nullopt;
     std::vector<uint32_t> pages;
     for (uint32_t p : map.pages) {
-        const DataPage page(file.page(p), layout);
+        const PageRef page_bytes = file.fetch(p);
+        const DataPage page(page_bytes, layout);
         if (page.is_data_page() && !page.is_lval() && page.owner() == table.page) pages.push_back(p);
     }
     return pages;
@@ -23,7 +24,8 @@ Bytes locate_row(const PageFile& file, const DataPage& page, uint32_t tdef_page,
     if (!slot.overflow()) return row;
     if (row.size() < 4) return {};
     const RowPointer to = RowPointer::from_u32(u32_at(row, 0));
-    const DataPage next(file.page(to.page), page.layout());
+    const PageRef next_bytes = file.fetch(to.page);
+    const DataPage next(next_bytes, page.layout());
     if (to.page == 0 || !next.is_data_page() || next.owner() != tdef_page || to.row >= next.row_count()) return {};
     return next.row(to.row);
 }
