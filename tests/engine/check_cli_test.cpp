@@ -60,7 +60,7 @@ TEST(CheckCli, ProblemsArePrintedOnePerLineAndExitFour) {
     const ToolRun r = jetrepair_check(d.db().path().string());
     EXPECT_EQ(r.status, 4) << r.out;
     EXPECT_NE(r.out.find("TDEF_ROWCOUNT_STALE\taviso\ttabla MSP_PROJECTS\t"), std::string::npos) << r.out;
-    EXPECT_NE(r.out.find("Se han encontrado 1 problema"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("Se ha encontrado 1 problema"), std::string::npos) << r.out;
 }
 
 TEST(CheckCli, UnexaminableInputExitsEightWithASpanishReason) {

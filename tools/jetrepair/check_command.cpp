@@ -48,7 +48,7 @@ int run_check(const std::filesystem::path& file) {
         std::cout << "No se ha encontrado ningún problema en " << shown(file) << ".\n";
         return kExitOk;
     }
-    std::cout << "Se han encontrado " << count_text(report.findings.size(), "problema", "problemas") << " en "
+    std::cout << (report.findings.size() == 1 ? "Se ha encontrado " : "Se han encontrado ") << count_text(report.findings.size(), "problema", "problemas") << " en "
               << shown(file) << ": " << count_text(errors, "error", "errores") << ", "
               << count_text(warnings, "aviso", "avisos") << " y " << count_text(notes, "nota", "notas") << ".\n";
     return kExitSkipped;
