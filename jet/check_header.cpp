@@ -6,7 +6,6 @@
 #include "jet/bytes.h"
 #include "jet/check_passes.h"
 #include "jet/header_rules.h"
-#include "jet/repair.h"
 
 namespace jet {
 

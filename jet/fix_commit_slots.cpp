@@ -6,13 +6,6 @@
 
 namespace jet {
 
-bool commit_slot_busy(std::span<const uint8_t> page0, std::size_t slot) {
-    const std::size_t at = kCommitSlotsOffset + 2 * slot;
-    if (slot >= kCommitSlotCount || at + 2 > page0.size()) return false;
-    if (page0[at + 1] != 0x01) return true;
-    return slot >= 2 && page0[at] != 0x00;
-}
-
 void fix_commit_slots(FixContext& context, std::span<const Finding>) {
     if (!context.header().layout->jet3) return;
     std::vector<uint8_t> page0 = context.read_page(0);

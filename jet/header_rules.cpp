@@ -62,4 +62,11 @@ bool plausible_password(const Header& h) {
     return true;
 }
 
+bool commit_slot_busy(std::span<const uint8_t> page0, std::size_t slot) {
+    const std::size_t at = kCommitSlotsOffset + 2 * slot;
+    if (slot >= kCommitSlotCount || at + 2 > page0.size()) return false;
+    if (page0[at + 1] != 0x01) return true;
+    return slot >= 2 && page0[at] != 0x00;
+}
+
 }  // namespace jet

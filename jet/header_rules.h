@@ -1,7 +1,9 @@
 #pragma once
 // What a sound page 0 holds: the rules the check judges the header by and the repair
 // re-derives the header against, kept in one place so both always agree.
+#include <cstddef>
 #include <cstdint>
+#include <span>
 
 #include "jet/header.h"
 
@@ -18,5 +20,11 @@ bool plausible_code_page(uint16_t code_page);
 bool plausible_creation_date(double days);
 // A NUL-padded printable string once unmasked (Jet 4: with the creation-date mask).
 bool plausible_password(const Header& header);
+
+// Jet 3 commit slots in page 0: 256 two-byte slots; idle ones read 00 01.
+inline constexpr std::size_t kCommitSlotsOffset = 0x600;
+inline constexpr std::size_t kCommitSlotCount = 256;
+// Whether slot i holds a value a cleanly closed file does not leave behind.
+bool commit_slot_busy(std::span<const uint8_t> page0, std::size_t slot);
 
 }  // namespace jet

@@ -14,6 +14,7 @@
 
 #include "jet/engine.h"
 #include "jet/header.h"
+#include "jet/header_rules.h"
 #include "jet/recovery_file.h"
 #include "jet/safe_commit.h"
 
@@ -97,10 +98,5 @@ void fix_usage_maps(FixContext& context, std::span<const Finding> findings);
 // pages hold (jet/fix_maps.cpp). Runs after the other fixes whenever they changed pages.
 void rebuild_usage_maps(FixContext& context);
 
-// Jet 3 commit slots in page 0: 256 two-byte slots; idle ones read 00 01.
-inline constexpr std::size_t kCommitSlotsOffset = 0x600;
-inline constexpr std::size_t kCommitSlotCount = 256;
-// Whether slot i holds a value a cleanly closed file does not leave behind.
-bool commit_slot_busy(std::span<const uint8_t> page0, std::size_t slot);
 
 }  // namespace jet
