@@ -1,11 +1,13 @@
 #include "jet/lost_tables.h"
 
+#include <algorithm>
 #include <set>
 
 #include "jet/catalog.h"
 #include "jet/data_page.h"
 #include "jet/database.h"
 #include "jet/fix_table_def.h"
+#include "jet/row.h"
 #include "jet/usage_map.h"
 
 namespace jet {
@@ -15,19 +17,10 @@ bool is_tdef_page(Bytes page) { return page.size() > 8 && page[0] == page_type::
 
 bool known_type(uint8_t type) { return type >= data_type::boolean && type <= data_type::datetime_ext; }
 
-// Beyond sound_definition: a user table's header and columns whose rows decode.
+// Beyond sound_definition: a user table whose rows decode.
 bool readable_user_table(const TableDefResult& read) {
     if (!read.table || !sound_definition(read, read.table->tdef_len)) return false;
-    const TableDef& t = *read.table;
-    if (t.table_type != 'N' || t.columns.empty()) return false;
-    std::set<uint16_t> var_slots;
-    for (const Column& c : t.columns) {
-        if (!known_type(c.type) || c.number >= t.max_cols) return false;
-        if (!c.fixed() && c.type != data_type::boolean &&
-            (c.var_index >= t.num_var_cols || !var_slots.insert(c.var_index).second))
-            return false;
-    }
-    return true;
+    return read.table->table_type == 'N' && rows_decodable(*read.table);
 }
 
 // Pages catalog rows name (any row whose Id is a page number owns that page) and every
@@ -49,6 +42,22 @@ std::set<uint32_t> taken_pages(Database& db) {
 }
 
 }  // namespace
+
+bool rows_decodable(const TableDef& t) {
+    if (!t.complete || t.columns.empty()) return false;
+    std::set<uint16_t> numbers, var_slots;
+    std::vector<std::pair<uint32_t, uint32_t>> fixed;
+    for (const Column& c : t.columns) {
+        if (!known_type(c.type) || c.number >= t.max_cols || !numbers.insert(c.number).second) return false;
+        if (c.type == data_type::boolean) continue;
+        if (c.fixed()) fixed.emplace_back(c.fixed_offset, uint32_t(c.fixed_offset) + fixed_size(c));
+        else if (c.var_index >= t.num_var_cols || !var_slots.insert(c.var_index).second) return false;
+    }
+    std::sort(fixed.begin(), fixed.end());
+    for (size_t i = 1; i < fixed.size(); ++i)
+        if (fixed[i].first < fixed[i - 1].second && fixed[i].second > fixed[i].first) return false;
+    return true;
+}
 
 std::string lost_table_name(uint32_t tdef_page) { return "Tabla_recuperada_" + std::to_string(tdef_page); }
 

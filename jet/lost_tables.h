@@ -9,6 +9,13 @@
 namespace jet {
 
 class Database;
+struct TableDef;
+
+// Whether rows can be decoded with this definition: it parsed whole, has columns, their
+// numbers are distinct and below max_cols, their types known, their variable slots
+// distinct and below the slot count, and no two fixed columns overlap. (A type newer than
+// the file's version is left to the check: the version byte may be what is wrong.)
+bool rows_decodable(const TableDef& def);
 
 struct LostTable {
     uint32_t tdef_page = 0;

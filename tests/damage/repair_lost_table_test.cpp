@@ -10,7 +10,6 @@
 
 #include "catalog_damage.h"
 #include "corpus_support.h"
-#include "jet/database.h"
 #include "jet/lost_tables.h"
 #include "jet/repair.h"
 #include "repair_outcome.h"
@@ -36,29 +35,6 @@ std::string case_name(const ::testing::TestParamInfo<const char*>& info) {
     return name;
 }
 
-struct Target {
-    std::string name;
-    uint32_t tdef_page = 0;
-};
-
-// The user table with the most rows (as mdbtools reads them), its definition page from
-// the engine's catalog.
-std::optional<Target> biggest_table(const fs::path& intact) {
-    const TableRows& rows = mdbtools_rows(intact);
-    jet::Database db(intact);
-    std::optional<Target> best;
-    std::size_t most = 0;
-    for (const jet::CatalogEntry& e : db.user_tables()) {
-        const auto it = rows.find(e.name);
-        if (e.linked() || it == rows.end()) continue;
-        if (!best || it->second.size() > most) {
-            best = Target{e.name, e.tdef_page()};
-            most = it->second.size();
-        }
-    }
-    return best;
-}
-
 class LostTableRepair : public ::testing::TestWithParam<const char*> {};
 
 }  // namespace
@@ -67,7 +43,7 @@ TEST_P(LostTableRepair, FoundAgainUnderARecognisableName) {
     const fs::path intact = corpus_dir() / GetParam();
     if (!fs::exists(intact)) GTEST_SKIP() << "corpus file missing: " << intact;
     if (!have_mdbtools()) GTEST_SKIP() << "mdbtools (mdb-tables, mdb-export) not installed";
-    const auto target = biggest_table(intact);
+    const auto target = largest_user_table(intact);
     ASSERT_TRUE(target.has_value()) << "no user table mdbtools exports";
     std::vector<uint8_t> bytes = read_bytes(intact);
     ASSERT_TRUE(lose_catalog_row(bytes, target->tdef_page)) << target->name;
