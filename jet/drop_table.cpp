@@ -130,7 +130,7 @@ std::vector<UnreadableTable> unreadable_user_tables(FixContext& context) {
     for (const CatalogEntry& e : db.user_tables()) {
         if (e.linked() || e.tdef_page() == kCatalogPage || e.tdef_page() >= db.file().page_count()) continue;
         const TableDefResult& read = db.table_def(e.tdef_page());
-        if (!read.table || !rows_decodable(*read.table)) out.push_back({e.name, e.tdef_page(), e.page, e.row});
+        if (!read.table || !column_layout_sound(*read.table)) out.push_back({e.name, e.tdef_page(), e.page, e.row});
     }
     return out;
 }

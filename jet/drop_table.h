@@ -24,8 +24,9 @@ struct UnreadableTable {
 void drop_unreadable_tables(FixContext& context, const std::vector<UnreadableTable>& tables,
                             const std::string& reason);
 
-// Every user table of the working copy whose definition leaves its rows unreadable, as
-// the check judges it.
+// Every user table of the working copy whose definition is missing or whose column
+// layout cannot frame a row (a column of unknown type alone does not count: the rest of
+// the row still reads).
 std::vector<UnreadableTable> unreadable_user_tables(FixContext& context);
 
 }  // namespace jet
