@@ -91,7 +91,7 @@ void delete_row_slot(FixContext& context, uint32_t page, uint16_t slot) {
     DataPage data(bytes, layout);
     if (!data.is_data_page() || slot >= data.row_count()) return;
     const size_t at = layout.data_header_size + size_t(slot) * 2;
-    // Both flags, as Access deletes: readers that skip on one flag only still skip the row.
+    // Both flags, as Access marks a deletion: readers that only test 0x4000 skip it too.
     const uint16_t raw = u16_at(bytes, at) | kRowDeleted | kRowOverflow;
     bytes[at] = uint8_t(raw);
     bytes[at + 1] = uint8_t(raw >> 8);
