@@ -201,9 +201,10 @@ constexpr std::array kProblems = {
                 "se reconstruye el índice a partir de las filas de la tabla"},
     ProblemInfo{P::IdxEntryDuplicate, "IDX_ENTRY_DUPLICATE", S::Error, "en el índice {0}, {1}",
                 "se reconstruye el índice a partir de las filas de la tabla"},
-    // Access still opens such a file; which row keeps the key is the owner's decision.
-    ProblemInfo{P::IdxUniqueDuplicate, "IDX_UNIQUE_DUPLICATE", S::Info, "en el índice {0}, {1}",
-                "ninguno: dos filas tienen la misma clave y hay que decidir a mano cuál se queda"},
+    // Access refuses a table whose unique index repeats a key.
+    ProblemInfo{P::IdxUniqueDuplicate, "IDX_UNIQUE_DUPLICATE", S::Error, "en el índice {0}, {1}",
+                "se guarda la fila repetida en el archivo de recuperación, se quita de la tabla y se "
+                "reconstruyen los índices de la tabla"},
 };
 
 constexpr bool rows_in_enumerator_order() {
