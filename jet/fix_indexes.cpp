@@ -60,12 +60,14 @@ std::vector<IndexRebuildResult> rebuild_table_indexes(FixContext& context, uint3
     return results;
 }
 
-void fix_rebuild_indexes(FixContext& context, std::span<const Finding>) {
+void fix_unique_duplicates(FixContext& context, std::span<const Finding>) {
     const std::vector<uint32_t> thinned = drop_duplicate_key_rows(context);
-    if (!thinned.empty()) {
-        fix_row_counts(context, {});
-        for (uint32_t tdef_page : thinned) rebuild_table_indexes(context, tdef_page);
-    }
+    if (thinned.empty()) return;
+    fix_row_counts(context, {});
+    for (uint32_t tdef_page : thinned) rebuild_table_indexes(context, tdef_page);
+}
+
+void fix_rebuild_indexes(FixContext& context, std::span<const Finding>) {
     std::vector<std::pair<uint32_t, std::vector<size_t>>> wrong;
     {
         Database db(context.copy_path());

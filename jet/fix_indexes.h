@@ -33,8 +33,12 @@ std::vector<IndexRebuildResult> rebuild_table_indexes(FixContext& context, uint3
 // of the tables it changed; their row counts and indexes are not yet updated.
 std::vector<uint32_t> drop_duplicate_key_rows(FixContext& context);
 
-// IDX_*: first takes out rows that repeat a unique key (no index holding them can be
-// rebuilt), then re-verifies every index of every table of the working copy and rebuilds each
+// IDX_UNIQUE_DUPLICATE: those rows taken out, then the row counts and every index of each
+// table changed. Runs before the other index fixes: no index holding a repeated unique key
+// can be rebuilt.
+void fix_unique_duplicates(FixContext& context, std::span<const Finding> findings);
+
+// IDX_*: re-verifies every index of every table of the working copy and rebuilds each
 // one that is wrong (the findings only say that some are).
 void fix_rebuild_indexes(FixContext& context, std::span<const Finding> findings);
 

@@ -187,6 +187,10 @@ constexpr std::array kProblems = {
     ProblemInfo{P::LvPageUnmapped, "LV_PAGE_UNMAPPED", S::Warning,
                 "la página de valores largos {0} de la columna {1} falta en el mapa de la columna",
                 "se añade la página al mapa de la columna"},
+    // Access refuses a table whose unique index repeats a key.
+    ProblemInfo{P::IdxUniqueDuplicate, "IDX_UNIQUE_DUPLICATE", S::Error, "en el índice {0}, {1}",
+                "se guarda la fila repetida en el archivo de recuperación, se quita de la tabla y se "
+                "reconstruyen los índices de la tabla"},
     ProblemInfo{P::IdxPage, "IDX_PAGE", S::Error, "el índice {0} tiene una página dañada: {1}",
                 "se reconstruye el índice a partir de las filas de la tabla"},
     ProblemInfo{P::IdxTree, "IDX_TREE", S::Error, "el árbol del índice {0} está mal formado: {1}",
@@ -201,10 +205,6 @@ constexpr std::array kProblems = {
                 "se reconstruye el índice a partir de las filas de la tabla"},
     ProblemInfo{P::IdxEntryDuplicate, "IDX_ENTRY_DUPLICATE", S::Error, "en el índice {0}, {1}",
                 "se reconstruye el índice a partir de las filas de la tabla"},
-    // Access refuses a table whose unique index repeats a key.
-    ProblemInfo{P::IdxUniqueDuplicate, "IDX_UNIQUE_DUPLICATE", S::Error, "en el índice {0}, {1}",
-                "se guarda la fila repetida en el archivo de recuperación, se quita de la tabla y se "
-                "reconstruyen los índices de la tabla"},
 };
 
 constexpr bool rows_in_enumerator_order() {
