@@ -130,7 +130,8 @@ TEST(UniqueKeyRepair, TheRepeatedKeyCorruptedAccdbShipsWithIsTakenOut) {
     jet::Report report;
     ASSERT_NO_THROW(report = jet::repair_database(database));
     EXPECT_EQ(report.unsaved, 0u);
-    expect_sound_repair(database, intact, bytes, report, /*may_lose_rows=*/false, {}, {{"UK", 1}});
+    expect_sound_repair(database, intact, bytes, report, /*may_lose_rows=*/false, {},
+                        /*may_lose_tables=*/false, {{"UK", 1}});
 
     // Exactly the second row (ID 2) went, whole, to the recovery file; the first stays.
     const auto lines = recovery_lines(report);
@@ -220,7 +221,8 @@ TEST_P(PrimaryKeyCopied, TheLaterRowGoesToTheRecoveryFile) {
     jet::Report report;
     ASSERT_NO_THROW(report = jet::repair_database(database));
     // The damaged row no longer matches any intact row: it must be the one taken out.
-    expect_sound_repair(database, file->path, bytes, report, /*may_lose_rows=*/false, {}, {{copy->table, 1}});
+    expect_sound_repair(database, file->path, bytes, report, /*may_lose_rows=*/false, {},
+                        /*may_lose_tables=*/false, {{copy->table, 1}});
     const auto lines = recovery_lines(report);
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_EQ(lines[0]["tabla"], copy->table);
@@ -295,7 +297,8 @@ TEST(UniqueKeyRepair, AReferencedRowKeepsTheKeyOverAnEarlierOne) {
     ASSERT_NO_THROW(report = jet::repair_database(database));
     const size_t repeats = with_city - by_city.size();
     EXPECT_EQ(with_code(report, "IDX_UNIQUE_DUPLICATE").size(), repeats);
-    expect_sound_repair(database, intact, bytes, report, /*may_lose_rows=*/false, {}, {{"Customers", repeats}});
+    expect_sound_repair(database, intact, bytes, report, /*may_lose_rows=*/false, {},
+                        /*may_lose_tables=*/false, {{"Customers", repeats}});
 
     std::set<std::string> moved;
     for (const json& line : recovery_lines(report)) {

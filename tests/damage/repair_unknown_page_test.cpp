@@ -38,7 +38,8 @@ TEST(UnknownPageRepair, GarbageOnAnUnusedPageIsSavedThenEmptied) {
     EXPECT_TRUE(std::any_of(report.findings.begin(), report.findings.end(),
                             [](const jet::Finding& f) { return f.code == "PAGE_TYPE_UNKNOWN"; }));
     // The file also holds a real repeated key in table UK: that one row goes too.
-    expect_sound_repair(database, intact, bytes, report, /*may_lose_rows=*/false, {}, {{"UK", 1}});
+    expect_sound_repair(database, intact, bytes, report, /*may_lose_rows=*/false, {},
+                        /*may_lose_tables=*/false, {{"UK", 1}});
 
     const std::vector<uint8_t> repaired = read_bytes(database);
     EXPECT_TRUE(std::all_of(repaired.begin() + target * kPage, repaired.begin() + (target + 1) * kPage,
