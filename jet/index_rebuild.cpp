@@ -9,6 +9,7 @@
 #include "jet/index_build.h"
 #include "jet/index_check.h"
 #include "jet/index_row_key.h"
+#include "jet/sorted_keys.h"
 #include "jet/usage_map.h"
 #include "jet/usage_map_edit.h"
 
@@ -132,34 +133,36 @@ std::vector<ExpectedIndex> expected_index_entries(Database& db, const TableDef& 
         out.push_back(std::move(e));
         plans.push_back(std::move(plan));
     }
+    // One pass over the stored rows feeds every index; keys are built in one reused buffer.
+    std::vector<SortedKeys> keys(out.size());
+    StoredRowKeys rows(table, db.decode_context());
+    index_key::Key key;
     Faults faults;
-    db.scan_rows(
+    db.scan_stored_rows(
         table, name,
-        [&](const RowLocation& at, std::vector<Value>&& values) {
+        [&](const RowLocation& at, Bytes row) {
+            if (!rows.load(row)) return;
             for (size_t k = 0; k < out.size(); ++k) {
                 if (!out[k].ok) continue;
-                auto key = row_key(plans[k], values);
-                if (!key) {
+                bool all_null = true;
+                if (!rows.key(plans[k], key, all_null)) {
                     out[k].ok = false;
                     out[k].reason = "un valor de la tabla no tiene el tipo de su columna";
-                    out[k].entries.clear();
+                    keys[k].clear();
                     continue;
                 }
-                if (key->all_null && (table.real_indexes[out[k].real_index].flags & index_flag::ignore_nulls)) continue;
-                IndexEntry entry;
-                entry.key = std::move(key->key);
-                entry.row = RowPointer{at.page, static_cast<uint8_t>(at.row)};
-                out[k].entries.push_back(std::move(entry));
+                if (all_null && (table.real_indexes[out[k].real_index].flags & index_flag::ignore_nulls)) continue;
+                keys[k].add(key, RowPointer{at.page, static_cast<uint8_t>(at.row)});
             }
         },
         faults);
-    for (ExpectedIndex& e : out) {
+    for (size_t k = 0; k < out.size(); ++k) {
+        ExpectedIndex& e = out[k];
         if (!e.ok) continue;
-        std::sort(e.entries.begin(), e.entries.end(),
-                  [](const IndexEntry& a, const IndexEntry& b) { return compare_entries(a, b) < 0; });
-        if (!(table.real_indexes[e.real_index].flags & index_flag::unique)) continue;
-        for (size_t i = 1; i < e.entries.size(); ++i)
-            if (e.entries[i].key == e.entries[i - 1].key) ++e.duplicate_keys;
+        keys[k].sort();
+        if (table.real_indexes[e.real_index].flags & index_flag::unique) e.duplicate_keys = keys[k].repeated_keys();
+        e.entries = keys[k].entries();
+        keys[k].clear();
     }
     return out;
 }
