@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <stdexcept>
+#include <type_traits>
 #include <utility>
 
 namespace jet {
@@ -78,7 +79,8 @@ void link(std::vector<Node>& nodes, const std::vector<uint32_t>& ids) {
     }
 }
 
-std::vector<uint32_t> build_leaves(const std::vector<IndexEntry>& entries, const Layout& layout, std::vector<Node>& nodes) {
+template <class Entries>
+std::vector<uint32_t> build_leaves(Entries&& entries, const Layout& layout, std::vector<Node>& nodes) {
     std::vector<uint32_t> ids;
     Packer packer(layout, true, true);
     auto close = [&] {
@@ -88,12 +90,15 @@ std::vector<uint32_t> build_leaves(const std::vector<IndexEntry>& entries, const
         ids.push_back(static_cast<uint32_t>(nodes.size()));
         nodes.push_back(std::move(n));
     };
-    for (const IndexEntry& e : entries) {
+    for (auto& e : entries) {
         if (!packer.fits(e)) {
             if (packer.empty()) too_long();
             close();
         }
-        packer.add(e);
+        if constexpr (std::is_const_v<std::remove_reference_t<decltype(e)>>)
+            packer.add(e);
+        else
+            packer.add(std::move(e));
     }
     close();  // an empty index is one empty leaf
     link(nodes, ids);
@@ -141,11 +146,11 @@ std::vector<uint32_t> build_level(const std::vector<uint32_t>& below, const Layo
     return ids;
 }
 
-}  // namespace
-
-BuiltIndex build_index(const std::vector<IndexEntry>& entries, const Layout& layout, uint32_t owner) {
+template <class Entries>
+BuiltIndex build(Entries&& entries, const Layout& layout, uint32_t owner) {
+    const size_t entry_count = entries.size();
     std::vector<Node> nodes;
-    std::vector<uint32_t> level = build_leaves(entries, layout, nodes);
+    std::vector<uint32_t> level = build_leaves(std::forward<Entries>(entries), layout, nodes);
     const size_t leaf_count = level.size();
     while (level.size() > 1) level = build_level(level, layout, nodes);
     for (Node& n : nodes)
@@ -168,7 +173,7 @@ BuiltIndex build_index(const std::vector<IndexEntry>& entries, const Layout& lay
     const bool lone_leaf_whole =
         leaf_count == 1 && packed_size(nodes[level.front()].entries, true, layout, 0) <= index_entry_capacity(layout);
     BuiltIndex out;
-    out.entry_count = entries.size();
+    out.entry_count = entry_count;
     out.leaf_count = leaf_count;
     for (uint32_t id : order) {
         Node& n = nodes[id];
@@ -189,19 +194,22 @@ BuiltIndex build_index(const std::vector<IndexEntry>& entries, const Layout& lay
     return out;
 }
 
+}  // namespace
+
+BuiltIndex build_index(const std::vector<IndexEntry>& entries, const Layout& layout, uint32_t owner) {
+    return build(entries, layout, owner);
+}
+
+BuiltIndex build_index(std::vector<IndexEntry>&& entries, const Layout& layout, uint32_t owner) {
+    return build(std::move(entries), layout, owner);
+}
+
 std::vector<std::vector<uint8_t>> render_index(const BuiltIndex& built, const std::vector<uint32_t>& numbers,
                                                const Layout& layout) {
-    auto number = [&](uint32_t pos) { return pos == kNone ? 0 : numbers.at(pos); };
     std::vector<std::vector<uint8_t>> pages;
     pages.reserve(built.pages.size());
     for (const BuiltIndexPage& p : built.pages) {
-        IndexPageSpec spec = p.spec;
-        spec.prev = number(spec.prev);
-        spec.next = number(spec.next);
-        spec.tail = number(spec.tail);
-        if (!spec.leaf)
-            for (IndexEntry& e : spec.entries) e.child = number(e.child);
-        std::vector<uint8_t> bytes = write_index_page(spec, layout);
+        std::vector<uint8_t> bytes = write_index_page(p.spec, p.spec.entries, layout, &numbers);
         if (bytes.empty()) throw std::length_error("index page overflow");
         pages.push_back(std::move(bytes));
     }

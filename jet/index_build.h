@@ -26,6 +26,8 @@ struct BuiltIndex {
 
 // `entries` sorted and unique (compare_entries); `owner` the table's TDEF page.
 BuiltIndex build_index(const std::vector<IndexEntry>& entries, const Layout& layout, uint32_t owner);
+// The same, taking the entries' keys over instead of copying them.
+BuiltIndex build_index(std::vector<IndexEntry>&& entries, const Layout& layout, uint32_t owner);
 
 // Page bytes of every built page once `numbers[i]` is the real page of position i.
 std::vector<std::vector<uint8_t>> render_index(const BuiltIndex& built, const std::vector<uint32_t>& numbers,

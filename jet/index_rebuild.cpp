@@ -188,7 +188,7 @@ public:
 
         BuiltIndex built;
         try {
-            built = build_index(expected.entries, layout, table_.page);
+            built = build_index(std::move(expected.entries), layout, table_.page);
         } catch (const std::length_error&) {
             return fail(r, "No se puede reconstruir " + what + ": una clave no cabe en una página de índice.");
         }
