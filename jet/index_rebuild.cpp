@@ -84,10 +84,10 @@ bool reusable_free_page(const std::vector<uint8_t>& page) {
 // and pages its map lists that the tree also reaches (damaged ones), or empty pages
 // either of them names. In tree order first, so an unchanged shape keeps its page numbers.
 std::vector<uint32_t> own_old_pages(const Database& db, PageStore& store, const RealIndex& ri, uint32_t owner) {
-    const IndexTree tree = read_index_tree(db.file(), db.layout(), ri.root_page, owner);
+    const std::vector<uint32_t> tree = index_tree_pages(db.file(), db.layout(), ri.root_page);
     const UsageMap map = read_usage_map(db.file(), db.layout(), ri.owned_map);
     const std::set<uint32_t> in_map(map.pages.begin(), map.pages.end());
-    const std::set<uint32_t> in_tree(tree.pages.begin(), tree.pages.end());
+    const std::set<uint32_t> in_tree(tree.begin(), tree.end());
     std::vector<uint32_t> out;
     std::set<uint32_t> taken;
     auto consider = [&](uint32_t p) {
@@ -99,7 +99,7 @@ std::vector<uint32_t> own_old_pages(const Database& db, PageStore& store, const 
             taken.insert(p);
         }
     };
-    for (uint32_t p : tree.pages) consider(p);
+    for (uint32_t p : tree) consider(p);
     for (uint32_t p : map.pages) consider(p);
     return out;
 }

@@ -43,7 +43,9 @@ bool SortedKeys::before(const Ref& a, const Ref& b, const uint8_t* bytes) {
 
 void SortedKeys::sort() {
     const uint8_t* bytes = bytes_.data();
-    std::sort(refs_.begin(), refs_.end(), [bytes](const Ref& a, const Ref& b) { return before(a, b, bytes); });
+    auto less = [bytes](const Ref& a, const Ref& b) { return before(a, b, bytes); };
+    // Rows often lie in key order already (counters, dates of entry).
+    if (!std::is_sorted(refs_.begin(), refs_.end(), less)) std::sort(refs_.begin(), refs_.end(), less);
 }
 
 void SortedKeys::clear() {
