@@ -46,7 +46,8 @@ void put_u32(std::vector<uint8_t>& b, size_t at, uint32_t v) {
 }
 
 // Byte i of an entry as stored in full (key, 3-byte row page, row byte, child).
-uint8_t entry_byte(const IndexEntry& e, size_t i) {
+template <class E>
+uint8_t entry_byte(const E& e, size_t i) {
     if (i < e.key.size()) return e.key[i];
     i -= e.key.size();
     if (i < 3) return static_cast<uint8_t>(e.row.page >> (8 * (2 - i)));
@@ -55,7 +56,8 @@ uint8_t entry_byte(const IndexEntry& e, size_t i) {
 }
 
 // Writes the entry's bytes from `skip` on at `out`; returns how many.
-size_t put_entry(const IndexEntry& e, uint32_t child, bool leaf, size_t skip, uint8_t* out) {
+template <class E>
+size_t put_entry(const E& e, uint32_t child, bool leaf, size_t skip, uint8_t* out) {
     uint8_t tail[8] = {static_cast<uint8_t>(e.row.page >> 16), static_cast<uint8_t>(e.row.page >> 8),
                        static_cast<uint8_t>(e.row.page), e.row.row,
                        static_cast<uint8_t>(child >> 24), static_cast<uint8_t>(child >> 16),
@@ -67,18 +69,20 @@ size_t put_entry(const IndexEntry& e, uint32_t child, bool leaf, size_t skip, ui
     return n;
 }
 
-}  // namespace
+template <class E>
+size_t entry_size(const E& e, bool leaf) {
+    return e.key.size() + kRowPointerSize + (leaf ? 0 : kChildPointerSize);
+}
 
-size_t index_entry_capacity(const Layout& layout) { return entry_area(layout); }
-
-size_t shared_prefix_length(std::span<const IndexEntry> entries, bool leaf, const Layout& layout) {
-    (void)leaf;  // the prefix never reaches the row byte, so never the child pointer either
+template <class E>
+size_t prefix_of(std::span<const E> entries, const Layout& layout) {
+    // The prefix never reaches the row byte, so never the child pointer either.
     if (entries.size() < 2) return 0;
-    const IndexEntry& first = entries.front();
+    const E& first = entries.front();
     size_t limit = first.key.size() + 3;  // never into the row byte
     limit = std::min(limit, layout.jet3 ? size_t{0xFF} : size_t{0xFFFF});
     for (size_t i = 1; i < entries.size() && limit > 0; ++i) {
-        const IndexEntry& other = entries[i];
+        const E& other = entries[i];
         const size_t max = std::min(limit, other.key.size() + 3);
         const size_t keys = std::min({max, first.key.size(), other.key.size()});
         size_t n = 0;
@@ -90,29 +94,24 @@ size_t shared_prefix_length(std::span<const IndexEntry> entries, bool leaf, cons
     return limit;
 }
 
-size_t packed_size(std::span<const IndexEntry> entries, bool leaf, const Layout& layout,
-                   std::optional<size_t> chosen) {
-    size_t prefix = chosen.value_or(shared_prefix_length(entries, leaf, layout));
+template <class E>
+size_t packed_of(std::span<const E> entries, bool leaf, const Layout& layout, std::optional<size_t> chosen) {
+    size_t prefix = chosen.value_or(prefix_of(entries, layout));
     size_t total = 0;
-    for (size_t i = 0; i < entries.size(); ++i)
-        total += stored_entry_size(entries[i], leaf) - (i == 0 ? 0 : prefix);
+    for (size_t i = 0; i < entries.size(); ++i) total += entry_size(entries[i], leaf) - (i == 0 ? 0 : prefix);
     return total;
 }
 
-std::vector<uint8_t> write_index_page(const IndexPageSpec& spec, const Layout& layout) {
-    return write_index_page(spec, spec.entries, layout, nullptr);
-}
-
-std::vector<uint8_t> write_index_page(const IndexPageSpec& head, std::span<const IndexEntry> entries,
-                                      const Layout& layout, const std::vector<uint32_t>* numbers) {
+template <class E>
+std::vector<uint8_t> write_page(const IndexPageSpec& head, std::span<const E> entries, const Layout& layout,
+                                const std::vector<uint32_t>* numbers) {
     auto real = [&](uint32_t n) -> uint32_t {
         if (!numbers) return n;
         return n == kNoPosition ? 0 : numbers->at(n);
     };
-    const size_t longest = shared_prefix_length(entries, head.leaf, layout);
+    const size_t longest = prefix_of(entries, layout);
     const size_t prefix = head.prefix_length.value_or(longest);
-    if (prefix > longest || packed_size(entries, head.leaf, layout, prefix) > entry_area(layout))
-        return {};
+    if (prefix > longest || packed_of(entries, head.leaf, layout, prefix) > entry_area(layout)) return {};
     std::vector<uint8_t> page(layout.page_size, 0);
     page[0] = head.leaf ? page_type::index_leaf : page_type::index_node;
     page[1] = 0x01;
@@ -136,6 +135,38 @@ std::vector<uint8_t> write_index_page(const IndexPageSpec& head, std::span<const
     return page;
 }
 
+}  // namespace
+
+size_t index_entry_capacity(const Layout& layout) { return entry_area(layout); }
+
+size_t shared_prefix_length(std::span<const IndexEntry> entries, bool, const Layout& layout) {
+    return prefix_of(entries, layout);
+}
+size_t shared_prefix_length(std::span<const KeyEntry> entries, bool, const Layout& layout) {
+    return prefix_of(entries, layout);
+}
+
+size_t packed_size(std::span<const IndexEntry> entries, bool leaf, const Layout& layout,
+                   std::optional<size_t> chosen) {
+    return packed_of(entries, leaf, layout, chosen);
+}
+size_t packed_size(std::span<const KeyEntry> entries, bool leaf, const Layout& layout, std::optional<size_t> chosen) {
+    return packed_of(entries, leaf, layout, chosen);
+}
+
+std::vector<uint8_t> write_index_page(const IndexPageSpec& spec, const Layout& layout) {
+    return write_page<IndexEntry>(spec, spec.entries, layout, nullptr);
+}
+
+std::vector<uint8_t> write_index_page(const IndexPageSpec& head, std::span<const IndexEntry> entries,
+                                      const Layout& layout, const std::vector<uint32_t>* numbers) {
+    return write_page(head, entries, layout, numbers);
+}
+std::vector<uint8_t> write_index_page(const IndexPageSpec& head, std::span<const KeyEntry> entries,
+                                      const Layout& layout, const std::vector<uint32_t>* numbers) {
+    return write_page(head, entries, layout, numbers);
+}
+
 int compare_entries(const IndexEntry& a, const IndexEntry& b) {
     if (auto c = std::lexicographical_compare_three_way(a.key.begin(), a.key.end(), b.key.begin(),
                                                         b.key.end());
@@ -146,8 +177,9 @@ int compare_entries(const IndexEntry& a, const IndexEntry& b) {
     return 0;
 }
 
-size_t stored_entry_size(const IndexEntry& e, bool leaf) {
-    return e.key.size() + kRowPointerSize + (leaf ? 0 : kChildPointerSize);
+size_t stored_entry_size(const IndexEntry& e, bool leaf) { return entry_size(e, leaf); }
+size_t stored_entry_size(const KeyEntry& e, bool leaf) {
+    return entry_size(e, leaf);
 }
 
 IndexPage parse_index_page(Bytes page, const Layout& layout) {

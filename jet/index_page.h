@@ -19,6 +19,13 @@ struct IndexEntry {
     uint32_t child = 0;        // intermediate pages: big-endian child page
 };
 
+// An entry whose key bytes live elsewhere (a buffer of keys being laid out into pages).
+struct KeyEntry {
+    std::span<const uint8_t> key;
+    RowPointer row;
+    uint32_t child = 0;
+};
+
 // Key bytes first, then row page, then row: the order entries must follow.
 int compare_entries(const IndexEntry& a, const IndexEntry& b);
 
@@ -59,6 +66,7 @@ IndexPage parse_index_page(Bytes page, const Layout& layout);
 
 // Bytes one entry occupies when stored in full (key + row pointer [+ child]).
 size_t stored_entry_size(const IndexEntry& e, bool leaf);
+size_t stored_entry_size(const KeyEntry& e, bool leaf);
 
 // What a new index page holds; entries must be sorted.
 struct IndexPageSpec {
@@ -76,9 +84,12 @@ struct IndexPageSpec {
 // Longest prefix the entries may share on one page: common to all of them, never
 // reaching a row byte, and within what the layout's prefix field can hold.
 size_t shared_prefix_length(std::span<const IndexEntry> entries, bool leaf, const Layout& layout);
+size_t shared_prefix_length(std::span<const KeyEntry> entries, bool leaf, const Layout& layout);
 
 // Bytes the entries need on one page with the given (default: longest) shared prefix.
 size_t packed_size(std::span<const IndexEntry> entries, bool leaf, const Layout& layout,
+                   std::optional<size_t> prefix = std::nullopt);
+size_t packed_size(std::span<const KeyEntry> entries, bool leaf, const Layout& layout,
                    std::optional<size_t> prefix = std::nullopt);
 
 // Largest entry area one page offers.
@@ -95,6 +106,8 @@ inline constexpr uint32_t kNoPosition = 0xFFFFFFFF;
 // `numbers`, prev, next, tail and child pointers are positions translated through it
 // (kNoPosition becomes 0), for trees laid out before their pages are chosen.
 std::vector<uint8_t> write_index_page(const IndexPageSpec& head, std::span<const IndexEntry> entries,
+                                      const Layout& layout, const std::vector<uint32_t>* numbers);
+std::vector<uint8_t> write_index_page(const IndexPageSpec& head, std::span<const KeyEntry> entries,
                                       const Layout& layout, const std::vector<uint32_t>* numbers);
 
 }  // namespace jet

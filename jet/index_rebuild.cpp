@@ -114,12 +114,24 @@ std::string real_index_label(const TableDef& table, size_t real_index) {
     return "físico " + std::to_string(real_index);
 }
 
-std::vector<ExpectedIndex> expected_index_entries(Database& db, const TableDef& table, const std::string& name,
-                                                  const std::vector<size_t>& real_indexes) {
-    std::vector<ExpectedIndex> out;
+namespace {
+
+// The keys one real index should hold, sorted in one buffer, or why they cannot be built.
+struct IndexKeys {
+    size_t real_index = 0;
+    bool ok = false;
+    std::string reason;  // Spanish, when !ok
+    SortedKeys keys;
+    size_t duplicate_keys = 0;
+};
+
+// One pass over the stored rows feeds every chosen index; keys are built in one reused buffer.
+std::vector<IndexKeys> collect_index_keys(Database& db, const TableDef& table, const std::string& name,
+                                          const std::vector<size_t>& real_indexes) {
+    std::vector<IndexKeys> out;
     std::vector<IndexKeyPlan> plans;
     for (size_t i : real_indexes) {
-        ExpectedIndex e;
+        IndexKeys e;
         e.real_index = i;
         IndexKeyPlan plan;
         if (i < table.real_indexes.size()) {
@@ -133,8 +145,6 @@ std::vector<ExpectedIndex> expected_index_entries(Database& db, const TableDef& 
         out.push_back(std::move(e));
         plans.push_back(std::move(plan));
     }
-    // One pass over the stored rows feeds every index; keys are built in one reused buffer.
-    std::vector<SortedKeys> keys(out.size());
     StoredRowKeys rows(table, db.decode_context());
     index_key::Key key;
     Faults faults;
@@ -148,21 +158,35 @@ std::vector<ExpectedIndex> expected_index_entries(Database& db, const TableDef& 
                 if (!rows.key(plans[k], key, all_null)) {
                     out[k].ok = false;
                     out[k].reason = "un valor de la tabla no tiene el tipo de su columna";
-                    keys[k].clear();
+                    out[k].keys.clear();
                     continue;
                 }
                 if (all_null && (table.real_indexes[out[k].real_index].flags & index_flag::ignore_nulls)) continue;
-                keys[k].add(key, RowPointer{at.page, static_cast<uint8_t>(at.row)});
+                out[k].keys.add(key, RowPointer{at.page, static_cast<uint8_t>(at.row)});
             }
         },
         faults);
-    for (size_t k = 0; k < out.size(); ++k) {
-        ExpectedIndex& e = out[k];
+    for (IndexKeys& e : out) {
         if (!e.ok) continue;
-        keys[k].sort();
-        if (table.real_indexes[e.real_index].flags & index_flag::unique) e.duplicate_keys = keys[k].repeated_keys();
-        e.entries = keys[k].entries();
-        keys[k].clear();
+        e.keys.sort();
+        if (table.real_indexes[e.real_index].flags & index_flag::unique) e.duplicate_keys = e.keys.repeated_keys();
+    }
+    return out;
+}
+
+}  // namespace
+
+std::vector<ExpectedIndex> expected_index_entries(Database& db, const TableDef& table, const std::string& name,
+                                                  const std::vector<size_t>& real_indexes) {
+    std::vector<ExpectedIndex> out;
+    for (IndexKeys& k : collect_index_keys(db, table, name, real_indexes)) {
+        ExpectedIndex e;
+        e.real_index = k.real_index;
+        e.ok = k.ok;
+        e.reason = std::move(k.reason);
+        e.duplicate_keys = k.duplicate_keys;
+        if (k.ok) e.entries = k.keys.entries();
+        out.push_back(std::move(e));
     }
     return out;
 }
@@ -175,7 +199,7 @@ public:
                std::vector<uint32_t> old, const std::set<uint32_t>& reserved)
         : db_(db), store_(store), table_(table), name_(name), real_(real), old_(std::move(old)), reserved_(reserved) {}
 
-    void run(ExpectedIndex& expected, IndexRebuildResult& r) {
+    void run(const IndexKeys& expected, IndexRebuildResult& r) {
         const Layout& layout = db_.layout();
         const RealIndex& ri = table_.real_indexes[real_];
         const std::string what = "el índice " + in_quotes(r.name) + " de la tabla " + in_quotes(name_);
@@ -186,9 +210,10 @@ public:
         const std::optional<size_t> block = real_index_block(table_, layout);
         if (!block) return fail(r, "No se puede reconstruir " + what + ": la definición de la tabla está incompleta.");
 
-        BuiltIndex built;
+        BuiltKeyIndex built;
+        const std::vector<KeyEntry> entries = expected.keys.views();
         try {
-            built = build_index(std::move(expected.entries), layout, table_.page);
+            built = build_index(entries, layout, table_.page);
         } catch (const std::length_error&) {
             return fail(r, "No se puede reconstruir " + what + ": una clave no cabe en una página de índice.");
         }
@@ -281,7 +306,7 @@ private:
 
 std::vector<IndexRebuildResult> rebuild_table_indexes(Database& db, PageStore& store, const TableDef& table,
                                                       const std::string& name, const std::vector<size_t>& real_indexes) {
-    std::vector<ExpectedIndex> expected = expected_index_entries(db, table, name, real_indexes);
+    std::vector<IndexKeys> expected = collect_index_keys(db, table, name, real_indexes);
     // Old pages of every index about to be rebuilt stay out of the free pool.
     std::set<uint32_t> reserved;
     std::vector<std::vector<uint32_t>> old(real_indexes.size());
@@ -292,7 +317,7 @@ std::vector<IndexRebuildResult> rebuild_table_indexes(Database& db, PageStore& s
     }
     std::vector<IndexRebuildResult> results;
     for (size_t k = 0; k < expected.size(); ++k) {
-        ExpectedIndex& e = expected[k];
+        const IndexKeys& e = expected[k];
         IndexRebuildResult r;
         r.real_index = e.real_index;
         r.name = real_index_label(table, e.real_index);

@@ -28,10 +28,9 @@ void SortedKeys::add(std::span<const uint8_t> key, RowPointer row) {
     bytes_.insert(bytes_.end(), key.begin(), key.end());
 }
 
-// Zero padding makes a key and its extension by zero bytes share a head; the full
+// Equal heads. Zero padding makes a key and its extension by zero bytes share a head; the full
 // comparison past the head and then the length settle those.
 bool SortedKeys::before(const Ref& a, const Ref& b, const uint8_t* bytes) {
-    if (a.head != b.head) return a.head < b.head;
     if (a.length > 8 && b.length > 8) {
         const size_t n = std::min(a.length, b.length) - 8;
         if (int c = std::memcmp(bytes + a.offset + 8, bytes + b.offset + 8, n); c != 0) return c < 0;
@@ -43,7 +42,8 @@ bool SortedKeys::before(const Ref& a, const Ref& b, const uint8_t* bytes) {
 
 void SortedKeys::sort() {
     const uint8_t* bytes = bytes_.data();
-    auto less = [bytes](const Ref& a, const Ref& b) { return before(a, b, bytes); };
+    // Most pairs differ in their heads; only ties need the bytes.
+    auto less = [bytes](const Ref& a, const Ref& b) { return a.head != b.head ? a.head < b.head : before(a, b, bytes); };
     // Rows often lie in key order already (counters, dates of entry).
     if (!std::is_sorted(refs_.begin(), refs_.end(), less)) std::sort(refs_.begin(), refs_.end(), less);
 }
@@ -68,6 +68,15 @@ std::vector<IndexEntry> SortedKeys::entries() const {
     for (size_t i = 0; i < refs_.size(); ++i) {
         const auto k = key(i);
         out[i].key.assign(k.begin(), k.end());
+        out[i].row = row(i);
+    }
+    return out;
+}
+
+std::vector<KeyEntry> SortedKeys::views() const {
+    std::vector<KeyEntry> out(refs_.size());
+    for (size_t i = 0; i < refs_.size(); ++i) {
+        out[i].key = key(i);
         out[i].row = row(i);
     }
     return out;

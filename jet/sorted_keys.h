@@ -26,8 +26,9 @@ public:
     RowPointer row(size_t i) const { return {refs_[i].page, refs_[i].row}; }
     // Sorted: keys that equal the key before them.
     size_t repeated_keys() const;
-    // The entries in their current order.
+    // The entries in their current order: copies, or views into this buffer.
     std::vector<IndexEntry> entries() const;
+    std::vector<KeyEntry> views() const;
 
 private:
     struct Ref {
