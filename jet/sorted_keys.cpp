@@ -28,9 +28,10 @@ void SortedKeys::add(std::span<const uint8_t> key, RowPointer row) {
     bytes_.insert(bytes_.end(), key.begin(), key.end());
 }
 
-// Equal heads. Zero padding makes a key and its extension by zero bytes share a head; the full
-// comparison past the head and then the length settle those.
-bool SortedKeys::before(const Ref& a, const Ref& b, const uint8_t* bytes) {
+// Equal heads. Zero padding makes a key and its extension by zero bytes share a head; the
+// full comparison past the head and then the length settle those. Inline: many keys of
+// one index share their first eight bytes (repeated values, long text prefixes).
+inline bool SortedKeys::before(const Ref& a, const Ref& b, const uint8_t* bytes) {
     if (a.length > 8 && b.length > 8) {
         const size_t n = std::min(a.length, b.length) - 8;
         if (int c = std::memcmp(bytes + a.offset + 8, bytes + b.offset + 8, n); c != 0) return c < 0;
@@ -42,7 +43,6 @@ bool SortedKeys::before(const Ref& a, const Ref& b, const uint8_t* bytes) {
 
 void SortedKeys::sort() {
     const uint8_t* bytes = bytes_.data();
-    // Most pairs differ in their heads; only ties need the bytes.
     auto less = [bytes](const Ref& a, const Ref& b) { return a.head != b.head ? a.head < b.head : before(a, b, bytes); };
     // Rows often lie in key order already (counters, dates of entry).
     if (!std::is_sorted(refs_.begin(), refs_.end(), less)) std::sort(refs_.begin(), refs_.end(), less);
