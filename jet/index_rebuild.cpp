@@ -8,6 +8,7 @@
 #include "jet/index.h"
 #include "jet/index_build.h"
 #include "jet/index_check.h"
+#include "jet/index_placement.h"
 #include "jet/index_row_key.h"
 #include "jet/sorted_keys.h"
 #include "jet/usage_map.h"
@@ -226,33 +227,45 @@ public:
         std::optional<UsageMapEdit> owned = UsageMapEdit::load(store_, layout, ri.owned_map, why);
         if (!owned) return fail(r, "No se puede reconstruir " + what + ": su mapa de páginas no se puede usar (" + why + ").");
 
-        // Pages: the index's own first, then free ones, then new ones at the end.
+        // Pages: the index's own first, then free ones, then new ones at the end; the
+        // owned map must be able to name them all (jet/index_placement.h).
         const std::vector<uint32_t>& old = old_;
-        std::vector<uint32_t> numbers;
-        std::set<uint32_t> chosen;
-        for (uint32_t p : old) {
-            if (numbers.size() == built.pages.size()) break;
-            numbers.push_back(p);
-            chosen.insert(p);
-            ++r.pages_reused;
+        const size_t needed = built.pages.size();
+        const PagePools pools = page_pools(*global, needed);
+        Placement placed = place_pages(pools, needed);
+        std::vector<uint32_t> map_pages;  // new map pages of a reference map
+        if (owned->is_inline() && !owned->cover_all(placed.pages)) {
+            if (const auto start = best_window(pools, needed, owned->window_pages())) {
+                const uint64_t end = uint64_t(*start) + owned->window_pages();
+                placed = place_pages(pools, needed, [&](uint32_t p) { return p >= *start && p < end; });
+                if (!owned->cover_all(placed.pages))
+                    return fail(r, "No se puede reconstruir " + what + ": su mapa de páginas no abarca las páginas nuevas.");
+            } else if (!owned->make_reference()) {
+                return fail(r, "No se puede reconstruir " + what + ": su mapa de páginas no abarca las páginas nuevas.");
+            }
         }
-        const uint32_t count = store_.page_count();
-        for (uint32_t p = 3; p < count && numbers.size() < built.pages.size(); ++p) {
-            if (!global->get(p) || reserved_.count(p) || chosen.count(p)) continue;
-            if (!reusable_free_page(store_.read(p))) continue;
-            numbers.push_back(p);
-            chosen.insert(p);
-            ++r.pages_from_free;
-        }
-        for (uint32_t p = count; numbers.size() < built.pages.size(); ++p) {
-            if (!global->covers(p))
+        if (placed.pages.size() < needed)
+            return fail(r, "No se puede reconstruir " + what +
+                               ": necesita páginas nuevas que el mapa global de páginas no abarca.");
+        if (!owned->is_inline()) {
+            const auto slots = owned->missing_slots(placed.pages);
+            if (!slots)
+                return fail(r, "No se puede reconstruir " + what + ": su mapa de páginas no abarca las páginas nuevas.");
+            const Placement more = place_pages(pools, needed + slots->size());
+            if (more.pages.size() < needed + slots->size())
                 return fail(r, "No se puede reconstruir " + what +
                                    ": necesita páginas nuevas que el mapa global de páginas no abarca.");
-            numbers.push_back(p);
-            ++r.pages_appended;
+            for (size_t i = 0; i < slots->size(); ++i) {
+                map_pages.push_back(more.pages[needed + i]);
+                owned->add_map_page((*slots)[i], map_pages.back());
+            }
         }
-        if (!owned->cover_all(numbers))
-            return fail(r, "No se puede reconstruir " + what + ": su mapa de páginas no abarca las páginas nuevas.");
+        const std::vector<uint32_t>& numbers = placed.pages;
+        const std::set<uint32_t> chosen(numbers.begin(), numbers.end());
+        r.pages_reused = placed.reused;
+        r.pages_from_free = placed.from_free;
+        r.pages_appended = placed.appended;
+        r.map_pages_added = map_pages.size();
 
         std::vector<std::vector<uint8_t>> pages;
         try {
@@ -274,6 +287,7 @@ public:
             owned->set(p, true);
             global->set(p, false);
         }
+        for (uint32_t p : map_pages) global->set(p, false);
         const std::vector<uint8_t> empty(store_.page_size(), 0);
         for (uint32_t p : old) {
             if (chosen.count(p)) continue;
@@ -288,6 +302,21 @@ public:
     }
 
 private:
+    // Reusable free pages (never another index's old pages), and how far new pages may go.
+    PagePools page_pools(const UsageMapEdit& global, size_t needed) const {
+        PagePools pools;
+        pools.old = old_;
+        const uint32_t count = store_.page_count();
+        for (uint32_t p = 3; p < count; ++p)
+            if (global.get(p) && !reserved_.count(p) && reusable_free_page(store_.read(p))) pools.free.push_back(p);
+        pools.append_from = count;
+        pools.append_limit = count;
+        // Enough for the index and a map page per slot of its map, however the pages fall.
+        const uint64_t enough = uint64_t(count) + needed + 64;
+        while (pools.append_limit < enough && global.covers(pools.append_limit)) ++pools.append_limit;
+        return pools;
+    }
+
     static void fail(IndexRebuildResult& r, std::string why) {
         r.rebuilt = false;
         r.failure = std::move(why);
