@@ -21,6 +21,7 @@ Report check_opened(Database& db) {
     check_table_defs(ctx);
     check_rows(ctx);
     check_indexes(ctx);
+    check_lost_tables(ctx);
     check_page_map(ctx);
     return sink.take();
 }

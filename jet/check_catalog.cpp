@@ -7,6 +7,7 @@
 
 #include "jet/catalog.h"
 #include "jet/check_passes.h"
+#include "jet/lost_tables.h"
 
 namespace jet {
 namespace {
@@ -65,6 +66,20 @@ void check_catalog(CheckContext& ctx) {
         ctx.tables.push_back(std::move(t));
     }
     check_unique_names(ctx, catalog);
+}
+
+void check_lost_tables(CheckContext& ctx) {
+    for (const LostTable& lost : find_lost_tables(ctx.db)) {
+        // A page the walk gave to a named structure is not lost, whatever it looks like.
+        const TableDefResult& read = ctx.db.table_def(lost.tdef_page);
+        bool unclaimed = read.table.has_value();
+        if (read.table)
+            for (uint32_t p : read.table->pages) unclaimed = unclaimed && ctx.claims.kind(p) == Claim::None;
+        for (uint32_t p : lost.data_pages) unclaimed = unclaimed && ctx.claims.kind(p) == Claim::None;
+        if (!unclaimed) continue;
+        ctx.sink.add(Problem::CatTableLost, object::table(lost_table_name(lost.tdef_page)),
+                     {std::to_string(lost.tdef_page), std::to_string(lost.live_rows)});
+    }
 }
 
 }  // namespace jet

@@ -80,6 +80,10 @@ void check_header(const HeaderResult& parsed, const PageFile& file, FindingSink&
 // Pass 2: the catalog's own definition (page 2) and its rows -> ctx.tables.
 void check_catalog(CheckContext& ctx);
 
+// Pass 2b: user table definitions no catalog row names (jet/lost_tables.h); run after
+// the walk of the named tables, whose pages are then claimed.
+void check_lost_tables(CheckContext& ctx);
+
 // Pass 3: each table's definition: chain, layout, columns, indexes, map pointers.
 void check_table_defs(CheckContext& ctx);
 

@@ -7,21 +7,14 @@
 
 #include "jet/bytes.h"
 #include "jet/fix_header.h"
+#include "jet/header_fields.h"
 #include "jet/header_rules.h"
 #include "jet/repair.h"
 
 namespace jet {
 namespace {
 
-constexpr size_t kEngineName = 0x04;
-constexpr size_t kEngineNameLength = 16;
-constexpr size_t kVersion = 0x14;
-constexpr size_t kJet3SortOrder = 0x3A;
-constexpr size_t kCodePage = 0x3C;
-constexpr size_t kDatabaseKey = 0x3E;
-constexpr size_t kJet4SortOrder = 0x6E;
-constexpr size_t kJet4SortVersion = 0x71;
-constexpr size_t kCreationDate = 0x72;
+using namespace header_field;
 constexpr uint32_t kCatalogPage = 2;
 constexpr uint16_t kGeneralSortOrder = 0x0409;
 // Used only when neither the date nor the password mask survived: 2000-01-01.
@@ -80,7 +73,7 @@ void write_jet4_password(Page0& page, const std::u16string& password, double dat
         const size_t unit = i / 2;
         const char16_t c = unit < password.size() ? password[unit] : u'\0';
         const uint8_t plain = static_cast<uint8_t>(i % 2 == 0 ? c : c >> 8);
-        page.bytes()[kHeaderPasswordOffset + i] = plain ^ static_cast<uint8_t>(mask >> (8 * (i % 4)));
+        page.bytes()[kPassword + i] = plain ^ static_cast<uint8_t>(mask >> (8 * (i % 4)));
     }
 }
 
@@ -149,7 +142,7 @@ void fix_header_creation_date(FixContext& context, std::span<const Finding>) {
 void fix_header_password_area(FixContext& context, std::span<const Finding>) {
     Page0 page(context);
     if (page.layout().jet3) {
-        std::fill_n(page.bytes().begin() + kHeaderPasswordOffset, page.layout().password_length, 0);
+        std::fill_n(page.bytes().begin() + kPassword, page.layout().password_length, 0);
     } else {
         const double date = plausible_creation_date(page.creation_date()) ? page.creation_date() : kFallbackCreationDate;
         if (date != page.creation_date()) page.put_f64(kCreationDate, date);

@@ -136,7 +136,7 @@ uint16_t code_page_for_locale(uint16_t lcid) {
 
 std::optional<int32_t> date_from_password_mask(std::span<const uint8_t> page0) {
     constexpr size_t kArea = 40;
-    const Bytes area = slice(page0, kHeaderPasswordOffset, kArea);
+    const Bytes area = slice(page0, header_field::kPassword, kArea);
     if (area.size() != kArea) return std::nullopt;
     // The last two repetitions of the 4-byte mask must agree and name a plausible day.
     if (!std::equal(area.begin() + 32, area.begin() + 36, area.begin() + 36)) return std::nullopt;

@@ -5,22 +5,12 @@
 #include <numeric>
 
 #include "jet/bytes.h"
+#include "jet/header_fields.h"
 
 namespace jet {
 namespace {
 
-constexpr std::array<uint8_t, 4> kHeaderKey{0xC7, 0xDA, 0x39, 0x6B};
-constexpr size_t kMaskStart = 0x18;
-constexpr size_t kEngineName = 0x04;
-constexpr size_t kEngineNameLength = 16;
-constexpr size_t kVersion = 0x14;
-constexpr size_t kJet3SortOrder = 0x3A;
-constexpr size_t kCodePage = 0x3C;
-constexpr size_t kDatabaseKey = 0x3E;
-constexpr size_t kPassword = 0x42;
-constexpr size_t kJet4SortOrder = 0x6E;
-constexpr size_t kJet4SortVersion = 0x71;
-constexpr size_t kCreationDate = 0x72;
+using namespace header_field;
 
 const char* const kKnownEngines[] = {"Standard Jet DB", "Standard ACE DB", "MSISAM Database",
                                      "Jet System DB"};
@@ -96,7 +86,7 @@ std::array<uint8_t, 128> header_keystream() {
     std::iota(s.begin(), s.end(), 0);
     uint8_t j = 0;
     for (size_t i = 0; i < 256; ++i) {
-        j = static_cast<uint8_t>(j + s[i] + kHeaderKey[i % kHeaderKey.size()]);
+        j = static_cast<uint8_t>(j + s[i] + kMaskKey[i % kMaskKey.size()]);
         std::swap(s[i], s[j]);
     }
     std::array<uint8_t, 128> stream;

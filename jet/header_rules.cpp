@@ -40,7 +40,7 @@ bool plausible_creation_date(double days) {
 // Jet 3 stores the password bytes as they are; Jet 4 stores UCS-2 XORed with
 // trunc(creation date) repeated.
 bool plausible_password(const Header& h) {
-    Bytes area = slice(h.page0, kHeaderPasswordOffset, h.layout->password_length);
+    Bytes area = slice(h.page0, header_field::kPassword, h.layout->password_length);
     if (area.size() != h.layout->password_length) return false;
     const bool jet3 = h.layout->jet3;
     uint32_t mask = 0;

@@ -6,10 +6,9 @@
 #include <span>
 
 #include "jet/header.h"
+#include "jet/header_fields.h"
 
 namespace jet {
-
-inline constexpr size_t kHeaderPasswordOffset = 0x42;
 
 // A real Windows locale (primary language and sublanguage), as Access writes them.
 bool plausible_sort_order(uint16_t lcid);

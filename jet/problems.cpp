@@ -87,6 +87,10 @@ constexpr std::array kProblems = {
     ProblemInfo{P::CatDuplicateName, "CAT_DUPLICATE_NAME", S::Error,
                 "el nombre {0} aparece {1} veces en la misma carpeta del catálogo",
                 "se cambia el nombre de las entradas repetidas"},
+    ProblemInfo{P::CatTableLost, "CAT_TABLE_LOST", S::Error,
+                "la definición de tabla de la página {0} ({1} filas) no figura en el catálogo: "
+                "su fila del catálogo se ha perdido",
+                "se vuelve a dar de alta la tabla en el catálogo con el nombre Tabla_recuperada_<página>"},
 
     // ---- Table definitions
     ProblemInfo{P::TdefChain, "TDEF_CHAIN", S::Error,

@@ -40,6 +40,7 @@ enum class Problem {
     CatTableIdInvalid,
     CatTableSharedTdef,
     CatDuplicateName,
+    CatTableLost,
     // Table definitions
     TdefChain,
     TdefLength,

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <map>
+#include <set>
 
 #include "jet/check.h"
 #include "jet/problems.h"
@@ -15,6 +16,8 @@ namespace {
 
 constexpr std::size_t kHeaderProbeBytes = 3 * 4096;
 constexpr std::size_t kListedProblems = 12;
+// Enough for a fix to uncover what another must mend, and for that one to settle.
+constexpr int kMaxFixRounds = 3;
 
 std::string quoted(const fs::path& path) { return "«" + display_path(path) + "»"; }
 
@@ -79,6 +82,61 @@ Report recheck(const WorkingCopy& copy, const fs::path& database) {
     }
 }
 
+
+std::string finding_key(const Finding& f) { return f.code + "\x1f" + f.object + "\x1f" + f.description; }
+
+std::vector<const Finding*> not_tolerated(const std::vector<Finding>& findings) {
+    std::vector<const Finding*> out;
+    for (const Finding& f : findings)
+        if (!tolerated(f)) out.push_back(&f);
+    return out;
+}
+
+[[noreturn]] void fail_with(const fs::path& database, const std::vector<const Finding*>& left) {
+    throw EngineError("La reparación de " + quoted(database) +
+                      " no se ha completado: la copia reparada aún tiene problemas. "
+                      "La base de datos no se ha modificado." +
+                      listed(left));
+}
+
+struct RoundsOutcome {
+    std::vector<Finding> uncovered;  // problems the fixes themselves brought to light
+    std::size_t unsaved = 0;
+};
+
+// Fixes can uncover problems the first check could not see (rows dropped leave index
+// entries and counts behind, a rebuilt map lets a table's pages be read), so the copy is
+// re-checked and fixed again, a bounded number of times, until it is clean, a round
+// changes nothing, or what is left has no fix. Throws with what is left.
+RoundsOutcome run_fix_rounds(WorkingCopy& copy, RecoveryFile& recovery, const std::vector<Finding>& first,
+                             const fs::path& database) {
+    RoundsOutcome outcome;
+    std::set<std::string> seen;
+    for (const Finding& f : first) seen.insert(finding_key(f));
+    std::vector<Finding> todo = first;
+    for (int round = 1;; ++round) {
+        // Each round reads page 0 afresh: an earlier round may have mended it.
+        const Header header = header_of(copy, database);
+        FixContext context(copy, header, recovery);
+        for (const auto& [code, findings] : group_by_code(todo)) {
+            if (FixFunction fix = fix_for(code)) fix(context, findings);
+        }
+        // Fixes that cut, drop or move pages leave the maps naming what is no longer there.
+        if (context.changes() > 0 && !context.maps_rebuilt()) rebuild_usage_maps(context);
+        copy.file().sync();
+        outcome.unsaved += context.unsaved();
+
+        const Report after = recheck(copy, database);
+        const std::vector<const Finding*> left = not_tolerated(after.findings);
+        if (left.empty()) return outcome;
+        if (round >= kMaxFixRounds || context.changes() == 0 || !unfixable(after.findings).empty())
+            fail_with(database, left);
+        for (const Finding* f : left)
+            if (seen.insert(finding_key(*f)).second) outcome.uncovered.push_back(*f);
+        todo = after.findings;
+    }
+}
+
 }  // namespace
 
 std::vector<uint8_t> FixContext::read_page(uint32_t number) const {
@@ -140,28 +198,11 @@ Report repair_database(const fs::path& path) {
     WorkingCopy copy(lock);
     RecoveryFile recovery(path);
     try {
-        const Header header = header_of(copy, path);
-        FixContext context(copy, header, recovery);
-        for (const auto& [code, findings] : group_by_code(found.findings)) {
-            if (FixFunction fix = fix_for(code)) fix(context, findings);
-        }
-        // Fixes that cut, drop or move pages leave the maps naming what is no longer there.
-        if (context.changes() > 0 && !context.maps_rebuilt()) rebuild_usage_maps(context);
-        copy.file().sync();
-
-        const Report after = recheck(copy, path);
-        std::vector<const Finding*> left;
-        for (const Finding& f : after.findings)
-            if (!tolerated(f)) left.push_back(&f);
-        if (!left.empty()) {
-            throw EngineError("La reparación de " + quoted(path) +
-                              " no se ha completado: la copia reparada aún tiene problemas. "
-                              "La base de datos no se ha modificado." +
-                              listed(left));
-        }
+        const RoundsOutcome outcome = run_fix_rounds(copy, recovery, found.findings, path);
+        for (const Finding& f : outcome.uncovered) found.findings.push_back(f);
         found.backup = copy.commit(lock);
         found.recovery = recovery.path();
-        found.unsaved = context.unsaved();
+        found.unsaved = outcome.unsaved;
         return found;
     } catch (...) {
         recovery.discard();

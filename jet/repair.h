@@ -84,6 +84,8 @@ void fix_header_database_key(FixContext& context, std::span<const Finding> findi
 void fix_table_def_counts(FixContext& context, std::span<const Finding> findings);
 // Catalog rows naming a page that is no table definition: re-pointed or dropped.
 void fix_catalog_table_ids(FixContext& context, std::span<const Finding> findings);
+// User table definitions no catalog row names, given a catalog row again.
+void fix_lost_tables(FixContext& context, std::span<const Finding> findings);
 // A definition's broken next-page pointer set back to the one page that completes it.
 void fix_table_def_chain(FixContext& context, std::span<const Finding> findings);
 // Garbage pages nothing claims: saved, then emptied.

@@ -31,6 +31,7 @@ constexpr std::array kFixes = {
     FixRow{"CAT_TDEF_INVALID", fix_table_def_counts},
     FixRow{"CAT_ROW_UNREADABLE", fix_table_def_counts},
     FixRow{"CAT_TABLE_ID_INVALID", fix_catalog_table_ids},
+    FixRow{"CAT_TABLE_LOST", fix_lost_tables},
     FixRow{"TDEF_CHAIN", fix_table_def_chain},
     FixRow{"TDEF_LENGTH", fix_table_def_counts},
     FixRow{"TDEF_LAYOUT", fix_table_def_counts},

@@ -1,0 +1,38 @@
+#include "catalog_damage.h"
+
+#include "injector.h"
+
+namespace damage {
+namespace {
+
+uint32_t le32(const std::vector<uint8_t>& b, std::size_t at) {
+    return uint32_t(b[at]) | uint32_t(b[at + 1]) << 8 | uint32_t(b[at + 2]) << 16 | uint32_t(b[at + 3]) << 24;
+}
+uint16_t le16(const std::vector<uint8_t>& b, std::size_t at) { return uint16_t(b[at] | b[at + 1] << 8); }
+
+}  // namespace
+
+bool lose_catalog_row(std::vector<uint8_t>& f, uint32_t tdef) {
+    const Layout l = layout_of(f);
+    const std::size_t count_at = l.jet3 ? 0x08 : 0x0C;
+    const std::size_t column_count_size = l.jet3 ? 1 : 2;
+    for (std::size_t page = 3; page < f.size() / l.page_size; ++page) {
+        const std::size_t at = page * l.page_size;
+        if (f[at] != 0x01 || le32(f, at + 4) != 2) continue;
+        for (uint16_t i = 0; i < le16(f, at + count_at); ++i) {
+            const std::size_t slot_at = at + count_at + 2 + 2 * i;
+            const uint16_t slot = le16(f, slot_at);
+            if (slot & 0xC000) continue;
+            const std::size_t id_at = at + (slot & 0x1FFF) + column_count_size;
+            if (id_at + 4 > at + l.page_size || le32(f, id_at) != tdef) continue;
+            f[slot_at + 1] |= 0xC0;
+            const std::size_t rows_at = 2 * std::size_t(l.page_size) + (l.jet3 ? 0x0C : 0x10);
+            const uint32_t rows = le32(f, rows_at) - 1;
+            for (int k = 0; k < 4; ++k) f[rows_at + k] = uint8_t(rows >> (8 * k));
+            return true;
+        }
+    }
+    return false;
+}
+
+}  // namespace damage

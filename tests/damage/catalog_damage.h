@@ -1,0 +1,15 @@
+#pragma once
+// Damage to the catalog (MSysObjects) made on the bytes of an intact file with this
+// file's own small reading of the format.
+#include <cstdint>
+#include <vector>
+
+namespace damage {
+
+// Flags deleted the live catalog row whose Id is `tdef` (Id is the first fixed column of
+// every catalog row) and lowers the catalog's stored row count by one, so the row is
+// gone as a deletion would leave it, apart from its index entries. False when no such
+// row is found.
+bool lose_catalog_row(std::vector<uint8_t>& file, uint32_t tdef);
+
+}  // namespace damage
