@@ -89,7 +89,8 @@ void delete_row_slot(FixContext& context, uint32_t page, uint16_t slot) {
     DataPage data(bytes, layout);
     if (!data.is_data_page() || slot >= data.row_count()) return;
     const size_t at = layout.data_header_size + size_t(slot) * 2;
-    const uint16_t raw = u16_at(bytes, at) | kRowDeleted;
+    // Both flags, as Access marks a deletion: readers that only test 0x4000 skip it too.
+    const uint16_t raw = u16_at(bytes, at) | kRowDeleted | kRowOverflow;
     bytes[at] = uint8_t(raw);
     bytes[at + 1] = uint8_t(raw >> 8);
     context.write_page(page, bytes);

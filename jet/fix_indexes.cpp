@@ -1,5 +1,6 @@
 #include "jet/fix_indexes.h"
 
+#include <algorithm>
 #include <optional>
 
 #include "jet/catalog.h"
@@ -17,6 +18,9 @@ std::vector<NamedTable> tables_of(Database& db) {
     std::vector<NamedTable> out;
     for (const CatalogEntry& e : db.catalog().entries)
         if (e.type == object_type::table) out.push_back({e.name, e.tdef_page()});
+    // The catalog's own indexes, also when the row naming it is lost.
+    if (std::none_of(out.begin(), out.end(), [](const NamedTable& t) { return t.tdef_page == kCatalogPage; }))
+        out.push_back({"MSysObjects", kCatalogPage});
     return out;
 }
 

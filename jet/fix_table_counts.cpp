@@ -2,6 +2,7 @@
 // autonumber stored in a table definition can lag behind the rows. Both are recounted
 // from the rows of the working copy and written back into the first TDEF page.
 #include <optional>
+#include <set>
 
 #include "jet/database.h"
 #include "jet/repair.h"
@@ -55,9 +56,12 @@ std::optional<TableCount> count_table(const PageFile& file, const Layout& layout
 std::vector<TableCount> count_tables(const std::filesystem::path& copy) {
     Database db(copy);
     std::vector<TableCount> counts;
-    for (const CatalogEntry& entry : db.catalog().entries) {
-        if (entry.type != object_type::table || entry.linked()) continue;
-        const TableDefResult& def = db.table_def(entry.tdef_page());
+    // The catalog's own count too, also when the row naming it is lost.
+    std::set<uint32_t> pages{kCatalogPage};
+    for (const CatalogEntry& entry : db.catalog().entries)
+        if (entry.type == object_type::table && !entry.linked()) pages.insert(entry.tdef_page());
+    for (uint32_t tdef_page : pages) {
+        const TableDefResult& def = db.table_def(tdef_page);
         if (!def.table || !def.table->complete) continue;
         if (auto count = count_table(db.file(), db.layout(), *def.table)) counts.push_back(*count);
     }

@@ -92,6 +92,10 @@ void fix_table_def_chain(FixContext& context, std::span<const Finding> findings)
 void fix_unknown_pages(FixContext& context, std::span<const Finding> findings);
 // Map problems may come from a definition read with damaged counts: counts first.
 void fix_table_defs_then_maps(FixContext& context, std::span<const Finding> findings);
+// Index roots and map pointers into pages the file no longer has: roots and index-map bits
+// past the end forgotten, lost map rows replaced, then counts and maps (jet/fix_lost_maps.cpp).
+void fix_map_pointers(FixContext& context, std::span<const Finding> findings);
+void replace_lost_map_rows(FixContext& context);
 void fix_row_counts(FixContext& context, std::span<const Finding> findings);
 void fix_autonumber_seeds(FixContext& context, std::span<const Finding> findings);
 void fix_usage_maps(FixContext& context, std::span<const Finding> findings);

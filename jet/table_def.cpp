@@ -100,6 +100,7 @@ public:
         for (uint32_t i = 0; i < t.num_real_idx; ++i) {
             if (!need(l_.real_index_size)) return false;
             t.real_indexes.push_back(real_index_at(pos_, entry_counts[i]));
+            t.real_indexes.back().descriptor_offset = pos_;
             pos_ += l_.real_index_size;
         }
         for (uint32_t i = 0; i < t.num_idx; ++i) {
@@ -121,7 +122,7 @@ public:
                 break;
             }
             if (!need(10)) return false;
-            t.long_value_maps.push_back({u16_at(b_, pos_), u32_at(b_, pos_ + 2), u32_at(b_, pos_ + 6)});
+            t.long_value_maps.push_back({u16_at(b_, pos_), u32_at(b_, pos_ + 2), u32_at(b_, pos_ + 6), pos_});
             pos_ += 10;
         }
         t.parsed_length = pos_;

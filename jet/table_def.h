@@ -66,6 +66,7 @@ struct RealIndex {
     uint32_t owned_map = 0;  // row pointer as stored
     uint32_t root_page = 0;
     uint8_t flags = 0;
+    size_t descriptor_offset = 0;  // in the logical TDEF buffer
 };
 
 struct LogicalIndex {
@@ -84,6 +85,7 @@ struct LongValueMaps {
     uint16_t column_number = 0;
     uint32_t owned_map = 0;  // row pointers as stored
     uint32_t free_map = 0;
+    size_t descriptor_offset = 0;  // of the entry (column number first) in the logical TDEF buffer
 };
 
 struct TableDef {

@@ -7,6 +7,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <iostream>
 #include <map>
 #include <mutex>
@@ -35,6 +36,9 @@ constexpr Expectation kExpectations[] = {
     // Truncation: the cut page may hold long values, overflow rows, index pages or maps
     // others point at; every such pointer is mended and what is lost is saved.
     {Kind::TruncateMidPage, true, true},
+    // A cut that takes a table definition's continuation page leaves a definition nothing
+    // can complete (test2V2007): not repaired yet.
+    {Kind::TruncateAtPage, false, true},
     {Kind::CommitSlotsBusy, false, false},
     {Kind::StaleRowCount, true, false},
     {Kind::FlipMapBit, true, false},
@@ -169,11 +173,18 @@ TEST_P(DamageRepair, RefusesLeavesAloneOrRepairsSoundly) {
     bool listed = false;
     const auto tables = mdb_tables(database, listed);
     EXPECT_TRUE(listed) << "mdb-tables fails on the repaired file";
+    for (const std::string& table : tables) {
+        bool exported = false;
+        mdb_rows(database, table, exported);
+        EXPECT_TRUE(exported) << "mdb-export fails on table " << table;
+    }
     const TableRows& intact = intact_rows(c.file);
     std::size_t total = 0;
     std::size_t kept = 0;
     for (const auto& [table, rows] : intact) {
         total += rows.size();
+        // A table whose definition the damage destroyed is gone with all its rows.
+        if (c.expect.loses_rows && std::find(tables.begin(), tables.end(), table) == tables.end()) continue;
         bool exported = false;
         const auto now = mdb_rows(database, table, exported);
         EXPECT_TRUE(exported) << "mdb-export fails on table " << table;
