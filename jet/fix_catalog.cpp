@@ -12,8 +12,10 @@
 #include "jet/data_page.h"
 #include "jet/database.h"
 #include "jet/fix_catalog.h"
+#include "jet/fix_indexes.h"
 #include "jet/repair.h"
 #include "jet/row.h"
+#include "jet/usage_map_edit.h"
 
 namespace jet {
 namespace {
@@ -147,6 +149,17 @@ bool repoint_row(FixContext& context, const TableDef& catalog_def, const Catalog
     return true;
 }
 
+// Whether a page past the end of the file was in use when the file was cut: Access marks
+// every page past the end free in the global map, so a used one was lost with the cut.
+bool cut_away(FixContext& context, uint32_t page) {
+    if (page < context.page_count()) return false;
+    constexpr uint32_t kGlobalMapRow = 1u << 8;  // page 1, row 0
+    FixContextPageStore store(context);
+    std::string why;
+    const std::optional<UsageMapEdit> global = UsageMapEdit::load(store, *context.header().layout, kGlobalMapRow, why);
+    return global && global->covers(page) && !global->get(page);
+}
+
 }  // namespace
 
 void fix_catalog_table_ids(FixContext& context, std::span<const Finding>) {
@@ -169,7 +182,10 @@ void fix_catalog_table_ids(FixContext& context, std::span<const Finding>) {
     for (uint32_t p : definition_first_pages(context))
         if (!owned.count(p)) unowned.push_back(p);
 
-    if (lost.size() == 1 && unowned.size() == 1 && repoint_row(context, catalog_def, *lost.front(), unowned.front()))
+    // A definition the file was cut short of is gone: the unowned definition is then some
+    // other table's that lost its row (found again under a new name), not this one.
+    if (lost.size() == 1 && unowned.size() == 1 && !cut_away(context, lost.front()->tdef_page()) &&
+        repoint_row(context, catalog_def, *lost.front(), unowned.front()))
         return;
     for (const CatalogEntry* e : lost) {
         save_row(context, catalog_def, "MSysObjects", e->page, e->row,

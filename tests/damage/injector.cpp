@@ -57,6 +57,7 @@ const char* kind_name(Kind kind) {
     case Kind::TearPageTail: return "tear-page-tail";
     case Kind::TruncateMidPage: return "truncate-mid-page";
     case Kind::TruncateAtPage: return "truncate-at-page";
+    case Kind::TruncateHalf: return "truncate-half";
     case Kind::TornAppend: return "torn-append";
     case Kind::StaleRowCount: return "stale-row-count";
     case Kind::CommitSlotsBusy: return "commit-slots-busy";
@@ -113,9 +114,11 @@ std::optional<std::string> apply(std::vector<uint8_t>& f, const Damage& d) {
     case Kind::TruncateMidPage:
         f.resize(f.size() - l.page_size / 2);
         return "file cut to " + std::to_string(f.size()) + " bytes";
-    case Kind::TruncateAtPage: {
+    case Kind::TruncateAtPage:
+    case Kind::TruncateHalf: {
         const uint32_t pages = page_count(f);
-        const uint32_t cut = d.value != 0 ? d.value : std::max<uint32_t>(1, pages / 8);
+        const uint32_t share = d.kind == Kind::TruncateHalf ? 2 : 8;
+        const uint32_t cut = d.value != 0 ? d.value : std::max<uint32_t>(1, pages / share);
         if (cut + 3 > pages) return std::nullopt;  // page 0, the global map and the catalog stay
         f.resize(std::size_t(pages - cut) * l.page_size);
         return "last " + std::to_string(cut) + " of " + std::to_string(pages) + " pages cut";

@@ -17,6 +17,7 @@ enum class Kind {
     TearPageTail,      // the second half of the page becomes 0 (a write cut short)
     TruncateMidPage,   // the file ends in the middle of its last page
     TruncateAtPage,    // whole pages missing at the end: `value` of them, else an eighth (at least one)
+    TruncateHalf,      // the second half of the pages missing
     TornAppend,        // half a page of garbage past the last whole page
     StaleRowCount,     // the stored row count of a table definition is wrong
     CommitSlotsBusy,   // Jet 3 commit slots left busy in page 0

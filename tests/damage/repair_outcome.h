@@ -24,9 +24,12 @@ struct RowTally {
 };
 
 // Adds gtest failures for every rule broken. `renamed` maps intact table names to the
-// names the repair gave them (tables found again under a new name).
+// names the repair gave them (tables found again under a new name). With `may_lose_tables`
+// a table the repaired file no longer lists counts as lost with all its rows (its
+// definition was destroyed); every table it does list must still export.
 RowTally expect_sound_repair(const std::filesystem::path& database, const std::filesystem::path& intact,
                              const std::vector<std::uint8_t>& damaged, const jet::Report& report,
-                             bool may_lose_rows, const std::map<std::string, std::string>& renamed = {});
+                             bool may_lose_rows, const std::map<std::string, std::string>& renamed = {},
+                             bool may_lose_tables = false);
 
 }  // namespace damage
