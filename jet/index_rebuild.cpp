@@ -11,6 +11,7 @@
 #include "jet/index_placement.h"
 #include "jet/index_row_key.h"
 #include "jet/sorted_keys.h"
+#include "jet/unique_keys.h"
 #include "jet/usage_map.h"
 #include "jet/usage_map_edit.h"
 
@@ -148,6 +149,9 @@ std::vector<IndexKeys> collect_index_keys(Database& db, const TableDef& table, c
     }
     StoredRowKeys rows(table, db.decode_context());
     index_key::Key key;
+    // Rows whose key columns are all NULL never make a unique key repeat.
+    std::vector<std::set<uint32_t>> all_null_rows(out.size());
+    auto packed = [](const auto& p) { return (uint32_t(p.page) << 8) | uint32_t(p.row); };
     Faults faults;
     db.scan_stored_rows(
         table, name,
@@ -163,14 +167,17 @@ std::vector<IndexKeys> collect_index_keys(Database& db, const TableDef& table, c
                     continue;
                 }
                 if (all_null && (table.real_indexes[out[k].real_index].flags & index_flag::ignore_nulls)) continue;
+                if (all_null) all_null_rows[k].insert(packed(at));
                 out[k].keys.add(key, RowPointer{at.page, static_cast<uint8_t>(at.row)});
             }
         },
         faults);
-    for (IndexKeys& e : out) {
+    for (size_t k = 0; k < out.size(); ++k) {
+        IndexKeys& e = out[k];
         if (!e.ok) continue;
         e.keys.sort();
-        if (table.real_indexes[e.real_index].flags & index_flag::unique) e.duplicate_keys = e.keys.repeated_keys();
+        if (unique_real_index(table, e.real_index))
+            e.duplicate_keys = e.keys.repeated_keys([&](RowPointer r) { return all_null_rows[k].count(packed(r)) > 0; });
     }
     return out;
 }

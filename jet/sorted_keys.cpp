@@ -53,10 +53,11 @@ void SortedKeys::clear() {
     refs_.clear();
 }
 
-size_t SortedKeys::repeated_keys() const {
+size_t SortedKeys::repeated_keys(const std::function<bool(RowPointer)>& ignore) const {
     size_t n = 0;
     for (size_t i = 1; i < refs_.size(); ++i) {
         const Ref &a = refs_[i - 1], &b = refs_[i];
+        if (ignore && ignore(row(i))) continue;
         n += a.head == b.head && a.length == b.length &&
              (a.length == 0 || std::memcmp(bytes_.data() + a.offset, bytes_.data() + b.offset, a.length) == 0);
     }

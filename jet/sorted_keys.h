@@ -5,6 +5,7 @@
 // eight bytes.
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <vector>
 
@@ -24,8 +25,8 @@ public:
     size_t size() const { return refs_.size(); }
     std::span<const uint8_t> key(size_t i) const { return {bytes_.data() + refs_[i].offset, refs_[i].length}; }
     RowPointer row(size_t i) const { return {refs_[i].page, refs_[i].row}; }
-    // Sorted: keys that equal the key before them.
-    size_t repeated_keys() const;
+    // Sorted: keys that equal the key before them, but for rows `ignore` accepts.
+    size_t repeated_keys(const std::function<bool(RowPointer)>& ignore = {}) const;
     // The entries in their current order: copies, or views into this buffer.
     std::vector<IndexEntry> entries() const;
     std::vector<KeyEntry> views() const;
