@@ -3,10 +3,12 @@
 // against the table's live rows (jet/index_verify.h). A damaged index usually repeats
 // one problem on many rows; a few cases per index and code are enough to say so.
 #include <map>
+#include <optional>
 
 #include "jet/check_passes.h"
 #include "jet/index_rebuild.h"
 #include "jet/index_verify.h"
+#include "jet/unique_keys.h"
 
 namespace jet {
 namespace {
@@ -31,6 +33,8 @@ std::string page_list(const std::vector<uint32_t>& pages) {
     return out;
 }
 
+// Repeated keys are reported from the rows, one finding per row the repair takes out, so
+// the report names the row that stays; the tree's view of them would say less.
 void report(CheckContext& ctx, const CheckedTable& t, const IndexVerdict& v) {
     const std::string label = real_index_label(*t.def, v.real_index);
     const std::string where = object::index(t.name, label);
@@ -44,17 +48,30 @@ void report(CheckContext& ctx, const CheckedTable& t, const IndexVerdict& v) {
         add(Problem::IdxMap, "el árbol usa páginas que el mapa no incluye (" + page_list(v.unmapped_pages) + ")");
     if (!v.stray_pages.empty())
         add(Problem::IdxMap, "el mapa incluye páginas que el árbol no usa (" + page_list(v.stray_pages) + ")");
-    for (const IndexDataIssue& issue : v.data.issues) add(data_problem(issue.kind), issue.detail);
+    for (const IndexDataIssue& issue : v.data.issues)
+        if (issue.kind != IndexDataIssueKind::UniqueViolation) add(data_problem(issue.kind), issue.detail);
+}
+
+bool unique_index_in_doubt(const CheckedTable& t, const std::vector<IndexVerdict>& verdicts) {
+    for (const IndexVerdict& v : verdicts)
+        if (unique_real_index(*t.def, v.real_index) && !v.data.issues.empty()) return true;
+    return false;
 }
 
 }  // namespace
 
 void check_indexes(CheckContext& ctx) {
+    std::optional<std::vector<Relationship>> relationships;  // read at the first repeated key
     for (const CheckedTable& t : ctx.tables) {
         if (!t.def || !t.def->complete || t.def->real_indexes.empty()) continue;
         Faults faults;  // row faults are the row pass's to report
-        for (const IndexVerdict& v : verify_table_indexes(ctx.db, *t.def, t.name, t.rows_readable, faults))
-            report(ctx, t, v);
+        const std::vector<IndexVerdict> verdicts = verify_table_indexes(ctx.db, *t.def, t.name, t.rows_readable, faults);
+        for (const IndexVerdict& v : verdicts) report(ctx, t, v);
+        if (!unique_index_in_doubt(t, verdicts)) continue;
+        if (!relationships) relationships = read_relationships(ctx.db);
+        for (const DuplicateKeyRow& d : duplicate_key_rows(ctx.db, *t.def, t.name, *relationships))
+            ctx.sink.add(Problem::IdxUniqueDuplicate, object::table_row(t.name, d.row.page, d.row.row),
+                         {d.index_name, duplicate_key_text(d)});
     }
 }
 

@@ -24,15 +24,6 @@ std::vector<NamedTable> tables_of(Database& db) {
     return out;
 }
 
-// A unique index whose only fault is rows sharing a key is right about its rows: a
-// rebuild cannot help, and the repair leaves that conflict to the owner.
-bool only_duplicate_keys(const IndexVerdict& v) {
-    if (!v.tree.valid() || !v.unmapped_pages.empty() || !v.stray_pages.empty()) return false;
-    for (const IndexDataIssue& issue : v.data.issues)
-        if (issue.kind != IndexDataIssueKind::UniqueViolation) return false;
-    return true;
-}
-
 void raise_failures(const std::vector<IndexRebuildResult>& results) {
     for (const IndexRebuildResult& r : results)
         if (!r.rebuilt) throw EngineError(r.failure);
@@ -73,6 +64,13 @@ std::vector<IndexRebuildResult> rebuild_table_indexes(FixContext& context, uint3
     return results;
 }
 
+void fix_unique_duplicates(FixContext& context, std::span<const Finding>) {
+    const std::vector<uint32_t> thinned = drop_duplicate_key_rows(context);
+    if (thinned.empty()) return;
+    fix_row_counts(context, {});
+    for (uint32_t tdef_page : thinned) rebuild_table_indexes(context, tdef_page);
+}
+
 void fix_rebuild_indexes(FixContext& context, std::span<const Finding>) {
     std::vector<std::pair<uint32_t, std::vector<size_t>>> wrong;
     {
@@ -83,7 +81,7 @@ void fix_rebuild_indexes(FixContext& context, std::span<const Finding>) {
             Faults faults;
             std::vector<size_t> bad;
             for (const IndexVerdict& v : verify_table_indexes(db, *def.table, t.name, !def.table->columns.empty(), faults))
-                if (!v.sound() && !only_duplicate_keys(v)) bad.push_back(v.real_index);
+                if (!v.sound()) bad.push_back(v.real_index);
             if (!bad.empty()) wrong.emplace_back(t.tdef_page, std::move(bad));
         }
     }

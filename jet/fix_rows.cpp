@@ -7,10 +7,10 @@
 
 #include <map>
 #include <set>
-#include <type_traits>
 
 #include "jet/data_page.h"
 #include "jet/database.h"
+#include "jet/dropped_row.h"
 #include "jet/fix_data_page.h"
 #include "jet/long_value.h"
 #include "jet/row.h"
@@ -22,25 +22,6 @@ namespace {
 
 void put_u32(std::vector<uint8_t>& bytes, size_t at, uint32_t value) {
     for (int i = 0; i < 4; ++i) bytes[at + i] = static_cast<uint8_t>(value >> (8 * i));
-}
-
-std::string value_text(const Value& value) {
-    return std::visit(
-        [](const auto& v) -> std::string {
-            using T = std::decay_t<decltype(v)>;
-            if constexpr (std::is_same_v<T, Null>) return {};
-            else if constexpr (std::is_same_v<T, bool>) return v ? "1" : "0";
-            else if constexpr (std::is_same_v<T, uint8_t>) return std::to_string(unsigned(v));
-            else if constexpr (std::is_arithmetic_v<T>) return std::to_string(v);
-            else if constexpr (std::is_same_v<T, Currency>) return format_currency(v.scaled);
-            else if constexpr (std::is_same_v<T, DateTime>) return format_datetime(v.days);
-            else if constexpr (std::is_same_v<T, ExtendedDateTime>) return format_extended_datetime(v.ascii);
-            else if constexpr (std::is_same_v<T, Decimal>) return format_decimal(v);
-            else if constexpr (std::is_same_v<T, Guid>) return format_guid(v);
-            else if constexpr (std::is_same_v<T, std::string>) return v;
-            else return hex_lower(v.bytes);
-        },
-        value);
 }
 
 // Pages of the working copy read once, patched in memory, written back on flush.
@@ -141,21 +122,7 @@ private:
 
     // Saves a row about to be dropped with every value that still decodes.
     void save_row(uint32_t page, uint16_t slot, Bytes row, const std::string& reason) {
-        RecoveredItem item;
-        item.table = name_;
-        item.page = page;
-        item.row = slot;
-        item.reason = reason;
-        item.raw.assign(row.begin(), row.end());
-        const CrackedRow cracked = crack_row(table_, layout_, row);
-        if (cracked.usable) {
-            for (size_t k = 0; k < table_.columns.size(); ++k) {
-                if (!cracked.fields[k].present) continue;
-                Faults faults;
-                const Value v = decode_field(table_.columns[k], cracked.fields[k], decode_context(), faults);
-                if (faults.empty() && !is_null(v)) item.values.emplace_back(table_.columns[k].name, value_text(v));
-            }
-        }
+        const RecoveredItem item = dropped_row_item(table_, decode_context(), name_, page, slot, row, reason);
         context_.save_dropped(item);
         if (item.values.empty()) context_.count_unsaved();
         ++dropped_rows_;

@@ -9,6 +9,7 @@
 #include "jet/index_build.h"
 #include "jet/index_check.h"
 #include "jet/index_row_key.h"
+#include "jet/unique_keys.h"
 #include "jet/usage_map.h"
 #include "jet/usage_map_edit.h"
 
@@ -132,6 +133,9 @@ std::vector<ExpectedIndex> expected_index_entries(Database& db, const TableDef& 
         out.push_back(std::move(e));
         plans.push_back(std::move(plan));
     }
+    // Rows whose key columns are all NULL never make a unique key repeat.
+    std::vector<std::set<uint32_t>> all_null(out.size());
+    auto packed = [](const auto& p) { return (uint32_t(p.page) << 8) | uint32_t(p.row); };
     Faults faults;
     db.scan_rows(
         table, name,
@@ -146,6 +150,7 @@ std::vector<ExpectedIndex> expected_index_entries(Database& db, const TableDef& 
                     continue;
                 }
                 if (key->all_null && (table.real_indexes[out[k].real_index].flags & index_flag::ignore_nulls)) continue;
+                if (key->all_null) all_null[k].insert(packed(at));
                 IndexEntry entry;
                 entry.key = std::move(key->key);
                 entry.row = RowPointer{at.page, static_cast<uint8_t>(at.row)};
@@ -153,13 +158,15 @@ std::vector<ExpectedIndex> expected_index_entries(Database& db, const TableDef& 
             }
         },
         faults);
-    for (ExpectedIndex& e : out) {
+    for (size_t k = 0; k < out.size(); ++k) {
+        ExpectedIndex& e = out[k];
         if (!e.ok) continue;
         std::sort(e.entries.begin(), e.entries.end(),
                   [](const IndexEntry& a, const IndexEntry& b) { return compare_entries(a, b) < 0; });
-        if (!(table.real_indexes[e.real_index].flags & index_flag::unique)) continue;
+        if (!unique_real_index(table, e.real_index)) continue;
         for (size_t i = 1; i < e.entries.size(); ++i)
-            if (e.entries[i].key == e.entries[i - 1].key) ++e.duplicate_keys;
+            if (e.entries[i].key == e.entries[i - 1].key && !all_null[k].count(packed(e.entries[i].row)))
+                ++e.duplicate_keys;
     }
     return out;
 }

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "jet/unique_keys.h"
 #include "jet/usage_map.h"
 
 namespace jet {
@@ -79,8 +80,9 @@ std::vector<IndexVerdict> verify_table_indexes(Database& db, const TableDef& tab
             continue;
         }
         verdicts[i].keys_checked = true;
-        verdicts[i].data = compare_index_with_rows(verdicts[i].tree.entries, std::move(keyed[i]),
-                                                   table.real_indexes[i].flags);
+        const uint8_t flags = static_cast<uint8_t>(table.real_indexes[i].flags |
+                                                   (unique_real_index(table, i) ? index_flag::unique : 0));
+        verdicts[i].data = compare_index_with_rows(verdicts[i].tree.entries, std::move(keyed[i]), flags);
     }
     return verdicts;
 }

@@ -191,6 +191,10 @@ constexpr std::array kProblems = {
     ProblemInfo{P::LvPageUnmapped, "LV_PAGE_UNMAPPED", S::Warning,
                 "la página de valores largos {0} de la columna {1} falta en el mapa de la columna",
                 "se añade la página al mapa de la columna"},
+    // Access refuses a table whose unique index repeats a key.
+    ProblemInfo{P::IdxUniqueDuplicate, "IDX_UNIQUE_DUPLICATE", S::Error, "en el índice {0}, {1}",
+                "se guarda la fila repetida en el archivo de recuperación, se quita de la tabla y se "
+                "reconstruyen los índices de la tabla"},
     ProblemInfo{P::IdxPage, "IDX_PAGE", S::Error, "el índice {0} tiene una página dañada: {1}",
                 "se reconstruye el índice a partir de las filas de la tabla"},
     ProblemInfo{P::IdxTree, "IDX_TREE", S::Error, "el árbol del índice {0} está mal formado: {1}",
@@ -205,9 +209,6 @@ constexpr std::array kProblems = {
                 "se reconstruye el índice a partir de las filas de la tabla"},
     ProblemInfo{P::IdxEntryDuplicate, "IDX_ENTRY_DUPLICATE", S::Error, "en el índice {0}, {1}",
                 "se reconstruye el índice a partir de las filas de la tabla"},
-    // Access still opens such a file; which row keeps the key is the owner's decision.
-    ProblemInfo{P::IdxUniqueDuplicate, "IDX_UNIQUE_DUPLICATE", S::Info, "en el índice {0}, {1}",
-                "ninguno: dos filas tienen la misma clave y hay que decidir a mano cuál se queda"},
 };
 
 constexpr bool rows_in_enumerator_order() {

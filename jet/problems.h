@@ -74,7 +74,8 @@ enum class Problem {
     LvChainCycle,
     LvLength,
     LvPageUnmapped,
-    // Indexes
+    // Indexes (repeated unique keys first: their fix must run before any index rebuild)
+    IdxUniqueDuplicate,
     IdxPage,
     IdxTree,
     IdxMap,
@@ -82,7 +83,6 @@ enum class Problem {
     IdxEntryOrphan,
     IdxEntryKey,
     IdxEntryDuplicate,
-    IdxUniqueDuplicate,
     Count  // keep last: number of problems
 };
 

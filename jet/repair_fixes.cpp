@@ -62,6 +62,7 @@ constexpr std::array kFixes = {
     FixRow{"IDX_ENTRY_ORPHAN", fix_rebuild_indexes},
     FixRow{"IDX_ENTRY_KEY", fix_rebuild_indexes},
     FixRow{"IDX_ENTRY_DUPLICATE", fix_rebuild_indexes},
+    FixRow{"IDX_UNIQUE_DUPLICATE", fix_unique_duplicates},
     FixRow{"DPAGE_HEADER", fix_rows},
     FixRow{"ROW_OFFSET_BOUNDS", fix_rows},
     FixRow{"ROW_OFFSET_OVERLAP", fix_rows},

@@ -33,6 +33,9 @@ std::vector<CorpusFile> readable_corpus() {
         const auto columns = split(line, '\t');
         // file, format, bytes, user_tables, rows, features, mdbtools_reads_all, ...
         if (columns.size() < 7 || columns[6] != "yes") continue;
+        // Shipped damaged (a repeated unique key): any repair of it takes a row out, so it
+        // is no intact baseline. Its own tests use it directly.
+        if (columns[0] == "ucanaccess/corrupted.accdb") continue;
         const fs::path path = corpus_dir() / columns[0];
         if (fs::exists(path)) files.push_back({path, columns[0], columns[1]});
     }

@@ -14,7 +14,7 @@ struct CorpusFile {
 };
 
 std::filesystem::path corpus_dir();
-// Files mdbtools reads completely (so its verdict on a repaired copy means something).
+// Intact files mdbtools reads completely (so its verdict on a repaired copy means something).
 std::vector<CorpusFile> readable_corpus();
 
 struct Command {

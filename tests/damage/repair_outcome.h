@@ -23,6 +23,10 @@ struct RowTally {
     std::size_t total = 0;
 };
 
+// Rows per table that the repair must take out (no more, no fewer), e.g. rows repeating
+// a unique key.
+using TakenOut = std::map<std::string, std::size_t>;
+
 // Adds gtest failures for every rule broken. `renamed` maps intact table names to the
 // names the repair gave them (tables found again under a new name). With `may_lose_tables`
 // a table the repaired file no longer lists counts as lost with all its rows (its
@@ -30,6 +34,6 @@ struct RowTally {
 RowTally expect_sound_repair(const std::filesystem::path& database, const std::filesystem::path& intact,
                              const std::vector<std::uint8_t>& damaged, const jet::Report& report,
                              bool may_lose_rows, const std::map<std::string, std::string>& renamed = {},
-                             bool may_lose_tables = false);
+                             bool may_lose_tables = false, const TakenOut& taken_out = {});
 
 }  // namespace damage

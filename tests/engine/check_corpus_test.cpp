@@ -13,7 +13,8 @@ const std::map<std::string, std::set<std::string>>& expected_findings() {
     static const std::map<std::string, std::set<std::string>> expected = {
         // MSysObjects stores 50 rows and MSysACEs 151; their data pages hold 47 and 142
         // live rows (mdbtools and the reader's scan agree). Its table UK holds two rows
-        // with the same key in the unique index .rC.
+        // with the same key in the unique index .rC: an error the repair fixes by taking
+        // the second row out.
         {"ucanaccess/corrupted.accdb", {"IDX_UNIQUE_DUPLICATE", "TDEF_ROWCOUNT_STALE"}},
     };
     return expected;

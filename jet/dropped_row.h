@@ -1,0 +1,24 @@
+#pragma once
+// What the recovery file keeps of a row a fix takes out of its table: its raw bytes and
+// every value that still decodes, as text. Shared by every fix that drops rows, so the
+// recovery file reads the same whatever the reason.
+#include <cstdint>
+#include <string>
+
+#include "jet/bytes.h"
+#include "jet/recovery_file.h"
+#include "jet/row.h"
+#include "jet/table_def.h"
+#include "jet/value.h"
+
+namespace jet {
+
+// A value as the recovery file writes it (empty for NULL).
+std::string recovered_value_text(const Value& value);
+
+// `row` is the stored row (the overflow target for a moved row); `page` and `slot` say
+// where the row was. values stays empty when the row does not decode at all.
+RecoveredItem dropped_row_item(const TableDef& table, const DecodeContext& context, std::string table_name,
+                               uint32_t page, uint16_t slot, Bytes row, std::string reason);
+
+}  // namespace jet
