@@ -97,17 +97,18 @@ std::string free_name(const Catalog& catalog, int32_t folder, const std::string&
 }
 
 std::vector<FieldValue> new_row_fields(const TableDef& def, const Template& shape, const Layout& layout,
-                                       uint32_t tdef_page, int32_t folder, const std::string& name, double now) {
+                                       const NewCatalogTable& table, int32_t folder, const std::string& name,
+                                       double now) {
     std::vector<FieldValue> fields(def.columns.size());
     for (size_t k = 0; k < def.columns.size(); ++k) {
         const std::string& column = def.columns[k].name;
         FieldValue& f = fields[k];
         f.present = true;
-        if (column == "Id") f.bytes = le_bytes(tdef_page, 4);
+        if (column == "Id") f.bytes = le_bytes(table.tdef_page, 4);
         else if (column == "ParentId") f.bytes = le_bytes(uint32_t(folder), 4);
         else if (column == "Name") f.bytes = text_bytes(name, layout);
         else if (column == "Type") f.bytes = le_bytes(uint16_t(object_type::table), 2);
-        else if (column == "Flags") f.bytes = le_bytes(0, 4);
+        else if (column == "Flags") f.bytes = le_bytes(table.flags, 4);
         else if (column == "DateCreate" || column == "DateUpdate") f.bytes = date_bytes(now);
         else if (column == "Owner" && k < shape.cracked.fields.size() && shape.cracked.fields[k].present)
             f.bytes.assign(shape.cracked.fields[k].bytes.begin(), shape.cracked.fields[k].bytes.end());
@@ -167,7 +168,7 @@ std::vector<std::string> add_catalog_tables(FixContext& context, const std::vect
         const int32_t folder = tables_folder(catalog, fallback);
         const std::string name = free_name(catalog, folder, table.name, given);
         const auto row = encode_row(*read.table, layout,
-                                    new_row_fields(*read.table, *shape, layout, table.tdef_page, folder, name, now));
+                                    new_row_fields(*read.table, *shape, layout, table, folder, name, now));
         if (!row) cannot("la fila nueva no se puede componer con la definición del catálogo");
         place_row(context, *read.table, *row);
         given.insert(folded(name));

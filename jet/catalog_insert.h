@@ -11,6 +11,7 @@ class FixContext;
 struct NewCatalogTable {
     uint32_t tdef_page = 0;
     std::string name;  // wanted name; a number is appended when the Tables folder has it
+    uint32_t flags = 0;
 };
 
 // One catalog row per table, shaped like the row of a table already in the catalog

@@ -2,7 +2,8 @@
 // definition (or lies past the end). When exactly one table definition in the file is
 // owned by no catalog row, that is the table the damaged row lost: the row's Id is
 // pointed back at it and nothing is lost. Otherwise the row is saved to the recovery
-// file and dropped (its slot flagged deleted, its bytes kept in the page).
+// file and dropped (its slot flagged deleted, its bytes kept in the page), with the rows
+// of the table its pages still hold (jet/drop_table.h).
 #include <algorithm>
 #include <cstring>
 #include <set>
@@ -11,6 +12,7 @@
 #include "jet/catalog.h"
 #include "jet/data_page.h"
 #include "jet/database.h"
+#include "jet/drop_table.h"
 #include "jet/fix_catalog.h"
 #include "jet/fix_indexes.h"
 #include "jet/repair.h"
@@ -187,13 +189,15 @@ void fix_catalog_table_ids(FixContext& context, std::span<const Finding>) {
     if (lost.size() == 1 && unowned.size() == 1 && !cut_away(context, lost.front()->tdef_page()) &&
         repoint_row(context, catalog_def, *lost.front(), unowned.front()))
         return;
+    std::vector<UnreadableTable> dropped;
     for (const CatalogEntry* e : lost) {
         save_row(context, catalog_def, "MSysObjects", e->page, e->row,
                  "fila del catálogo de la tabla «" + e->name + "», cuya definición (página " +
                      std::to_string(e->tdef_page()) + ") no existe; la tabla se retira del catálogo");
-        delete_row_slot(context, e->page, e->row);
+        dropped.push_back({e->name, e->tdef_page(), e->page, e->row});
     }
-    fix_row_counts(context, {});
+    // Rows the table still has on pages naming its definition page are saved undecoded.
+    drop_unreadable_tables(context, dropped, "su definición no existe");
 }
 
 }  // namespace jet

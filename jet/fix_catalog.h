@@ -23,7 +23,7 @@ std::optional<StoredRow> locate_stored_row(const FixContext& context, uint32_t p
 void save_row(FixContext& context, const TableDef& def, const std::string& table, uint32_t page, uint16_t slot,
               const std::string& reason);
 
-// Flags a row slot deleted; the bytes stay in the page.
+// Flags a row slot deleted (0xC000, as Access does); the bytes stay in the page.
 void delete_row_slot(FixContext& context, uint32_t page, uint16_t slot);
 
 }  // namespace jet

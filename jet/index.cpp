@@ -120,7 +120,27 @@ private:
     uint32_t last_order_page_ = 0;
 };
 
+void collect_pages(const PageFile& file, const Layout& layout, uint32_t number, size_t depth,
+                   std::unordered_set<uint32_t>& visited, std::vector<uint32_t>& out) {
+    if (depth > kMaxDepth || !visited.insert(number).second) return;
+    const PageRef ref = number == 0 ? PageRef{} : file.fetch(number);
+    const Bytes bytes = ref.bytes();
+    if (bytes.empty()) return;
+    out.push_back(number);
+    if (bytes[0] != page_type::index_node) return;
+    const IndexPage page = parse_index_page(bytes, layout);
+    for (const auto& e : page.entries) collect_pages(file, layout, e.child, depth + 1, visited, out);
+    if (page.tail != 0) collect_pages(file, layout, page.tail, depth + 1, visited, out);
+}
+
 }  // namespace
+
+std::vector<uint32_t> index_tree_pages(const PageFile& file, const Layout& layout, uint32_t root) {
+    std::vector<uint32_t> out;
+    std::unordered_set<uint32_t> visited;
+    collect_pages(file, layout, root, 0, visited, out);
+    return out;
+}
 
 IndexTree read_index_tree(const PageFile& file, const Layout& layout, uint32_t root,
                           uint32_t owner) {

@@ -47,4 +47,8 @@ struct IndexTree {
 IndexTree read_index_tree(const PageFile& file, const Layout& layout, uint32_t root,
                           uint32_t owner);
 
+// The pages the same walk reaches, in the same order, reading only intermediate pages'
+// entries: for callers that need where an index lies, not what it holds.
+std::vector<uint32_t> index_tree_pages(const PageFile& file, const Layout& layout, uint32_t root);
+
 }  // namespace jet

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <stdexcept>
+#include <type_traits>
 #include <utility>
 
 namespace jet {
@@ -9,33 +10,36 @@ namespace {
 
 constexpr uint32_t kNone = 0xFFFFFFFF;
 
-uint8_t page_byte(const IndexEntry& e, size_t i) { return static_cast<uint8_t>(e.row.page >> (8 * (2 - i))); }
+template <class E>
+uint8_t page_byte(const E& e, size_t i) { return static_cast<uint8_t>(e.row.page >> (8 * (2 - i))); }
 
 // Bytes two entries may share as a page prefix: never into the row byte and within what
 // the layout's prefix field holds (the rule of shared_prefix_length, pair by pair).
-size_t pair_prefix(const IndexEntry& first, const IndexEntry& other, const Layout& layout) {
+template <class E>
+size_t pair_prefix(const E& first, const E& other, const Layout& layout) {
     size_t limit = std::min(first.key.size() + 3, layout.jet3 ? size_t{0xFF} : size_t{0xFFFF});
     limit = std::min(limit, other.key.size() + 3);
     size_t n = 0;
-    auto at = [](const IndexEntry& e, size_t i) { return i < e.key.size() ? e.key[i] : page_byte(e, i - e.key.size()); };
+    auto at = [](const E& e, size_t i) { return i < e.key.size() ? e.key[i] : page_byte(e, i - e.key.size()); };
     while (n < limit && at(first, n) == at(other, n)) ++n;
     return n;
 }
 
 // Fills one page at a time, keeping the packed size under the page's capacity.
+template <class E>
 class Packer {
 public:
     Packer(const Layout& layout, bool leaf, bool compress)
         : layout_(layout), leaf_(leaf), compress_(compress), capacity_(index_entry_capacity(layout)) {}
 
-    bool fits(const IndexEntry& e) const {
+    bool fits(const E& e) const {
         const size_t size = stored_entry_size(e, leaf_);
         if (entries_.empty()) return size <= capacity_;
         if (!compress_) return full_ + size <= capacity_;
         const size_t p = std::min(entries_.size() == 1 ? SIZE_MAX : prefix_, pair_prefix(entries_.front(), e, layout_));
         return full_ + size - entries_.size() * p <= capacity_;
     }
-    void add(IndexEntry e) {
+    void add(E e) {
         if (!entries_.empty()) {
             const size_t p = pair_prefix(entries_.front(), e, layout_);
             prefix_ = entries_.size() == 1 ? p : std::min(prefix_, p);
@@ -44,7 +48,7 @@ public:
         entries_.push_back(std::move(e));
     }
     bool empty() const { return entries_.empty(); }
-    std::vector<IndexEntry> take() {
+    std::vector<E> take() {
         full_ = 0;
         prefix_ = 0;
         return std::exchange(entries_, {});
@@ -55,62 +59,69 @@ private:
     bool leaf_;
     bool compress_;
     size_t capacity_;
-    std::vector<IndexEntry> entries_;
+    std::vector<E> entries_;
     size_t full_ = 0;
     size_t prefix_ = 0;
 };
 
+template <class E>
 struct Node {
     bool leaf = true;
-    std::vector<IndexEntry> entries;  // children as node ids
+    std::vector<E> entries;  // children as node ids
     std::vector<uint32_t> children;
     uint32_t tail = 0;  // node id + 1; 0 = none
     uint32_t prev = kNone, next = kNone;
-    IndexEntry last;  // last leaf entry below
+    E last;  // last leaf entry below
 };
 
 [[noreturn]] void too_long() { throw std::length_error("index entry larger than an index page"); }
 
-void link(std::vector<Node>& nodes, const std::vector<uint32_t>& ids) {
+template <class E>
+void link(std::vector<Node<E>>& nodes, const std::vector<uint32_t>& ids) {
     for (size_t i = 0; i + 1 < ids.size(); ++i) {
         nodes[ids[i]].next = ids[i + 1];
         nodes[ids[i + 1]].prev = ids[i];
     }
 }
 
-std::vector<uint32_t> build_leaves(const std::vector<IndexEntry>& entries, const Layout& layout, std::vector<Node>& nodes) {
+template <class E, class Entries>
+std::vector<uint32_t> build_leaves(Entries&& entries, const Layout& layout, std::vector<Node<E>>& nodes) {
     std::vector<uint32_t> ids;
-    Packer packer(layout, true, true);
+    Packer<E> packer(layout, true, true);
     auto close = [&] {
-        Node n;
+        Node<E> n;
         n.entries = packer.take();
-        n.last = n.entries.empty() ? IndexEntry{} : n.entries.back();
+        n.last = n.entries.empty() ? E{} : n.entries.back();
         ids.push_back(static_cast<uint32_t>(nodes.size()));
         nodes.push_back(std::move(n));
     };
-    for (const IndexEntry& e : entries) {
+    for (auto& e : entries) {
         if (!packer.fits(e)) {
             if (packer.empty()) too_long();
             close();
         }
-        packer.add(e);
+        if constexpr (std::is_const_v<std::remove_reference_t<decltype(e)>>)
+            packer.add(e);
+        else
+            packer.add(std::move(e));
     }
     close();  // an empty index is one empty leaf
     link(nodes, ids);
     return ids;
 }
 
-std::vector<uint32_t> build_level(const std::vector<uint32_t>& below, const Layout& layout, std::vector<Node>& nodes) {
+template <class E>
+std::vector<uint32_t> build_level(const std::vector<uint32_t>& below, const Layout& layout, std::vector<Node<E>>& nodes) {
     std::vector<uint32_t> ids;
-    Packer packer(layout, false, false);
+    Packer<E> packer(layout, false, false);
     std::vector<uint32_t> kids;
     auto entry_for = [&](uint32_t child) {
-        IndexEntry e = nodes[child].last;
+        E e = nodes[child].last;
         e.child = child;
         return e;
     };
     auto close = [&] {
-        Node n;
+        Node<E> n;
         n.leaf = false;
         n.entries = packer.take();
         if (kids.size() == 1) {
@@ -127,7 +138,7 @@ std::vector<uint32_t> build_level(const std::vector<uint32_t>& below, const Layo
     };
     for (uint32_t child : below) {
         if (!kids.empty()) {
-            IndexEntry e = entry_for(kids.back());
+            E e = entry_for(kids.back());
             if (packer.fits(e)) {
                 packer.add(std::move(e));
             } else {
@@ -141,14 +152,14 @@ std::vector<uint32_t> build_level(const std::vector<uint32_t>& below, const Layo
     return ids;
 }
 
-}  // namespace
-
-BuiltIndex build_index(const std::vector<IndexEntry>& entries, const Layout& layout, uint32_t owner) {
-    std::vector<Node> nodes;
-    std::vector<uint32_t> level = build_leaves(entries, layout, nodes);
-    const size_t leaf_count = level.size();
+// Lays the entries out and hands each page, root first, to `emit(head, entries, children)`.
+template <class E, class Entries, class Emit>
+void lay_out(Entries&& entries, const Layout& layout, uint32_t owner, size_t& leaf_count, Emit emit) {
+    std::vector<Node<E>> nodes;
+    std::vector<uint32_t> level = build_leaves<E>(std::forward<Entries>(entries), layout, nodes);
+    leaf_count = level.size();
     while (level.size() > 1) level = build_level(level, layout, nodes);
-    for (Node& n : nodes)
+    for (Node<E>& n : nodes)
         if (n.leaf) n.children.clear();
 
     // Pre-order positions, root first.
@@ -166,42 +177,75 @@ BuiltIndex build_index(const std::vector<IndexEntry>& entries, const Layout& lay
     // Access stores a shared prefix only on the leaves of an index of several leaves; a
     // lone leaf and intermediate pages are kept whole when they fit that way.
     const bool lone_leaf_whole =
-        leaf_count == 1 && packed_size(nodes[level.front()].entries, true, layout, 0) <= index_entry_capacity(layout);
+        leaf_count == 1 &&
+        packed_size(std::span<const E>(nodes[level.front()].entries), true, layout, 0) <= index_entry_capacity(layout);
+    for (uint32_t id : order) {
+        Node<E>& n = nodes[id];
+        IndexPageSpec head;
+        head.leaf = n.leaf;
+        head.owner = owner;
+        if (!n.leaf || (leaf_count == 1 && lone_leaf_whole)) head.prefix_length = 0;
+        head.prev = n.prev == kNone ? kNone : position[n.prev];
+        head.next = n.next == kNone ? kNone : position[n.next];
+        head.tail = n.tail == 0 ? kNone : position[n.tail - 1];
+        if (!n.leaf)
+            for (E& e : n.entries) e.child = position[e.child];
+        std::vector<size_t> children;
+        for (uint32_t c : n.children) children.push_back(position[c]);
+        emit(std::move(head), std::move(n.entries), std::move(children));
+    }
+}
+
+template <class Entries>
+BuiltIndex build(Entries&& entries, const Layout& layout, uint32_t owner) {
     BuiltIndex out;
     out.entry_count = entries.size();
-    out.leaf_count = leaf_count;
-    for (uint32_t id : order) {
-        Node& n = nodes[id];
-        BuiltIndexPage page;
-        page.spec.leaf = n.leaf;
-        page.spec.owner = owner;
-        if (!n.leaf || (leaf_count == 1 && lone_leaf_whole)) page.spec.prefix_length = 0;
-        page.spec.prev = n.prev == kNone ? kNone : position[n.prev];
-        page.spec.next = n.next == kNone ? kNone : position[n.next];
-        page.spec.tail = n.tail == 0 ? kNone : position[n.tail - 1];
-        for (IndexEntry& e : n.entries) {
-            if (!n.leaf) e.child = position[e.child];
-            page.spec.entries.push_back(std::move(e));
-        }
-        for (uint32_t c : n.children) page.children.push_back(position[c]);
-        out.pages.push_back(std::move(page));
-    }
+    lay_out<IndexEntry>(std::forward<Entries>(entries), layout, owner, out.leaf_count,
+                        [&](IndexPageSpec head, std::vector<IndexEntry>&& es, std::vector<size_t>&& children) {
+                            head.entries = std::move(es);
+                            out.pages.push_back({std::move(head), std::move(children)});
+                        });
     return out;
+}
+
+}  // namespace
+
+BuiltIndex build_index(const std::vector<IndexEntry>& entries, const Layout& layout, uint32_t owner) {
+    return build(entries, layout, owner);
+}
+
+BuiltIndex build_index(std::vector<IndexEntry>&& entries, const Layout& layout, uint32_t owner) {
+    return build(std::move(entries), layout, owner);
+}
+
+BuiltKeyIndex build_index(std::span<const KeyEntry> entries, const Layout& layout, uint32_t owner) {
+    BuiltKeyIndex out;
+    out.entry_count = entries.size();
+    lay_out<KeyEntry>(entries, layout, owner, out.leaf_count,
+                      [&](IndexPageSpec head, std::vector<KeyEntry>&& es, std::vector<size_t>&& children) {
+                          out.pages.push_back({std::move(head), std::move(es), std::move(children)});
+                      });
+    return out;
+}
+
+std::vector<std::vector<uint8_t>> render_index(const BuiltKeyIndex& built, const std::vector<uint32_t>& numbers,
+                                               const Layout& layout) {
+    std::vector<std::vector<uint8_t>> pages;
+    pages.reserve(built.pages.size());
+    for (const BuiltKeyPage& p : built.pages) {
+        std::vector<uint8_t> bytes = write_index_page(p.head, p.entries, layout, &numbers);
+        if (bytes.empty()) throw std::length_error("index page overflow");
+        pages.push_back(std::move(bytes));
+    }
+    return pages;
 }
 
 std::vector<std::vector<uint8_t>> render_index(const BuiltIndex& built, const std::vector<uint32_t>& numbers,
                                                const Layout& layout) {
-    auto number = [&](uint32_t pos) { return pos == kNone ? 0 : numbers.at(pos); };
     std::vector<std::vector<uint8_t>> pages;
     pages.reserve(built.pages.size());
     for (const BuiltIndexPage& p : built.pages) {
-        IndexPageSpec spec = p.spec;
-        spec.prev = number(spec.prev);
-        spec.next = number(spec.next);
-        spec.tail = number(spec.tail);
-        if (!spec.leaf)
-            for (IndexEntry& e : spec.entries) e.child = number(e.child);
-        std::vector<uint8_t> bytes = write_index_page(spec, layout);
+        std::vector<uint8_t> bytes = write_index_page(p.spec, p.spec.entries, layout, &numbers);
         if (bytes.empty()) throw std::length_error("index page overflow");
         pages.push_back(std::move(bytes));
     }

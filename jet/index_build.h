@@ -6,6 +6,7 @@
 // caller maps those positions to real page numbers.
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <vector>
 
 #include "jet/format.h"
@@ -26,6 +27,24 @@ struct BuiltIndex {
 
 // `entries` sorted and unique (compare_entries); `owner` the table's TDEF page.
 BuiltIndex build_index(const std::vector<IndexEntry>& entries, const Layout& layout, uint32_t owner);
+// The same, taking the entries' keys over instead of copying them.
+BuiltIndex build_index(std::vector<IndexEntry>&& entries, const Layout& layout, uint32_t owner);
+
+// The same layout over keys held elsewhere (they must outlive the result): no key is
+// copied. Pages and their order are those build_index gives for the same entries.
+struct BuiltKeyPage {
+    IndexPageSpec head;  // head.entries unused
+    std::vector<KeyEntry> entries;
+    std::vector<size_t> children;
+};
+struct BuiltKeyIndex {
+    std::vector<BuiltKeyPage> pages;
+    size_t entry_count = 0;
+    size_t leaf_count = 0;
+};
+BuiltKeyIndex build_index(std::span<const KeyEntry> entries, const Layout& layout, uint32_t owner);
+std::vector<std::vector<uint8_t>> render_index(const BuiltKeyIndex& built, const std::vector<uint32_t>& numbers,
+                                               const Layout& layout);
 
 // Page bytes of every built page once `numbers[i]` is the real page of position i.
 std::vector<std::vector<uint8_t>> render_index(const BuiltIndex& built, const std::vector<uint32_t>& numbers,

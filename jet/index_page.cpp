@@ -1,6 +1,7 @@
 #include "jet/index_page.h"
 
 #include <algorithm>
+#include <span>
 #include <string>
 
 namespace jet {
@@ -44,74 +45,126 @@ void put_u32(std::vector<uint8_t>& b, size_t at, uint32_t v) {
     for (int i = 0; i < 4; ++i) b[at + i] = static_cast<uint8_t>(v >> (8 * i));
 }
 
-std::vector<uint8_t> full_entry(const IndexEntry& e, bool leaf) {
-    std::vector<uint8_t> out(e.key);
-    out.push_back(static_cast<uint8_t>(e.row.page >> 16));
-    out.push_back(static_cast<uint8_t>(e.row.page >> 8));
-    out.push_back(static_cast<uint8_t>(e.row.page));
-    out.push_back(e.row.row);
-    if (!leaf)
-        for (int i = 3; i >= 0; --i) out.push_back(static_cast<uint8_t>(e.child >> (8 * i)));
-    return out;
+// Byte i of an entry as stored in full (key, 3-byte row page, row byte, child).
+template <class E>
+uint8_t entry_byte(const E& e, size_t i) {
+    if (i < e.key.size()) return e.key[i];
+    i -= e.key.size();
+    if (i < 3) return static_cast<uint8_t>(e.row.page >> (8 * (2 - i)));
+    if (i == 3) return e.row.row;
+    return static_cast<uint8_t>(e.child >> (8 * (7 - i)));
+}
+
+// Writes the entry's bytes from `skip` on at `out`; returns how many.
+template <class E>
+size_t put_entry(const E& e, uint32_t child, bool leaf, size_t skip, uint8_t* out) {
+    uint8_t tail[8] = {static_cast<uint8_t>(e.row.page >> 16), static_cast<uint8_t>(e.row.page >> 8),
+                       static_cast<uint8_t>(e.row.page), e.row.row,
+                       static_cast<uint8_t>(child >> 24), static_cast<uint8_t>(child >> 16),
+                       static_cast<uint8_t>(child >> 8), static_cast<uint8_t>(child)};
+    const size_t tail_size = leaf ? kRowPointerSize : kRowPointerSize + kChildPointerSize;
+    size_t n = 0;
+    for (size_t i = skip; i < e.key.size(); ++i) out[n++] = e.key[i];
+    for (size_t i = skip > e.key.size() ? skip - e.key.size() : 0; i < tail_size; ++i) out[n++] = tail[i];
+    return n;
+}
+
+template <class E>
+size_t entry_size(const E& e, bool leaf) {
+    return e.key.size() + kRowPointerSize + (leaf ? 0 : kChildPointerSize);
+}
+
+template <class E>
+size_t prefix_of(std::span<const E> entries, const Layout& layout) {
+    // The prefix never reaches the row byte, so never the child pointer either.
+    if (entries.size() < 2) return 0;
+    const E& first = entries.front();
+    size_t limit = first.key.size() + 3;  // never into the row byte
+    limit = std::min(limit, layout.jet3 ? size_t{0xFF} : size_t{0xFFFF});
+    for (size_t i = 1; i < entries.size() && limit > 0; ++i) {
+        const E& other = entries[i];
+        const size_t max = std::min(limit, other.key.size() + 3);
+        const size_t keys = std::min({max, first.key.size(), other.key.size()});
+        size_t n = 0;
+        while (n < keys && first.key[n] == other.key[n]) ++n;
+        if (n == keys)
+            while (n < max && entry_byte(first, n) == entry_byte(other, n)) ++n;
+        limit = n;
+    }
+    return limit;
+}
+
+template <class E>
+size_t packed_of(std::span<const E> entries, bool leaf, const Layout& layout, std::optional<size_t> chosen) {
+    size_t prefix = chosen.value_or(prefix_of(entries, layout));
+    size_t total = 0;
+    for (size_t i = 0; i < entries.size(); ++i) total += entry_size(entries[i], leaf) - (i == 0 ? 0 : prefix);
+    return total;
+}
+
+template <class E>
+std::vector<uint8_t> write_page(const IndexPageSpec& head, std::span<const E> entries, const Layout& layout,
+                                const std::vector<uint32_t>* numbers) {
+    auto real = [&](uint32_t n) -> uint32_t {
+        if (!numbers) return n;
+        return n == kNoPosition ? 0 : numbers->at(n);
+    };
+    const size_t longest = prefix_of(entries, layout);
+    const size_t prefix = head.prefix_length.value_or(longest);
+    if (prefix > longest || packed_of(entries, head.leaf, layout, prefix) > entry_area(layout)) return {};
+    std::vector<uint8_t> page(layout.page_size, 0);
+    page[0] = head.leaf ? page_type::index_leaf : page_type::index_node;
+    page[1] = 0x01;
+    put_u32(page, 4, head.owner);
+    put_u32(page, layout.ix_prev_page, real(head.prev));
+    put_u32(page, layout.ix_next_page, real(head.next));
+    put_u32(page, layout.ix_tail_page, real(head.tail));
+    if (layout.jet3)
+        page[layout.ix_prefix_length] = static_cast<uint8_t>(prefix);
+    else
+        put_u16(page, layout.ix_prefix_length, static_cast<uint16_t>(prefix));
+    // Access marks intermediate pages in the byte after the prefix length.
+    page[layout.ix_prefix_length + (layout.jet3 ? 1 : 2)] = head.leaf ? 0x00 : 0x01;
+    size_t end = 0;
+    for (size_t i = 0; i < entries.size(); ++i) {
+        const uint32_t child = head.leaf ? 0 : real(entries[i].child);
+        end += put_entry(entries[i], child, head.leaf, i == 0 ? 0 : prefix, page.data() + layout.ix_first_entry + end);
+        page[layout.ix_bitmask + end / 8] |= static_cast<uint8_t>(1u << (end % 8));
+    }
+    put_u16(page, 2, static_cast<uint16_t>(layout.page_size - layout.ix_first_entry - end));
+    return page;
 }
 
 }  // namespace
 
 size_t index_entry_capacity(const Layout& layout) { return entry_area(layout); }
 
-size_t shared_prefix_length(const std::vector<IndexEntry>& entries, bool leaf, const Layout& layout) {
-    if (entries.size() < 2) return 0;
-    const std::vector<uint8_t> first = full_entry(entries.front(), leaf);
-    size_t limit = entries.front().key.size() + 3;  // never into the row byte
-    limit = std::min(limit, layout.jet3 ? size_t{0xFF} : size_t{0xFFFF});
-    for (size_t i = 1; i < entries.size() && limit > 0; ++i) {
-        const std::vector<uint8_t> other = full_entry(entries[i], leaf);
-        size_t n = 0;
-        size_t max = std::min({limit, other.size(), entries[i].key.size() + 3});
-        while (n < max && first[n] == other[n]) ++n;
-        limit = n;
-    }
-    return limit;
+size_t shared_prefix_length(std::span<const IndexEntry> entries, bool, const Layout& layout) {
+    return prefix_of(entries, layout);
+}
+size_t shared_prefix_length(std::span<const KeyEntry> entries, bool, const Layout& layout) {
+    return prefix_of(entries, layout);
 }
 
-size_t packed_size(const std::vector<IndexEntry>& entries, bool leaf, const Layout& layout,
+size_t packed_size(std::span<const IndexEntry> entries, bool leaf, const Layout& layout,
                    std::optional<size_t> chosen) {
-    size_t prefix = chosen.value_or(shared_prefix_length(entries, leaf, layout));
-    size_t total = 0;
-    for (size_t i = 0; i < entries.size(); ++i)
-        total += stored_entry_size(entries[i], leaf) - (i == 0 ? 0 : prefix);
-    return total;
+    return packed_of(entries, leaf, layout, chosen);
+}
+size_t packed_size(std::span<const KeyEntry> entries, bool leaf, const Layout& layout, std::optional<size_t> chosen) {
+    return packed_of(entries, leaf, layout, chosen);
 }
 
 std::vector<uint8_t> write_index_page(const IndexPageSpec& spec, const Layout& layout) {
-    const size_t longest = shared_prefix_length(spec.entries, spec.leaf, layout);
-    const size_t prefix = spec.prefix_length.value_or(longest);
-    if (prefix > longest || packed_size(spec.entries, spec.leaf, layout, prefix) > entry_area(layout))
-        return {};
-    std::vector<uint8_t> page(layout.page_size, 0);
-    page[0] = spec.leaf ? page_type::index_leaf : page_type::index_node;
-    page[1] = 0x01;
-    put_u32(page, 4, spec.owner);
-    put_u32(page, layout.ix_prev_page, spec.prev);
-    put_u32(page, layout.ix_next_page, spec.next);
-    put_u32(page, layout.ix_tail_page, spec.tail);
-    if (layout.jet3)
-        page[layout.ix_prefix_length] = static_cast<uint8_t>(prefix);
-    else
-        put_u16(page, layout.ix_prefix_length, static_cast<uint16_t>(prefix));
-    // Access marks intermediate pages in the byte after the prefix length.
-    page[layout.ix_prefix_length + (layout.jet3 ? 1 : 2)] = spec.leaf ? 0x00 : 0x01;
-    size_t end = 0;
-    for (size_t i = 0; i < spec.entries.size(); ++i) {
-        std::vector<uint8_t> bytes = full_entry(spec.entries[i], spec.leaf);
-        size_t skip = i == 0 ? 0 : prefix;
-        std::copy(bytes.begin() + static_cast<ptrdiff_t>(skip), bytes.end(),
-                  page.begin() + static_cast<ptrdiff_t>(layout.ix_first_entry + end));
-        end += bytes.size() - skip;
-        page[layout.ix_bitmask + end / 8] |= static_cast<uint8_t>(1u << (end % 8));
-    }
-    put_u16(page, 2, static_cast<uint16_t>(layout.page_size - layout.ix_first_entry - end));
-    return page;
+    return write_page<IndexEntry>(spec, spec.entries, layout, nullptr);
+}
+
+std::vector<uint8_t> write_index_page(const IndexPageSpec& head, std::span<const IndexEntry> entries,
+                                      const Layout& layout, const std::vector<uint32_t>* numbers) {
+    return write_page(head, entries, layout, numbers);
+}
+std::vector<uint8_t> write_index_page(const IndexPageSpec& head, std::span<const KeyEntry> entries,
+                                      const Layout& layout, const std::vector<uint32_t>* numbers) {
+    return write_page(head, entries, layout, numbers);
 }
 
 int compare_entries(const IndexEntry& a, const IndexEntry& b) {
@@ -124,8 +177,9 @@ int compare_entries(const IndexEntry& a, const IndexEntry& b) {
     return 0;
 }
 
-size_t stored_entry_size(const IndexEntry& e, bool leaf) {
-    return e.key.size() + kRowPointerSize + (leaf ? 0 : kChildPointerSize);
+size_t stored_entry_size(const IndexEntry& e, bool leaf) { return entry_size(e, leaf); }
+size_t stored_entry_size(const KeyEntry& e, bool leaf) {
+    return entry_size(e, leaf);
 }
 
 IndexPage parse_index_page(Bytes page, const Layout& layout) {
@@ -156,6 +210,7 @@ IndexPage parse_index_page(Bytes page, const Layout& layout) {
     const size_t mask_len = layout.ix_first_entry - layout.ix_bitmask;
     const uint8_t* first = page.data() + layout.ix_first_entry;
     std::vector<uint8_t> prefix;
+    std::vector<uint8_t> bytes;  // one entry in full, reused
     size_t start = 0;
     bool have_first = false;
     for (size_t i = 0; i < mask_len; ++i) {
@@ -169,8 +224,8 @@ IndexPage parse_index_page(Bytes page, const Layout& layout) {
                 i = mask_len;  // stop: nothing after this can be trusted
                 break;
             }
-            std::vector<uint8_t> bytes;
-            if (have_first) bytes = prefix;
+            bytes.clear();
+            if (have_first) bytes.assign(prefix.begin(), prefix.end());
             bytes.insert(bytes.end(), first + start, first + end);
             if (!have_first) {
                 have_first = true;

@@ -4,6 +4,7 @@
 // recorded as an IndexPageIssue, with as many entries recovered as the page allows.
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -16,6 +17,13 @@ struct IndexEntry {
     std::vector<uint8_t> key;  // key segments (entry minus row pointer and child)
     RowPointer row;            // big-endian 3-byte page + row byte
     uint32_t child = 0;        // intermediate pages: big-endian child page
+};
+
+// An entry whose key bytes live elsewhere (a buffer of keys being laid out into pages).
+struct KeyEntry {
+    std::span<const uint8_t> key;
+    RowPointer row;
+    uint32_t child = 0;
 };
 
 // Key bytes first, then row page, then row: the order entries must follow.
@@ -58,6 +66,7 @@ IndexPage parse_index_page(Bytes page, const Layout& layout);
 
 // Bytes one entry occupies when stored in full (key + row pointer [+ child]).
 size_t stored_entry_size(const IndexEntry& e, bool leaf);
+size_t stored_entry_size(const KeyEntry& e, bool leaf);
 
 // What a new index page holds; entries must be sorted.
 struct IndexPageSpec {
@@ -74,10 +83,13 @@ struct IndexPageSpec {
 
 // Longest prefix the entries may share on one page: common to all of them, never
 // reaching a row byte, and within what the layout's prefix field can hold.
-size_t shared_prefix_length(const std::vector<IndexEntry>& entries, bool leaf, const Layout& layout);
+size_t shared_prefix_length(std::span<const IndexEntry> entries, bool leaf, const Layout& layout);
+size_t shared_prefix_length(std::span<const KeyEntry> entries, bool leaf, const Layout& layout);
 
 // Bytes the entries need on one page with the given (default: longest) shared prefix.
-size_t packed_size(const std::vector<IndexEntry>& entries, bool leaf, const Layout& layout,
+size_t packed_size(std::span<const IndexEntry> entries, bool leaf, const Layout& layout,
+                   std::optional<size_t> prefix = std::nullopt);
+size_t packed_size(std::span<const KeyEntry> entries, bool leaf, const Layout& layout,
                    std::optional<size_t> prefix = std::nullopt);
 
 // Largest entry area one page offers.
@@ -86,5 +98,16 @@ size_t index_entry_capacity(const Layout& layout);
 // Lays out a whole page (header, bitmask, prefix-compressed entries, free space) as
 // Access does; empty when the entries do not fit or the prefix is longer than allowed.
 std::vector<uint8_t> write_index_page(const IndexPageSpec& spec, const Layout& layout);
+
+// Marks a missing page in positions (prev, next, tail of a page not yet numbered).
+inline constexpr uint32_t kNoPosition = 0xFFFFFFFF;
+
+// The same page from a header (`head.entries` unused) and entries held elsewhere. With
+// `numbers`, prev, next, tail and child pointers are positions translated through it
+// (kNoPosition becomes 0), for trees laid out before their pages are chosen.
+std::vector<uint8_t> write_index_page(const IndexPageSpec& head, std::span<const IndexEntry> entries,
+                                      const Layout& layout, const std::vector<uint32_t>* numbers);
+std::vector<uint8_t> write_index_page(const IndexPageSpec& head, std::span<const KeyEntry> entries,
+                                      const Layout& layout, const std::vector<uint32_t>* numbers);
 
 }  // namespace jet

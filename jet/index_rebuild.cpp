@@ -8,7 +8,9 @@
 #include "jet/index.h"
 #include "jet/index_build.h"
 #include "jet/index_check.h"
+#include "jet/index_placement.h"
 #include "jet/index_row_key.h"
+#include "jet/sorted_keys.h"
 #include "jet/unique_keys.h"
 #include "jet/usage_map.h"
 #include "jet/usage_map_edit.h"
@@ -80,26 +82,39 @@ bool reusable_free_page(const std::vector<uint8_t>& page) {
            page[0] == page_type::table_def;
 }
 
+// Pages an index's tree reaches or its map lists.
+std::set<uint32_t> index_pages_named(const Database& db, const RealIndex& ri) {
+    const std::vector<uint32_t> tree = index_tree_pages(db.file(), db.layout(), ri.root_page);
+    const UsageMap map = read_usage_map(db.file(), db.layout(), ri.owned_map);
+    std::set<uint32_t> out(tree.begin(), tree.end());
+    out.insert(map.pages.begin(), map.pages.end());
+    return out;
+}
+
 // The old pages that are this index's for sure: its own index pages listed in its map,
-// and pages its map lists that the tree also reaches (damaged ones), or empty pages
-// either of them names. In tree order first, so an unchanged shape keeps its page numbers.
-std::vector<uint32_t> own_old_pages(const Database& db, PageStore& store, const RealIndex& ri, uint32_t owner) {
-    const IndexTree tree = read_index_tree(db.file(), db.layout(), ri.root_page, owner);
+// pages its map lists that the tree also reaches (damaged ones), index pages of the table
+// its tree reaches that no other index of the table names (a map that lost them), or
+// empty pages either of them names. In tree order first, so an unchanged shape keeps its
+// page numbers.
+std::vector<uint32_t> own_old_pages(const Database& db, PageStore& store, const RealIndex& ri, uint32_t owner,
+                                    const std::set<uint32_t>& others) {
+    const std::vector<uint32_t> tree = index_tree_pages(db.file(), db.layout(), ri.root_page);
     const UsageMap map = read_usage_map(db.file(), db.layout(), ri.owned_map);
     const std::set<uint32_t> in_map(map.pages.begin(), map.pages.end());
-    const std::set<uint32_t> in_tree(tree.pages.begin(), tree.pages.end());
+    const std::set<uint32_t> in_tree(tree.begin(), tree.end());
     std::vector<uint32_t> out;
     std::set<uint32_t> taken;
     auto consider = [&](uint32_t p) {
         if (p < 3 || p >= store.page_count() || taken.count(p)) return;
         const std::vector<uint8_t> page = store.read(p);
         const bool mapped = in_map.count(p) > 0, reached = in_tree.count(p) > 0;
-        if ((mapped && index_page_of(page, owner)) || (mapped && reached) || all_zero(page)) {
+        const bool ours = index_page_of(page, owner);
+        if ((mapped && ours) || (mapped && reached) || (reached && ours && !others.count(p)) || all_zero(page)) {
             out.push_back(p);
             taken.insert(p);
         }
     };
-    for (uint32_t p : tree.pages) consider(p);
+    for (uint32_t p : tree) consider(p);
     for (uint32_t p : map.pages) consider(p);
     return out;
 }
@@ -114,12 +129,24 @@ std::string real_index_label(const TableDef& table, size_t real_index) {
     return "físico " + std::to_string(real_index);
 }
 
-std::vector<ExpectedIndex> expected_index_entries(Database& db, const TableDef& table, const std::string& name,
-                                                  const std::vector<size_t>& real_indexes) {
-    std::vector<ExpectedIndex> out;
+namespace {
+
+// The keys one real index should hold, sorted in one buffer, or why they cannot be built.
+struct IndexKeys {
+    size_t real_index = 0;
+    bool ok = false;
+    std::string reason;  // Spanish, when !ok
+    SortedKeys keys;
+    size_t duplicate_keys = 0;
+};
+
+// One pass over the stored rows feeds every chosen index; keys are built in one reused buffer.
+std::vector<IndexKeys> collect_index_keys(Database& db, const TableDef& table, const std::string& name,
+                                          const std::vector<size_t>& real_indexes) {
+    std::vector<IndexKeys> out;
     std::vector<IndexKeyPlan> plans;
     for (size_t i : real_indexes) {
-        ExpectedIndex e;
+        IndexKeys e;
         e.real_index = i;
         IndexKeyPlan plan;
         if (i < table.real_indexes.size()) {
@@ -133,40 +160,54 @@ std::vector<ExpectedIndex> expected_index_entries(Database& db, const TableDef& 
         out.push_back(std::move(e));
         plans.push_back(std::move(plan));
     }
+    StoredRowKeys rows(table, db.decode_context());
+    index_key::Key key;
     // Rows whose key columns are all NULL never make a unique key repeat.
-    std::vector<std::set<uint32_t>> all_null(out.size());
+    std::vector<std::set<uint32_t>> all_null_rows(out.size());
     auto packed = [](const auto& p) { return (uint32_t(p.page) << 8) | uint32_t(p.row); };
     Faults faults;
-    db.scan_rows(
+    db.scan_stored_rows(
         table, name,
-        [&](const RowLocation& at, std::vector<Value>&& values) {
+        [&](const RowLocation& at, Bytes row) {
+            if (!rows.load(row)) return;
             for (size_t k = 0; k < out.size(); ++k) {
                 if (!out[k].ok) continue;
-                auto key = row_key(plans[k], values);
-                if (!key) {
+                bool all_null = true;
+                if (!rows.key(plans[k], key, all_null)) {
                     out[k].ok = false;
                     out[k].reason = "un valor de la tabla no tiene el tipo de su columna";
-                    out[k].entries.clear();
+                    out[k].keys.clear();
                     continue;
                 }
-                if (key->all_null && (table.real_indexes[out[k].real_index].flags & index_flag::ignore_nulls)) continue;
-                if (key->all_null) all_null[k].insert(packed(at));
-                IndexEntry entry;
-                entry.key = std::move(key->key);
-                entry.row = RowPointer{at.page, static_cast<uint8_t>(at.row)};
-                out[k].entries.push_back(std::move(entry));
+                if (all_null && (table.real_indexes[out[k].real_index].flags & index_flag::ignore_nulls)) continue;
+                if (all_null) all_null_rows[k].insert(packed(at));
+                out[k].keys.add(key, RowPointer{at.page, static_cast<uint8_t>(at.row)});
             }
         },
         faults);
     for (size_t k = 0; k < out.size(); ++k) {
-        ExpectedIndex& e = out[k];
+        IndexKeys& e = out[k];
         if (!e.ok) continue;
-        std::sort(e.entries.begin(), e.entries.end(),
-                  [](const IndexEntry& a, const IndexEntry& b) { return compare_entries(a, b) < 0; });
-        if (!unique_real_index(table, e.real_index)) continue;
-        for (size_t i = 1; i < e.entries.size(); ++i)
-            if (e.entries[i].key == e.entries[i - 1].key && !all_null[k].count(packed(e.entries[i].row)))
-                ++e.duplicate_keys;
+        e.keys.sort();
+        if (unique_real_index(table, e.real_index))
+            e.duplicate_keys = e.keys.repeated_keys([&](RowPointer r) { return all_null_rows[k].count(packed(r)) > 0; });
+    }
+    return out;
+}
+
+}  // namespace
+
+std::vector<ExpectedIndex> expected_index_entries(Database& db, const TableDef& table, const std::string& name,
+                                                  const std::vector<size_t>& real_indexes) {
+    std::vector<ExpectedIndex> out;
+    for (IndexKeys& k : collect_index_keys(db, table, name, real_indexes)) {
+        ExpectedIndex e;
+        e.real_index = k.real_index;
+        e.ok = k.ok;
+        e.reason = std::move(k.reason);
+        e.duplicate_keys = k.duplicate_keys;
+        if (k.ok) e.entries = k.keys.entries();
+        out.push_back(std::move(e));
     }
     return out;
 }
@@ -179,7 +220,7 @@ public:
                std::vector<uint32_t> old, const std::set<uint32_t>& reserved)
         : db_(db), store_(store), table_(table), name_(name), real_(real), old_(std::move(old)), reserved_(reserved) {}
 
-    void run(ExpectedIndex& expected, IndexRebuildResult& r) {
+    void run(const IndexKeys& expected, IndexRebuildResult& r) {
         const Layout& layout = db_.layout();
         const RealIndex& ri = table_.real_indexes[real_];
         const std::string what = "el índice " + in_quotes(r.name) + " de la tabla " + in_quotes(name_);
@@ -190,9 +231,10 @@ public:
         const std::optional<size_t> block = real_index_block(table_, layout);
         if (!block) return fail(r, "No se puede reconstruir " + what + ": la definición de la tabla está incompleta.");
 
-        BuiltIndex built;
+        BuiltKeyIndex built;
+        const std::vector<KeyEntry> entries = expected.keys.views();
         try {
-            built = build_index(expected.entries, layout, table_.page);
+            built = build_index(entries, layout, table_.page);
         } catch (const std::length_error&) {
             return fail(r, "No se puede reconstruir " + what + ": una clave no cabe en una página de índice.");
         }
@@ -205,33 +247,45 @@ public:
         std::optional<UsageMapEdit> owned = UsageMapEdit::load(store_, layout, ri.owned_map, why);
         if (!owned) return fail(r, "No se puede reconstruir " + what + ": su mapa de páginas no se puede usar (" + why + ").");
 
-        // Pages: the index's own first, then free ones, then new ones at the end.
+        // Pages: the index's own first, then free ones, then new ones at the end; the
+        // owned map must be able to name them all (jet/index_placement.h).
         const std::vector<uint32_t>& old = old_;
-        std::vector<uint32_t> numbers;
-        std::set<uint32_t> chosen;
-        for (uint32_t p : old) {
-            if (numbers.size() == built.pages.size()) break;
-            numbers.push_back(p);
-            chosen.insert(p);
-            ++r.pages_reused;
+        const size_t needed = built.pages.size();
+        const PagePools pools = page_pools(*global, needed);
+        Placement placed = place_pages(pools, needed);
+        std::vector<uint32_t> map_pages;  // new map pages of a reference map
+        if (owned->is_inline() && !owned->cover_all(placed.pages)) {
+            if (const auto start = best_window(pools, needed, owned->window_pages())) {
+                const uint64_t end = uint64_t(*start) + owned->window_pages();
+                placed = place_pages(pools, needed, [&](uint32_t p) { return p >= *start && p < end; });
+                if (!owned->cover_all(placed.pages))
+                    return fail(r, "No se puede reconstruir " + what + ": su mapa de páginas no abarca las páginas nuevas.");
+            } else if (!owned->make_reference()) {
+                return fail(r, "No se puede reconstruir " + what + ": su mapa de páginas no abarca las páginas nuevas.");
+            }
         }
-        const uint32_t count = store_.page_count();
-        for (uint32_t p = 3; p < count && numbers.size() < built.pages.size(); ++p) {
-            if (!global->get(p) || reserved_.count(p) || chosen.count(p)) continue;
-            if (!reusable_free_page(store_.read(p))) continue;
-            numbers.push_back(p);
-            chosen.insert(p);
-            ++r.pages_from_free;
-        }
-        for (uint32_t p = count; numbers.size() < built.pages.size(); ++p) {
-            if (!global->covers(p))
+        if (placed.pages.size() < needed)
+            return fail(r, "No se puede reconstruir " + what +
+                               ": necesita páginas nuevas que el mapa global de páginas no abarca.");
+        if (!owned->is_inline()) {
+            const auto slots = owned->missing_slots(placed.pages);
+            if (!slots)
+                return fail(r, "No se puede reconstruir " + what + ": su mapa de páginas no abarca las páginas nuevas.");
+            const Placement more = place_pages(pools, needed + slots->size());
+            if (more.pages.size() < needed + slots->size())
                 return fail(r, "No se puede reconstruir " + what +
                                    ": necesita páginas nuevas que el mapa global de páginas no abarca.");
-            numbers.push_back(p);
-            ++r.pages_appended;
+            for (size_t i = 0; i < slots->size(); ++i) {
+                map_pages.push_back(more.pages[needed + i]);
+                owned->add_map_page((*slots)[i], map_pages.back());
+            }
         }
-        if (!owned->cover_all(numbers))
-            return fail(r, "No se puede reconstruir " + what + ": su mapa de páginas no abarca las páginas nuevas.");
+        const std::vector<uint32_t>& numbers = placed.pages;
+        const std::set<uint32_t> chosen(numbers.begin(), numbers.end());
+        r.pages_reused = placed.reused;
+        r.pages_from_free = placed.from_free;
+        r.pages_appended = placed.appended;
+        r.map_pages_added = map_pages.size();
 
         std::vector<std::vector<uint8_t>> pages;
         try {
@@ -253,6 +307,7 @@ public:
             owned->set(p, true);
             global->set(p, false);
         }
+        for (uint32_t p : map_pages) global->set(p, false);
         const std::vector<uint8_t> empty(store_.page_size(), 0);
         for (uint32_t p : old) {
             if (chosen.count(p)) continue;
@@ -267,6 +322,21 @@ public:
     }
 
 private:
+    // Reusable free pages (never another index's old pages), and how far new pages may go.
+    PagePools page_pools(const UsageMapEdit& global, size_t needed) const {
+        PagePools pools;
+        pools.old = old_;
+        const uint32_t count = store_.page_count();
+        for (uint32_t p = 3; p < count; ++p)
+            if (global.get(p) && !reserved_.count(p) && reusable_free_page(store_.read(p))) pools.free.push_back(p);
+        pools.append_from = count;
+        pools.append_limit = count;
+        // Enough for the index and a map page per slot of its map, however the pages fall.
+        const uint64_t enough = uint64_t(count) + needed + 64;
+        while (pools.append_limit < enough && global.covers(pools.append_limit)) ++pools.append_limit;
+        return pools;
+    }
+
     static void fail(IndexRebuildResult& r, std::string why) {
         r.rebuilt = false;
         r.failure = std::move(why);
@@ -285,18 +355,23 @@ private:
 
 std::vector<IndexRebuildResult> rebuild_table_indexes(Database& db, PageStore& store, const TableDef& table,
                                                       const std::string& name, const std::vector<size_t>& real_indexes) {
-    std::vector<ExpectedIndex> expected = expected_index_entries(db, table, name, real_indexes);
+    std::vector<IndexKeys> expected = collect_index_keys(db, table, name, real_indexes);
     // Old pages of every index about to be rebuilt stay out of the free pool.
     std::set<uint32_t> reserved;
+    std::vector<std::set<uint32_t>> named;
+    for (const RealIndex& ri : table.real_indexes) named.push_back(index_pages_named(db, ri));
     std::vector<std::vector<uint32_t>> old(real_indexes.size());
     for (size_t k = 0; k < real_indexes.size(); ++k) {
         if (real_indexes[k] >= table.real_indexes.size()) continue;
-        old[k] = own_old_pages(db, store, table.real_indexes[real_indexes[k]], table.page);
+        std::set<uint32_t> others;
+        for (size_t i = 0; i < named.size(); ++i)
+            if (i != real_indexes[k]) others.insert(named[i].begin(), named[i].end());
+        old[k] = own_old_pages(db, store, table.real_indexes[real_indexes[k]], table.page, others);
         reserved.insert(old[k].begin(), old[k].end());
     }
     std::vector<IndexRebuildResult> results;
     for (size_t k = 0; k < expected.size(); ++k) {
-        ExpectedIndex& e = expected[k];
+        const IndexKeys& e = expected[k];
         IndexRebuildResult r;
         r.real_index = e.real_index;
         r.name = real_index_label(table, e.real_index);

@@ -1,8 +1,10 @@
 #pragma once
 // Rebuilds real indexes of one table from its live rows: the sorted entries (the keys the
 // check compares against) are packed into a fresh tree, written over the index's own old
-// pages first, then pages the global map flags free, then pages appended to the file; the
-// owned-page map, the root pointer and the entry count in the table definition follow,
+// pages first, then pages the global map flags free, then pages appended to the file, all
+// inside one window of an inline owned map when any window can hold them (else the map
+// becomes a reference map, gaining the map pages it needs); the owned-page map, the root
+// pointer and the entry count in the table definition follow,
 // and old pages left over go back to the global map. Nothing is written for an index
 // whose rebuild cannot be right (a sort order we cannot encode, duplicate keys in a
 // unique index, maps that cannot hold the new pages): it fails with a Spanish reason.
@@ -41,6 +43,7 @@ struct IndexRebuildResult {
     size_t pages_from_free = 0; // flagged free in the global map
     size_t pages_appended = 0;
     size_t pages_freed = 0;     // old pages given back
+    size_t map_pages_added = 0; // new pages of its owned map (now a reference map)
 };
 
 // `db` is the file as it stood before the rebuild (rows and old trees are read from it);

@@ -169,3 +169,88 @@ std::optional<RowKey> row_key(const IndexKeyPlan& plan, const std::vector<Value>
 }
 
 }  // namespace jet
+
+namespace jet {
+namespace {
+
+// Fixed-size types whose stored bytes index_key::append_fixed encodes exactly as the
+// decoded value would be. Decimal and extended date/time go through their values: the
+// decoded forms normalise bytes (sign byte, text after a NUL) the raw bytes keep.
+bool raw_fixed_key(const Column& c) {
+    if (c.calculated() || !c.fixed()) return false;
+    switch (c.type) {
+        case data_type::byte:
+        case data_type::integer:
+        case data_type::long_integer:
+        case data_type::complex:
+        case data_type::currency:
+        case data_type::big_int:
+        case data_type::single:
+        case data_type::double_:
+        case data_type::datetime:
+        case data_type::guid: return true;
+        default: return false;
+    }
+}
+
+}  // namespace
+
+bool StoredRowKeys::load(Bytes row) {
+    ignored_.clear();
+    cracked_ = crack_row(table_, context_.layout ? *context_.layout : kJet4Layout, row);
+    return cracked_.usable;
+}
+
+bool StoredRowKeys::key(const IndexKeyPlan& plan, index_key::Key& key, bool& all_null) {
+    key.clear();
+    all_null = true;
+    if (!plan.encodable || !cracked_.usable) return false;
+    for (const IndexKeyPart& part : plan.parts)
+        if (!append_part(part, plan, key, all_null)) return false;
+    return true;
+}
+
+bool StoredRowKeys::append_part(const IndexKeyPart& part, const IndexKeyPlan& plan, index_key::Key& key,
+                                bool& all_null) {
+    if (part.column_pos >= table_.columns.size() || part.column_pos >= cracked_.fields.size()) return false;
+    const Column& c = table_.columns[part.column_pos];
+    const Field& f = cracked_.fields[part.column_pos];
+    const bool asc = part.ascending;
+    if (c.type == data_type::boolean) {
+        all_null = false;  // booleans are never NULL in a key
+        index_key::append_boolean(key, f.present && f.bit, asc);
+        return true;
+    }
+    if (part.text_order && (c.type == data_type::text || c.type == data_type::memo)) {
+        // NULL, and a memo whose long value cannot be read at all, key as NULL.
+        std::optional<std::u16string> units = decode_field_text_utf16(c, f, context_, ignored_);
+        if (!units) {
+            index_key::append_null(key, asc);
+            return true;
+        }
+        all_null = false;
+        index_key::append_text(key, *units, *part.text_order, asc);
+        return true;
+    }
+    if (!f.present) {
+        index_key::append_null(key, asc);
+        return true;
+    }
+    if (raw_fixed_key(c)) {
+        const size_t mark = key.size();
+        if (index_key::append_fixed(key, c.type, f.bytes, asc, plan.legacy_decimal)) {
+            all_null = false;
+            return true;
+        }
+        key.resize(mark);
+    }
+    const Value v = decode_field(c, f, context_, ignored_);
+    if (is_null(v)) {
+        index_key::append_null(key, asc);
+        return true;
+    }
+    all_null = false;
+    return append_value(key, v, part, plan.legacy_decimal);
+}
+
+}  // namespace jet

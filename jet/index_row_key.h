@@ -7,9 +7,11 @@
 #include <string>
 #include <vector>
 
+#include "jet/bytes.h"
 #include "jet/index_key.h"
-#include "jet/value.h"
+#include "jet/row.h"
 #include "jet/table_def.h"
+#include "jet/value.h"
 
 namespace jet {
 
@@ -42,6 +44,28 @@ struct RowKey {
 // Encodes the key of a decoded row (values parallel to TableDef::columns); nullopt when
 // the plan is not encodable or a value does not have its column's type.
 std::optional<RowKey> row_key(const IndexKeyPlan& plan, const std::vector<Value>& values);
+
+// Keys straight from stored rows, for scans that build many keys: each row is split into
+// its fields once and only the index columns are read; text keeps its exact UTF-16 code
+// units (an unpaired surrogate stays itself). Otherwise the keys row_key gives for the
+// decoded row.
+class StoredRowKeys {
+public:
+    StoredRowKeys(const TableDef& table, const DecodeContext& context) : table_(table), context_(context) {}
+    // Splits a row; false when its framing cannot be read (decode_row skips such rows).
+    bool load(Bytes row);
+    // The key of the loaded row in `plan`'s index, replacing `key`; false when the plan is
+    // not encodable or a value does not have its column's type.
+    bool key(const IndexKeyPlan& plan, index_key::Key& key, bool& all_null);
+
+private:
+    bool append_part(const IndexKeyPart& part, const IndexKeyPlan& plan, index_key::Key& key, bool& all_null);
+
+    const TableDef& table_;
+    DecodeContext context_;
+    CrackedRow cracked_;
+    Faults ignored_;  // the row pass reports damaged fields
+};
 
 // UTF-8 (as decoded by the row codec) to UTF-16 code units.
 std::u16string utf8_to_utf16(std::string_view text);

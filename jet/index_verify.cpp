@@ -58,18 +58,20 @@ std::vector<IndexVerdict> verify_table_indexes(Database& db, const TableDef& tab
     // One pass over the rows feeds every index whose keys we can build.
     std::vector<std::vector<KeyedRow>> keyed(verdicts.size());
     std::vector<bool> failed(verdicts.size(), false);
-    db.scan_rows(
+    StoredRowKeys rows(table, db.decode_context());
+    db.scan_stored_rows(
         table, table_name,
-        [&](const RowLocation& at, std::vector<Value>&& values) {
+        [&](const RowLocation& at, Bytes row) {
+            if (!rows.load(row)) return;
             RowPointer pointer{at.page, static_cast<uint8_t>(at.row)};
             for (size_t i = 0; i < plans.size(); ++i) {
                 if (!plans[i].encodable || failed[i]) continue;
-                auto key = row_key(plans[i], values);
-                if (!key) {
+                KeyedRow keyed_row{pointer, {}, false};
+                if (!rows.key(plans[i], keyed_row.key, keyed_row.all_null)) {
                     failed[i] = true;
                     continue;
                 }
-                keyed[i].push_back({pointer, std::move(key->key), key->all_null});
+                keyed[i].push_back(std::move(keyed_row));
             }
         },
         faults);

@@ -1,11 +1,15 @@
 #include "jet/lost_tables.h"
 
+#include <algorithm>
+#include <initializer_list>
 #include <set>
+#include <string>
 
 #include "jet/catalog.h"
 #include "jet/data_page.h"
 #include "jet/database.h"
 #include "jet/fix_table_def.h"
+#include "jet/row.h"
 #include "jet/usage_map.h"
 
 namespace jet {
@@ -15,19 +19,10 @@ bool is_tdef_page(Bytes page) { return page.size() > 8 && page[0] == page_type::
 
 bool known_type(uint8_t type) { return type >= data_type::boolean && type <= data_type::datetime_ext; }
 
-// Beyond sound_definition: a user table's header and columns whose rows decode.
+// Beyond sound_definition: a user table whose rows decode.
 bool readable_user_table(const TableDefResult& read) {
     if (!read.table || !sound_definition(read, read.table->tdef_len)) return false;
-    const TableDef& t = *read.table;
-    if (t.table_type != 'N' || t.columns.empty()) return false;
-    std::set<uint16_t> var_slots;
-    for (const Column& c : t.columns) {
-        if (!known_type(c.type) || c.number >= t.max_cols) return false;
-        if (!c.fixed() && c.type != data_type::boolean &&
-            (c.var_index >= t.num_var_cols || !var_slots.insert(c.var_index).second))
-            return false;
-    }
-    return true;
+    return read.table->table_type == 'N' && rows_decodable(*read.table);
 }
 
 // Pages catalog rows name (any row whose Id is a page number owns that page) and every
@@ -49,6 +44,67 @@ std::set<uint32_t> taken_pages(Database& db) {
 }
 
 }  // namespace
+
+bool column_layout_sound(const TableDef& t) {
+    if (!t.complete || t.columns.empty()) return false;
+    std::set<uint16_t> numbers, var_slots;
+    std::vector<std::pair<uint32_t, uint32_t>> fixed;
+    for (const Column& c : t.columns) {
+        if (c.number >= t.max_cols || !numbers.insert(c.number).second) return false;
+        if (c.type == data_type::boolean) continue;
+        if (c.fixed()) fixed.emplace_back(c.fixed_offset, uint32_t(c.fixed_offset) + fixed_size(c));
+        else if (c.var_index >= t.num_var_cols || !var_slots.insert(c.var_index).second) return false;
+    }
+    std::sort(fixed.begin(), fixed.end());
+    for (size_t i = 1; i < fixed.size(); ++i)
+        if (fixed[i].first < fixed[i - 1].second && fixed[i].second > fixed[i].first) return false;
+    return true;
+}
+
+bool rows_decodable(const TableDef& t) {
+    return column_layout_sound(t) &&
+           std::all_of(t.columns.begin(), t.columns.end(), [](const Column& c) { return known_type(c.type); });
+}
+
+namespace {
+
+struct Shape {
+    AccessTableShape table;
+    std::initializer_list<const char*> columns;
+};
+
+// Column names as Access creates these tables (Jet 3 to ACE), with the flags it gives them.
+const Shape kAccessTables[] = {
+    {{"MSysAccessObjects", 0x2}, {"Data", "ID"}},
+    {{"MSysAccessStorage", 0xA}, {"DateCreate", "DateUpdate", "Id", "Lv", "Name", "ParentId", "Type"}},
+    {{"MSysCompactError", 0x0}, {"ErrorCode", "ErrorDescription", "ErrorRecid", "ErrorTable"}},
+    {{"MSysComplexColumns", 0x80000000},
+     {"ColumnName", "ComplexID", "ComplexTypeObjectID", "ConceptualTableID", "FlatTableID"}},
+    {{"MSysIMEXColumns", 0x2},
+     {"Attributes", "DataType", "FieldName", "IndexType", "SkipColumn", "SpecID", "Start", "Width"}},
+    {{"MSysIMEXSpecs", 0x2},
+     {"DateDelim", "DateFourDigitYear", "DateLeadingZeros", "DateOrder", "DecimalPoint", "FieldSeparator",
+      "FileType", "SpecID", "SpecName", "SpecType", "StartRow", "TextDelim", "TimeDelim"}},
+    {{"MSysModules", 0x2}, {"__A__"}},
+    {{"MSysModules2", 0x2}, {"Flags", "Form", "Module", "Name", "ReplicationVersion", "Type", "TypeInfo", "Version"}},
+    {{"MSysNameMap", 0xA}, {"GUID", "Id", "Name", "NameMap", "Type"}},
+    {{"MSysNavPaneGroupCategories", 0xA}, {"Filter", "Flags", "Id", "Name", "Position", "SelectedObjectID", "Type"}},
+    {{"MSysNavPaneGroupToObjects", 0xA}, {"Flags", "GroupID", "Icon", "Id", "Name", "ObjectID", "Position"}},
+    {{"MSysNavPaneGroups", 0xA},
+     {"Flags", "GroupCategoryID", "Id", "Name", "Object Type Group", "ObjectID", "Position"}},
+    {{"MSysNavPaneObjectIDs", 0xA}, {"Id", "Name", "Type"}},
+    {{"MSysResources", 0x4000A}, {"Data", "Extension", "Id", "Name", "Type"}},
+};
+
+}  // namespace
+
+std::optional<AccessTableShape> access_table_shape(const TableDef& def) {
+    std::set<std::string> names;
+    for (const Column& c : def.columns) names.insert(c.name);
+    for (const Shape& shape : kAccessTables)
+        if (names == std::set<std::string>(shape.columns.begin(), shape.columns.end())) return shape.table;
+    return std::nullopt;
+}
 
 std::string lost_table_name(uint32_t tdef_page) { return "Tabla_recuperada_" + std::to_string(tdef_page); }
 

@@ -90,7 +90,8 @@ constexpr std::array kProblems = {
     ProblemInfo{P::CatTableLost, "CAT_TABLE_LOST", S::Error,
                 "la definición de tabla de la página {0} ({1} filas) no figura en el catálogo: "
                 "su fila del catálogo se ha perdido",
-                "se vuelve a dar de alta la tabla en el catálogo con el nombre Tabla_recuperada_<página>"},
+                "se vuelve a dar de alta la tabla en el catálogo con el nombre Tabla_recuperada_<página> "
+                "(o con el suyo, si es una de las tablas propias de Access)"},
 
     // ---- Table definitions
     ProblemInfo{P::TdefChain, "TDEF_CHAIN", S::Error,

@@ -82,6 +82,9 @@ void fix_header_database_key(FixContext& context, std::span<const Finding> findi
 // Table-definition counts re-derived from what each definition holds (TDEF_LENGTH,
 // TDEF_LAYOUT, ... and the catalog codes a damaged page 2 count causes).
 void fix_table_def_counts(FixContext& context, std::span<const Finding> findings);
+// The same, then user tables whose definition still cannot be read are saved to the
+// recovery file and dropped (jet/drop_table.h).
+void fix_table_defs_or_drop(FixContext& context, std::span<const Finding> findings);
 // Catalog rows naming a page that is no table definition: re-pointed or dropped.
 void fix_catalog_table_ids(FixContext& context, std::span<const Finding> findings);
 // User table definitions no catalog row names, given a catalog row again.

@@ -128,6 +128,48 @@ bool UsageMapEdit::cover_all(const std::vector<uint32_t>& pages) {
     return true;
 }
 
+uint32_t UsageMapEdit::window_start() const {
+    return is_inline() ? u32_at(pages_.at(host_), row_start_ + 1) : 0;
+}
+
+uint32_t UsageMapEdit::window_pages() const {
+    if (!is_inline()) return 0;
+    return static_cast<uint32_t>(std::min<uint64_t>(8 * uint64_t(row_end_ - row_start_ - 5), UINT32_MAX));
+}
+
+std::optional<std::vector<size_t>> UsageMapEdit::missing_slots(const std::vector<uint32_t>& pages) const {
+    std::vector<size_t> out;
+    if (is_inline()) return out;
+    const uint64_t per_page = uint64_t(layout_->page_size - kMapPageBitmap) * 8;
+    const size_t slots = (row_end_ - row_start_ - 1) / 4;
+    for (uint32_t p : pages) {
+        const size_t slot = static_cast<size_t>(p / per_page);
+        if (slot >= slots) return std::nullopt;
+        uint8_t mask = 0;
+        if (!bit_byte(p, mask) && std::find(out.begin(), out.end(), slot) == out.end()) out.push_back(slot);
+    }
+    std::sort(out.begin(), out.end());
+    return out;
+}
+
+bool UsageMapEdit::make_reference() {
+    if (row_end_ - row_start_ < 5) return false;
+    std::vector<uint8_t>& host = pages_.at(host_);
+    std::fill(host.begin() + static_cast<std::ptrdiff_t>(row_start_), host.begin() + static_cast<std::ptrdiff_t>(row_end_), 0);
+    host[row_start_] = kReference;
+    type_ = kReference;
+    return true;
+}
+
+void UsageMapEdit::add_map_page(size_t slot, uint32_t page) {
+    if (type_ != kReference || slot >= (row_end_ - row_start_ - 1) / 4) return;
+    std::vector<uint8_t> bytes(layout_->page_size, 0);
+    bytes[0] = page_type::usage_map;
+    bytes[1] = 0x01;
+    pages_[page] = std::move(bytes);
+    put_u32(pages_.at(host_), row_start_ + 1 + 4 * slot, page);
+}
+
 void UsageMapEdit::save(PageStore& store) const {
     for (const auto& [number, bytes] : pages_)
         if (bytes.size() == store.page_size() && store.read(number) != bytes) store.write(number, bytes);

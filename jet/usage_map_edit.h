@@ -29,8 +29,22 @@ public:
     // Inline maps: moves the window (start a multiple of 8) so every page fits, clearing
     // it; false when no window holds them all. Reference maps: true when all are covered.
     bool cover_all(const std::vector<uint32_t>& pages);
-    // Writes the changed pages back.
+    // Writes the changed pages back; new map pages (added below) in ascending order, so
+    // those past the end of the file append.
     void save(PageStore& store) const;
+
+    bool is_inline() const { return type_ == 0x00; }
+    // Inline maps: first page and number of pages the bitmap names.
+    uint32_t window_start() const;
+    uint32_t window_pages() const;
+    // Reference maps: the map-page slots the pages need that hold no map page yet;
+    // nullopt when a page lies past the last slot.
+    std::optional<std::vector<size_t>> missing_slots(const std::vector<uint32_t>& pages) const;
+    // Turns an inline map into a reference map in the same row, every slot empty; false
+    // when the row cannot hold a single slot.
+    bool make_reference();
+    // Gives a reference map's empty slot a new map page (every bit clear).
+    void add_map_page(size_t slot, uint32_t page);
 
 private:
     uint8_t* bit_byte(uint32_t page, uint8_t& mask);

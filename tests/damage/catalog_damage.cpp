@@ -1,6 +1,8 @@
 #include "catalog_damage.h"
 
 #include "injector.h"
+#include "jet/database.h"
+#include "repair_outcome.h"
 
 namespace damage {
 namespace {
@@ -33,6 +35,22 @@ bool lose_catalog_row(std::vector<uint8_t>& f, uint32_t tdef) {
         }
     }
     return false;
+}
+
+std::optional<TableTarget> largest_user_table(const std::filesystem::path& intact) {
+    const TableRows& rows = mdbtools_rows(intact);
+    jet::Database db(intact);
+    std::optional<TableTarget> best;
+    std::size_t most = 0;
+    for (const jet::CatalogEntry& e : db.user_tables()) {
+        const auto it = rows.find(e.name);
+        if (e.linked() || it == rows.end()) continue;
+        if (!best || it->second.size() > most) {
+            best = TableTarget{e.name, e.tdef_page()};
+            most = it->second.size();
+        }
+    }
+    return best;
 }
 
 }  // namespace damage

@@ -2,6 +2,9 @@
 // Damage to the catalog (MSysObjects) made on the bytes of an intact file with this
 // file's own small reading of the format.
 #include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
 #include <vector>
 
 namespace damage {
@@ -11,5 +14,14 @@ namespace damage {
 // gone as a deletion would leave it, apart from its index entries. False when no such
 // row is found.
 bool lose_catalog_row(std::vector<uint8_t>& file, uint32_t tdef);
+
+struct TableTarget {
+    std::string name;
+    uint32_t tdef_page = 0;
+};
+
+// The local user table with the most rows as mdbtools exports them; its definition page
+// as the engine's catalog names it.
+std::optional<TableTarget> largest_user_table(const std::filesystem::path& intact);
 
 }  // namespace damage

@@ -4,7 +4,9 @@
 
 #include <set>
 
+#include "catalog_damage.h"
 #include "corpus_support.h"
+#include "jet/lost_tables.h"
 #include "jet/repair.h"
 #include "repair_outcome.h"
 #include "temp_folder.h"
@@ -22,19 +24,29 @@ std::set<std::string> keys(const std::vector<jet::Finding>& findings) {
 
 }  // namespace
 
-// compIndexTestV2007.accdb cut to its first 77 pages: the catalog page that named the lost
-// tables survives, the first round drops those catalog rows, and only then do the catalog's
-// index entries name rows that are gone. A single round left the copy with them.
+// compIndexTestV2000.mdb with its largest table's catalog row lost and a wrong free-space
+// figure on one of that table's data pages: the first check cannot see the page (no
+// catalog row leads to it); the first round gives the table its catalog row back, and
+// only the next check finds the page and mends it.
 TEST(RepairRounds, WhatTheFirstRoundUncoversIsFixedByTheNext) {
-    const fs::path intact = corpus_dir() / "jackcess/V2007/compIndexTestV2007.accdb";
+    const fs::path intact = corpus_dir() / "jackcess/V2000/compIndexTestV2000.mdb";
     if (!fs::exists(intact)) GTEST_SKIP() << "corpus file missing: " << intact;
     if (!have_mdbtools()) GTEST_SKIP() << "mdbtools (mdb-tables, mdb-export) not installed";
+    const auto target = largest_user_table(intact);
+    ASSERT_TRUE(target.has_value());
     std::vector<uint8_t> bytes = read_bytes(intact);
-    ASSERT_GT(bytes.size(), 77u * 4096u);
-    bytes.resize(77u * 4096u);
+    ASSERT_TRUE(lose_catalog_row(bytes, target->tdef_page));
+    bool hit = false;
+    for (std::size_t at = 3 * 4096; at + 4096 <= bytes.size() && !hit; at += 4096) {
+        const uint32_t owner = bytes[at + 4] | bytes[at + 5] << 8 | bytes[at + 6] << 16 | uint32_t(bytes[at + 7]) << 24;
+        if (bytes[at] != 0x01 || owner != target->tdef_page) continue;
+        bytes[at + 2] ^= 0x01;  // free-space figure off by one
+        hit = true;
+    }
+    ASSERT_TRUE(hit) << "no data page of " << target->name;
 
     TempFolder folder;
-    const fs::path database = folder / "compIndexTestV2007.accdb";
+    const fs::path database = folder / "compIndexTestV2000.mdb";
     write_bytes(database, bytes);
     const std::set<std::string> first = keys(jet::check_database(database).findings);
 
@@ -44,9 +56,11 @@ TEST(RepairRounds, WhatTheFirstRoundUncoversIsFixedByTheNext) {
     std::vector<std::string> later;
     for (const std::string& key : keys(report.findings))
         if (!first.count(key)) later.push_back(key);
-    EXPECT_FALSE(later.empty()) << "the damage no longer needs a second round; pick another cut";
-    EXPECT_TRUE(std::any_of(later.begin(), later.end(), [](const std::string& k) { return k.rfind("IDX_", 0) == 0; }));
-    expect_sound_repair(database, intact, bytes, report, /*may_lose_rows=*/true);
+    EXPECT_FALSE(later.empty()) << "the damage no longer needs a second round; pick another case";
+    EXPECT_TRUE(std::any_of(later.begin(), later.end(),
+                            [](const std::string& k) { return k.rfind("DPAGE_FREE_SPACE", 0) == 0; }));
+    expect_sound_repair(database, intact, bytes, report, /*may_lose_rows=*/false,
+                        {{target->name, jet::lost_table_name(target->tdef_page)}});
 }
 
 // A cut that leaves a table definition without its continuation page cannot be mended by

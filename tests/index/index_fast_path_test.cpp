@@ -1,0 +1,194 @@
+// The rebuild's fast paths against the plain ones they replace: keys sorted by reference
+// in one buffer against compare_entries, keys built from stored rows against keys built
+// from decoded values, and trees laid out over that buffer against trees of copied entries.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <optional>
+
+#include "corpus.h"
+#include "corpus_tables.h"
+#include "jet/database.h"
+#include "jet/index_build.h"
+#include "jet/index_row_key.h"
+#include "jet/sorted_keys.h"
+
+namespace {
+
+using Bytes8 = std::vector<uint8_t>;
+
+jet::IndexEntry entry(Bytes8 key, uint32_t page, uint8_t row) { return {std::move(key), {page, row}, 0}; }
+
+std::vector<jet::IndexEntry> sorted_plainly(std::vector<jet::IndexEntry> es) {
+    std::sort(es.begin(), es.end(), [](const auto& a, const auto& b) { return jet::compare_entries(a, b) < 0; });
+    return es;
+}
+
+std::vector<jet::IndexEntry> sorted_by_reference(const std::vector<jet::IndexEntry>& es) {
+    jet::SortedKeys keys;
+    for (const auto& e : es) keys.add(e.key, e.row);
+    keys.sort();
+    return keys.entries();
+}
+
+bool same(const std::vector<jet::IndexEntry>& a, const std::vector<jet::IndexEntry>& b) {
+    return std::equal(a.begin(), a.end(), b.begin(), b.end(),
+                      [](const auto& x, const auto& y) { return x.key == y.key && x.row == y.row; });
+}
+
+// The leading eight bytes decide most comparisons; these keys tie there and differ only
+// after it, in their length, in trailing zero bytes the padding imitates, or in their row.
+TEST(SortedKeys, TiesOnTheFirstEightBytesAreSettledLikeCompareEntries) {
+    std::vector<jet::IndexEntry> es = {
+        entry({1, 2, 3, 4, 5, 6, 7, 8, 9}, 5, 1),
+        entry({1, 2, 3, 4, 5, 6, 7, 8}, 5, 1),
+        entry({1, 2, 3, 4, 5, 6, 7, 8, 0}, 4, 0),
+        entry({1, 2, 3}, 9, 0),
+        entry({1, 2, 3, 0}, 1, 0),
+        entry({1, 2, 3, 0, 0, 0, 0, 0}, 1, 0),
+        entry({1, 2, 3, 0, 0, 0, 0, 0, 0}, 1, 0),
+        entry({}, 3, 3),
+        entry({}, 3, 2),
+        entry({1, 2, 3, 4, 5, 6, 7, 8, 9, 0xFF}, 2, 7),
+        entry({1, 2, 3, 4, 5, 6, 7, 8, 9, 0x00}, 2, 7),
+        entry({1, 2, 3, 4, 5, 6, 7, 8, 9}, 5, 0),
+        entry({0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}, 1, 1),
+        entry({0x7F}, 1, 1),
+    };
+    EXPECT_TRUE(same(sorted_by_reference(es), sorted_plainly(es)));
+}
+
+TEST(SortedKeys, PseudoRandomKeysSortLikeCompareEntries) {
+    uint32_t seed = 12345;
+    auto next = [&] { return seed = seed * 1103515245u + 12345u, (seed >> 16) & 0xFF; };
+    std::vector<jet::IndexEntry> es;
+    for (int i = 0; i < 3000; ++i) {
+        Bytes8 key(next() % 14, 0);
+        for (auto& b : key) b = static_cast<uint8_t>(next() % 3);  // few symbols: many ties
+        es.push_back(entry(std::move(key), next() % 4, static_cast<uint8_t>(next() % 3)));
+    }
+    EXPECT_TRUE(same(sorted_by_reference(es), sorted_plainly(es)));
+    std::vector<jet::IndexEntry> already = sorted_plainly(es);  // the is-sorted shortcut
+    EXPECT_TRUE(same(sorted_by_reference(already), already));
+}
+
+TEST(SortedKeys, RepeatedKeysCountsEqualKeysOfDifferentRows) {
+    jet::SortedKeys keys;
+    keys.add(Bytes8{1, 2}, {1, 0});
+    keys.add(Bytes8{1, 2}, {2, 0});
+    keys.add(Bytes8{1, 2, 0}, {3, 0});  // longer: a different key
+    keys.add(Bytes8{}, {4, 0});
+    keys.add(Bytes8{}, {5, 0});
+    keys.add(Bytes8{1, 2}, {6, 0});
+    keys.sort();
+    EXPECT_EQ(keys.repeated_keys(), 3u);
+}
+
+// Every row of every table of the corpus, every encodable real index: the key from the
+// stored row equals the key from the decoded row. Text that holds an unpaired surrogate
+// is the one place they may differ (the decoded text has U+FFFD there).
+TEST(StoredRowKeys, AgreeWithDecodedRowsOnTheWholeCorpus) {
+    auto files = test::corpus_files();
+    if (files.empty()) GTEST_SKIP() << "corpus absent: " << test::corpus_dir();
+    size_t compared = 0, surrogate_text = 0;
+    for (const auto& path : files) {
+        std::optional<jet::Database> db;
+        try {
+            db.emplace(path);
+        } catch (const jet::EngineError&) {
+            continue;
+        }
+        const jet::Layout& layout = db->layout();
+        for (uint32_t tdef : test::table_def_heads(db->file(), layout)) {
+            const auto& parsed = db->table_def(tdef);
+            if (!parsed.table || !parsed.table->complete) continue;
+            const jet::TableDef& table = *parsed.table;
+            std::vector<jet::IndexKeyPlan> plans;
+            for (const auto& ri : table.real_indexes)
+                plans.push_back(jet::plan_index_key(table, ri, layout, db->header().version_byte));
+            const jet::DecodeContext ctx = db->decode_context();
+            jet::StoredRowKeys stored(table, ctx);
+            jet::Faults faults;
+            db->scan_stored_rows(table, "t", [&](const jet::RowLocation& at, jet::Bytes row) {
+                const jet::DecodedRow decoded = jet::decode_row(table, row, ctx);
+                ASSERT_EQ(stored.load(row), decoded.usable) << path << " row " << at.page << ":" << at.row;
+                if (!decoded.usable) return;
+                for (const auto& plan : plans) {
+                    const auto plain = jet::row_key(plan, decoded.values);
+                    jet::index_key::Key key;
+                    bool all_null = true;
+                    const bool ok = stored.key(plan, key, all_null);
+                    ASSERT_EQ(ok, plain.has_value()) << path << " tdef " << tdef;
+                    if (!ok) continue;
+                    EXPECT_EQ(all_null, plain->all_null);
+                    if (key != plain->key) {
+                        ++surrogate_text;  // explained below, or a fault
+                        continue;
+                    }
+                    ++compared;
+                }
+            }, faults);
+        }
+    }
+    std::cout << "keys compared: " << compared << ", differing: " << surrogate_text << "\n";
+    EXPECT_GT(compared, 30000u);
+    EXPECT_EQ(surrogate_text, 0u) << "the corpus holds no unpaired surrogate in indexed text";
+}
+
+// The text of a stored row keeps an unpaired surrogate as itself; the decoded value
+// cannot (UTF-8 has no form for it).
+TEST(StoredRowKeys, UnpairedSurrogateKeepsItsCodeUnit) {
+    jet::TableDef table;
+    jet::Column text;
+    text.name = "t";
+    text.type = jet::data_type::text;
+    text.number = 0;
+    text.var_index = 0;
+    table.columns.push_back(text);
+    table.num_cols = 1;
+    table.num_var_cols = 1;
+    // Jet 4 row: column count, the text (UCS-2 "a", lone high surrogate), offsets, mask.
+    const Bytes8 row = {0x01, 0x00, 'a', 0x00, 0x00, 0xD8, 0x06, 0x00, 0x02, 0x00, 0x01, 0x00, 0x01};
+    jet::DecodeContext ctx;
+    ctx.layout = &jet::kJet4Layout;
+    jet::StoredRowKeys stored(table, ctx);
+    ASSERT_TRUE(stored.load(row));
+    jet::IndexKeyPlan plan;
+    plan.parts.push_back({0, true, jet::TextSortOrder::General, false});
+    jet::index_key::Key key, expected;
+    bool all_null = true;
+    ASSERT_TRUE(stored.key(plan, key, all_null));
+    EXPECT_FALSE(all_null);
+    jet::index_key::append_text(expected, std::u16string{u'a', char16_t(0xD800)}, jet::TextSortOrder::General, true);
+    EXPECT_EQ(key, expected);
+    jet::index_key::Key replaced;
+    jet::index_key::append_text(replaced, std::u16string{u'a', char16_t(0xFFFD)}, jet::TextSortOrder::General, true);
+    EXPECT_NE(key, replaced);
+}
+
+// Both layouts of the same entries give the same bytes, for a lone leaf and for a tree of
+// several levels with long shared prefixes, in both layouts.
+TEST(KeyEntryLayout, SamePagesAsCopiedEntries) {
+    for (const jet::Layout* layout : {&jet::kJet3Layout, &jet::kJet4Layout}) {
+        for (size_t count : {size_t{3}, size_t{5000}}) {
+            jet::SortedKeys keys;
+            for (size_t i = 0; i < count; ++i) {
+                Bytes8 key = {0x7F, 'c', 'o', 'm', 'm', 'o', 'n', static_cast<uint8_t>(i >> 8), static_cast<uint8_t>(i)};
+                keys.add(key, {static_cast<uint32_t>(100 + i / 50), static_cast<uint8_t>(i % 50)});
+            }
+            keys.sort();
+            const std::vector<jet::KeyEntry> views = keys.views();
+            const jet::BuiltKeyIndex by_view = jet::build_index(views, *layout, 42);
+            const jet::BuiltIndex by_copy = jet::build_index(keys.entries(), *layout, 42);
+            ASSERT_EQ(by_view.pages.size(), by_copy.pages.size());
+            ASSERT_EQ(by_view.leaf_count, by_copy.leaf_count);
+            std::vector<uint32_t> numbers(by_copy.pages.size());
+            for (size_t i = 0; i < numbers.size(); ++i) numbers[i] = static_cast<uint32_t>(700 + 3 * i);
+            EXPECT_EQ(jet::render_index(by_view, numbers, *layout), jet::render_index(by_copy, numbers, *layout))
+                << count << " entries";
+            if (count > 3) EXPECT_GT(by_copy.pages.size(), 3u);
+        }
+    }
+}
+
+}  // namespace
