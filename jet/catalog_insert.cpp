@@ -63,8 +63,8 @@ struct Template {
 };
 
 std::optional<Template> template_row(const FixContext& context, const TableDef& def, const Catalog& catalog) {
-    const std::vector<CatalogEntry> users = user_tables(catalog);
     std::vector<const CatalogEntry*> candidates;
+    const std::vector<CatalogEntry> users = user_tables(catalog);  // outlives the pointers taken
     for (const CatalogEntry& e : users)
         if (!e.linked()) candidates.push_back(&e);
     for (const CatalogEntry& e : catalog.entries)

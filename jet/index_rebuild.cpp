@@ -82,10 +82,22 @@ bool reusable_free_page(const std::vector<uint8_t>& page) {
            page[0] == page_type::table_def;
 }
 
+// Pages an index's tree reaches or its map lists.
+std::set<uint32_t> index_pages_named(const Database& db, const RealIndex& ri) {
+    const std::vector<uint32_t> tree = index_tree_pages(db.file(), db.layout(), ri.root_page);
+    const UsageMap map = read_usage_map(db.file(), db.layout(), ri.owned_map);
+    std::set<uint32_t> out(tree.begin(), tree.end());
+    out.insert(map.pages.begin(), map.pages.end());
+    return out;
+}
+
 // The old pages that are this index's for sure: its own index pages listed in its map,
-// and pages its map lists that the tree also reaches (damaged ones), or empty pages
-// either of them names. In tree order first, so an unchanged shape keeps its page numbers.
-std::vector<uint32_t> own_old_pages(const Database& db, PageStore& store, const RealIndex& ri, uint32_t owner) {
+// pages its map lists that the tree also reaches (damaged ones), index pages of the table
+// its tree reaches that no other index of the table names (a map that lost them), or
+// empty pages either of them names. In tree order first, so an unchanged shape keeps its
+// page numbers.
+std::vector<uint32_t> own_old_pages(const Database& db, PageStore& store, const RealIndex& ri, uint32_t owner,
+                                    const std::set<uint32_t>& others) {
     const std::vector<uint32_t> tree = index_tree_pages(db.file(), db.layout(), ri.root_page);
     const UsageMap map = read_usage_map(db.file(), db.layout(), ri.owned_map);
     const std::set<uint32_t> in_map(map.pages.begin(), map.pages.end());
@@ -96,7 +108,8 @@ std::vector<uint32_t> own_old_pages(const Database& db, PageStore& store, const 
         if (p < 3 || p >= store.page_count() || taken.count(p)) return;
         const std::vector<uint8_t> page = store.read(p);
         const bool mapped = in_map.count(p) > 0, reached = in_tree.count(p) > 0;
-        if ((mapped && index_page_of(page, owner)) || (mapped && reached) || all_zero(page)) {
+        const bool ours = index_page_of(page, owner);
+        if ((mapped && ours) || (mapped && reached) || (reached && ours && !others.count(p)) || all_zero(page)) {
             out.push_back(p);
             taken.insert(p);
         }
@@ -345,10 +358,15 @@ std::vector<IndexRebuildResult> rebuild_table_indexes(Database& db, PageStore& s
     std::vector<IndexKeys> expected = collect_index_keys(db, table, name, real_indexes);
     // Old pages of every index about to be rebuilt stay out of the free pool.
     std::set<uint32_t> reserved;
+    std::vector<std::set<uint32_t>> named;
+    for (const RealIndex& ri : table.real_indexes) named.push_back(index_pages_named(db, ri));
     std::vector<std::vector<uint32_t>> old(real_indexes.size());
     for (size_t k = 0; k < real_indexes.size(); ++k) {
         if (real_indexes[k] >= table.real_indexes.size()) continue;
-        old[k] = own_old_pages(db, store, table.real_indexes[real_indexes[k]], table.page);
+        std::set<uint32_t> others;
+        for (size_t i = 0; i < named.size(); ++i)
+            if (i != real_indexes[k]) others.insert(named[i].begin(), named[i].end());
+        old[k] = own_old_pages(db, store, table.real_indexes[real_indexes[k]], table.page, others);
         reserved.insert(old[k].begin(), old[k].end());
     }
     std::vector<IndexRebuildResult> results;
