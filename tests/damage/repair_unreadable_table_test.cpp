@@ -1,10 +1,9 @@
 // Table definitions beyond saving, on Jet 3, Jet 4 and ACE files: the largest user table's
 // definition page is zeroed, or its column descriptors (or its second page) are overwritten
-// with noise. The
-// repair cannot read that table's rows any more, so it saves every live row's bytes and
-// the definition to the recovery file, removes the table's catalog row and frees its
-// pages; every other table reads as before, the check is clean and a second repair finds
-// nothing to do.
+// with noise. The repair cannot read that table's rows any more, so it saves every live
+// row's bytes and the definition to the recovery file, removes the table's catalog row and
+// frees its pages; every other table reads as before, the check is clean and a second
+// repair finds nothing to do.
 #include <gtest/gtest.h>
 
 #include <algorithm>
