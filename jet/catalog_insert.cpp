@@ -64,7 +64,8 @@ struct Template {
 
 std::optional<Template> template_row(const FixContext& context, const TableDef& def, const Catalog& catalog) {
     std::vector<const CatalogEntry*> candidates;
-    for (const CatalogEntry& e : user_tables(catalog))
+    const std::vector<CatalogEntry> users = user_tables(catalog);  // outlives the pointers taken
+    for (const CatalogEntry& e : users)
         if (!e.linked()) candidates.push_back(&e);
     for (const CatalogEntry& e : catalog.entries)
         if (e.type == object_type::table) candidates.push_back(&e);

@@ -2,8 +2,8 @@
 // tables reference, else the first), saves each other one to the recovery file, takes it
 // out of its table, and leaves every other row as it was. Cases: the duplicate that
 // corrupted.accdb ships with, a primary key copied from one row into another in a Jet 3, a
-// Jet 4 and an ACE file, a unique index over rows that other tables reference unevenly,
-// and NULL keys, which never repeat.
+// Jet 4 and an ACE file, a compound key, a unique index over rows that other tables
+// reference unevenly, and NULL keys, which never repeat.
 #include <gtest/gtest.h>
 
 #include <fstream>
@@ -232,6 +232,59 @@ TEST_P(PrimaryKeyCopied, TheLaterRowGoesToTheRecoveryFile) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Formats, PrimaryKeyCopied, ::testing::Values("JET3", "JET4", "ACE12"));
+
+// ---- a compound primary key ----
+
+TEST(UniqueKeyRepair, ACompoundKeyRepeatsOnlyWhenEveryColumnDoes) {
+    // Northwind's order lines are keyed by (OrderID, ProductID). Two lines of one order
+    // differ only in the product: giving the later one the earlier one's product repeats
+    // the whole key, and that later line goes.
+    const fs::path intact = corpus_dir() / "efcore-jet/JetProviderExceptionTests/Northwind.accdb";
+    if (!fs::exists(intact)) GTEST_SKIP() << "corpus file missing: " << intact;
+    if (!have_mdbtools()) GTEST_SKIP() << "mdbtools (mdb-tables, mdb-export) not installed";
+    std::vector<uint8_t> bytes = read_bytes(intact);
+    jet::RowLocation later;
+    int64_t order = 0, product = 0;
+    {
+        jet::Database db(intact);
+        const jet::TableDef& lines = table_named(db, "Order Details");
+        const size_t order_column = column_named(lines, "OrderID"), product_column = column_named(lines, "ProductID");
+        bool primary = false;
+        for (const jet::LogicalIndex& li : lines.logical_indexes) {
+            if (li.index_type != 1) continue;
+            const auto& cols = lines.real_indexes.at(li.real_number).columns;
+            primary = cols[0].number == lines.columns[order_column].number &&
+                      cols[1].number == lines.columns[product_column].number && cols[2].number == 0xFFFF;
+        }
+        ASSERT_TRUE(primary) << "Order Details is not keyed by (OrderID, ProductID)";
+        const auto orders = stored_fields(db, bytes, lines, "Order Details", order_column);
+        const auto products = stored_fields(db, bytes, lines, "Order Details", product_column);
+        ASSERT_EQ(orders.size(), products.size());
+        ASSERT_GE(orders.size(), 2u);
+        ASSERT_EQ(orders[0].bytes, orders[1].bytes) << "the first two lines belong to different orders";
+        ASSERT_NE(products[0].bytes, products[1].bytes);
+        std::copy(products[0].bytes.begin(), products[0].bytes.end(), bytes.begin() + long(products[1].offset));
+        later = products[1].at;
+        order = signed_value(orders[0].bytes);
+        product = signed_value(products[0].bytes);
+    }
+    TempFolder folder;
+    const fs::path database = folder / "Northwind.accdb";
+    write_bytes(database, bytes);
+    jet::Report report;
+    ASSERT_NO_THROW(report = jet::repair_database(database));
+    // Many lines share an order: only the one whose whole key repeats is named.
+    const auto repeats = with_code(report, "IDX_UNIQUE_DUPLICATE");
+    ASSERT_EQ(repeats.size(), 1u);
+    EXPECT_EQ(repeats[0]->object, "tabla Order Details, página " + std::to_string(later.page) + ", fila " +
+                                      std::to_string(later.row));
+    expect_sound_repair(database, intact, bytes, report, /*may_lose_rows=*/false, {},
+                        /*may_lose_tables=*/false, {{"Order Details", 1}});
+    const auto lines = recovery_lines(report);
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(lines[0]["valores"]["OrderID"], std::to_string(order));
+    EXPECT_EQ(lines[0]["valores"]["ProductID"], std::to_string(product));
+}
 
 // ---- a unique index over rows that other tables reference unevenly ----
 
