@@ -16,14 +16,17 @@ std::string row_text(RowPointer p) {
 IndexDataResult compare_index_with_rows(const std::vector<IndexEntry>& entries,
                                         std::vector<KeyedRow> rows, uint8_t index_flags) {
     IndexDataResult out;
-    std::sort(rows.begin(), rows.end(),
-              [](const KeyedRow& a, const KeyedRow& b) { return packed(a.row) < packed(b.row); });
+    auto by_row = [](const KeyedRow& a, const KeyedRow& b) { return packed(a.row) < packed(b.row); };
+    // A table scan yields its rows in this order already.
+    if (!std::is_sorted(rows.begin(), rows.end(), by_row)) std::sort(rows.begin(), rows.end(), by_row);
+    // Searched apart from the rows: a dense array of row pointers stays in the cache.
+    std::vector<uint32_t> pointers(rows.size());
+    for (size_t i = 0; i < rows.size(); ++i) pointers[i] = packed(rows[i].row);
     std::vector<uint8_t> seen(rows.size(), 0);
     auto find_row = [&](RowPointer p) -> ptrdiff_t {
-        auto it = std::lower_bound(rows.begin(), rows.end(), packed(p),
-                                   [](const KeyedRow& r, uint32_t v) { return packed(r.row) < v; });
-        if (it == rows.end() || !(it->row == p)) return -1;
-        return it - rows.begin();
+        auto it = std::lower_bound(pointers.begin(), pointers.end(), packed(p));
+        if (it == pointers.end() || *it != packed(p)) return -1;
+        return it - pointers.begin();
     };
 
     const IndexEntry* previous = nullptr;

@@ -51,7 +51,9 @@ private:
 class PageFile {
 public:
     enum class Mode { ReadOnly, ReadWrite };
-    static constexpr size_t kDefaultCachePages = 256;
+    // 4 MiB of 4 KiB pages: the check walks a file several times (rows, indexes, maps), so
+    // files up to that size are read from the disk once; larger ones still stay bounded.
+    static constexpr size_t kDefaultCachePages = 1024;
 
     // Opens the file; the page size is set later with set_page_size() once page 0 is
     // known. Throws std::runtime_error (English, internal) if the file cannot be opened.

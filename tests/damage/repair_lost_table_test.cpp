@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <iostream>
 
 #include "catalog_damage.h"
 #include "corpus_support.h"
@@ -66,6 +67,9 @@ TEST_P(LostTableRepair, FoundAgainUnderARecognisableName) {
     EXPECT_EQ(tally.kept, tally.total);
     const auto after = mdb_tables(database, listed);
     EXPECT_EQ(std::count(after.begin(), after.end(), recovered), 1) << "mdb-tables does not list " << recovered;
+    bool exported = false;
+    std::cout << "[ figures  ] " << GetParam() << ": " << target->name << " -> " << recovered << ", "
+              << mdb_rows(database, recovered, exported).size() << " rows\n";
     EXPECT_TRUE(report.recovery.empty()) << "nothing had to be dropped";
 }
 

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <fstream>
+#include <iostream>
 #include <set>
 
 #include "catalog_damage.h"
@@ -149,6 +150,8 @@ TEST_P(UnreadableTableRepair, RowsSavedTableDroppedPagesFreed) {
         if (row) EXPECT_EQ(line.find("\"bytes\":\"\""), std::string::npos) << "a row saved without its bytes";
     }
     EXPECT_EQ(rows, stored_rows(intact, target->tdef_page));
+    std::cout << "[ figures  ] " << c.file << ": " << target->name << " dropped, " << rows
+              << " rows saved as bytes\n";
     EXPECT_EQ(definitions, 1u);
 
     // Its data pages and definition page are free for Access to reuse.
