@@ -1,9 +1,9 @@
 // Table definitions beyond saving, on Jet 3, Jet 4 and ACE files: the largest user table's
-// definition page is zeroed, or its column descriptors are overwritten with noise. The
-// repair cannot read that table's rows any more, so it saves every live row's bytes and
-// the definition to the recovery file, removes the table's catalog row and frees its
-// pages; every other table reads as before, the check is clean and a second repair finds
-// nothing to do.
+// definition page is zeroed, or its column descriptors (or its second page) are overwritten
+// with noise. The repair cannot read that table's rows any more, so it saves every live
+// row's bytes and the definition to the recovery file, removes the table's catalog row and
+// frees its pages; every other table reads as before, the check is clean and a second
+// repair finds nothing to do.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -24,15 +24,24 @@ using namespace damage;
 
 namespace {
 
-enum class DefinitionDamage { Zeroed, NoisyColumns };
+enum class DefinitionDamage { Zeroed, NoisyColumns, NoisyContinuation };
 
 struct Case {
     const char* file;
     DefinitionDamage damage;
 };
 
+const char* damage_name(DefinitionDamage d) {
+    switch (d) {
+    case DefinitionDamage::Zeroed: return "zeroed";
+    case DefinitionDamage::NoisyColumns: return "noisy_columns";
+    case DefinitionDamage::NoisyContinuation: return "noisy_continuation";
+    }
+    return "";
+}
+
 void PrintTo(const Case& c, std::ostream* out) {
-    *out << c.file << (c.damage == DefinitionDamage::Zeroed ? " / zeroed" : " / noisy columns");
+    *out << c.file << " / " << damage_name(c.damage);
 }
 
 const char* const kFiles[] = {
@@ -45,14 +54,17 @@ const char* const kFiles[] = {
 
 std::vector<Case> all_cases() {
     std::vector<Case> cases;
-    for (const char* f : kFiles)
-        for (DefinitionDamage d : {DefinitionDamage::Zeroed, DefinitionDamage::NoisyColumns}) cases.push_back({f, d});
+    for (const char* f : kFiles) {
+        cases.push_back({f, DefinitionDamage::Zeroed});
+        cases.push_back({f, DefinitionDamage::NoisyColumns});
+        // MSP_PROJECTS, the largest table there, has a definition of two pages.
+        if (std::string(f).find("test2") != std::string::npos) cases.push_back({f, DefinitionDamage::NoisyContinuation});
+    }
     return cases;
 }
 
 std::string case_name(const ::testing::TestParamInfo<Case>& info) {
-    std::string name = std::string(info.param.file) +
-                       (info.param.damage == DefinitionDamage::Zeroed ? "_zeroed" : "_noisy_columns");
+    std::string name = std::string(info.param.file) + "_" + damage_name(info.param.damage);
     for (char& c : name)
         if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
     return name;
@@ -62,16 +74,25 @@ uint32_t le32(const std::vector<uint8_t>& b, std::size_t at) {
     return uint32_t(b[at]) | uint32_t(b[at + 1]) << 8 | uint32_t(b[at + 2]) << 16 | uint32_t(b[at + 3]) << 24;
 }
 
-void damage_definition(std::vector<uint8_t>& bytes, uint32_t tdef, DefinitionDamage kind) {
+// False when the definition has no continuation page to damage.
+bool damage_definition(std::vector<uint8_t>& bytes, uint32_t tdef, DefinitionDamage kind) {
     const Layout l = layout_of(bytes);
-    const std::size_t at = std::size_t(tdef) * l.page_size;
-    // Noise from the first column descriptor on: the header and its counts stay.
-    const std::size_t from = kind == DefinitionDamage::Zeroed ? 0 : (l.jet3 ? 0x2B : 0x3F);
+    std::size_t at = std::size_t(tdef) * l.page_size;
+    // Noise from the first column descriptor on (or past the header of the second page of
+    // the definition): the header and its counts stay.
+    std::size_t from = kind == DefinitionDamage::Zeroed ? 0 : (l.jet3 ? 0x2B : 0x3F);
+    if (kind == DefinitionDamage::NoisyContinuation) {
+        const uint32_t next = le32(bytes, at + 4);
+        if (next == 0 || std::size_t(next) * l.page_size >= bytes.size()) return false;
+        at = std::size_t(next) * l.page_size;
+        from = 8;
+    }
     uint32_t state = 20261206u;
     for (std::size_t i = from; i < l.page_size; ++i) {
         state = state * 1103515245u + 12345u;
         bytes[at + i] = kind == DefinitionDamage::Zeroed ? 0 : uint8_t(state >> 16);
     }
+    return true;
 }
 
 // Data pages of the table in the intact file (owner field), which the repair must free.
@@ -109,7 +130,8 @@ TEST_P(UnreadableTableRepair, RowsSavedTableDroppedPagesFreed) {
     ASSERT_TRUE(target.has_value()) << "no user table mdbtools exports";
     const std::vector<uint8_t> original = read_bytes(intact);
     std::vector<uint8_t> bytes = original;
-    damage_definition(bytes, target->tdef_page, c.damage);
+    if (!damage_definition(bytes, target->tdef_page, c.damage))
+        GTEST_SKIP() << target->name << "'s definition fits one page";
 
     TempFolder folder;
     const fs::path database = folder / intact.filename().string();
@@ -160,6 +182,7 @@ TEST_P(UnreadableTableRepair, RowsSavedTableDroppedPagesFreed) {
     ASSERT_TRUE(free.has_value());
     std::vector<uint32_t> pages = data_pages_of(original, target->tdef_page);
     pages.push_back(target->tdef_page);
+    if (c.damage == DefinitionDamage::NoisyContinuation) pages.push_back(le32(original, std::size_t(target->tdef_page) * layout_of(original).page_size + 4));
     for (uint32_t p : pages) EXPECT_TRUE((*free)[p]) << "page " << p << " of the dropped table is still in use";
 }
 
