@@ -36,10 +36,10 @@ constexpr Expectation kExpectations[] = {
     // Truncation: the cut page may hold long values, overflow rows, index pages or maps
     // others point at; every such pointer is mended and what is lost is saved.
     {Kind::TruncateMidPage, true, true},
-    // A cut that takes a table definition's continuation page leaves a definition nothing
-    // can complete (test2V2007): not repaired yet.
-    {Kind::TruncateAtPage, false, true},
-    {Kind::TruncateHalf, false, true},
+    // Whole pages cut: tables whose definition went are dropped (or found again when only
+    // their catalog row went); every other pointer into the cut is mended.
+    {Kind::TruncateAtPage, true, true},
+    {Kind::TruncateHalf, true, true},
     {Kind::CommitSlotsBusy, false, false},
     {Kind::StaleRowCount, true, false},
     {Kind::FlipMapBit, true, false},
