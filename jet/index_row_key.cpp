@@ -197,7 +197,7 @@ bool raw_fixed_key(const Column& c) {
 
 bool StoredRowKeys::load(Bytes row) {
     ignored_.clear();
-    cracked_ = crack_row(table_, context_.layout ? *context_.layout : kJet4Layout, row);
+    crack_row_into(table_, context_.layout ? *context_.layout : kJet4Layout, row, cracked_);
     return cracked_.usable;
 }
 

@@ -78,18 +78,27 @@ bool read_jet3_var_table(Bytes row, size_t nm, VarTable& out) {
 
 CrackedRow crack_row(const TableDef& table, const Layout& layout, Bytes row) {
     CrackedRow out;
-    out.fields.resize(table.columns.size());
+    crack_row_into(table, layout, row, out);
+    return out;
+}
+
+void crack_row_into(const TableDef& table, const Layout& layout, Bytes row, CrackedRow& out) {
+    out.usable = false;
+    out.stored_columns = 0;
+    out.var_count = 0;
+    out.faults.clear();
+    out.fields.assign(table.columns.size(), Field{});
     auto fault = [&](FaultKind kind, std::string detail) { out.faults.push_back({kind, 0, -1, {}, std::move(detail)}); };
     const size_t cs = layout.row_count_size;
     if (row.size() < cs + 1) {
         fault(FaultKind::RowTooShort, "la fila es demasiado corta (" + std::to_string(row.size()) + " bytes)");
-        return out;
+        return;
     }
     const size_t n = cs == 1 ? row[0] : u16_at(row, 0);
     const size_t nm = (n + 7) / 8;
     if (n == 0 || cs + nm > row.size()) {
         fault(FaultKind::RowColumnCount, "el número de columnas de la fila (" + std::to_string(n) + ") no es posible");
-        return out;
+        return;
     }
     out.stored_columns = static_cast<uint16_t>(n);
     const Bytes mask = row.subspan(row.size() - nm, nm);
@@ -101,7 +110,7 @@ CrackedRow crack_row(const TableDef& table, const Layout& layout, Bytes row) {
         bool ok = layout.jet3 ? read_jet3_var_table(row, nm, var) : read_jet4_var_table(row, nm, var);
         if (!ok) {
             fault(FaultKind::RowVarTable, "la tabla de posiciones variables de la fila no cabe en ella");
-            return out;
+            return;
         }
         out.var_count = static_cast<uint16_t>(var.offsets.size() - 1);
         fixed_end = std::min<size_t>(var.offsets[0], var.trailer_start);
@@ -141,7 +150,6 @@ CrackedRow crack_row(const TableDef& table, const Layout& layout, Bytes row) {
         f.present = true;
         f.bytes = row.subspan(start, end - start);
     }
-    return out;
 }
 
 namespace {

@@ -35,6 +35,8 @@ struct CrackedRow {
 uint16_t fixed_size(const Column& column);
 
 CrackedRow crack_row(const TableDef& table, const Layout& layout, Bytes row);
+// The same into `out`, reusing its storage: for scans that split many rows.
+void crack_row_into(const TableDef& table, const Layout& layout, Bytes row, CrackedRow& out);
 
 struct DecodeContext {
     const PageFile* file = nullptr;  // for memo and OLE values
