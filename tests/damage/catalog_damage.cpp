@@ -37,6 +37,30 @@ bool lose_catalog_row(std::vector<uint8_t>& f, uint32_t tdef) {
     return false;
 }
 
+std::size_t fill_catalog_pages(std::vector<uint8_t>& f) {
+    const Layout l = layout_of(f);
+    const std::size_t count_at = l.jet3 ? 0x08 : 0x0C;
+    const std::size_t header = count_at + 2;
+    std::size_t filled = 0;
+    for (std::size_t page = 3; page < f.size() / l.page_size; ++page) {
+        const std::size_t at = page * l.page_size;
+        if (f[at] != 0x01 || le32(f, at + 4) != 2) continue;
+        const uint16_t rows = le16(f, at + count_at);
+        const std::size_t lowest = rows == 0 ? l.page_size : (le16(f, at + header + 2 * (rows - 1)) & 0x1FFF);
+        const std::size_t slots_end = header + 2 * (std::size_t(rows) + 1);
+        if (lowest <= slots_end) continue;
+        const uint16_t slot = uint16_t(0xC000 | slots_end);
+        f[at + header + 2 * rows] = uint8_t(slot);
+        f[at + header + 2 * rows + 1] = uint8_t(slot >> 8);
+        f[at + count_at] = uint8_t(rows + 1);
+        f[at + count_at + 1] = uint8_t((rows + 1) >> 8);
+        f[at + 2] = 0;  // free space
+        f[at + 3] = 0;
+        ++filled;
+    }
+    return filled;
+}
+
 std::optional<TableTarget> largest_user_table(const std::filesystem::path& intact) {
     const TableRows& rows = mdbtools_rows(intact);
     jet::Database db(intact);

@@ -15,6 +15,11 @@ namespace damage {
 // row is found.
 bool lose_catalog_row(std::vector<uint8_t>& file, uint32_t tdef);
 
+// Leaves no room on any catalog data page: the free area of each becomes one more row,
+// flagged deleted (as a deletion leaves its bytes until the file is compacted). Returns
+// the number of pages filled.
+std::size_t fill_catalog_pages(std::vector<uint8_t>& file);
+
 struct TableTarget {
     std::string name;
     uint32_t tdef_page = 0;

@@ -113,3 +113,27 @@ TEST(LostTableRepair, AccessOwnTablesComeBackUnderTheirNames) {
         EXPECT_EQ(found, 1u) << file << " " << table;
     }
 }
+
+// With no room left on the catalog's pages the row goes on a new page the catalog's page
+// map then lists.
+TEST(LostTableRepair, RowOnANewCatalogPageWhenTheOthersAreFull) {
+    for (const char* file : {"jackcess/V1997/test2V1997.mdb", "jackcess/V2000/test2V2000.mdb",
+                             "jackcess/V2010/test2V2010.accdb"}) {
+        const fs::path intact = corpus_dir() / file;
+        if (!fs::exists(intact)) GTEST_SKIP() << "corpus file missing: " << intact;
+        if (!have_mdbtools()) GTEST_SKIP() << "mdbtools (mdb-tables, mdb-export) not installed";
+        const auto target = largest_user_table(intact);
+        ASSERT_TRUE(target.has_value()) << file;
+        std::vector<uint8_t> bytes = read_bytes(intact);
+        ASSERT_TRUE(lose_catalog_row(bytes, target->tdef_page)) << file;
+        ASSERT_GT(fill_catalog_pages(bytes), 0u) << file;
+        TempFolder folder;
+        const fs::path database = folder / intact.filename().string();
+        write_bytes(database, bytes);
+        jet::Report report;
+        ASSERT_NO_THROW(report = jet::repair_database(database)) << file;
+        EXPECT_GT(fs::file_size(database), bytes.size()) << file << ": no page was added";
+        const std::string recovered = jet::lost_table_name(target->tdef_page);
+        expect_sound_repair(database, intact, bytes, report, /*may_lose_rows=*/false, {{target->name, recovered}});
+    }
+}
