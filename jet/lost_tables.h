@@ -34,7 +34,7 @@ std::vector<LostTable> find_lost_tables(Database& db);
 // "Tabla_recuperada_<page>": the name a table found again is given in the catalog.
 std::string lost_table_name(uint32_t tdef_page);
 
-// Access keeps tables of its own (navigation pane, import specifications, ...) as plain
+// Access keeps tables of its own (navigation pane, saved import settings, ...) as plain
 // user tables hidden by their catalog flags. A lost definition with exactly the columns
 // of one of them is that table: it comes back under its own name with its own flags.
 struct AccessTableShape {

@@ -1,20 +1,19 @@
 #include "catalog_damage.h"
 
 #include "injector.h"
+#include "jet/bytes.h"
 #include "jet/database.h"
 #include "repair_outcome.h"
 
 namespace damage {
 namespace {
 
-uint32_t le32(const std::vector<uint8_t>& b, std::size_t at) {
-    return uint32_t(b[at]) | uint32_t(b[at + 1]) << 8 | uint32_t(b[at + 2]) << 16 | uint32_t(b[at + 3]) << 24;
-}
-uint16_t le16(const std::vector<uint8_t>& b, std::size_t at) { return uint16_t(b[at] | b[at + 1] << 8); }
+uint32_t le32(const std::vector<uint8_t>& b, std::size_t at) { return jet::u32_at(b, at); }
+uint16_t le16(const std::vector<uint8_t>& b, std::size_t at) { return jet::u16_at(b, at); }
 
 }  // namespace
 
-bool lose_catalog_row(std::vector<uint8_t>& f, uint32_t tdef) {
+std::optional<CatalogRowAt> find_catalog_row(const std::vector<uint8_t>& f, uint32_t tdef) {
     const Layout l = layout_of(f);
     const std::size_t count_at = l.jet3 ? 0x08 : 0x0C;
     const std::size_t column_count_size = l.jet3 ? 1 : 2;
@@ -26,15 +25,30 @@ bool lose_catalog_row(std::vector<uint8_t>& f, uint32_t tdef) {
             const uint16_t slot = le16(f, slot_at);
             if (slot & 0xC000) continue;
             const std::size_t id_at = at + (slot & 0x1FFF) + column_count_size;
-            if (id_at + 4 > at + l.page_size || le32(f, id_at) != tdef) continue;
-            f[slot_at + 1] |= 0xC0;
-            const std::size_t rows_at = 2 * std::size_t(l.page_size) + (l.jet3 ? 0x0C : 0x10);
-            const uint32_t rows = le32(f, rows_at) - 1;
-            for (int k = 0; k < 4; ++k) f[rows_at + k] = uint8_t(rows >> (8 * k));
-            return true;
+            if (id_at + 4 <= at + l.page_size && le32(f, id_at) == tdef) return CatalogRowAt{slot_at, id_at};
         }
     }
-    return false;
+    return std::nullopt;
+}
+
+std::vector<uint32_t> data_pages_owned_by(const std::vector<uint8_t>& f, uint32_t tdef) {
+    const Layout l = layout_of(f);
+    std::vector<uint32_t> pages;
+    for (uint32_t p = 3; p < f.size() / l.page_size; ++p)
+        if (f[std::size_t(p) * l.page_size] == 0x01 && le32(f, std::size_t(p) * l.page_size + 4) == tdef)
+            pages.push_back(p);
+    return pages;
+}
+
+bool lose_catalog_row(std::vector<uint8_t>& f, uint32_t tdef) {
+    const std::optional<CatalogRowAt> row = find_catalog_row(f, tdef);
+    if (!row) return false;
+    const Layout l = layout_of(f);
+    f[row->slot_at + 1] |= 0xC0;
+    const std::size_t rows_at = 2 * std::size_t(l.page_size) + (l.jet3 ? 0x0C : 0x10);
+    const uint32_t rows = le32(f, rows_at) - 1;
+    for (int k = 0; k < 4; ++k) f[rows_at + k] = uint8_t(rows >> (8 * k));
+    return true;
 }
 
 std::size_t fill_catalog_pages(std::vector<uint8_t>& f) {

@@ -9,6 +9,17 @@
 
 namespace damage {
 
+// Where the live catalog row whose Id is `tdef` sits: its slot entry and its Id field (the
+// first fixed column of every catalog row).
+struct CatalogRowAt {
+    std::size_t slot_at = 0;
+    std::size_t id_at = 0;
+};
+std::optional<CatalogRowAt> find_catalog_row(const std::vector<uint8_t>& file, uint32_t tdef);
+
+// Data pages whose owner field names `tdef`, in page order.
+std::vector<uint32_t> data_pages_owned_by(const std::vector<uint8_t>& file, uint32_t tdef);
+
 // Flags deleted the live catalog row whose Id is `tdef` (Id is the first fixed column of
 // every catalog row) and lowers the catalog's stored row count by one, so the row is
 // gone as a deletion would leave it, apart from its index entries. False when no such

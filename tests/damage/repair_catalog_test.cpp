@@ -9,6 +9,7 @@
 #include <fstream>
 #include <map>
 
+#include "catalog_damage.h"
 #include "corpus_support.h"
 #include "injector.h"
 #include "jet/database.h"
@@ -21,37 +22,6 @@ namespace fs = std::filesystem;
 using namespace damage;
 
 namespace {
-
-uint32_t le32(const std::vector<uint8_t>& b, std::size_t at) {
-    return uint32_t(b[at]) | uint32_t(b[at + 1]) << 8 | uint32_t(b[at + 2]) << 16 | uint32_t(b[at + 3]) << 24;
-}
-uint16_t le16(const std::vector<uint8_t>& b, std::size_t at) { return uint16_t(b[at] | b[at + 1] << 8); }
-
-// Offset of the Id field of the catalog row naming `tdef` (Id is the first fixed column).
-std::optional<std::size_t> catalog_id_field(const std::vector<uint8_t>& f, uint32_t tdef) {
-    const Layout l = layout_of(f);
-    const std::size_t count_at = l.jet3 ? 0x08 : 0x0C;
-    const std::size_t count_size = l.jet3 ? 1 : 2;
-    for (std::size_t page = 3; page < f.size() / l.page_size; ++page) {
-        const std::size_t at = page * l.page_size;
-        if (f[at] != 0x01 || le32(f, at + 4) != 2) continue;
-        for (uint16_t i = 0; i < le16(f, at + count_at); ++i) {
-            const uint16_t slot = le16(f, at + count_at + 2 + 2 * i);
-            if (slot & 0xC000) continue;
-            const std::size_t id_at = at + (slot & 0x1FFF) + count_size;
-            if (id_at + 4 <= at + l.page_size && le32(f, id_at) == tdef) return id_at;
-        }
-    }
-    return std::nullopt;
-}
-
-std::optional<uint32_t> data_page_of(const std::vector<uint8_t>& f, uint32_t tdef) {
-    const Layout l = layout_of(f);
-    for (uint32_t page = 3; page < f.size() / l.page_size; ++page)
-        if (f[std::size_t(page) * l.page_size] == 0x01 && le32(f, std::size_t(page) * l.page_size + 4) == tdef)
-            return page;
-    return std::nullopt;
-}
 
 struct Case {
     std::string file;
@@ -86,12 +56,12 @@ std::string case_name(const ::testing::TestParamInfo<Case>& info) {
 std::optional<uint32_t> damage_id(std::vector<uint8_t>& bytes, bool past_end) {
     const auto tdef = first_user_table_def(bytes);
     if (!tdef) return std::nullopt;
-    const auto field = catalog_id_field(bytes, *tdef);
-    const auto data = data_page_of(bytes, *tdef);
-    if (!field || !data) return std::nullopt;
+    const auto row = find_catalog_row(bytes, *tdef);
+    const std::vector<uint32_t> data = data_pages_owned_by(bytes, *tdef);
+    if (!row || data.empty()) return std::nullopt;
     const uint32_t pages = uint32_t(bytes.size() / layout_of(bytes).page_size);
-    const uint32_t wrong = past_end ? pages + 100 : *data;
-    for (int i = 0; i < 4; ++i) bytes[*field + i] = uint8_t(wrong >> (8 * i));
+    const uint32_t wrong = past_end ? pages + 100 : data.front();
+    for (int i = 0; i < 4; ++i) bytes[row->id_at + i] = uint8_t(wrong >> (8 * i));
     return tdef;
 }
 
@@ -135,10 +105,10 @@ TEST(CatalogRepairAmbiguous, RowsSavedThenDroppedOtherTablesIntact) {
     for (uint32_t page = 3; page < bytes.size() / l.page_size && damaged < 2; ++page) {
         const std::size_t at = std::size_t(page) * l.page_size;
         if (bytes[at] != 0x02 || bytes[at + 1] != 0x01 || bytes[at + 0x14] != 'N') continue;
-        const auto field = catalog_id_field(bytes, page);
-        if (!field) continue;
+        const auto row = find_catalog_row(bytes, page);
+        if (!row) continue;
         const uint32_t wrong = uint32_t(bytes.size() / l.page_size) + 100 + damaged;
-        for (int i = 0; i < 4; ++i) bytes[*field + i] = uint8_t(wrong >> (8 * i));
+        for (int i = 0; i < 4; ++i) bytes[row->id_at + i] = uint8_t(wrong >> (8 * i));
         // Access's own tables are recognised by their columns and keep their names.
         const auto& read = reader.table_def(page);
         const bool own = read.table && jet::access_table_shape(*read.table).has_value();

@@ -14,6 +14,7 @@
 #include "catalog_damage.h"
 #include "corpus_support.h"
 #include "injector.h"
+#include "jet/bytes.h"
 #include "jet/database.h"
 #include "jet/repair.h"
 #include "repair_outcome.h"
@@ -70,10 +71,6 @@ std::string case_name(const ::testing::TestParamInfo<Case>& info) {
     return name;
 }
 
-uint32_t le32(const std::vector<uint8_t>& b, std::size_t at) {
-    return uint32_t(b[at]) | uint32_t(b[at + 1]) << 8 | uint32_t(b[at + 2]) << 16 | uint32_t(b[at + 3]) << 24;
-}
-
 // False when the definition has no continuation page to damage.
 bool damage_definition(std::vector<uint8_t>& bytes, uint32_t tdef, DefinitionDamage kind) {
     const Layout l = layout_of(bytes);
@@ -82,7 +79,7 @@ bool damage_definition(std::vector<uint8_t>& bytes, uint32_t tdef, DefinitionDam
     // the definition): the header and its counts stay.
     std::size_t from = kind == DefinitionDamage::Zeroed ? 0 : (l.jet3 ? 0x2B : 0x3F);
     if (kind == DefinitionDamage::NoisyContinuation) {
-        const uint32_t next = le32(bytes, at + 4);
+        const uint32_t next = jet::u32_at(bytes, at + 4);
         if (next == 0 || std::size_t(next) * l.page_size >= bytes.size()) return false;
         at = std::size_t(next) * l.page_size;
         from = 8;
@@ -93,16 +90,6 @@ bool damage_definition(std::vector<uint8_t>& bytes, uint32_t tdef, DefinitionDam
         bytes[at + i] = kind == DefinitionDamage::Zeroed ? 0 : uint8_t(state >> 16);
     }
     return true;
-}
-
-// Data pages of the table in the intact file (owner field), which the repair must free.
-std::vector<uint32_t> data_pages_of(const std::vector<uint8_t>& f, uint32_t tdef) {
-    const Layout l = layout_of(f);
-    std::vector<uint32_t> pages;
-    for (uint32_t p = 3; p < f.size() / l.page_size; ++p)
-        if (f[std::size_t(p) * l.page_size] == 0x01 && le32(f, std::size_t(p) * l.page_size + 4) == tdef)
-            pages.push_back(p);
-    return pages;
 }
 
 // Live rows of the table in the intact file, as the engine's reader finds them (mdbtools'
@@ -180,9 +167,9 @@ TEST_P(UnreadableTableRepair, RowsSavedTableDroppedPagesFreed) {
     jet::Database after(database);
     const auto& free = after.free_pages();
     ASSERT_TRUE(free.has_value());
-    std::vector<uint32_t> pages = data_pages_of(original, target->tdef_page);
+    std::vector<uint32_t> pages = data_pages_owned_by(original, target->tdef_page);
     pages.push_back(target->tdef_page);
-    if (c.damage == DefinitionDamage::NoisyContinuation) pages.push_back(le32(original, std::size_t(target->tdef_page) * layout_of(original).page_size + 4));
+    if (c.damage == DefinitionDamage::NoisyContinuation) pages.push_back(jet::u32_at(original, std::size_t(target->tdef_page) * layout_of(original).page_size + 4));
     for (uint32_t p : pages) EXPECT_TRUE((*free)[p]) << "page " << p << " of the dropped table is still in use";
 }
 
