@@ -49,13 +49,16 @@ std::string value_text(const Value& v) {
 
 std::optional<StoredRow> locate_stored_row(const FixContext& context, uint32_t page, uint16_t slot) {
     const Layout& layout = *context.header().layout;
+    // Past the first hop the slot holding a moved row's bytes carries the deleted flag; only
+    // the overflow flag says whether to follow on, as the reader does.
     for (int hop = 0; hop <= kMaxOverflowHops; ++hop) {
         const std::vector<uint8_t> bytes = context.read_page(page);
         DataPage data(bytes, layout);
         if (!data.is_data_page() || slot >= data.row_count()) return std::nullopt;
         const RowSlot s = data.slot(slot);
-        if (!s.bounds_ok || s.deleted()) return std::nullopt;
+        if (!s.bounds_ok || (hop == 0 && s.deleted())) return std::nullopt;
         if (!s.overflow()) return StoredRow{page, slot, s.start, s.end};
+        if (s.length() < 4) return std::nullopt;
         const RowPointer next = RowPointer::from_u32(u32_at(data.row(slot), 0));
         page = next.page;
         slot = next.row;
@@ -87,7 +90,9 @@ void save_row(FixContext& context, const TableDef& def, const std::string& table
     context.save_dropped(item);
 }
 
-void delete_row_slot(FixContext& context, uint32_t page, uint16_t slot) {
+namespace {
+
+void flag_slot_deleted(FixContext& context, uint32_t page, uint16_t slot) {
     const Layout& layout = *context.header().layout;
     std::vector<uint8_t> bytes = context.read_page(page);
     DataPage data(bytes, layout);
@@ -98,6 +103,15 @@ void delete_row_slot(FixContext& context, uint32_t page, uint16_t slot) {
     bytes[at] = uint8_t(raw);
     bytes[at + 1] = uint8_t(raw >> 8);
     context.write_page(page, bytes);
+}
+
+}  // namespace
+
+void delete_row_slot(FixContext& context, uint32_t page, uint16_t slot) {
+    // A moved row's bytes are flagged too, or readers that scan slots would still find them.
+    const std::optional<StoredRow> stored = locate_stored_row(context, page, slot);
+    flag_slot_deleted(context, page, slot);
+    if (stored && (stored->page != page || stored->slot != slot)) flag_slot_deleted(context, stored->page, stored->slot);
 }
 
 namespace {

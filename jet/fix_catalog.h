@@ -10,7 +10,7 @@ namespace jet {
 
 class FixContext;
 
-// Where a row's bytes are, past any overflow hops from its slot.
+// Where a live row's bytes are, past any overflow hops from its slot.
 struct StoredRow {
     uint32_t page;
     uint16_t slot;
@@ -23,7 +23,8 @@ std::optional<StoredRow> locate_stored_row(const FixContext& context, uint32_t p
 void save_row(FixContext& context, const TableDef& def, const std::string& table, uint32_t page, uint16_t slot,
               const std::string& reason);
 
-// Flags a row slot deleted (0xC000, as Access does); the bytes stay in the page.
+// Flags a row slot deleted (0xC000, as Access does), and for a moved row the slot holding
+// its bytes too; the bytes stay in the page.
 void delete_row_slot(FixContext& context, uint32_t page, uint16_t slot);
 
 }  // namespace jet

@@ -6,50 +6,20 @@
 #include "jet/catalog.h"
 #include "jet/data_page.h"
 #include "jet/dropped_row.h"
+#include "jet/fix_catalog.h"
 #include "jet/fix_indexes.h"
 #include "jet/unique_keys.h"
 
 namespace jet {
 namespace {
 
-constexpr int kMaxHops = 4;
-
 // The stored bytes of a live row: its own slot, or where its overflow pointer leads.
-std::vector<uint8_t> stored_row(const FixContext& context, const Layout& layout, RowLocation at) {
-    for (int hop = 0; hop <= kMaxHops; ++hop) {
-        const std::vector<uint8_t> page = context.read_page(at.page);
-        const DataPage view(page, layout);
-        if (!view.is_data_page() || at.row >= view.row_count()) return {};
-        const RowSlot slot = view.slot(at.row);
-        if (!slot.bounds_ok) return {};
-        const Bytes row = view.row(at.row);
-        if (!slot.overflow() || hop > 0) return {row.begin(), row.end()};
-        if (row.size() < 4) return {};
-        const RowPointer to = RowPointer::from_u32(u32_at(row, 0));
-        at = RowLocation{to.page, to.row};
-    }
-    return {};
-}
-
-// Marks the slot deleted as Access does (both flag bits, offset kept); for a moved row the
-// slot holding its bytes too, or readers that scan slots would still find it there.
-void flag_deleted(FixContext& context, const Layout& layout, RowLocation at) {
-    constexpr uint16_t kDeletedSlot = kRowDeleted | kRowOverflow;
-    for (int hop = 0; hop <= kMaxHops; ++hop) {
-        std::vector<uint8_t> page = context.read_page(at.page);
-        const DataPage view(page, layout);
-        if (!view.is_data_page() || at.row >= view.row_count()) return;
-        const RowSlot slot = view.slot(at.row);
-        const bool moved = hop == 0 && slot.overflow() && !slot.deleted() && slot.bounds_ok && slot.length() >= 4;
-        const RowPointer to = moved ? RowPointer::from_u32(u32_at(view.row(at.row), 0)) : RowPointer{};
-        const uint16_t raw = static_cast<uint16_t>(slot.raw | kDeletedSlot);
-        const size_t offset = layout.data_header_size + 2 * size_t(at.row);
-        page[offset] = static_cast<uint8_t>(raw);
-        page[offset + 1] = static_cast<uint8_t>(raw >> 8);
-        context.write_page(at.page, page);
-        if (!moved || to.page == 0 || to.page >= context.page_count()) return;
-        at = RowLocation{to.page, to.row};
-    }
+std::vector<uint8_t> stored_row(const FixContext& context, RowLocation at) {
+    const std::optional<StoredRow> stored = locate_stored_row(context, at.page, at.row);
+    if (!stored) return {};
+    const std::vector<uint8_t> page = context.read_page(stored->page);
+    const Bytes row = slice(page, stored->start, stored->end - stored->start);
+    return {row.begin(), row.end()};
 }
 
 }  // namespace
@@ -70,7 +40,7 @@ std::vector<uint32_t> drop_duplicate_key_rows(FixContext& context) {
         // The reader of the copy decodes long values of rows still in place.
         const DecodeContext decode = db.decode_context();
         for (const DuplicateKeyRow& d : rows) {
-            const std::vector<uint8_t> bytes = stored_row(context, db.layout(), d.row);
+            const std::vector<uint8_t> bytes = stored_row(context, d.row);
             const RecoveredItem item =
                 dropped_row_item(*def.table, decode, e.name, d.row.page, d.row.row, bytes,
                                  "en el índice único " + d.index_name + ", " + duplicate_key_text(d) +
@@ -78,7 +48,7 @@ std::vector<uint32_t> drop_duplicate_key_rows(FixContext& context) {
             context.save_dropped(item);
             if (item.values.empty()) context.count_unsaved();
         }
-        for (const DuplicateKeyRow& d : rows) flag_deleted(context, db.layout(), d.row);
+        for (const DuplicateKeyRow& d : rows) delete_row_slot(context, d.row.page, d.row.row);
         changed.push_back(e.tdef_page());
     }
     return changed;
