@@ -19,6 +19,7 @@ namespace jet {
 namespace {
 
 constexpr uint32_t kGlobalMapRow = 1u << 8;  // page 1, row 0 as a stored row pointer
+constexpr size_t kMaxRowsHint = size_t{1} << 16;
 
 // Where the real-index blocks start in the logical TDEF buffer: after the per-index
 // count entries, the column descriptors and the column names.
@@ -161,6 +162,8 @@ std::vector<IndexKeys> collect_index_keys(Database& db, const TableDef& table, c
         plans.push_back(std::move(plan));
     }
     StoredRowKeys rows(table, db.decode_context());
+    // The definition's row count sizes the key buffers (bounded: it may be damaged).
+    const size_t rows_hint = std::min<size_t>(table.num_rows, kMaxRowsHint);
     index_key::Key key;
     // Rows whose key columns are all NULL never make a unique key repeat.
     std::vector<std::set<uint32_t>> all_null_rows(out.size());
@@ -181,6 +184,7 @@ std::vector<IndexKeys> collect_index_keys(Database& db, const TableDef& table, c
                 }
                 if (all_null && (table.real_indexes[out[k].real_index].flags & index_flag::ignore_nulls)) continue;
                 if (all_null) all_null_rows[k].insert(packed(at));
+                if (out[k].keys.size() == 0) out[k].keys.reserve(rows_hint, rows_hint * key.size());
                 out[k].keys.add(key, RowPointer{at.page, static_cast<uint8_t>(at.row)});
             }
         },
