@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "jet/check.h"
+#include "jet/check_memo.h"
 #include "jet/database.h"
 #include "jet/engine.h"
 #include "jet/format.h"
@@ -117,7 +118,8 @@ Split timed_steps(const fs::path& file) {
     Split s;
     jet::DatabaseLock lock(file);
     auto t = Clock::now();
-    const jet::Report found = jet::check_open_file(lock.file());
+    jet::CheckMemo memo;
+    const jet::Report found = jet::check_open_file(lock.file(), memo);
     s.check = ms_since(t);
     t = Clock::now();
     jet::WorkingCopy copy(lock);
@@ -133,13 +135,13 @@ Split timed_steps(const fs::path& file) {
         std::map<std::string, std::vector<jet::Finding>> by_code;
         for (const auto& f : found.findings) by_code[f.code].push_back(f);
         for (const auto& [code, list] : by_code)
-            if (jet::FixFunction fix = jet::fix_for(code)) fix(context, list);
-        if (context.changes() > 0 && !context.maps_rebuilt()) jet::rebuild_usage_maps(context);
-        copy.file().sync();
+            if (jet::FixFunction fix = jet::fix_for(code)) context.run(fix, jet::fix_keeps_pages(code), list);
+        if (context.pages_reallocated() && !context.maps_rebuilt()) jet::rebuild_usage_maps(context);
+        memo.recheck_with(context.written_pages());
     }
     s.fixes = ms_since(t);
     t = Clock::now();
-    const jet::Report after = jet::check_open_file(copy.file());
+    const jet::Report after = jet::check_open_file(copy.file(), memo);
     s.recheck = ms_since(t);
     t = Clock::now();
     copy.commit(lock);

@@ -1,12 +1,13 @@
 // check_database(): opens the file read-only (the reader refuses what cannot be
 // examined), then runs the passes in their fixed order.
 #include "jet/check_maps.h"
+#include "jet/check_memo.h"
 #include "jet/check_passes.h"
 
 namespace jet {
 namespace {
 
-Report check_opened(Database& db) {
+Report check_opened(Database& db, CheckMemo* memo = nullptr) {
     if (db.file().page_count() < 3)
         throw EngineError("La base de datos «" + path_text(db.path()) +
                           "» está truncada: le faltan las páginas básicas (cabecera, mapa y catálogo).");
@@ -14,7 +15,7 @@ Report check_opened(Database& db) {
     HeaderResult header{true, db.header(), db.file_faults()};
     check_header(header, db.file(), sink);
 
-    CheckContext ctx{db, db.file(), db.header(), db.layout(), sink, PageClaims(db.file().page_count()), {}};
+    CheckContext ctx{db, db.file(), db.header(), db.layout(), sink, PageClaims(db.file().page_count()), {}, memo};
     claim_page(ctx, 0, Claim::Header, 0);
     claim_page(ctx, 1, Claim::GlobalMap, 0);
     check_catalog(ctx);
@@ -36,6 +37,11 @@ Report check_database(const std::filesystem::path& path) {
 Report check_open_file(const NativeFile& file) {
     Database db(file);
     return check_opened(db);
+}
+
+Report check_open_file(const NativeFile& file, CheckMemo& memo) {
+    Database db(file);
+    return check_opened(db, &memo);
 }
 
 }  // namespace jet

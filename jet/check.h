@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "jet/engine.h"
@@ -28,6 +29,10 @@ public:
     explicit FindingSink(std::size_t per_code_limit = 500);
 
     void add(Problem p, std::string object, std::initializer_list<std::string_view> args);
+    // A finding made earlier, counted and kept as add() would.
+    void add(Problem p, const Finding& finding);
+    // While set, every finding added is also copied to `tap` (nullptr stops it).
+    void set_tap(std::vector<std::pair<Problem, Finding>>* tap) { tap_ = tap; }
     std::size_t count(Problem p) const { return counts_[static_cast<std::size_t>(p)]; }
     std::size_t total() const { return total_; }
     Report take();
@@ -37,6 +42,7 @@ private:
     std::size_t total_ = 0;
     std::vector<std::size_t> counts_;
     Report report_;
+    std::vector<std::pair<Problem, Finding>>* tap_ = nullptr;
 };
 
 // Names of the objects a finding concerns, always in the same words.

@@ -2,9 +2,11 @@
 // against the pages the tree reaches, and, when its keys can be built, its entries
 // against the table's live rows (jet/index_verify.h). A damaged index usually repeats
 // one problem on many rows; a few cases per index and code are enough to say so.
+#include <algorithm>
 #include <map>
 #include <optional>
 
+#include "jet/check_memo.h"
 #include "jet/check_passes.h"
 #include "jet/index_rebuild.h"
 #include "jet/index_verify.h"
@@ -60,18 +62,61 @@ bool unique_index_in_doubt(const CheckedTable& t, const std::vector<IndexVerdict
 
 }  // namespace
 
+namespace {
+
+// Verifies one table's indexes and reports what is wrong. Returns false when the verdict
+// leaned on more than the table's own pages (the relationships that pick which repeated
+// row stays), so it must not be reused.
+bool check_table_indexes(CheckContext& ctx, const CheckedTable& t,
+                         std::optional<std::vector<Relationship>>& relationships) {
+    Faults faults;  // row faults are the row pass's to report
+    const std::vector<IndexVerdict> verdicts = verify_table_indexes(ctx.db, *t.def, t.name, t.rows_readable, faults);
+    for (const IndexVerdict& v : verdicts) report(ctx, t, v);
+    if (!unique_index_in_doubt(t, verdicts)) return true;
+    if (!relationships) relationships = read_relationships(ctx.db);
+    for (const DuplicateKeyRow& d : duplicate_key_rows(ctx.db, *t.def, t.name, *relationships))
+        ctx.sink.add(Problem::IdxUniqueDuplicate, object::table_row(t.name, d.row.page, d.row.row),
+                     {d.index_name, duplicate_key_text(d)});
+    return false;
+}
+
+// The same, noting what it read and found for the re-check of a repaired copy.
+void check_and_record(CheckContext& ctx, const CheckedTable& t,
+                      std::optional<std::vector<Relationship>>& relationships) {
+    CheckMemo::TableIndexes noted{t.tdef_page, t.name, t.rows_readable, t.def->pages, {}};
+    ctx.file.set_read_log(&noted.pages);
+    ctx.sink.set_tap(&noted.findings);
+    bool own_pages_only = false;
+    try {
+        own_pages_only = check_table_indexes(ctx, t, relationships);
+    } catch (...) {
+        ctx.file.set_read_log(nullptr);
+        ctx.sink.set_tap(nullptr);
+        throw;
+    }
+    ctx.file.set_read_log(nullptr);
+    ctx.sink.set_tap(nullptr);
+    if (!own_pages_only) return;
+    std::sort(noted.pages.begin(), noted.pages.end());
+    noted.pages.erase(std::unique(noted.pages.begin(), noted.pages.end()), noted.pages.end());
+    ctx.memo->record(std::move(noted), ctx.file.page_count());
+}
+
+}  // namespace
+
 void check_indexes(CheckContext& ctx) {
     std::optional<std::vector<Relationship>> relationships;  // read at the first repeated key
     for (const CheckedTable& t : ctx.tables) {
         if (!t.def || !t.def->complete || t.def->real_indexes.empty()) continue;
-        Faults faults;  // row faults are the row pass's to report
-        const std::vector<IndexVerdict> verdicts = verify_table_indexes(ctx.db, *t.def, t.name, t.rows_readable, faults);
-        for (const IndexVerdict& v : verdicts) report(ctx, t, v);
-        if (!unique_index_in_doubt(t, verdicts)) continue;
-        if (!relationships) relationships = read_relationships(ctx.db);
-        for (const DuplicateKeyRow& d : duplicate_key_rows(ctx.db, *t.def, t.name, *relationships))
-            ctx.sink.add(Problem::IdxUniqueDuplicate, object::table_row(t.name, d.row.page, d.row.row),
-                         {d.index_name, duplicate_key_text(d)});
+        if (!ctx.memo) {
+            check_table_indexes(ctx, t, relationships);
+        } else if (ctx.memo->recording()) {
+            check_and_record(ctx, t, relationships);
+        } else if (const CheckMemo::TableIndexes* earlier = ctx.memo->reusable(t, ctx.file.page_count())) {
+            for (const auto& [problem, finding] : earlier->findings) ctx.sink.add(problem, finding);
+        } else {
+            check_table_indexes(ctx, t, relationships);
+        }
     }
 }
 

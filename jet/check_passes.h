@@ -62,6 +62,8 @@ struct CheckedTable {
     std::map<uint16_t, std::vector<uint32_t>> lv_pages;   // column number -> its LV map pages
 };
 
+class CheckMemo;
+
 struct CheckContext {
     Database& db;
     const PageFile& file;
@@ -70,6 +72,7 @@ struct CheckContext {
     FindingSink& sink;
     PageClaims claims;
     std::vector<CheckedTable> tables;
+    CheckMemo* memo = nullptr;  // a repair's first check and re-checks (jet/check_memo.h)
     std::string claim_text(Claim kind, uint32_t owner) const;  // "la tabla X", "el índice ..."
     std::string table_name(uint32_t tdef_page) const;
 };

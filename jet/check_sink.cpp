@@ -9,9 +9,19 @@ FindingSink::FindingSink(std::size_t per_code_limit)
     : limit_(per_code_limit), counts_(static_cast<std::size_t>(Problem::Count), 0) {}
 
 void FindingSink::add(Problem p, std::string object, std::initializer_list<std::string_view> args) {
+    if (!tap_ && counts_[static_cast<std::size_t>(p)] >= limit_) {  // past the limit: counted only
+        ++total_;
+        ++counts_[static_cast<std::size_t>(p)];
+        return;
+    }
+    add(p, make_finding(p, std::move(object), args));
+}
+
+void FindingSink::add(Problem p, const Finding& finding) {
+    if (tap_) tap_->emplace_back(p, finding);
     ++total_;
     if (++counts_[static_cast<std::size_t>(p)] > limit_) return;
-    report_.findings.push_back(make_finding(p, std::move(object), args));
+    report_.findings.push_back(finding);
 }
 
 Report FindingSink::take() {

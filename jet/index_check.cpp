@@ -1,6 +1,8 @@
 #include "jet/index_check.h"
 
 #include <algorithm>
+#include <cstring>
+#include <stdexcept>
 
 namespace jet {
 namespace {
@@ -13,20 +15,38 @@ std::string row_text(RowPointer p) {
 
 }  // namespace
 
-IndexDataResult compare_index_with_rows(const std::vector<IndexEntry>& entries,
-                                        std::vector<KeyedRow> rows, uint8_t index_flags) {
+void KeyedRows::add(RowPointer row, std::span<const uint8_t> key, bool all_null) {
+    if (bytes_.size() + key.size() > UINT32_MAX) throw std::length_error("index keys exceed 4 GiB");
+    rows_.push_back({row, static_cast<uint32_t>(bytes_.size()), static_cast<uint32_t>(key.size()), all_null});
+    bytes_.insert(bytes_.end(), key.begin(), key.end());
+}
+
+void KeyedRows::sort_by_row() {
+    auto by_row = [](const Row& a, const Row& b) { return packed(a.row) < packed(b.row); };
+    if (!std::is_sorted(rows_.begin(), rows_.end(), by_row)) std::sort(rows_.begin(), rows_.end(), by_row);
+}
+
+IndexDataResult compare_index_with_rows(const std::vector<IndexEntry>& entries, KeyedRows& rows,
+                                        uint8_t index_flags) {
     IndexDataResult out;
-    auto by_row = [](const KeyedRow& a, const KeyedRow& b) { return packed(a.row) < packed(b.row); };
-    // A table scan yields its rows in this order already.
-    if (!std::is_sorted(rows.begin(), rows.end(), by_row)) std::sort(rows.begin(), rows.end(), by_row);
+    rows.sort_by_row();
     // Searched apart from the rows: a dense array of row pointers stays in the cache.
     std::vector<uint32_t> pointers(rows.size());
-    for (size_t i = 0; i < rows.size(); ++i) pointers[i] = packed(rows[i].row);
+    for (size_t i = 0; i < rows.size(); ++i) pointers[i] = packed(rows.row(i));
     std::vector<uint8_t> seen(rows.size(), 0);
+    // Many indexes list their rows in row order (counters, dates of entry): the row after
+    // the last one found is tried before a search.
+    size_t next = 0;
     auto find_row = [&](RowPointer p) -> ptrdiff_t {
-        auto it = std::lower_bound(pointers.begin(), pointers.end(), packed(p));
-        if (it == pointers.end() || *it != packed(p)) return -1;
+        const uint32_t want = packed(p);
+        if (next < pointers.size() && pointers[next] == want) return static_cast<ptrdiff_t>(next++);
+        auto it = std::lower_bound(pointers.begin(), pointers.end(), want);
+        if (it == pointers.end() || *it != want) return -1;
+        next = static_cast<size_t>(it - pointers.begin()) + 1;
         return it - pointers.begin();
+    };
+    auto same_key = [](std::span<const uint8_t> a, const std::vector<uint8_t>& b) {
+        return a.size() == b.size() && (a.empty() || std::memcmp(a.data(), b.data(), a.size()) == 0);
     };
 
     const IndexEntry* previous = nullptr;
@@ -40,12 +60,12 @@ IndexDataResult compare_index_with_rows(const std::vector<IndexEntry>& entries,
                                   "una entrada apunta a la " + row_text(e.row) +
                                       ", que no es una fila viva de la tabla"});
         } else {
-            const KeyedRow& r = rows[static_cast<size_t>(at)];
-            all_null = r.all_null;
-            if (seen[static_cast<size_t>(at)]++)
+            const size_t i = static_cast<size_t>(at);
+            all_null = rows.all_null(i);
+            if (seen[i]++)
                 out.issues.push_back({IndexDataIssueKind::DuplicateEntry, e.row,
                                       "la " + row_text(e.row) + " tiene más de una entrada"});
-            else if (r.key != e.key)
+            else if (!same_key(rows.key(i), e.key))
                 out.issues.push_back({IndexDataIssueKind::KeyMismatch, e.row,
                                       "la entrada de la " + row_text(e.row) +
                                           " no corresponde a los valores de la fila"});
@@ -63,9 +83,9 @@ IndexDataResult compare_index_with_rows(const std::vector<IndexEntry>& entries,
     }
     for (size_t i = 0; i < rows.size(); ++i) {
         if (seen[i]) continue;
-        if ((index_flags & index_flag::ignore_nulls) && rows[i].all_null) continue;
-        out.issues.push_back({IndexDataIssueKind::MissingEntry, rows[i].row,
-                              "la " + row_text(rows[i].row) + " no tiene entrada en el índice"});
+        if ((index_flags & index_flag::ignore_nulls) && rows.all_null(i)) continue;
+        out.issues.push_back({IndexDataIssueKind::MissingEntry, rows.row(i),
+                              "la " + row_text(rows.row(i)) + " no tiene entrada en el índice"});
     }
     return out;
 }

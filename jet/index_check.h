@@ -3,6 +3,7 @@
 // columns are all NULL are skipped by ignore-nulls indexes), every entry points at a live
 // row whose key equals the entry, and a unique index holds no key twice.
 #include <cstdint>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -18,11 +19,33 @@ inline constexpr uint8_t ignore_nulls = 0x02;
 inline constexpr uint8_t required = 0x08;
 }  // namespace index_flag
 
-// A live row of the table and the key it should have in the index.
-struct KeyedRow {
-    RowPointer row;  // the row's header slot (for overflowed rows, the pointer slot)
-    index_key::Key key;
-    bool all_null = false;
+// The live rows of a table with the key each should have in one index. The keys share
+// one buffer: a table scan adds one per row, and a vector per key cost more than the
+// comparison itself.
+class KeyedRows {
+public:
+    void reserve(size_t rows, size_t key_bytes) {
+        rows_.reserve(rows);
+        bytes_.reserve(key_bytes);
+    }
+    // `row` is the row's header slot (for overflowed rows, the pointer slot).
+    void add(RowPointer row, std::span<const uint8_t> key, bool all_null);
+    size_t size() const { return rows_.size(); }
+    RowPointer row(size_t i) const { return rows_[i].row; }
+    bool all_null(size_t i) const { return rows_[i].all_null; }
+    std::span<const uint8_t> key(size_t i) const { return {bytes_.data() + rows_[i].offset, rows_[i].length}; }
+    // Orders the rows by page, then row (a table scan adds them in that order already).
+    void sort_by_row();
+
+private:
+    struct Row {
+        RowPointer row;
+        uint32_t offset;
+        uint32_t length;
+        bool all_null;
+    };
+    std::vector<uint8_t> bytes_;
+    std::vector<Row> rows_;
 };
 
 enum class IndexDataIssueKind {
@@ -45,8 +68,8 @@ struct IndexDataResult {
     size_t keys_identical = 0;  // entries whose row's key matched byte for byte
 };
 
-// `entries` in tree order; `rows` in any order.
-IndexDataResult compare_index_with_rows(const std::vector<IndexEntry>& entries,
-                                        std::vector<KeyedRow> rows, uint8_t index_flags);
+// `entries` in tree order; `rows` in any order (sorted by row here).
+IndexDataResult compare_index_with_rows(const std::vector<IndexEntry>& entries, KeyedRows& rows,
+                                        uint8_t index_flags);
 
 }  // namespace jet

@@ -1,6 +1,8 @@
 #include "jet/index_page.h"
 
 #include <algorithm>
+#include <bit>
+#include <cstring>
 #include <span>
 #include <string>
 
@@ -168,10 +170,9 @@ std::vector<uint8_t> write_index_page(const IndexPageSpec& head, std::span<const
 }
 
 int compare_entries(const IndexEntry& a, const IndexEntry& b) {
-    if (auto c = std::lexicographical_compare_three_way(a.key.begin(), a.key.end(), b.key.begin(),
-                                                        b.key.end());
-        c != 0)
-        return c < 0 ? -1 : 1;
+    const size_t common = std::min(a.key.size(), b.key.size());
+    if (int c = common ? std::memcmp(a.key.data(), b.key.data(), common) : 0; c != 0) return c < 0 ? -1 : 1;
+    if (a.key.size() != b.key.size()) return a.key.size() < b.key.size() ? -1 : 1;
     if (a.row.page != b.row.page) return a.row.page < b.row.page ? -1 : 1;
     if (a.row.row != b.row.row) return a.row.row < b.row.row ? -1 : 1;
     return 0;
@@ -211,6 +212,9 @@ IndexPage parse_index_page(Bytes page, const Layout& layout) {
     const uint8_t* first = page.data() + layout.ix_first_entry;
     std::vector<uint8_t> prefix;
     std::vector<uint8_t> bytes;  // one entry in full, reused
+    size_t marked = 0;
+    for (size_t i = 0; i < mask_len; ++i) marked += static_cast<size_t>(std::popcount(page[layout.ix_bitmask + i]));
+    out.entries.reserve(marked);
     size_t start = 0;
     bool have_first = false;
     for (size_t i = 0; i < mask_len; ++i) {

@@ -56,7 +56,8 @@ std::vector<IndexVerdict> verify_table_indexes(Database& db, const TableDef& tab
     if (!any_encodable) return verdicts;
 
     // One pass over the rows feeds every index whose keys we can build.
-    std::vector<std::vector<KeyedRow>> keyed(verdicts.size());
+    std::vector<KeyedRows> keyed(verdicts.size());
+    index_key::Key key;  // reused: the keys themselves go to each index's buffer
     std::vector<bool> failed(verdicts.size(), false);
     StoredRowKeys rows(table, db.decode_context());
     db.scan_stored_rows(
@@ -66,12 +67,12 @@ std::vector<IndexVerdict> verify_table_indexes(Database& db, const TableDef& tab
             RowPointer pointer{at.page, static_cast<uint8_t>(at.row)};
             for (size_t i = 0; i < plans.size(); ++i) {
                 if (!plans[i].encodable || failed[i]) continue;
-                KeyedRow keyed_row{pointer, {}, false};
-                if (!rows.key(plans[i], keyed_row.key, keyed_row.all_null)) {
+                bool all_null = false;
+                if (!rows.key(plans[i], key, all_null)) {
                     failed[i] = true;
                     continue;
                 }
-                keyed[i].push_back(std::move(keyed_row));
+                keyed[i].add(pointer, key, all_null);
             }
         },
         faults);
@@ -84,7 +85,7 @@ std::vector<IndexVerdict> verify_table_indexes(Database& db, const TableDef& tab
         verdicts[i].keys_checked = true;
         const uint8_t flags = static_cast<uint8_t>(table.real_indexes[i].flags |
                                                    (unique_real_index(table, i) ? index_flag::unique : 0));
-        verdicts[i].data = compare_index_with_rows(verdicts[i].tree.entries, std::move(keyed[i]), flags);
+        verdicts[i].data = compare_index_with_rows(verdicts[i].tree.entries, keyed[i], flags);
     }
     return verdicts;
 }

@@ -89,6 +89,7 @@ std::shared_ptr<PageFile::Buffer> PageFile::load(uint32_t number) const {
 }
 
 PageRef PageFile::fetch(uint32_t number) const {
+    if (read_log_) read_log_->push_back(number);
     if (number >= page_count_) return {};
     if (memory_) return PageRef(memory_, {memory_->data() + uint64_t(number) * page_size_, page_size_});
     auto buffer = load(number);
@@ -98,6 +99,7 @@ PageRef PageFile::fetch(uint32_t number) const {
 }
 
 bool PageFile::read_page(uint32_t number, std::span<uint8_t> out) const {
+    if (read_log_) read_log_->push_back(number);
     if (number >= page_count_ || out.size() != page_size_) return false;
     if (memory_) {
         std::memcpy(out.data(), memory_->data() + uint64_t(number) * page_size_, page_size_);
@@ -111,6 +113,7 @@ bool PageFile::read_page(uint32_t number, std::span<uint8_t> out) const {
 }
 
 std::span<const uint8_t> PageFile::page(uint32_t number) const {
+    if (read_log_) read_log_->push_back(number);
     if (number >= page_count_) return {};
     if (memory_) return {memory_->data() + uint64_t(number) * page_size_, page_size_};
     auto buffer = load(number);

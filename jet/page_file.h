@@ -82,6 +82,10 @@ public:
     // The first bytes of the file, up to length (for page 0 before the page size is known).
     std::vector<uint8_t> read_prefix(size_t length) const;
 
+    // While set, the number of every page asked for (also a missing one) is appended to
+    // `log`: what a result read, for callers that reuse results whose pages did not change.
+    void set_read_log(std::vector<uint32_t>* log) const { read_log_ = log; }
+
     // How many pages the cache keeps besides pinned ones (at least 1).
     void set_cache_capacity(size_t pages);
     size_t cache_capacity() const { return capacity_; }
@@ -113,6 +117,7 @@ private:
     uint32_t page_size_ = 4096;
     uint32_t page_count_ = 0;
     size_t capacity_ = kDefaultCachePages;
+    mutable std::vector<uint32_t>* read_log_ = nullptr;
     mutable std::list<uint32_t> lru_;  // most recently used first
     mutable std::unordered_map<uint32_t, Cached> cache_;
     mutable std::unordered_map<uint32_t, std::shared_ptr<Buffer>> pinned_;

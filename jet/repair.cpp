@@ -6,6 +6,7 @@
 #include <set>
 
 #include "jet/check.h"
+#include "jet/check_memo.h"
 #include "jet/problems.h"
 
 namespace jet {
@@ -72,9 +73,9 @@ Header header_of(const WorkingCopy& copy, const fs::path& database) {
     return std::move(*parsed.header);
 }
 
-Report recheck(const WorkingCopy& copy, const fs::path& database) {
+Report recheck(const WorkingCopy& copy, CheckMemo& memo, const fs::path& database) {
     try {
-        return check_open_file(copy.file());
+        return check_open_file(copy.file(), memo);
     } catch (const EngineError& error) {
         throw EngineError("La reparación de " + quoted(database) +
                           " no se ha completado: la copia reparada no se puede examinar (" + error.what() +
@@ -109,8 +110,9 @@ struct RoundsOutcome {
 // re-checked and fixed again, a bounded number of times, until it is clean, a round
 // changes nothing, or what is left has no fix. Throws with what is left.
 RoundsOutcome run_fix_rounds(WorkingCopy& copy, RecoveryFile& recovery, const std::vector<Finding>& first,
-                             const fs::path& database) {
+                             CheckMemo& memo, const fs::path& database) {
     RoundsOutcome outcome;
+    std::vector<bool> written;  // since the first check, over every round
     std::set<std::string> seen;
     for (const Finding& f : first) seen.insert(finding_key(f));
     std::vector<Finding> todo = first;
@@ -119,14 +121,17 @@ RoundsOutcome run_fix_rounds(WorkingCopy& copy, RecoveryFile& recovery, const st
         const Header header = header_of(copy, database);
         FixContext context(copy, header, recovery);
         for (const auto& [code, findings] : group_by_code(todo)) {
-            if (FixFunction fix = fix_for(code)) fix(context, findings);
+            if (FixFunction fix = fix_for(code)) context.run(fix, fix_keeps_pages(code), findings);
         }
         // Fixes that cut, drop or move pages leave the maps naming what is no longer there.
-        if (context.changes() > 0 && !context.maps_rebuilt()) rebuild_usage_maps(context);
-        copy.file().sync();
+        if (context.pages_reallocated() && !context.maps_rebuilt()) rebuild_usage_maps(context);
         outcome.unsaved += context.unsaved();
+        const std::vector<bool>& now = context.written_pages();
+        if (written.size() < now.size()) written.resize(now.size(), false);
+        for (size_t p = 0; p < now.size(); ++p) written[p] = written[p] || now[p];
+        memo.recheck_with(written);
 
-        const Report after = recheck(copy, database);
+        const Report after = recheck(copy, memo, database);
         const std::vector<const Finding*> left = not_tolerated(after.findings);
         if (left.empty()) return outcome;
         if (round >= kMaxFixRounds || context.changes() == 0 || !unfixable(after.findings).empty())
@@ -165,19 +170,29 @@ void FixContext::write_page(uint32_t number, std::span<const uint8_t> bytes) {
     std::size_t last = bytes.size();
     while (bytes[last - 1] == before[last - 1]) --last;
     copy_.write_at(uint64_t(number) * page_size() + first, bytes.subspan(first, last - first));
+    mark_written(number, number + 1);
     ++changes_;
+}
+
+void FixContext::mark_written(uint32_t first, uint32_t end) {
+    if (written_.size() < end) written_.resize(end, false);
+    for (uint32_t p = first; p < end; ++p) written_[p] = true;
 }
 
 void FixContext::append_page(std::span<const uint8_t> bytes) {
     if (bytes.size() != page_size() || file_size() % page_size() != 0) {
         throw EngineError("Error interno de la reparación: página añadida con un tamaño incorrecto.");
     }
+    const uint32_t number = page_count();
     copy_.write_at(file_size(), bytes);
+    mark_written(number, number + 1);
     ++changes_;
 }
 
 void FixContext::truncate(uint64_t size) {
+    const uint32_t before = static_cast<uint32_t>((file_size() + page_size() - 1) / page_size());
     copy_.file().truncate(size);
+    mark_written(static_cast<uint32_t>(size / page_size()), before);
     ++changes_;
 }
 
@@ -185,7 +200,8 @@ Report repair_database(const fs::path& path) {
     DatabaseLock lock(path);
     // Read through the held handle: on Windows nobody, not even this process, can open the
     // database again by path while the lock holds it.
-    Report found = check_open_file(lock.file());
+    CheckMemo memo;
+    Report found = check_open_file(lock.file(), memo);
     if (!needs_fixing(found.findings)) return found;
 
     if (const auto blocking = unfixable(found.findings); !blocking.empty()) {
@@ -198,7 +214,7 @@ Report repair_database(const fs::path& path) {
     WorkingCopy copy(lock);
     RecoveryFile recovery(path);
     try {
-        const RoundsOutcome outcome = run_fix_rounds(copy, recovery, found.findings, path);
+        const RoundsOutcome outcome = run_fix_rounds(copy, recovery, found.findings, memo, path);
         for (const Finding& f : outcome.uncovered) found.findings.push_back(f);
         found.backup = copy.commit(lock);
         found.recovery = recovery.path();

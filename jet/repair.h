@@ -51,6 +51,19 @@ public:
     bool maps_rebuilt() const { return maps_rebuilt_at_ == changes_; }
     void mark_maps_rebuilt() { maps_rebuilt_at_ = changes_; }
 
+    // Runs one fix. A fix that `keeps_pages` only rewrites bytes inside pages that keep
+    // their role (a count, a seed, a header field); any other fix that changes something
+    // may have moved, freed or added pages, so the maps are rebuilt after the round.
+    template <class Fix>
+    void run(Fix&& fix, bool keeps_pages, std::span<const Finding> findings) {
+        const std::size_t before = changes_;
+        fix(*this, findings);
+        if (!keeps_pages && changes_ != before) reallocated_ = true;
+    }
+    bool pages_reallocated() const { return reallocated_; }
+    // Pages written, added or cut away so far (true at their number).
+    const std::vector<bool>& written_pages() const { return written_; }
+
 private:
     WorkingCopy& copy_;
     const Header& header_;
@@ -58,12 +71,17 @@ private:
     std::size_t unsaved_ = 0;
     std::size_t changes_ = 0;
     std::size_t maps_rebuilt_at_ = SIZE_MAX;
+    bool reallocated_ = false;
+    std::vector<bool> written_;
+    void mark_written(uint32_t first, uint32_t end);
 };
 
 using FixFunction = void (*)(FixContext& context, std::span<const Finding> findings);
 
 // The fix for a problem code; nullptr when the repair cannot fix that problem yet.
 FixFunction fix_for(std::string_view code);
+// True when the fix for `code` never moves, frees or adds a page (see FixContext::run).
+bool fix_keeps_pages(std::string_view code);
 
 // Whether a finding may stay in a repaired file: information the repair leaves as it is
 // because nothing is wrong for Access (e.g. pages nobody uses).

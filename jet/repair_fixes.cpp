@@ -14,19 +14,20 @@ namespace {
 struct FixRow {
     std::string_view code;
     FixFunction fix;
+    bool keeps_pages = false;  // rewrites bytes in place only: no map rebuild after it
 };
 
 constexpr std::array kFixes = {
     FixRow{"HDR_FILE_SIZE", fix_file_size},
-    FixRow{"HDR_COMMIT_SLOTS", fix_commit_slots},
-    FixRow{"HDR_SIGNATURE", fix_header_signature},
-    FixRow{"HDR_ENGINE_NAME", fix_header_identity},
-    FixRow{"HDR_VERSION", fix_header_identity},
-    FixRow{"HDR_SORT_ORDER", fix_header_sort_order},
-    FixRow{"HDR_CODE_PAGE", fix_header_code_page},
-    FixRow{"HDR_CREATION_DATE", fix_header_creation_date},
-    FixRow{"HDR_PASSWORD_AREA", fix_header_password_area},
-    FixRow{"HDR_DATABASE_KEY", fix_header_database_key},
+    FixRow{"HDR_COMMIT_SLOTS", fix_commit_slots, true},
+    FixRow{"HDR_SIGNATURE", fix_header_signature, true},
+    FixRow{"HDR_ENGINE_NAME", fix_header_identity, true},
+    FixRow{"HDR_VERSION", fix_header_identity, true},
+    FixRow{"HDR_SORT_ORDER", fix_header_sort_order, true},
+    FixRow{"HDR_CODE_PAGE", fix_header_code_page, true},
+    FixRow{"HDR_CREATION_DATE", fix_header_creation_date, true},
+    FixRow{"HDR_PASSWORD_AREA", fix_header_password_area, true},
+    FixRow{"HDR_DATABASE_KEY", fix_header_database_key, true},
     FixRow{"PAGE_TYPE_UNKNOWN", fix_unknown_pages},
     FixRow{"CAT_TDEF_INVALID", fix_table_def_counts},
     FixRow{"CAT_ROW_UNREADABLE", fix_table_def_counts},
@@ -44,8 +45,8 @@ constexpr std::array kFixes = {
     FixRow{"TDEF_INDEX_MAP", fix_map_pointers},
     FixRow{"TDEF_LOGICAL_INDEX", fix_table_def_counts},
     FixRow{"TDEF_PRIMARY_KEYS", fix_table_def_counts},
-    FixRow{"TDEF_ROWCOUNT_STALE", fix_row_counts},
-    FixRow{"TDEF_AUTONUMBER_STALE", fix_autonumber_seeds},
+    FixRow{"TDEF_ROWCOUNT_STALE", fix_row_counts, true},
+    FixRow{"TDEF_AUTONUMBER_STALE", fix_autonumber_seeds, true},
     FixRow{"GMAP_INVALID", fix_usage_maps},
     FixRow{"MAP_PAGE_FREE_BUT_USED", fix_usage_maps},
     FixRow{"MAP_PAGE_SHARED_OWNER", fix_usage_maps},
@@ -84,6 +85,12 @@ FixFunction fix_for(std::string_view code) {
     for (const FixRow& row : kFixes)
         if (row.code == code) return row.fix;
     return nullptr;
+}
+
+bool fix_keeps_pages(std::string_view code) {
+    for (const FixRow& row : kFixes)
+        if (row.code == code) return row.keeps_pages;
+    return false;
 }
 
 bool tolerated(const Finding& finding) {

@@ -109,8 +109,9 @@ WorkingCopy::WorkingCopy(const DatabaseLock& database) : database_(database.path
 #ifndef _WIN32
         copy_ownership_and_mode(database.file(), file_);
 #endif
+        // Not flushed here: until the commit the copy is scratch that a crash may lose, and
+        // the commit flushes it before it takes the database's place.
         copy_contents(database.file(), file_);
-        file_.sync();
     } catch (const FileError& error) {
         discard();
         if (error.disk_full()) fail_disk_full(database_);

@@ -88,12 +88,12 @@ TEST(IndexCorpus, EveryKeyMatchesWhatAccessWrote) {
                                   faults);
                     rows_read = true;
                 }
-                std::vector<jet::KeyedRow> keyed;
+                jet::KeyedRows keyed;
                 std::map<uint32_t, std::vector<uint8_t>> expected;
                 for (const auto& [at, values] : rows) {
                     auto key = jet::row_key(plan, values);
                     ASSERT_TRUE(key) << where << " row " << at.page << ":" << int(at.row);
-                    keyed.push_back({at, key->key, key->all_null});
+                    keyed.add(at, key->key, key->all_null);
                     expected[(at.page << 8) | at.row] = key->key;
                 }
                 auto result = jet::compare_index_with_rows(tree.entries, keyed, index.flags);

@@ -1,0 +1,108 @@
+// The re-check of a repaired copy takes over a table's index verdict from the first check
+// only while none of the pages behind it was written.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "corpus.h"
+#include "jet/check_memo.h"
+#include "jet/database.h"
+#include "jet/index.h"
+#include "jet/index_page.h"
+#include "jet/native_file.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct Copy {
+    fs::path dir = fs::temp_directory_path() / "tarsolin_check_memo";
+    fs::path file = dir / "copy.mdb";
+    explicit Copy(const fs::path& source) {
+        fs::create_directories(dir);
+        fs::copy_file(source, file, fs::copy_options::overwrite_existing);
+    }
+    ~Copy() { fs::remove_all(dir); }
+};
+
+// Points the last entry of the first leaf of the first user table's first index at
+// another row; returns that leaf's page number.
+uint32_t damage_first_leaf(const fs::path& file) {
+    uint32_t leaf = 0;
+    {
+        jet::Database db(file);
+        const auto tables = db.user_tables();
+        const uint32_t tdef = tables.front().tdef_page();
+        const uint32_t root = db.table_def(tdef).table->real_indexes.front().root_page;
+        leaf = jet::read_index_tree(db.file(), db.layout(), root, tdef).leaves.front();
+    }
+    const auto& L = jet::kJet4Layout;
+    std::fstream f(file, std::ios::in | std::ios::out | std::ios::binary);
+    std::vector<uint8_t> page(L.page_size);
+    f.seekg(std::streamoff(leaf) * L.page_size);
+    f.read(reinterpret_cast<char*>(page.data()), page.size());
+    page[L.ix_first_entry + jet::parse_index_page(page, L).data_end - 1] ^= 0x40;
+    f.seekp(std::streamoff(leaf) * L.page_size);
+    f.write(reinterpret_cast<const char*>(page.data()), page.size());
+    return leaf;
+}
+
+size_t index_findings(const jet::Report& r) {
+    size_t n = 0;
+    for (const auto& f : r.findings) n += f.code.rfind("IDX_", 0) == 0;
+    return n;
+}
+
+std::vector<bool> marked(uint32_t page) {
+    std::vector<bool> written(page + 1, false);
+    written[page] = true;
+    return written;
+}
+
+TEST(CheckMemo, WrittenPagesAreVerifiedAgainAndOthersTakenOver) {
+    const auto source = test::corpus_file("jackcess/V2000/compIndexTestV2000.mdb");
+    REQUIRE_CORPUS_FILE(source);
+    Copy copy(source);
+    jet::CheckMemo memo;
+    {
+        const auto file = jet::NativeFile::open(copy.file, jet::NativeFile::Mode::Read);
+        ASSERT_EQ(index_findings(jet::check_open_file(file, memo)), 0u);
+    }
+    const uint32_t leaf = damage_first_leaf(copy.file);
+    const auto file = jet::NativeFile::open(copy.file, jet::NativeFile::Mode::Read);
+    const size_t full = index_findings(jet::check_open_file(file));
+    ASSERT_GT(full, 0u);
+
+    // Told the leaf was written, the re-check sees what a full check sees.
+    memo.recheck_with(marked(leaf));
+    EXPECT_EQ(index_findings(jet::check_open_file(file, memo)), full);
+    // Page 0 decides how everything decodes: written, nothing is taken over.
+    memo.recheck_with(marked(0));
+    EXPECT_EQ(index_findings(jet::check_open_file(file, memo)), full);
+    // Told nothing was written, the first verdict stands (which is why every writer of the
+    // copy must report its pages).
+    memo.recheck_with({});
+    EXPECT_EQ(index_findings(jet::check_open_file(file, memo)), 0u);
+}
+
+TEST(CheckMemo, TakenOverFindingsEqualTheFirstOnes) {
+    const auto source = test::corpus_file("jackcess/V2000/compIndexTestV2000.mdb");
+    REQUIRE_CORPUS_FILE(source);
+    Copy copy(source);
+    damage_first_leaf(copy.file);
+    const auto file = jet::NativeFile::open(copy.file, jet::NativeFile::Mode::Read);
+    jet::CheckMemo memo;
+    const jet::Report first = jet::check_open_file(file, memo);
+    ASSERT_GT(index_findings(first), 0u);
+    memo.recheck_with({});
+    const jet::Report again = jet::check_open_file(file, memo);
+    ASSERT_EQ(again.findings.size(), first.findings.size());
+    for (size_t i = 0; i < first.findings.size(); ++i) {
+        EXPECT_EQ(again.findings[i].code, first.findings[i].code);
+        EXPECT_EQ(again.findings[i].object, first.findings[i].object);
+        EXPECT_EQ(again.findings[i].description, first.findings[i].description);
+    }
+}
+
+}  // namespace
