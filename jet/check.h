@@ -48,6 +48,7 @@ private:
 // Names of the objects a finding concerns, always in the same words.
 namespace object {
 std::string header();
+std::string file();  // the whole file (findings past the per-problem limit, summed up)
 std::string page(uint32_t number);
 std::string table(std::string_view name);
 std::string table_page(std::string_view table, uint32_t page);

@@ -23,6 +23,7 @@ struct TableWalk {
     bool has_autonumber = false;
     int64_t max_autonumber = 0;
     std::set<uint32_t> overflow_targets;  // (page << 8) | row
+    CrackedRow cracked;                   // the row being checked, storage reused
 
     std::string at(uint32_t page, int row) const { return object::table_row(t.name, page, row); }
     std::string row_text(uint32_t page, int row) const {
@@ -127,16 +128,16 @@ struct TableWalk {
     }
 
     void check_long_value(const Column& c, const Field& field, uint32_t page, int row) {
-        const std::string r = row_text(page, row);
+        auto r = [&] { return row_text(page, row); };  // built only for a finding
         LongValueDefinition def;
         if (!parse_long_value_definition(field.bytes, def)) {
             ctx.sink.add(Problem::LvDefinition, at(page, row),
-                         {r, c.name, "ocupa " + std::to_string(field.bytes.size()) + " bytes en lugar de 12"});
+                         {r(), c.name, "ocupa " + std::to_string(field.bytes.size()) + " bytes en lugar de 12"});
             return;
         }
         if (def.kind != kLongValueInline && field.bytes.size() != kLongValueDefinitionSize) {
             ctx.sink.add(Problem::LvDefinition, at(page, row),
-                         {r, c.name, "ocupa " + std::to_string(field.bytes.size()) + " bytes en lugar de 12"});
+                         {r(), c.name, "ocupa " + std::to_string(field.bytes.size()) + " bytes en lugar de 12"});
         }
         LongValue lv = read_long_value(ctx.file, ctx.layout, field.bytes);
         row_faults(lv.faults, page, row, c.name);
@@ -144,7 +145,7 @@ struct TableWalk {
                                            [](const Fault& f) { return f.kind == FaultKind::LongValueTruncated; });
         if (truncated)
             ctx.sink.add(Problem::LvLength, at(page, row),
-                         {r, c.name, std::to_string(def.length), std::to_string(lv.data.size())});
+                         {r(), c.name, std::to_string(def.length), std::to_string(lv.data.size())});
         auto listed = t.lv_pages.find(c.number);
         for (const RowPointer& p : lv.rows) {
             const PageRef lval_bytes = ctx.file.fetch(p.page);
@@ -158,22 +159,22 @@ struct TableWalk {
     }
 
     void check_row(Bytes bytes, uint32_t page, int row) {
-        const std::string r = row_text(page, row);
-        CrackedRow cracked = crack_row(d, ctx.layout, bytes);
+        auto r = [&] { return row_text(page, row); };  // built only for a finding
+        crack_row_into(d, ctx.layout, bytes, cracked);
         for (const Fault& f : cracked.faults) {
             if (f.kind == FaultKind::RowColumnCount)
                 ctx.sink.add(Problem::RowColumnCount, at(page, row),
-                             {r, std::to_string(cracked.stored_columns), std::to_string(d.max_cols)});
+                             {r(), std::to_string(cracked.stored_columns), std::to_string(d.max_cols)});
             else
                 row_faults({f}, page, row, {});
         }
         if (!cracked.usable) return;
         if (cracked.stored_columns > d.max_cols)
             ctx.sink.add(Problem::RowColumnCount, at(page, row),
-                         {r, std::to_string(cracked.stored_columns), std::to_string(d.max_cols)});
+                         {r(), std::to_string(cracked.stored_columns), std::to_string(d.max_cols)});
         if (d.num_var_cols > 0 && cracked.var_count > d.num_var_cols)
             ctx.sink.add(Problem::RowLayout, at(page, row),
-                         {r, "tiene " + std::to_string(cracked.var_count) + " posiciones variables y la tabla " +
+                         {r(), "tiene " + std::to_string(cracked.var_count) + " posiciones variables y la tabla " +
                                  std::to_string(d.num_var_cols)});
         for (size_t k = 0; k < d.columns.size(); ++k) {
             const Column& c = d.columns[k];
@@ -186,7 +187,7 @@ struct TableWalk {
             if (!c.fixed() && !c.calculated() && (c.type == data_type::text || c.type == data_type::binary) &&
                 field.bytes.size() > c.length) {
                 ctx.sink.add(Problem::RowValueLength, at(page, row),
-                             {r, c.name, std::to_string(field.bytes.size()) + " bytes; máximo " + std::to_string(c.length)});
+                             {r(), c.name, std::to_string(field.bytes.size()) + " bytes; máximo " + std::to_string(c.length)});
                 continue;
             }
             if (c.calculated()) {

@@ -28,7 +28,7 @@ Report FindingSink::take() {
     for (std::size_t i = 0; i < counts_.size(); ++i) {
         if (counts_[i] <= limit_) continue;
         const ProblemInfo& info = problem_table()[i];
-        report_.findings.push_back(Finding{std::string(info.code), info.severity, "archivo",
+        report_.findings.push_back(Finding{std::string(info.code), info.severity, object::file(),
                                            "el mismo problema se repite " +
                                                std::to_string(counts_[i] - limit_) +
                                                " veces más (no se detallan)"});
@@ -40,6 +40,7 @@ Report FindingSink::take() {
 
 namespace object {
 std::string header() { return "cabecera (página 0)"; }
+std::string file() { return "archivo"; }
 std::string page(uint32_t number) { return "página " + std::to_string(number); }
 std::string table(std::string_view name) { return "tabla " + std::string(name); }
 std::string table_page(std::string_view table, uint32_t page) {

@@ -4,6 +4,7 @@
 #include <optional>
 #include <set>
 
+#include "jet/check.h"
 #include "jet/database.h"
 #include "jet/repair.h"
 #include "jet/table_pages.h"
@@ -53,13 +54,16 @@ std::optional<TableCount> count_table(const PageFile& file, const Layout& layout
     return count;
 }
 
-std::vector<TableCount> count_tables(const std::filesystem::path& copy) {
+// `only`: the objects of the findings being fixed ("tabla X"); empty for every table.
+std::vector<TableCount> count_tables(const std::filesystem::path& copy, const std::set<std::string>& only) {
     Database db(copy);
     std::vector<TableCount> counts;
+    auto wanted = [&](const std::string& name) { return only.empty() || only.count(object::table(name)) > 0; };
     // The catalog's own count too, also when the row naming it is lost.
-    std::set<uint32_t> pages{kCatalogPage};
+    std::set<uint32_t> pages;
+    if (wanted("MSysObjects")) pages.insert(kCatalogPage);
     for (const CatalogEntry& entry : db.catalog().entries)
-        if (entry.type == object_type::table && !entry.linked()) pages.insert(entry.tdef_page());
+        if (entry.type == object_type::table && !entry.linked() && wanted(entry.name)) pages.insert(entry.tdef_page());
     for (uint32_t tdef_page : pages) {
         const TableDefResult& def = db.table_def(tdef_page);
         if (!def.table || !def.table->complete) continue;
@@ -72,9 +76,13 @@ void put_u32(std::vector<uint8_t>& page, std::size_t at, uint32_t value) {
     for (int i = 0; i < 4; ++i) page[at + i] = static_cast<uint8_t>(value >> (8 * i));
 }
 
-void fix_counts(FixContext& context, bool rows, bool autonumbers) {
+void fix_counts(FixContext& context, std::span<const Finding> findings, bool rows, bool autonumbers) {
     const Layout& layout = *context.header().layout;
-    for (const TableCount& count : count_tables(context.copy_path())) {
+    std::set<std::string> only;
+    for (const Finding& f : findings) only.insert(f.object);
+    // Past the check's limit per problem the findings are summed up in one on the file.
+    if (only.count(object::file())) only.clear();
+    for (const TableCount& count : count_tables(context.copy_path(), only)) {
         std::vector<uint8_t> page = context.read_page(count.tdef_page);
         if (page.size() < layout.tdef_autonumber + 4 || page[0] != page_type::table_def) continue;
         if (rows) put_u32(page, layout.tdef_num_rows, count.rows);
@@ -88,8 +96,13 @@ void fix_counts(FixContext& context, bool rows, bool autonumbers) {
 
 }  // namespace
 
-void fix_row_counts(FixContext& context, std::span<const Finding>) { fix_counts(context, true, false); }
+// Called with no findings by fixes that changed rows: then every table is recounted.
+void fix_row_counts(FixContext& context, std::span<const Finding> findings) {
+    fix_counts(context, findings, true, false);
+}
 
-void fix_autonumber_seeds(FixContext& context, std::span<const Finding>) { fix_counts(context, false, true); }
+void fix_autonumber_seeds(FixContext& context, std::span<const Finding> findings) {
+    fix_counts(context, findings, false, true);
+}
 
 }  // namespace jet

@@ -1,5 +1,7 @@
 #include "jet/index.h"
 
+#include <algorithm>
+#include <iterator>
 #include <optional>
 #include <unordered_set>
 
@@ -70,7 +72,7 @@ private:
         }
         out_.leaves.push_back(number);
         prev_leaf_next_ = page.next;
-        for (auto& e : page.entries) append_in_order(number, std::move(e));
+        append_in_order(number, page);
         if (out_.entries.empty() || page.entries.empty()) return std::nullopt;
         return out_.entries.back();
     }
@@ -95,15 +97,19 @@ private:
         return last;
     }
 
-    void append_in_order(uint32_t number, IndexEntry&& e) {
-        if (!out_.entries.empty() && compare_entries(out_.entries.back(), e) >= 0 &&
-            number != last_order_page_) {
+    // The page parse has compared the entries within the page; only its first entry is
+    // left to compare with the last one before it.
+    void append_in_order(uint32_t number, IndexPage& page) {
+        const bool disordered = std::any_of(page.issues.begin(), page.issues.end(), [](const IndexPageIssue& i) {
+            return i.kind == IndexPageIssueKind::OutOfOrder;
+        });
+        const bool after_previous = page.entries.empty() || out_.entries.empty() ||
+                                    compare_entries(out_.entries.back(), page.entries.front()) < 0;
+        if (disordered || !after_previous)
             issue(IndexTreeIssueKind::OutOfOrder, number,
-                  "las entradas de la " + page_text(number) +
-                      " no siguen en orden a las de la hoja anterior");
-            last_order_page_ = number;
-        }
-        out_.entries.push_back(std::move(e));
+                  "las entradas de la " + page_text(number) + " no siguen en orden a las de la hoja anterior");
+        out_.entries.insert(out_.entries.end(), std::make_move_iterator(page.entries.begin()),
+                            std::make_move_iterator(page.entries.end()));
     }
 
     void issue(IndexTreeIssueKind kind, uint32_t page, std::string detail) {
@@ -117,7 +123,6 @@ private:
     std::unordered_set<uint32_t> visited_;
     std::optional<size_t> leaf_depth_;
     uint32_t prev_leaf_next_ = 0;
-    uint32_t last_order_page_ = 0;
 };
 
 void collect_pages(const PageFile& file, const Layout& layout, uint32_t number, size_t depth,

@@ -46,19 +46,22 @@ void PageFile::set_cache_capacity(size_t pages) {
     }
 }
 
-bool PageFile::read_from_disk(uint32_t number, uint8_t* out) const {
+bool PageFile::read_from_disk(uint32_t number, uint8_t* out) const { return read_run_from_disk(number, 1, out); }
+
+bool PageFile::read_run_from_disk(uint32_t first, uint32_t count, uint8_t* out) const {
+    const size_t length = size_t(count) * page_size_;
     if (native_) {
         try {
-            native_->read_at(uint64_t(number) * page_size_, {out, page_size_});
+            native_->read_at(uint64_t(first) * page_size_, {out, length});
             return true;
         } catch (const EngineError&) {
             return false;
         }
     }
     stream_.clear();
-    stream_.seekg(static_cast<std::streamoff>(uint64_t(number) * page_size_));
-    stream_.read(reinterpret_cast<char*>(out), page_size_);
-    const bool whole = stream_.gcount() == static_cast<std::streamsize>(page_size_);
+    stream_.seekg(static_cast<std::streamoff>(uint64_t(first) * page_size_));
+    stream_.read(reinterpret_cast<char*>(out), static_cast<std::streamsize>(length));
+    const bool whole = stream_.gcount() == static_cast<std::streamsize>(length);
     stream_.clear();
     return whole;
 }
@@ -77,15 +80,41 @@ std::shared_ptr<PageFile::Buffer> PageFile::load(uint32_t number) const {
         lru_.splice(lru_.begin(), lru_, it->second.position);
         return it->second.buffer;
     }
+    if (read_ahead(number)) {
+        if (auto it = cache_.find(number); it != cache_.end()) return it->second.buffer;
+    }
     auto buffer = std::make_shared<Buffer>(page_size_);
     if (!read_from_disk(number, buffer->data())) return nullptr;
+    remember(number, buffer);
+    return buffer;
+}
+
+void PageFile::remember(uint32_t number, std::shared_ptr<Buffer> buffer) const {
     if (lru_.size() >= capacity_) {
         cache_.erase(lru_.back());
         lru_.pop_back();
     }
     lru_.push_front(number);
-    cache_.emplace(number, Cached{buffer, lru_.begin()});
-    return buffer;
+    cache_.emplace(number, Cached{std::move(buffer), lru_.begin()});
+}
+
+// The walks go through a file mostly forward, a table's pages often side by side, and
+// one read of a few dozen KiB costs little more than one of a page: a miss brings in the
+// pages after it too, up to the first one already held. Only while the cache can keep
+// them all without dropping the pages just read.
+bool PageFile::read_ahead(uint32_t number) const {
+    if (capacity_ < 4 * kReadAheadPages || page_count_ - number < 2) return false;
+    uint32_t count = 1;
+    while (count < kReadAheadPages && number + count < page_count_ && !cached_buffer(number + count)) ++count;
+    if (count < 2) return false;
+    std::vector<uint8_t> run(size_t(count) * page_size_);
+    if (!read_run_from_disk(number, count, run.data())) return false;
+    for (uint32_t i = count; i-- > 0;) {  // the asked-for page ends up most recent
+        auto buffer = std::make_shared<Buffer>(run.begin() + ptrdiff_t(i) * page_size_,
+                                               run.begin() + ptrdiff_t(i + 1) * page_size_);
+        remember(number + i, std::move(buffer));
+    }
+    return true;
 }
 
 PageRef PageFile::fetch(uint32_t number) const {

@@ -54,6 +54,8 @@ public:
     // 4 MiB of 4 KiB pages: the check walks a file several times (rows, indexes, maps), so
     // files up to that size are read from the disk once; larger ones still stay bounded.
     static constexpr size_t kDefaultCachePages = 1024;
+    // Pages a miss reads in one go (see read_ahead).
+    static constexpr uint32_t kReadAheadPages = 16;
 
     // Opens the file; the page size is set later with set_page_size() once page 0 is
     // known. Throws std::runtime_error (English, internal) if the file cannot be opened.
@@ -107,6 +109,9 @@ private:
 
     std::shared_ptr<Buffer> load(uint32_t number) const;
     bool read_from_disk(uint32_t number, uint8_t* out) const;
+    bool read_run_from_disk(uint32_t first, uint32_t count, uint8_t* out) const;
+    bool read_ahead(uint32_t number) const;
+    void remember(uint32_t number, std::shared_ptr<Buffer> buffer) const;
     Buffer* cached_buffer(uint32_t number) const;
 
     mutable std::fstream stream_;
