@@ -197,14 +197,14 @@ bool raw_fixed_key(const Column& c) {
 
 bool StoredRowKeys::load(Bytes row) {
     ignored_.clear();
-    crack_row_into(table_, context_.layout ? *context_.layout : kJet4Layout, row, cracked_);
-    return cracked_.usable;
+    frame_.load(table_, context_.layout ? *context_.layout : kJet4Layout, row);
+    return frame_.usable();
 }
 
 bool StoredRowKeys::key(const IndexKeyPlan& plan, index_key::Key& key, bool& all_null) {
     key.clear();
     all_null = true;
-    if (!plan.encodable || !cracked_.usable) return false;
+    if (!plan.encodable || !frame_.usable()) return false;
     for (const IndexKeyPart& part : plan.parts)
         if (!append_part(part, plan, key, all_null)) return false;
     return true;
@@ -212,9 +212,10 @@ bool StoredRowKeys::key(const IndexKeyPlan& plan, index_key::Key& key, bool& all
 
 bool StoredRowKeys::append_part(const IndexKeyPart& part, const IndexKeyPlan& plan, index_key::Key& key,
                                 bool& all_null) {
-    if (part.column_pos >= table_.columns.size() || part.column_pos >= cracked_.fields.size()) return false;
+    if (part.column_pos >= table_.columns.size()) return false;
     const Column& c = table_.columns[part.column_pos];
-    const Field& f = cracked_.fields[part.column_pos];
+    Field f;
+    frame_.locate(c, f);
     const bool asc = part.ascending;
     if (c.type == data_type::boolean) {
         all_null = false;  // booleans are never NULL in a key

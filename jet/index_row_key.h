@@ -63,7 +63,7 @@ private:
 
     const TableDef& table_;
     DecodeContext context_;
-    CrackedRow cracked_;
+    RowFrame frame_;  // only the index columns are located
     Faults ignored_;  // the row pass reports damaged fields
     std::u16string units_;  // text of the part being encoded, storage kept across rows
 };

@@ -32,6 +32,38 @@ struct CrackedRow {
     std::vector<uint32_t> var_offsets;  // the row's variable-offset table (kept for reuse)
 };
 
+// The framing of one stored row (column count, null mask, variable-offset table), from
+// which fields are located one at a time: scans that need a few columns of each row
+// locate only those. Its storage is reused from row to row.
+class RowFrame {
+public:
+    enum class Status { Ok, TooShort, ColumnCount, VarTable };
+    enum class Locate { Ok, FixedOutside, VarInvalid };  // the field is absent unless Ok
+
+    Status load(const TableDef& table, const Layout& layout, Bytes row);
+    bool usable() const { return usable_; }
+    // The field of one of the table's columns; absent (not stored, NULL, or misplaced) unless present.
+    Locate locate(const Column& column, Field& out) const;
+
+private:
+    friend void crack_row_into(const TableDef&, const Layout&, Bytes, CrackedRow&);
+    struct View {
+        Bytes row, mask;
+        size_t cs, stored_columns, var_count, fixed_end, trailer_start;
+        bool has_var;
+        const uint32_t* offsets;  // offsets[i] for i = 0..var_count (the last is eod)
+    };
+    // Reads the framing into `view`, the offsets into `offsets`.
+    static Status frame(const TableDef& table, const Layout& layout, Bytes row, std::vector<uint32_t>& offsets,
+                        View& view);
+    // `out` must be empty (Field{}); the column must be the table's.
+    static Locate locate_in(const View& view, const Column& column, Field& out);
+
+    bool usable_ = false;
+    View view_{};
+    std::vector<uint32_t> offsets_;
+};
+
 // Stored size of a fixed column (its declared length for text, binary, calculated).
 uint16_t fixed_size(const Column& column);
 
