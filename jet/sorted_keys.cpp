@@ -9,9 +9,13 @@ namespace jet {
 namespace {
 
 uint64_t head_of(std::span<const uint8_t> key) {
+    uint8_t first[8] = {};
+    if (key.size() >= 8)
+        std::memcpy(first, key.data(), 8);
+    else
+        std::copy(key.begin(), key.end(), first);
     uint64_t h = 0;
-    const size_t n = std::min<size_t>(key.size(), 8);
-    for (size_t i = 0; i < 8; ++i) h = (h << 8) | (i < n ? key[i] : 0);
+    for (uint8_t b : first) h = (h << 8) | b;  // compiles to one byte swap
     return h;
 }
 
