@@ -1,6 +1,7 @@
 #include "jet/sorted_keys.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 #include <stdexcept>
 #include <utility>
@@ -10,12 +11,10 @@ namespace {
 
 uint64_t head_of(std::span<const uint8_t> key) {
     uint8_t first[8] = {};
-    if (key.size() >= 8)
-        std::memcpy(first, key.data(), 8);
-    else
-        std::copy(key.begin(), key.end(), first);
-    uint64_t h = 0;
-    for (uint8_t b : first) h = (h << 8) | b;  // compiles to one byte swap
+    std::copy_n(key.begin(), std::min<size_t>(key.size(), 8), first);
+    uint64_t h;
+    std::memcpy(&h, first, 8);
+    if constexpr (std::endian::native == std::endian::little) h = __builtin_bswap64(h);
     return h;
 }
 
