@@ -22,14 +22,12 @@ void invert(Key& key, size_t from) {
 
 void start(Key& key, bool ascending) { key.push_back(ascending ? kAscStart : kDescStart); }
 
-// Appends the flag byte and the `W` low bytes of `value`, most significant first, all
-// assembled in registers and appended at once.
+// Appends the flag byte and the `W` low bytes of `value`, most significant first (the
+// width known here, the byte moves unroll; keys reuse one buffer, so rarely reallocate).
 template <unsigned W>
 void append_segment(Key& key, bool ascending, uint64_t value) {
-    uint8_t bytes[1 + W];
-    bytes[0] = ascending ? kAscStart : kDescStart;
-    for (unsigned i = 0; i < W; ++i) bytes[1 + i] = static_cast<uint8_t>(value >> (8 * (W - 1 - i)));
-    key.insert(key.end(), bytes, bytes + 1 + W);
+    key.push_back(ascending ? kAscStart : kDescStart);
+    for (unsigned i = 0; i < W; ++i) key.push_back(static_cast<uint8_t>(value >> (8 * (W - 1 - i))));
 }
 
 // Two's complement of `W` bytes: the sign bit flipped so that negative < positive bytewise.
