@@ -395,4 +395,50 @@ bool append_fixed(Key& key, uint8_t type, std::span<const uint8_t> stored, bool 
     }
 }
 
+namespace {
+
+template <unsigned W>
+void write_integer(Key& key, const uint8_t* stored, bool ascending) {
+    append_integer_bits<W>(key, load_le<W>(stored), ascending);
+}
+
+template <unsigned W>
+void write_float(Key& key, const uint8_t* stored, bool ascending) {
+    append_float_bits<W>(key, load_le<W>(stored), ascending);
+}
+
+void write_byte(Key& key, const uint8_t* stored, bool ascending) { append_byte(key, stored[0], ascending); }
+
+}  // namespace
+
+FixedWriter fixed_writer(uint8_t type) {
+    switch (type) {
+        case data_type::byte: return write_byte;
+        case data_type::integer: return write_integer<2>;
+        case data_type::long_integer:
+        case data_type::complex: return write_integer<4>;
+        case data_type::currency:
+        case data_type::big_int: return write_integer<8>;
+        case data_type::single: return write_float<4>;
+        case data_type::double_:
+        case data_type::datetime: return write_float<8>;
+        default: return nullptr;
+    }
+}
+
+unsigned fixed_writer_width(uint8_t type) {
+    switch (type) {
+        case data_type::byte: return 1;
+        case data_type::integer: return 2;
+        case data_type::long_integer:
+        case data_type::complex:
+        case data_type::single: return 4;
+        case data_type::currency:
+        case data_type::big_int:
+        case data_type::double_:
+        case data_type::datetime: return 8;
+        default: return 0;
+    }
+}
+
 }  // namespace jet::index_key

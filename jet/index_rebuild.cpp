@@ -190,6 +190,8 @@ std::vector<IndexKeys> collect_index_keys(Database& db, const TableDef& table, c
         plans.push_back(std::move(plan));
     }
     StoredRowKeys rows(table, db.decode_context());
+    std::vector<size_t> prepared;
+    for (const IndexKeyPlan& plan : plans) prepared.push_back(rows.prepare(plan));
     // The definition's row count sizes the key buffers (bounded: it may be damaged).
     const size_t rows_hint = std::min<size_t>(table.num_rows, kMaxRowsHint);
     index_key::Key key;
@@ -204,7 +206,7 @@ std::vector<IndexKeys> collect_index_keys(Database& db, const TableDef& table, c
             for (size_t k = 0; k < out.size(); ++k) {
                 if (!out[k].ok) continue;
                 bool all_null = true;
-                if (!rows.key(plans[k], key, all_null)) {
+                if (!rows.key(prepared[k], key, all_null)) {
                     out[k].ok = false;
                     out[k].reason = "un valor de la tabla no tiene el tipo de su columna";
                     out[k].keys.clear();

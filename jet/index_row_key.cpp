@@ -201,12 +201,99 @@ bool StoredRowKeys::load(Bytes row) {
     return frame_.usable();
 }
 
+namespace {
+
+constexpr size_t kMaxPlansKept = 64;
+
+bool same_parts(const std::vector<IndexKeyPart>& a, const std::vector<IndexKeyPart>& b) {
+    return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](const IndexKeyPart& x, const IndexKeyPart& y) {
+        return x.column_pos == y.column_pos && x.ascending == y.ascending && x.text_order == y.text_order &&
+               x.is_boolean == y.is_boolean;
+    });
+}
+
+}  // namespace
+
+StoredRowKeys::Steps StoredRowKeys::compile(const IndexKeyPlan& plan) const {
+    Steps s;
+    s.plan = &plan;
+    s.parts = plan.parts;
+    s.legacy_decimal = plan.legacy_decimal;
+    for (const IndexKeyPart& part : plan.parts) {
+        if (part.column_pos >= table_.columns.size()) {
+            s.columns_exist = false;
+            break;
+        }
+        Step step;
+        step.column = &table_.columns[part.column_pos];
+        if (raw_fixed_key(*step.column)) {
+            step.fixed = index_key::fixed_writer(step.column->type);
+            step.width = index_key::fixed_writer_width(step.column->type);
+        }
+        s.steps.push_back(step);
+    }
+    return s;
+}
+
+const StoredRowKeys::Steps& StoredRowKeys::steps_for(const IndexKeyPlan& plan) {
+    auto same = [&](const Steps& s) {
+        return s.plan == &plan && s.legacy_decimal == plan.legacy_decimal && same_parts(s.parts, plan.parts);
+    };
+    if (last_plan_ < plans_.size() && same(plans_[last_plan_])) return plans_[last_plan_];
+    for (size_t i = 0; i < plans_.size(); ++i)
+        if (same(plans_[i])) return plans_[last_plan_ = i];
+    if (plans_.size() >= kMaxPlansKept) plans_.clear();
+    plans_.push_back(compile(plan));
+    last_plan_ = plans_.size() - 1;
+    return plans_.back();
+}
+
+size_t StoredRowKeys::prepare(const IndexKeyPlan& plan) {
+    prepared_.push_back(compile(plan));
+    return prepared_.size() - 1;
+}
+
 bool StoredRowKeys::key(const IndexKeyPlan& plan, index_key::Key& key, bool& all_null) {
     key.clear();
     all_null = true;
     if (!plan.encodable || !frame_.usable()) return false;
-    for (const IndexKeyPart& part : plan.parts)
+    return encode(steps_for(plan), key, all_null);
+}
+
+bool StoredRowKeys::key(size_t prepared, index_key::Key& key, bool& all_null) {
+    key.clear();
+    all_null = true;
+    const Steps& steps = prepared_.at(prepared);
+    if (!steps.plan->encodable || !frame_.usable()) return false;
+    return encode(steps, key, all_null);
+}
+
+bool StoredRowKeys::encode(const Steps& steps, index_key::Key& key, bool& all_null) {
+    const IndexKeyPlan& plan = *steps.plan;
+    if (!steps.columns_exist) {
+        for (const IndexKeyPart& part : plan.parts)
+            if (!append_part(part, plan, key, all_null)) return false;
+        return true;
+    }
+    for (size_t k = 0; k < steps.steps.size(); ++k) {
+        const Step& step = steps.steps[k];
+        const IndexKeyPart& part = plan.parts[k];
+        if (step.fixed) {
+            // The common case, straight: a number or date stored in the fixed area.
+            Field f;
+            frame_.locate(*step.column, f);
+            if (!f.present) {
+                index_key::append_null(key, part.ascending);
+                continue;
+            }
+            if (f.bytes.size() >= step.width) {
+                step.fixed(key, f.bytes.data(), part.ascending);
+                all_null = false;
+                continue;
+            }
+        }
         if (!append_part(part, plan, key, all_null)) return false;
+    }
     return true;
 }
 

@@ -98,38 +98,10 @@ RowFrame::Status RowFrame::frame(const TableDef& table, const Layout& layout, By
     return Status::Ok;
 }
 
-inline RowFrame::Locate RowFrame::locate_in(const View& v, const Column& c, Field& f) {
-    if (c.number >= v.stored_columns) return Locate::Ok;  // column added after the row was written
-    f.bit = (v.mask[c.number / 8] >> (c.number % 8)) & 1;
-    if (c.type == data_type::boolean) {
-        f.present = true;
-        return Locate::Ok;
-    }
-    if (!f.bit) return Locate::Ok;
-    if (c.fixed()) {
-        const size_t at = v.cs + c.fixed_offset, size = fixed_size(c);
-        if (at + size > v.fixed_end) return Locate::FixedOutside;
-        f.present = true;
-        f.bytes = v.row.subspan(at, size);
-        return Locate::Ok;
-    }
-    if (!v.has_var || c.var_index >= v.var_count) return Locate::Ok;  // not stored: NULL
-    const size_t start = v.offsets[c.var_index], end = v.offsets[c.var_index + 1];
-    if (start > end || start < v.cs || end > v.trailer_start) return Locate::VarInvalid;
-    f.present = true;
-    f.bytes = v.row.subspan(start, end - start);
-    return Locate::Ok;
-}
-
 RowFrame::Status RowFrame::load(const TableDef& table, const Layout& layout, Bytes row) {
     const Status status = frame(table, layout, row, offsets_, view_);
     usable_ = status == Status::Ok;
     return status;
-}
-
-RowFrame::Locate RowFrame::locate(const Column& c, Field& f) const {
-    f = Field{};
-    return usable_ ? locate_in(view_, c, f) : Locate::Ok;
 }
 
 CrackedRow crack_row(const TableDef& table, const Layout& layout, Bytes row) {

@@ -23,6 +23,9 @@ struct Field {
     Bytes bytes;           // the stored bytes (fixed slot or variable range)
 };
 
+// Stored size of a fixed column (its declared length for text, binary, calculated).
+uint16_t fixed_size(const Column& column);
+
 struct CrackedRow {
     bool usable = false;          // the row's framing could be read
     uint16_t stored_columns = 0;  // column count the row was written with
@@ -43,7 +46,10 @@ public:
     Status load(const TableDef& table, const Layout& layout, Bytes row);
     bool usable() const { return usable_; }
     // The field of one of the table's columns; absent (not stored, NULL, or misplaced) unless present.
-    Locate locate(const Column& column, Field& out) const;
+    Locate locate(const Column& column, Field& out) const {
+        out = Field{};
+        return usable_ ? locate_in(view_, column, out) : Locate::Ok;
+    }
 
 private:
     friend void crack_row_into(const TableDef&, const Layout&, Bytes, CrackedRow&);
@@ -64,8 +70,29 @@ private:
     std::vector<uint32_t> offsets_;
 };
 
-// Stored size of a fixed column (its declared length for text, binary, calculated).
-uint16_t fixed_size(const Column& column);
+// Inline: scans locate several fields of every row.
+inline RowFrame::Locate RowFrame::locate_in(const View& v, const Column& c, Field& f) {
+    if (c.number >= v.stored_columns) return Locate::Ok;  // column added after the row was written
+    f.bit = (v.mask[c.number / 8] >> (c.number % 8)) & 1;
+    if (c.type == data_type::boolean) {
+        f.present = true;
+        return Locate::Ok;
+    }
+    if (!f.bit) return Locate::Ok;
+    if (c.fixed()) {
+        const size_t at = v.cs + c.fixed_offset, size = fixed_size(c);
+        if (at + size > v.fixed_end) return Locate::FixedOutside;
+        f.present = true;
+        f.bytes = v.row.subspan(at, size);
+        return Locate::Ok;
+    }
+    if (!v.has_var || c.var_index >= v.var_count) return Locate::Ok;  // not stored: NULL
+    const size_t start = v.offsets[c.var_index], end = v.offsets[c.var_index + 1];
+    if (start > end || start < v.cs || end > v.trailer_start) return Locate::VarInvalid;
+    f.present = true;
+    f.bytes = v.row.subspan(start, end - start);
+    return Locate::Ok;
+}
 
 CrackedRow crack_row(const TableDef& table, const Layout& layout, Bytes row);
 // The same into `out`, reusing its storage: for scans that split many rows.
