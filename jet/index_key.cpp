@@ -398,16 +398,30 @@ bool append_fixed(Key& key, uint8_t type, std::span<const uint8_t> stored, bool 
 namespace {
 
 template <unsigned W>
-void write_integer(Key& key, const uint8_t* stored, bool ascending) {
-    append_integer_bits<W>(key, load_le<W>(stored), ascending);
+void put_segment(uint8_t* out, bool ascending, uint64_t value) {
+    out[0] = ascending ? kAscStart : kDescStart;
+    for (unsigned i = 0; i < W; ++i) out[1 + i] = static_cast<uint8_t>(value >> (8 * (W - 1 - i)));
+}
+
+// The rules of append_integer_bits and append_float_bits, written in place.
+template <unsigned W>
+void write_integer(uint8_t* out, const uint8_t* stored, bool ascending) {
+    const uint64_t value = load_le<W>(stored) ^ (uint64_t{1} << (8 * W - 1));
+    put_segment<W>(out, ascending, ascending ? value : ~value);
 }
 
 template <unsigned W>
-void write_float(Key& key, const uint8_t* stored, bool ascending) {
-    append_float_bits<W>(key, load_le<W>(stored), ascending);
+void write_float(uint8_t* out, const uint8_t* stored, bool ascending) {
+    const uint64_t sign = uint64_t{1} << (8 * W - 1);
+    uint64_t bits = load_le<W>(stored);
+    const bool negative = bits & sign;
+    if (!negative) bits ^= sign;
+    put_segment<W>(out, ascending, negative == ascending ? ~bits : bits);
 }
 
-void write_byte(Key& key, const uint8_t* stored, bool ascending) { append_byte(key, stored[0], ascending); }
+void write_byte(uint8_t* out, const uint8_t* stored, bool ascending) {
+    put_segment<1>(out, ascending, ascending ? stored[0] : static_cast<uint8_t>(~stored[0]));
+}
 
 }  // namespace
 

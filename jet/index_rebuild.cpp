@@ -194,7 +194,7 @@ std::vector<IndexKeys> collect_index_keys(Database& db, const TableDef& table, c
     for (const IndexKeyPlan& plan : plans) prepared.push_back(rows.prepare(plan));
     // The definition's row count sizes the key buffers (bounded: it may be damaged).
     const size_t rows_hint = std::min<size_t>(table.num_rows, kMaxRowsHint);
-    index_key::Key key;
+    std::span<const uint8_t> key;
     // Rows whose key columns are all NULL never make a unique key repeat.
     std::vector<std::set<uint32_t>> all_null_rows(out.size());
     auto packed = [](const auto& p) { return (uint32_t(p.page) << 8) | uint32_t(p.row); };

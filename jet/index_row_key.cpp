@@ -229,6 +229,7 @@ StoredRowKeys::Steps StoredRowKeys::compile(const IndexKeyPlan& plan) const {
         if (raw_fixed_key(*step.column)) {
             step.fixed = index_key::fixed_writer(step.column->type);
             step.width = index_key::fixed_writer_width(step.column->type);
+            step.stored_size = fixed_size(*step.column);
         }
         s.steps.push_back(step);
     }
@@ -257,42 +258,60 @@ bool StoredRowKeys::key(const IndexKeyPlan& plan, index_key::Key& key, bool& all
     key.clear();
     all_null = true;
     if (!plan.encodable || !frame_.usable()) return false;
-    return encode(steps_for(plan), key, all_null);
+    size_t length = 0;
+    const bool ok = encode(steps_for(plan), length, all_null);
+    key.assign(bytes_.begin(), bytes_.begin() + std::ptrdiff_t(length));
+    return ok;
 }
 
 bool StoredRowKeys::key(size_t prepared, index_key::Key& key, bool& all_null) {
-    key.clear();
+    std::span<const uint8_t> view;
+    const bool ok = this->key(prepared, view, all_null);
+    key.assign(view.begin(), view.end());
+    return ok;
+}
+
+bool StoredRowKeys::key(size_t prepared, std::span<const uint8_t>& key, bool& all_null) {
+    key = {};
     all_null = true;
     const Steps& steps = prepared_.at(prepared);
     if (!steps.plan->encodable || !frame_.usable()) return false;
-    return encode(steps, key, all_null);
+    size_t length = 0;
+    const bool ok = encode(steps, length, all_null);
+    key = {bytes_.data(), length};
+    return ok;
 }
 
-bool StoredRowKeys::encode(const Steps& steps, index_key::Key& key, bool& all_null) {
+bool StoredRowKeys::encode(const Steps& steps, size_t& length, bool& all_null) {
     const IndexKeyPlan& plan = *steps.plan;
+    length = 0;
+    // A part encoded the general way is appended to what came before it.
+    auto general = [&](const IndexKeyPart& part) {
+        part_.clear();
+        const bool ok = append_part(part, plan, part_, all_null);
+        if (bytes_.size() < length + part_.size()) bytes_.resize(2 * (length + part_.size()));
+        std::copy(part_.begin(), part_.end(), bytes_.begin() + std::ptrdiff_t(length));
+        length += part_.size();
+        return ok;
+    };
     if (!steps.columns_exist) {
         for (const IndexKeyPart& part : plan.parts)
-            if (!append_part(part, plan, key, all_null)) return false;
+            if (!general(part)) return false;
         return true;
     }
     for (size_t k = 0; k < steps.steps.size(); ++k) {
         const Step& step = steps.steps[k];
         const IndexKeyPart& part = plan.parts[k];
-        if (step.fixed) {
+        Bytes stored;
+        if (step.fixed && frame_.fixed_bytes(*step.column, step.stored_size, stored) && stored.size() >= step.width) {
             // The common case, straight: a number or date stored in the fixed area.
-            Field f;
-            frame_.locate(*step.column, f);
-            if (!f.present) {
-                index_key::append_null(key, part.ascending);
-                continue;
-            }
-            if (f.bytes.size() >= step.width) {
-                step.fixed(key, f.bytes.data(), part.ascending);
-                all_null = false;
-                continue;
-            }
+            if (bytes_.size() < length + 1 + step.width) bytes_.resize(2 * (length + 1 + step.width) + 64);
+            step.fixed(bytes_.data() + length, stored.data(), part.ascending);
+            length += 1 + step.width;
+            all_null = false;
+            continue;
         }
-        if (!append_part(part, plan, key, all_null)) return false;
+        if (!general(part)) return false;
     }
     return true;
 }

@@ -4,6 +4,7 @@
 // encode gets a plan that says so; such an index can only be checked structurally.
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -61,6 +62,8 @@ public:
     // (it must outlive its use) and named by the number prepare gives.
     size_t prepare(const IndexKeyPlan& plan);
     bool key(size_t prepared, index_key::Key& key, bool& all_null);
+    // The same as a view of bytes kept here, valid until the next call.
+    bool key(size_t prepared, std::span<const uint8_t>& key, bool& all_null);
 
 private:
     // A plan's parts turned once into steps that know their column; raw fixed-width
@@ -70,6 +73,7 @@ private:
         const Column* column = nullptr;
         index_key::FixedWriter fixed = nullptr;
         unsigned width = 0;  // stored bytes `fixed` reads
+        size_t stored_size = 0;  // the column's fixed_size
     };
     struct Steps {
         const IndexKeyPlan* plan = nullptr;
@@ -80,7 +84,8 @@ private:
     };
     Steps compile(const IndexKeyPlan& plan) const;
     const Steps& steps_for(const IndexKeyPlan& plan);
-    bool encode(const Steps& steps, index_key::Key& key, bool& all_null);
+    // Encodes into bytes_ (the first `length` bytes); false as key() says.
+    bool encode(const Steps& steps, size_t& length, bool& all_null);
     bool append_part(const IndexKeyPart& part, const IndexKeyPlan& plan, index_key::Key& key, bool& all_null);
 
     const TableDef& table_;
@@ -91,6 +96,8 @@ private:
     std::vector<Steps> plans_;     // seen by key(plan, ...), recognised by their parts
     size_t last_plan_ = 0;
     std::vector<Steps> prepared_;  // named by number
+    std::vector<uint8_t> bytes_;   // the key being built, with room to spare
+    index_key::Key part_;          // a part encoded the general way
 };
 
 // UTF-8 (as decoded by the row codec) to UTF-16 code units.

@@ -51,6 +51,18 @@ public:
         return usable_ ? locate_in(view_, column, out) : Locate::Ok;
     }
 
+    // The stored bytes of a fixed-area column other than a boolean, `size` being its
+    // fixed_size: what locate gives, false where it gives an absent field.
+    bool fixed_bytes(const Column& column, size_t size, Bytes& out) const {
+        const View& v = view_;
+        if (!usable_ || column.number >= v.stored_columns) return false;
+        if (!((v.mask[column.number / 8] >> (column.number % 8)) & 1)) return false;
+        const size_t at = v.cs + column.fixed_offset;
+        if (at + size > v.fixed_end) return false;
+        out = v.row.subspan(at, size);
+        return true;
+    }
+
 private:
     friend void crack_row_into(const TableDef&, const Layout&, Bytes, CrackedRow&);
     struct View {
