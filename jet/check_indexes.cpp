@@ -4,12 +4,14 @@
 // one problem on many rows; a few cases per index and code are enough to say so.
 #include <algorithm>
 #include <map>
+#include <memory>
 #include <optional>
 
 #include "jet/check_memo.h"
 #include "jet/check_passes.h"
 #include "jet/index_rebuild.h"
 #include "jet/index_verify.h"
+#include "jet/parallel.h"
 #include "jet/unique_keys.h"
 
 namespace jet {
@@ -37,12 +39,14 @@ std::string page_list(const std::vector<uint32_t>& pages) {
 
 // Repeated keys are reported from the rows, one finding per row the repair takes out, so
 // the report names the row that stays; the tree's view of them would say less.
-void report(CheckContext& ctx, const CheckedTable& t, const IndexVerdict& v) {
+using Findings = std::vector<std::pair<Problem, Finding>>;
+
+void report(const CheckedTable& t, const IndexVerdict& v, Findings& out) {
     const std::string label = real_index_label(*t.def, v.real_index);
     const std::string where = object::index(t.name, label);
     std::map<Problem, size_t> seen;
     auto add = [&](Problem p, const std::string& detail) {
-        if (seen[p]++ < kCasesPerIndex) ctx.sink.add(p, where, {label, detail});
+        if (seen[p]++ < kCasesPerIndex) out.emplace_back(p, make_finding(p, where, {label, detail}));
     };
     for (const IndexTreeIssue& issue : v.tree.issues)
         add(issue.kind == IndexTreeIssueKind::PageInvalid ? Problem::IdxPage : Problem::IdxTree, issue.detail);
@@ -64,59 +68,98 @@ bool unique_index_in_doubt(const CheckedTable& t, const std::vector<IndexVerdict
 
 namespace {
 
-// Verifies one table's indexes and reports what is wrong. Returns false when the verdict
-// leaned on more than the table's own pages (the relationships that pick which repeated
-// row stays), so it must not be reused.
-bool check_table_indexes(CheckContext& ctx, const CheckedTable& t,
-                         std::optional<std::vector<Relationship>>& relationships) {
+// What verifying one table's indexes found, and the pages it read (when asked to note them).
+struct TableVerdict {
+    Findings findings;
+    bool unique_in_doubt = false;  // a unique index disagrees with the rows: look for repeats
+    std::vector<uint32_t> pages;
+};
+
+TableVerdict verify_table(Database& db, const CheckedTable& t, bool note_pages) {
+    TableVerdict out;
+    if (note_pages) {
+        out.pages = t.def->pages;
+        db.file().set_read_log(&out.pages);
+    }
+    struct StopLog {
+        const PageFile& file;
+        ~StopLog() { file.set_read_log(nullptr); }
+    } stop{db.file()};
     Faults faults;  // row faults are the row pass's to report
-    const std::vector<IndexVerdict> verdicts = verify_table_indexes(ctx.db, *t.def, t.name, t.rows_readable, faults);
-    for (const IndexVerdict& v : verdicts) report(ctx, t, v);
-    if (!unique_index_in_doubt(t, verdicts)) return true;
-    if (!relationships) relationships = read_relationships(ctx.db);
-    for (const DuplicateKeyRow& d : duplicate_key_rows(ctx.db, *t.def, t.name, *relationships))
-        ctx.sink.add(Problem::IdxUniqueDuplicate, object::table_row(t.name, d.row.page, d.row.row),
-                     {d.index_name, duplicate_key_text(d)});
-    return false;
+    const std::vector<IndexVerdict> verdicts = verify_table_indexes(db, *t.def, t.name, t.rows_readable, faults);
+    for (const IndexVerdict& v : verdicts) report(t, v, out.findings);
+    out.unique_in_doubt = unique_index_in_doubt(t, verdicts);
+    return out;
 }
 
-// The same, noting what it read and found for the re-check of a repaired copy.
-void check_and_record(CheckContext& ctx, const CheckedTable& t,
-                      std::optional<std::vector<Relationship>>& relationships) {
-    CheckMemo::TableIndexes noted{t.tdef_page, t.name, t.rows_readable, t.def->pages, {}};
-    ctx.file.set_read_log(&noted.pages);
-    ctx.sink.set_tap(&noted.findings);
-    bool own_pages_only = false;
+// Tables are independent here, so they are verified on as many threads as the machine
+// has, each thread reading through its own Database; the findings are then reported in
+// table order, as one thread would. Largest tables first, so that no thread is left with
+// a big one at the end.
+std::vector<TableVerdict> verify_tables(CheckContext& ctx, const std::vector<const CheckedTable*>& tables,
+                                        bool note_pages) {
+    std::vector<size_t> order(tables.size());
+    for (size_t i = 0; i < order.size(); ++i) order[i] = i;
+    std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) {
+        return tables[a]->data_pages.size() > tables[b]->data_pages.size();
+    });
+    std::vector<TableVerdict> out(tables.size());
+    std::vector<std::unique_ptr<Database>> readers(parallel_threads(tables.size()));
     try {
-        own_pages_only = check_table_indexes(ctx, t, relationships);
-    } catch (...) {
-        ctx.file.set_read_log(nullptr);
-        ctx.sink.set_tap(nullptr);
-        throw;
+        for (size_t i = 1; i < readers.size(); ++i) readers[i] = ctx.db.reader();
+    } catch (const EngineError&) {
+        readers.resize(1);  // the file cannot be opened twice: one thread then
     }
-    ctx.file.set_read_log(nullptr);
-    ctx.sink.set_tap(nullptr);
-    if (!own_pages_only) return;
-    std::sort(noted.pages.begin(), noted.pages.end());
-    noted.pages.erase(std::unique(noted.pages.begin(), noted.pages.end()), noted.pages.end());
-    ctx.memo->record(std::move(noted), ctx.file.page_count());
+    if (readers.size() == 1) {
+        for (size_t i : order) out[i] = verify_table(ctx.db, *tables[i], note_pages);
+        return out;
+    }
+    run_parallel(order.size(), [&](size_t piece, unsigned thread) {
+        Database& db = thread == 0 ? ctx.db : *readers[thread];
+        out[order[piece]] = verify_table(db, *tables[order[piece]], note_pages);
+    });
+    return out;
 }
 
 }  // namespace
 
 void check_indexes(CheckContext& ctx) {
-    std::optional<std::vector<Relationship>> relationships;  // read at the first repeated key
+    const bool recording = ctx.memo && ctx.memo->recording();
+    std::vector<const CheckedTable*> tables;
+    std::vector<const CheckMemo::TableIndexes*> earlier;
     for (const CheckedTable& t : ctx.tables) {
         if (!t.def || !t.def->complete || t.def->real_indexes.empty()) continue;
-        if (!ctx.memo) {
-            check_table_indexes(ctx, t, relationships);
-        } else if (ctx.memo->recording()) {
-            check_and_record(ctx, t, relationships);
-        } else if (const CheckMemo::TableIndexes* earlier = ctx.memo->reusable(t, ctx.file.page_count())) {
-            for (const auto& [problem, finding] : earlier->findings) ctx.sink.add(problem, finding);
-        } else {
-            check_table_indexes(ctx, t, relationships);
+        tables.push_back(&t);
+        earlier.push_back(ctx.memo && !recording ? ctx.memo->reusable(t, ctx.file.page_count()) : nullptr);
+    }
+    std::vector<const CheckedTable*> to_verify;
+    for (size_t i = 0; i < tables.size(); ++i)
+        if (!earlier[i]) to_verify.push_back(tables[i]);
+    std::vector<TableVerdict> verdicts = verify_tables(ctx, to_verify, recording);
+
+    std::optional<std::vector<Relationship>> relationships;  // read at the first repeated key
+    for (size_t i = 0, v = 0; i < tables.size(); ++i) {
+        const CheckedTable& t = *tables[i];
+        if (earlier[i]) {
+            for (const auto& [problem, finding] : earlier[i]->findings) ctx.sink.add(problem, finding);
+            continue;
         }
+        TableVerdict& verdict = verdicts[v++];
+        for (const auto& [problem, finding] : verdict.findings) ctx.sink.add(problem, finding);
+        if (verdict.unique_in_doubt) {
+            // Which repeated row stays depends on other tables' relationships: this verdict
+            // rests on more than the table's own pages and is not noted for reuse.
+            if (!relationships) relationships = read_relationships(ctx.db);
+            for (const DuplicateKeyRow& d : duplicate_key_rows(ctx.db, *t.def, t.name, *relationships))
+                ctx.sink.add(Problem::IdxUniqueDuplicate, object::table_row(t.name, d.row.page, d.row.row),
+                             {d.index_name, duplicate_key_text(d)});
+            continue;
+        }
+        if (!recording) continue;
+        std::sort(verdict.pages.begin(), verdict.pages.end());
+        verdict.pages.erase(std::unique(verdict.pages.begin(), verdict.pages.end()), verdict.pages.end());
+        ctx.memo->record({t.tdef_page, t.name, t.rows_readable, std::move(verdict.pages), std::move(verdict.findings)},
+                         ctx.file.page_count());
     }
 }
 
