@@ -1,6 +1,7 @@
 #include "jet/index_build.h"
 
 #include <algorithm>
+#include <cstring>
 #include <stdexcept>
 #include <type_traits>
 #include <utility>
@@ -13,13 +14,28 @@ constexpr uint32_t kNone = 0xFFFFFFFF;
 template <class E>
 uint8_t page_byte(const E& e, size_t i) { return static_cast<uint8_t>(e.row.page >> (8 * (2 - i))); }
 
+// Leading bytes `a` and `b` share, of the first `n`: eight at a time while they agree.
+size_t common_length(const uint8_t* a, const uint8_t* b, size_t n) {
+    size_t i = 0;
+    for (; i + 8 <= n; i += 8) {
+        uint64_t x, y;
+        std::memcpy(&x, a + i, 8);
+        std::memcpy(&y, b + i, 8);
+        if (x != y) break;
+    }
+    while (i < n && a[i] == b[i]) ++i;
+    return i;
+}
+
 // Bytes two entries may share as a page prefix: never into the row byte and within what
 // the layout's prefix field holds (the rule of shared_prefix_length, pair by pair).
 template <class E>
 size_t pair_prefix(const E& first, const E& other, const Layout& layout) {
     size_t limit = std::min(first.key.size() + 3, layout.jet3 ? size_t{0xFF} : size_t{0xFFFF});
     limit = std::min(limit, other.key.size() + 3);
-    size_t n = 0;
+    const size_t both = std::min({first.key.size(), other.key.size(), limit});
+    size_t n = common_length(first.key.data(), other.key.data(), both);
+    if (n < both) return n;
     auto at = [](const E& e, size_t i) { return i < e.key.size() ? e.key[i] : page_byte(e, i - e.key.size()); };
     while (n < limit && at(first, n) == at(other, n)) ++n;
     return n;
@@ -84,28 +100,51 @@ void link(std::vector<Node<E>>& nodes, const std::vector<uint32_t>& ids) {
     }
 }
 
+// Leaves are runs of consecutive entries: each page is measured as it grows (the rule of
+// Packer, the prefix of each entry with the page's first computed once) and its entries
+// copied, or moved, once it is closed.
 template <class E, class Entries>
 std::vector<uint32_t> build_leaves(Entries&& entries, const Layout& layout, std::vector<Node<E>>& nodes) {
     std::vector<uint32_t> ids;
-    Packer<E> packer(layout, true, true);
-    auto close = [&] {
+    const size_t capacity = index_entry_capacity(layout);
+    const size_t count = entries.size();
+    size_t first = 0;  // the open page's first entry
+    size_t full = 0, prefix = 0;
+    auto close = [&](size_t end) {
         Node<E> n;
-        n.entries = packer.take();
+        n.entries.reserve(end - first);
+        for (size_t i = first; i < end; ++i) {
+            if constexpr (std::is_const_v<std::remove_reference_t<decltype(entries[i])>>)
+                n.entries.push_back(entries[i]);
+            else
+                n.entries.push_back(std::move(entries[i]));
+        }
         n.last = n.entries.empty() ? E{} : n.entries.back();
         ids.push_back(static_cast<uint32_t>(nodes.size()));
         nodes.push_back(std::move(n));
+        first = end;
+        full = prefix = 0;
     };
-    for (auto& e : entries) {
-        if (!packer.fits(e)) {
-            if (packer.empty()) too_long();
-            close();
+    for (size_t i = 0; i < count; ++i) {
+        const E& e = entries[i];
+        const size_t size = stored_entry_size(e, true);
+        const size_t open = i - first;
+        size_t pair = 0;
+        bool fits = size <= capacity;
+        if (open > 0) {
+            pair = pair_prefix(entries[first], e, layout);
+            const size_t shared = std::min(open == 1 ? SIZE_MAX : prefix, pair);
+            fits = full + size - open * shared <= capacity;
         }
-        if constexpr (std::is_const_v<std::remove_reference_t<decltype(e)>>)
-            packer.add(e);
-        else
-            packer.add(std::move(e));
+        if (!fits) {
+            if (open == 0) too_long();
+            close(i);
+        } else if (open > 0) {
+            prefix = open == 1 ? pair : std::min(prefix, pair);
+        }
+        full += size;
     }
-    close();  // an empty index is one empty leaf
+    close(count);  // an empty index is one empty leaf
     link(nodes, ids);
     return ids;
 }

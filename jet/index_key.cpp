@@ -22,20 +22,33 @@ void invert(Key& key, size_t from) {
 
 void start(Key& key, bool ascending) { key.push_back(ascending ? kAscStart : kDescStart); }
 
+// The flag byte and `width` bytes after it, made room for at once: keys are built row
+// after row in one reused buffer, so this rarely allocates.
+uint8_t* start_fixed(Key& key, bool ascending, unsigned width) {
+    const size_t at = key.size();
+    key.resize(at + 1 + width);
+    uint8_t* p = key.data() + at;
+    p[0] = ascending ? kAscStart : kDescStart;
+    return p + 1;
+}
+
+void invert(uint8_t* p, unsigned width) {
+    for (unsigned i = 0; i < width; ++i) p[i] = static_cast<uint8_t>(~p[i]);
+}
+
 // Big-endian bytes of `value`, `width` bytes.
-void push_big_endian(Key& key, uint64_t value, unsigned width) {
-    for (unsigned i = width; i-- > 0;) key.push_back(static_cast<uint8_t>(value >> (8 * i)));
+void put_big_endian(uint8_t* p, uint64_t value, unsigned width) {
+    for (unsigned i = 0; i < width; ++i) p[i] = static_cast<uint8_t>(value >> (8 * (width - 1 - i)));
 }
 
 // Floating point: positive values get their sign bit flipped, negative ones are inverted,
 // so that the bytes order like the numbers.
 void append_float_bits(Key& key, uint64_t bits, unsigned width, bool ascending) {
-    start(key, ascending);
-    size_t from = key.size();
-    push_big_endian(key, bits, width);
-    bool negative = key[from] & 0x80;
-    if (!negative) key[from] ^= 0x80;
-    if (negative == ascending) invert(key, from);
+    uint8_t* p = start_fixed(key, ascending, width);
+    put_big_endian(p, bits, width);
+    bool negative = p[0] & 0x80;
+    if (!negative) p[0] ^= 0x80;
+    if (negative == ascending) invert(p, width);
 }
 
 std::u16string_view key_text(std::u16string_view text) {
@@ -235,21 +248,18 @@ bool indexable_type(uint8_t type) {
 void append_null(Key& key, bool ascending) { key.push_back(ascending ? kAscNull : kDescNull); }
 
 void append_boolean(Key& key, bool value, bool ascending) {
-    start(key, ascending);
-    key.push_back(value == ascending ? 0x00 : 0xFF);
+    *start_fixed(key, ascending, 1) = value == ascending ? 0x00 : 0xFF;
 }
 
 void append_byte(Key& key, uint8_t value, bool ascending) {
-    start(key, ascending);
-    key.push_back(ascending ? value : static_cast<uint8_t>(~value));
+    *start_fixed(key, ascending, 1) = ascending ? value : static_cast<uint8_t>(~value);
 }
 
 void append_integer(Key& key, int64_t value, unsigned width, bool ascending) {
-    start(key, ascending);
-    size_t from = key.size();
-    push_big_endian(key, static_cast<uint64_t>(value), width);
-    key[from] ^= 0x80;  // sign bit flipped so that negative < positive bytewise
-    if (!ascending) invert(key, from);
+    uint8_t* p = start_fixed(key, ascending, width);
+    put_big_endian(p, static_cast<uint64_t>(value), width);
+    p[0] ^= 0x80;  // sign bit flipped so that negative < positive bytewise
+    if (!ascending) invert(p, width);
 }
 
 void append_single(Key& key, float value, bool ascending) {

@@ -19,6 +19,7 @@ namespace jet {
 namespace {
 
 constexpr uint32_t kGlobalMapRow = 1u << 8;  // page 1, row 0 as a stored row pointer
+constexpr size_t kMaxRowsHint = size_t{1} << 16;
 
 // Where the real-index blocks start in the logical TDEF buffer: after the per-index
 // count entries, the column descriptors and the column names.
@@ -82,40 +83,68 @@ bool reusable_free_page(const std::vector<uint8_t>& page) {
            page[0] == page_type::table_def;
 }
 
-// Pages an index's tree reaches or its map lists.
-std::set<uint32_t> index_pages_named(const Database& db, const RealIndex& ri) {
-    const std::vector<uint32_t> tree = index_tree_pages(db.file(), db.layout(), ri.root_page);
-    const UsageMap map = read_usage_map(db.file(), db.layout(), ri.owned_map);
-    std::set<uint32_t> out(tree.begin(), tree.end());
-    out.insert(map.pages.begin(), map.pages.end());
-    return out;
+// The pages an index's tree reaches (in tree order) and those its map lists (ascending).
+struct NamedPages {
+    std::vector<uint32_t> tree;
+    std::vector<uint32_t> map;
+};
+
+NamedPages index_pages_named(const Database& db, const RealIndex& ri) {
+    return {index_tree_pages(db.file(), db.layout(), ri.root_page),
+            read_usage_map(db.file(), db.layout(), ri.owned_map).pages};
 }
+
+bool sorted_has(const std::vector<uint32_t>& sorted, uint32_t p) { return std::binary_search(sorted.begin(), sorted.end(), p); }
+
+// The pages every index of a table names, each as often as indexes name it, sorted: a
+// page is named by another index than one naming it itself when it occurs twice.
+class PageNames {
+public:
+    explicit PageNames(const std::vector<NamedPages>& all) {
+        for (const NamedPages& n : all) {
+            const size_t from = pages_.size();
+            pages_.insert(pages_.end(), n.tree.begin(), n.tree.end());
+            pages_.insert(pages_.end(), n.map.begin(), n.map.end());
+            // Once per index, however often its tree and map repeat it.
+            std::sort(pages_.begin() + std::ptrdiff_t(from), pages_.end());
+            pages_.erase(std::unique(pages_.begin() + std::ptrdiff_t(from), pages_.end()), pages_.end());
+        }
+        std::sort(pages_.begin(), pages_.end());
+    }
+    // Named by some index other than `own`, whose named pages are given.
+    bool named_by_other(uint32_t p, bool named_by_own) const {
+        const auto [lo, hi] = std::equal_range(pages_.begin(), pages_.end(), p);
+        return size_t(hi - lo) > (named_by_own ? 1u : 0u);
+    }
+
+private:
+    std::vector<uint32_t> pages_;
+};
 
 // The old pages that are this index's for sure: its own index pages listed in its map,
 // pages its map lists that the tree also reaches (damaged ones), index pages of the table
 // its tree reaches that no other index of the table names (a map that lost them), or
 // empty pages either of them names. In tree order first, so an unchanged shape keeps its
 // page numbers.
-std::vector<uint32_t> own_old_pages(const Database& db, PageStore& store, const RealIndex& ri, uint32_t owner,
-                                    const std::set<uint32_t>& others) {
-    const std::vector<uint32_t> tree = index_tree_pages(db.file(), db.layout(), ri.root_page);
-    const UsageMap map = read_usage_map(db.file(), db.layout(), ri.owned_map);
-    const std::set<uint32_t> in_map(map.pages.begin(), map.pages.end());
-    const std::set<uint32_t> in_tree(tree.begin(), tree.end());
+std::vector<uint32_t> own_old_pages(PageStore& store, const NamedPages& named, uint32_t owner, const PageNames& names) {
+    std::vector<uint32_t> in_tree = named.tree;
+    std::sort(in_tree.begin(), in_tree.end());
+    const std::vector<uint32_t>& in_map = named.map;
     std::vector<uint32_t> out;
     std::set<uint32_t> taken;
     auto consider = [&](uint32_t p) {
         if (p < 3 || p >= store.page_count() || taken.count(p)) return;
         const std::vector<uint8_t> page = store.read(p);
-        const bool mapped = in_map.count(p) > 0, reached = in_tree.count(p) > 0;
+        const bool mapped = sorted_has(in_map, p), reached = sorted_has(in_tree, p);
         const bool ours = index_page_of(page, owner);
-        if ((mapped && ours) || (mapped && reached) || (reached && ours && !others.count(p)) || all_zero(page)) {
+        if ((mapped && ours) || (mapped && reached) || (reached && ours && !names.named_by_other(p, true)) ||
+            all_zero(page)) {
             out.push_back(p);
             taken.insert(p);
         }
     };
-    for (uint32_t p : tree) consider(p);
-    for (uint32_t p : map.pages) consider(p);
+    for (uint32_t p : named.tree) consider(p);
+    for (uint32_t p : named.map) consider(p);
     return out;
 }
 
@@ -161,6 +190,8 @@ std::vector<IndexKeys> collect_index_keys(Database& db, const TableDef& table, c
         plans.push_back(std::move(plan));
     }
     StoredRowKeys rows(table, db.decode_context());
+    // The definition's row count sizes the key buffers (bounded: it may be damaged).
+    const size_t rows_hint = std::min<size_t>(table.num_rows, kMaxRowsHint);
     index_key::Key key;
     // Rows whose key columns are all NULL never make a unique key repeat.
     std::vector<std::set<uint32_t>> all_null_rows(out.size());
@@ -181,6 +212,7 @@ std::vector<IndexKeys> collect_index_keys(Database& db, const TableDef& table, c
                 }
                 if (all_null && (table.real_indexes[out[k].real_index].flags & index_flag::ignore_nulls)) continue;
                 if (all_null) all_null_rows[k].insert(packed(at));
+                if (out[k].keys.size() == 0) out[k].keys.reserve(rows_hint, rows_hint * key.size());
                 out[k].keys.add(key, RowPointer{at.page, static_cast<uint8_t>(at.row)});
             }
         },
@@ -214,11 +246,18 @@ std::vector<ExpectedIndex> expected_index_entries(Database& db, const TableDef& 
 
 namespace {
 
+// Pages the global map flagged free and that may be taken, found once for a table's indexes.
+struct FreePages {
+    bool ready = false;
+    std::vector<uint32_t> pages;  // ascending
+};
+
 class OneRebuild {
 public:
     OneRebuild(Database& db, PageStore& store, const TableDef& table, const std::string& name, size_t real,
-               std::vector<uint32_t> old, const std::set<uint32_t>& reserved)
-        : db_(db), store_(store), table_(table), name_(name), real_(real), old_(std::move(old)), reserved_(reserved) {}
+               std::vector<uint32_t> old, const std::set<uint32_t>& reserved, FreePages& free)
+        : db_(db), store_(store), table_(table), name_(name), real_(real), old_(std::move(old)), reserved_(reserved),
+          free_(free) {}
 
     void run(const IndexKeys& expected, IndexRebuildResult& r) {
         const Layout& layout = db_.layout();
@@ -327,8 +366,15 @@ private:
         PagePools pools;
         pools.old = old_;
         const uint32_t count = store_.page_count();
-        for (uint32_t p = 3; p < count; ++p)
-            if (global.get(p) && !reserved_.count(p) && reusable_free_page(store_.read(p))) pools.free.push_back(p);
+        if (!free_.ready) {
+            for (uint32_t p = 3; p < count; ++p)
+                if (global.get(p) && !reserved_.count(p) && reusable_free_page(store_.read(p))) free_.pages.push_back(p);
+            free_.ready = true;
+        }
+        // Earlier rebuilds of the table took some (their bits are clear now); the pages they
+        // freed or appended are reserved or in use, so nothing joins the pool.
+        for (uint32_t p : free_.pages)
+            if (global.get(p)) pools.free.push_back(p);
         pools.append_from = count;
         pools.append_limit = count;
         // Enough for the index and a map page per slot of its map, however the pages fall.
@@ -349,6 +395,7 @@ private:
     size_t real_;
     std::vector<uint32_t> old_;
     const std::set<uint32_t>& reserved_;
+    FreePages& free_;
 };
 
 }  // namespace
@@ -358,24 +405,23 @@ std::vector<IndexRebuildResult> rebuild_table_indexes(Database& db, PageStore& s
     std::vector<IndexKeys> expected = collect_index_keys(db, table, name, real_indexes);
     // Old pages of every index about to be rebuilt stay out of the free pool.
     std::set<uint32_t> reserved;
-    std::vector<std::set<uint32_t>> named;
+    std::vector<NamedPages> named;
     for (const RealIndex& ri : table.real_indexes) named.push_back(index_pages_named(db, ri));
+    const PageNames names(named);
     std::vector<std::vector<uint32_t>> old(real_indexes.size());
     for (size_t k = 0; k < real_indexes.size(); ++k) {
         if (real_indexes[k] >= table.real_indexes.size()) continue;
-        std::set<uint32_t> others;
-        for (size_t i = 0; i < named.size(); ++i)
-            if (i != real_indexes[k]) others.insert(named[i].begin(), named[i].end());
-        old[k] = own_old_pages(db, store, table.real_indexes[real_indexes[k]], table.page, others);
+        old[k] = own_old_pages(store, named[real_indexes[k]], table.page, names);
         reserved.insert(old[k].begin(), old[k].end());
     }
     std::vector<IndexRebuildResult> results;
+    FreePages free;
     for (size_t k = 0; k < expected.size(); ++k) {
         const IndexKeys& e = expected[k];
         IndexRebuildResult r;
         r.real_index = e.real_index;
         r.name = real_index_label(table, e.real_index);
-        OneRebuild(db, store, table, name, e.real_index, std::move(old[k]), reserved).run(e, r);
+        OneRebuild(db, store, table, name, e.real_index, std::move(old[k]), reserved, free).run(e, r);
         results.push_back(std::move(r));
     }
     return results;

@@ -223,13 +223,12 @@ bool StoredRowKeys::append_part(const IndexKeyPart& part, const IndexKeyPlan& pl
     }
     if (part.text_order && (c.type == data_type::text || c.type == data_type::memo)) {
         // NULL, and a memo whose long value cannot be read at all, key as NULL.
-        std::optional<std::u16string> units = decode_field_text_utf16(c, f, context_, ignored_);
-        if (!units) {
+        if (!decode_field_text_utf16(c, f, context_, ignored_, units_)) {
             index_key::append_null(key, asc);
             return true;
         }
         all_null = false;
-        index_key::append_text(key, *units, *part.text_order, asc);
+        index_key::append_text(key, units_, *part.text_order, asc);
         return true;
     }
     if (!f.present) {

@@ -65,6 +65,7 @@ private:
     DecodeContext context_;
     CrackedRow cracked_;
     Faults ignored_;  // the row pass reports damaged fields
+    std::u16string units_;  // text of the part being encoded, storage kept across rows
 };
 
 // UTF-8 (as decoded by the row codec) to UTF-16 code units.

@@ -37,7 +37,7 @@ namespace {
 
 // The variable-offset table of a row: offsets[i] for i = 0..var_count (the last is eod).
 struct VarTable {
-    std::vector<uint32_t> offsets;
+    std::vector<uint32_t>& offsets;  // the caller's storage, reused row after row
     size_t trailer_start = 0;  // lowest byte of the trailer; variable data ends before it
 };
 
@@ -104,7 +104,7 @@ void crack_row_into(const TableDef& table, const Layout& layout, Bytes row, Crac
     const Bytes mask = row.subspan(row.size() - nm, nm);
 
     bool has_var = table.num_var_cols > 0;
-    VarTable var;
+    VarTable var{out.var_offsets};
     size_t fixed_end = row.size() - nm;
     if (has_var) {
         bool ok = layout.jet3 ? read_jet3_var_table(row, nm, var) : read_jet4_var_table(row, nm, var);
@@ -219,17 +219,28 @@ std::optional<std::vector<uint8_t>> long_value_data(const Column& c, Bytes b, co
 
 }  // namespace
 
-std::optional<std::u16string> decode_field_text_utf16(const Column& c, const Field& field, const DecodeContext& ctx,
-                                                      Faults& faults) {
-    if (!field.present || (c.type != data_type::text && c.type != data_type::memo)) return std::nullopt;
+bool decode_field_text_utf16(const Column& c, const Field& field, const DecodeContext& ctx, Faults& faults,
+                             std::u16string& out) {
+    if (!field.present || (c.type != data_type::text && c.type != data_type::memo)) return false;
     Bytes b;
-    if (!field_data(c, field, b, faults)) return std::nullopt;
+    if (!field_data(c, field, b, faults)) return false;
     const Layout& layout = ctx.layout ? *ctx.layout : kJet4Layout;
     const uint16_t code_page = c.code_page ? c.code_page : ctx.code_page;
-    if (c.type == data_type::text) return decode_text_utf16(b, layout, code_page);
+    if (c.type == data_type::text) {
+        decode_text_utf16(b, layout, code_page, out);
+        return true;
+    }
     auto data = long_value_data(c, b, ctx, layout, faults);
-    if (!data) return std::nullopt;
-    return decode_text_utf16(*data, layout, code_page);
+    if (!data) return false;
+    decode_text_utf16(*data, layout, code_page, out);
+    return true;
+}
+
+std::optional<std::u16string> decode_field_text_utf16(const Column& c, const Field& field, const DecodeContext& ctx,
+                                                      Faults& faults) {
+    std::u16string out;
+    if (!decode_field_text_utf16(c, field, ctx, faults, out)) return std::nullopt;
+    return out;
 }
 
 Value decode_field(const Column& c, const Field& field, const DecodeContext& ctx, Faults& faults) {

@@ -29,6 +29,7 @@ struct CrackedRow {
     uint16_t var_count = 0;       // entries in its variable-offset table
     std::vector<Field> fields;    // parallel to TableDef::columns
     Faults faults;
+    std::vector<uint32_t> var_offsets;  // the row's variable-offset table (kept for reuse)
 };
 
 // Stored size of a fixed column (its declared length for text, binary, calculated).
@@ -52,6 +53,9 @@ Value decode_field(const Column& column, const Field& field, const DecodeContext
 // decode_field gives the same text as UTF-8.
 std::optional<std::u16string> decode_field_text_utf16(const Column& column, const Field& field,
                                                       const DecodeContext& context, Faults& faults);
+// The same into `out` (its storage reused); false where the above gives nullopt.
+bool decode_field_text_utf16(const Column& column, const Field& field, const DecodeContext& context, Faults& faults,
+                             std::u16string& out);
 
 struct DecodedRow {
     bool usable = false;

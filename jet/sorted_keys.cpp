@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <stdexcept>
+#include <utility>
 
 namespace jet {
 namespace {
@@ -41,11 +42,41 @@ inline bool SortedKeys::before(const Ref& a, const Ref& b, const uint8_t* bytes)
     return a.row < b.row;
 }
 
+// Stable least-significant-byte-first radix sort of refs by their head: one pass per head
+// byte, skipping bytes all keys share (the flag byte, high bytes of small numbers).
+void SortedKeys::radix_by_head() {
+    const size_t n = refs_.size();
+    uint32_t counts[8][256] = {};
+    for (const Ref& r : refs_)
+        for (unsigned b = 0; b < 8; ++b) ++counts[b][(r.head >> (8 * b)) & 0xFF];
+    std::vector<Ref> scratch(n);
+    Ref* from = refs_.data();
+    Ref* to = scratch.data();
+    for (unsigned b = 0; b < 8; ++b) {
+        uint32_t* c = counts[b];
+        if (c[(from[0].head >> (8 * b)) & 0xFF] == n) continue;  // one bucket: order unchanged
+        uint32_t sum = 0;
+        for (unsigned v = 0; v < 256; ++v) sum += std::exchange(c[v], sum);
+        for (size_t i = 0; i < n; ++i) to[c[(from[i].head >> (8 * b)) & 0xFF]++] = from[i];
+        std::swap(from, to);
+    }
+    if (from != refs_.data()) std::copy(from, from + n, refs_.data());
+}
+
 void SortedKeys::sort() {
     const uint8_t* bytes = bytes_.data();
     auto less = [bytes](const Ref& a, const Ref& b) { return a.head != b.head ? a.head < b.head : before(a, b, bytes); };
     // Rows often lie in key order already (counters, dates of entry).
-    if (!std::is_sorted(refs_.begin(), refs_.end(), less)) std::sort(refs_.begin(), refs_.end(), less);
+    if (std::is_sorted(refs_.begin(), refs_.end(), less)) return;
+    if (refs_.size() < kRadixFrom) return std::sort(refs_.begin(), refs_.end(), less);
+    radix_by_head();
+    // Equal heads were kept in scan order, which is mostly row order already.
+    auto tie_less = [bytes](const Ref& a, const Ref& b) { return before(a, b, bytes); };
+    for (auto run = refs_.begin(); run != refs_.end();) {
+        auto end = std::find_if(run + 1, refs_.end(), [&](const Ref& r) { return r.head != run->head; });
+        if (end - run > 1 && !std::is_sorted(run, end, tie_less)) std::sort(run, end, tie_less);
+        run = end;
+    }
 }
 
 void SortedKeys::clear() {

@@ -40,6 +40,9 @@ private:
         uint8_t row;
     };
     static bool before(const Ref& a, const Ref& b, const uint8_t* bytes);
+    void radix_by_head();
+    // Below this many keys a comparison sort is as quick as the radix passes.
+    static constexpr size_t kRadixFrom = 64;
 
     std::vector<uint8_t> bytes_;
     std::vector<Ref> refs_;

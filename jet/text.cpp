@@ -21,12 +21,16 @@ void append_utf8(std::string& out, char32_t c) {
     }
 }
 
-std::u16string decode_code_page_text_utf16(Bytes bytes, uint16_t code_page) {
+void decode_code_page_text_utf16(Bytes bytes, uint16_t code_page, std::u16string& out) {
     const char16_t* upper = code_page_upper_half(code_page);
     if (!upper) upper = code_page_upper_half(kDefaultCodePage);
+    out.resize(bytes.size());
+    for (size_t i = 0; i < bytes.size(); ++i) out[i] = bytes[i] < 0x80 ? char16_t(bytes[i]) : upper[bytes[i] - 0x80];
+}
+
+std::u16string decode_code_page_text_utf16(Bytes bytes, uint16_t code_page) {
     std::u16string out;
-    out.reserve(bytes.size());
-    for (uint8_t b : bytes) out.push_back(b < 0x80 ? char16_t(b) : upper[b - 0x80]);
+    decode_code_page_text_utf16(bytes, code_page, out);
     return out;
 }
 
@@ -51,8 +55,8 @@ std::string utf16_to_utf8(std::u16string_view units) {
     return out;
 }
 
-std::u16string decode_ucs2_text_utf16(Bytes bytes) {
-    std::u16string units;
+void decode_ucs2_text_utf16(Bytes bytes, std::u16string& units) {
+    units.clear();
     if (bytes.size() >= 2 && bytes[0] == 0xFF && bytes[1] == 0xFE) {
         units.reserve(bytes.size());
         bool compressed = true;
@@ -71,10 +75,15 @@ std::u16string decode_ucs2_text_utf16(Bytes bytes) {
             }
         }
     } else {
-        units.reserve(bytes.size() / 2);
-        for (size_t i = 0; i + 1 < bytes.size(); i += 2)
-            units.push_back(static_cast<char16_t>(bytes[i] | (bytes[i + 1] << 8)));
+        units.resize(bytes.size() / 2);
+        for (size_t k = 0; k < units.size(); ++k)
+            units[k] = static_cast<char16_t>(bytes[2 * k] | (bytes[2 * k + 1] << 8));
     }
+}
+
+std::u16string decode_ucs2_text_utf16(Bytes bytes) {
+    std::u16string units;
+    decode_ucs2_text_utf16(bytes, units);
     return units;
 }
 
@@ -86,6 +95,13 @@ std::string decode_text(Bytes bytes, const Layout& layout, uint16_t code_page) {
 
 std::u16string decode_text_utf16(Bytes bytes, const Layout& layout, uint16_t code_page) {
     return layout.jet3 ? decode_code_page_text_utf16(bytes, code_page) : decode_ucs2_text_utf16(bytes);
+}
+
+void decode_text_utf16(Bytes bytes, const Layout& layout, uint16_t code_page, std::u16string& out) {
+    if (layout.jet3)
+        decode_code_page_text_utf16(bytes, code_page, out);
+    else
+        decode_ucs2_text_utf16(bytes, out);
 }
 
 }  // namespace jet

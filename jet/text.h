@@ -34,6 +34,10 @@ std::string decode_text(Bytes bytes, const Layout& layout, uint16_t code_page);
 std::u16string decode_code_page_text_utf16(Bytes bytes, uint16_t code_page);
 std::u16string decode_ucs2_text_utf16(Bytes bytes);
 std::u16string decode_text_utf16(Bytes bytes, const Layout& layout, uint16_t code_page);
+// The same into `out`, replacing its contents and reusing its storage.
+void decode_code_page_text_utf16(Bytes bytes, uint16_t code_page, std::u16string& out);
+void decode_ucs2_text_utf16(Bytes bytes, std::u16string& out);
+void decode_text_utf16(Bytes bytes, const Layout& layout, uint16_t code_page, std::u16string& out);
 
 // UTF-16 to UTF-8; unpaired surrogates become U+FFFD.
 std::string utf16_to_utf8(std::u16string_view units);
