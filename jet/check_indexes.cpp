@@ -4,14 +4,12 @@
 // one problem on many rows; a few cases per index and code are enough to say so.
 #include <algorithm>
 #include <map>
-#include <memory>
 #include <optional>
 
 #include "jet/check_memo.h"
 #include "jet/check_passes.h"
 #include "jet/index_rebuild.h"
 #include "jet/index_verify.h"
-#include "jet/parallel.h"
 #include "jet/unique_keys.h"
 
 namespace jet {
@@ -77,10 +75,7 @@ struct TableVerdict {
 
 TableVerdict verify_table(Database& db, const CheckedTable& t, bool note_pages) {
     TableVerdict out;
-    if (note_pages) {
-        out.pages = t.def->pages;
-        db.file().set_read_log(&out.pages);
-    }
+    if (note_pages) db.file().set_read_log(&out.pages);
     struct StopLog {
         const PageFile& file;
         ~StopLog() { file.set_read_log(nullptr); }
@@ -92,32 +87,10 @@ TableVerdict verify_table(Database& db, const CheckedTable& t, bool note_pages) 
     return out;
 }
 
-// Tables are independent here, so they are verified on as many threads as the machine
-// has, each thread reading through its own Database; the findings are then reported in
-// table order, as one thread would. Largest tables first, so that no thread is left with
-// a big one at the end.
 std::vector<TableVerdict> verify_tables(CheckContext& ctx, const std::vector<const CheckedTable*>& tables,
                                         bool note_pages) {
-    std::vector<size_t> order(tables.size());
-    for (size_t i = 0; i < order.size(); ++i) order[i] = i;
-    std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) {
-        return tables[a]->data_pages.size() > tables[b]->data_pages.size();
-    });
     std::vector<TableVerdict> out(tables.size());
-    std::vector<std::unique_ptr<Database>> readers(parallel_threads(tables.size()));
-    try {
-        for (size_t i = 1; i < readers.size(); ++i) readers[i] = ctx.db.reader();
-    } catch (const EngineError&) {
-        readers.resize(1);  // the file cannot be opened twice: one thread then
-    }
-    if (readers.size() == 1) {
-        for (size_t i : order) out[i] = verify_table(ctx.db, *tables[i], note_pages);
-        return out;
-    }
-    run_parallel(order.size(), [&](size_t piece, unsigned thread) {
-        Database& db = thread == 0 ? ctx.db : *readers[thread];
-        out[order[piece]] = verify_table(db, *tables[order[piece]], note_pages);
-    });
+    for_each_table(ctx, tables, [&](Database& db, size_t i) { out[i] = verify_table(db, *tables[i], note_pages); });
     return out;
 }
 
@@ -130,7 +103,7 @@ void check_indexes(CheckContext& ctx) {
     for (const CheckedTable& t : ctx.tables) {
         if (!t.def || !t.def->complete || t.def->real_indexes.empty()) continue;
         tables.push_back(&t);
-        earlier.push_back(ctx.memo && !recording ? ctx.memo->reusable(t, ctx.file.page_count()) : nullptr);
+        earlier.push_back(ctx.memo && !recording ? ctx.memo->reusable_indexes(t, ctx.file.page_count()) : nullptr);
     }
     std::vector<const CheckedTable*> to_verify;
     for (size_t i = 0; i < tables.size(); ++i)
@@ -156,9 +129,7 @@ void check_indexes(CheckContext& ctx) {
             continue;
         }
         if (!recording) continue;
-        std::sort(verdict.pages.begin(), verdict.pages.end());
-        verdict.pages.erase(std::unique(verdict.pages.begin(), verdict.pages.end()), verdict.pages.end());
-        ctx.memo->record({t.tdef_page, t.name, t.rows_readable, std::move(verdict.pages), std::move(verdict.findings)},
+        ctx.memo->record(CheckMemo::TableIndexes{memo_key(t, std::move(verdict.pages)), std::move(verdict.findings)},
                          ctx.file.page_count());
     }
 }

@@ -1,6 +1,7 @@
 #pragma once
 // The passes of the check and the state they share. Internal to the engine.
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -76,6 +77,13 @@ struct CheckContext {
     std::string claim_text(Claim kind, uint32_t owner) const;  // "la tabla X", "el índice ..."
     std::string table_name(uint32_t tdef_page) const;
 };
+
+// Runs work(db, i) for every table in `tables`, on as many threads as the machine has,
+// largest tables first so that no thread is left with a big one at the end. Each thread
+// reads through its own Database (`db`); the work must touch nothing else of ctx but
+// what it only reads, and leave its results at index i for the caller to report in order.
+void for_each_table(CheckContext& ctx, const std::vector<const CheckedTable*>& tables,
+                    const std::function<void(Database& db, size_t i)>& work);
 
 // Pass 1: page 0 fields and the file length.
 void check_header(const HeaderResult& parsed, const PageFile& file, FindingSink& sink);
