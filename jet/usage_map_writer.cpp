@@ -2,10 +2,14 @@
 
 #include <algorithm>
 #include <functional>
+#include <optional>
+#include <string>
 
 #include "jet/bytes.h"
 #include "jet/data_page.h"
+#include "jet/fix_indexes.h"
 #include "jet/repair.h"
+#include "jet/usage_map_edit.h"
 
 namespace jet {
 namespace {
@@ -133,8 +137,31 @@ std::optional<std::vector<uint32_t>> read_map_pages(const FixContext& context, c
     return pages;
 }
 
-bool write_map_pages(FixContext& context, const Layout& layout, uint32_t row_pointer,
-                     std::span<const uint32_t> pages) {
+namespace {
+
+// A map whose row cannot name every page grows instead, as Access grows its own: an inline
+// map becomes a reference map in the same row, and each map-page slot the pages need gets a
+// new map page at the end of the file (the global map rebuild then marks those used).
+bool grow_and_write(FixContext& context, const Layout& layout, uint32_t row_pointer,
+                    std::span<const uint32_t> pages) {
+    FixContextPageStore store(context);
+    std::string why;
+    std::optional<UsageMapEdit> map = UsageMapEdit::load(store, layout, row_pointer, why);
+    if (!map) return false;
+    const std::vector<uint32_t> wanted(pages.begin(), pages.end());
+    if (map->is_inline() && !map->make_reference()) return false;
+    const auto slots = map->missing_slots(wanted);
+    if (!slots) return false;
+    for (std::size_t i = 0; i < slots->size(); ++i)
+        map->add_map_page((*slots)[i], context.page_count() + static_cast<uint32_t>(i));
+    map->clear_all();
+    for (uint32_t p : wanted) map->set(p, true);
+    map->save(store);
+    return true;
+}
+
+bool write_in_place(FixContext& context, const Layout& layout, uint32_t row_pointer,
+                    std::span<const uint32_t> pages) {
     auto row = locate(context, layout, row_pointer);
     if (!row) return false;
     std::span<uint8_t> bytes = row->bytes();
@@ -155,6 +182,13 @@ bool write_map_pages(FixContext& context, const Layout& layout, uint32_t row_poi
                                pages.empty() ? 0 : pages.back(), !pages.empty());
     }
     return false;
+}
+
+}  // namespace
+
+bool write_map_pages(FixContext& context, const Layout& layout, uint32_t row_pointer,
+                     std::span<const uint32_t> pages) {
+    return write_in_place(context, layout, row_pointer, pages) || grow_and_write(context, layout, row_pointer, pages);
 }
 
 bool write_global_map(FixContext& context, const Layout& layout, const std::vector<bool>& free_in_file) {
