@@ -90,7 +90,7 @@ TableVerdict verify_table(Database& db, const CheckedTable& t, bool note_pages) 
 std::vector<TableVerdict> verify_tables(CheckContext& ctx, const std::vector<const CheckedTable*>& tables,
                                         bool note_pages) {
     std::vector<TableVerdict> out(tables.size());
-    for_each_table(ctx, tables, [&](Database& db, size_t i) { out[i] = verify_table(db, *tables[i], note_pages); });
+    for_each_table(tables, [&](size_t i) { out[i] = verify_table(ctx.db, *tables[i], note_pages); });
     return out;
 }
 

@@ -78,12 +78,12 @@ struct CheckContext {
     std::string table_name(uint32_t tdef_page) const;
 };
 
-// Runs work(db, i) for every table in `tables`, on as many threads as the machine has,
-// largest tables first so that no thread is left with a big one at the end. Each thread
-// reads through its own Database (`db`); the work must touch nothing else of ctx but
-// what it only reads, and leave its results at index i for the caller to report in order.
-void for_each_table(CheckContext& ctx, const std::vector<const CheckedTable*>& tables,
-                    const std::function<void(Database& db, size_t i)>& work);
+// Runs work(i) for every table in `tables`, on as many threads as the machine has,
+// largest tables first so that no thread is left with a big one at the end. The threads
+// share ctx.db for reading pages (its page cache is guarded) and its parsed definitions;
+// the work must change nothing in ctx, and leave its results at index i for the caller
+// to report in order.
+void for_each_table(const std::vector<const CheckedTable*>& tables, const std::function<void(size_t i)>& work);
 
 // Pass 1: page 0 fields and the file length.
 void check_header(const HeaderResult& parsed, const PageFile& file, FindingSink& sink);

@@ -278,9 +278,7 @@ void check_rows(CheckContext& ctx) {
         if (!earlier[i]) to_walk.push_back(tables[i]);
     std::vector<RowsVerdict> walked(to_walk.size());
     std::vector<std::vector<uint32_t>> read(recording ? to_walk.size() : 0);
-    for_each_table(ctx, to_walk, [&](Database& db, size_t i) {
-        walked[i] = walk_table(db, *to_walk[i], recording ? &read[i] : nullptr);
-    });
+    for_each_table(to_walk, [&](size_t i) { walked[i] = walk_table(ctx.db, *to_walk[i], recording ? &read[i] : nullptr); });
     for (size_t i = 0, w = 0; i < tables.size(); ++i) {
         if (earlier[i]) {
             report(ctx, *tables[i], earlier[i]->verdict);

@@ -49,15 +49,11 @@ Database::Database(const std::filesystem::path& path) : path_(path) {
     read_header(shown);
 }
 
-Database::Database(const NativeFile& file) : path_(file.path()), native_(&file) {
+Database::Database(const NativeFile& file) : path_(file.path()) {
     const std::string shown = "«" + path_text(path_) + "»";
     file_ = std::make_unique<PageFile>(file);
     if (file_->file_size() == 0) refuse("El archivo " + shown + " está vacío: no es una base de datos.");
     read_header(shown);
-}
-
-std::unique_ptr<Database> Database::reader() const {
-    return native_ ? std::make_unique<Database>(*native_) : std::make_unique<Database>(path_);
 }
 
 void Database::read_header(const std::string& shown) {

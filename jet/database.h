@@ -38,10 +38,6 @@ public:
     // the life of the Database). Named by the file's path in descriptions.
     explicit Database(const NativeFile& file);
 
-    // Another Database over the same file with its own page cache, for another thread: a
-    // Database is not shared between threads.
-    std::unique_ptr<Database> reader() const;
-
     const std::filesystem::path& path() const { return path_; }
     const Header& header() const { return header_; }
     const Layout& layout() const { return *header_.layout; }
@@ -82,7 +78,6 @@ private:
     void read_header(const std::string& shown);
 
     std::filesystem::path path_;
-    const NativeFile* native_ = nullptr;  // the open file read through, when given one
     std::unique_ptr<PageFile> file_;
     Header header_;
     Faults file_faults_;

@@ -5,10 +5,8 @@
 #include <exception>
 #include <vector>
 
-#if defined(_GLIBCXX_HAS_GTHREADS) || defined(_MSC_VER) || defined(_LIBCPP_VERSION)
-#include <mutex>
+#ifdef JET_HAS_THREADS
 #include <thread>
-#define JET_HAS_THREADS 1
 #endif
 
 namespace jet {

@@ -5,7 +5,22 @@
 #include <cstddef>
 #include <functional>
 
+#if defined(_GLIBCXX_HAS_GTHREADS) || defined(_MSC_VER) || defined(_LIBCPP_VERSION)
+#include <mutex>
+#define JET_HAS_THREADS 1
+#endif
+
 namespace jet {
+
+// A mutex where there are threads; where there are none, nothing to guard against.
+#ifdef JET_HAS_THREADS
+using ThreadLock = std::mutex;
+#else
+struct ThreadLock {
+    void lock() {}
+    void unlock() {}
+};
+#endif
 
 // How many threads run_parallel would use for `pieces` pieces (at least 1).
 unsigned parallel_threads(std::size_t pieces);
