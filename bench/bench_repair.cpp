@@ -138,6 +138,7 @@ Split timed_steps(const fs::path& file) {
             if (jet::FixFunction fix = jet::fix_for(code)) context.run(fix, jet::fix_keeps_pages(code), list);
         if (context.pages_reallocated() && !context.maps_rebuilt()) jet::rebuild_usage_maps(context);
         memo.recheck_with(context.written_pages());
+        copy.file().start_writeback();
     }
     s.fixes = ms_since(t);
     t = Clock::now();

@@ -37,12 +37,14 @@ std::string page_list(const std::vector<uint32_t>& pages) {
 
 // Repeated keys are reported from the rows, one finding per row the repair takes out, so
 // the report names the row that stays; the tree's view of them would say less.
-void report(CheckContext& ctx, const CheckedTable& t, const IndexVerdict& v) {
+using Findings = std::vector<std::pair<Problem, Finding>>;
+
+void report(const CheckedTable& t, const IndexVerdict& v, Findings& out) {
     const std::string label = real_index_label(*t.def, v.real_index);
     const std::string where = object::index(t.name, label);
     std::map<Problem, size_t> seen;
     auto add = [&](Problem p, const std::string& detail) {
-        if (seen[p]++ < kCasesPerIndex) ctx.sink.add(p, where, {label, detail});
+        if (seen[p]++ < kCasesPerIndex) out.emplace_back(p, make_finding(p, where, {label, detail}));
     };
     for (const IndexTreeIssue& issue : v.tree.issues)
         add(issue.kind == IndexTreeIssueKind::PageInvalid ? Problem::IdxPage : Problem::IdxTree, issue.detail);
@@ -64,59 +66,71 @@ bool unique_index_in_doubt(const CheckedTable& t, const std::vector<IndexVerdict
 
 namespace {
 
-// Verifies one table's indexes and reports what is wrong. Returns false when the verdict
-// leaned on more than the table's own pages (the relationships that pick which repeated
-// row stays), so it must not be reused.
-bool check_table_indexes(CheckContext& ctx, const CheckedTable& t,
-                         std::optional<std::vector<Relationship>>& relationships) {
+// What verifying one table's indexes found, and the pages it read (when asked to note them).
+struct TableVerdict {
+    Findings findings;
+    bool unique_in_doubt = false;  // a unique index disagrees with the rows: look for repeats
+    std::vector<uint32_t> pages;
+};
+
+TableVerdict verify_table(Database& db, const CheckedTable& t, bool note_pages) {
+    TableVerdict out;
+    if (note_pages) db.file().set_read_log(&out.pages);
+    struct StopLog {
+        const PageFile& file;
+        ~StopLog() { file.set_read_log(nullptr); }
+    } stop{db.file()};
     Faults faults;  // row faults are the row pass's to report
-    const std::vector<IndexVerdict> verdicts = verify_table_indexes(ctx.db, *t.def, t.name, t.rows_readable, faults);
-    for (const IndexVerdict& v : verdicts) report(ctx, t, v);
-    if (!unique_index_in_doubt(t, verdicts)) return true;
-    if (!relationships) relationships = read_relationships(ctx.db);
-    for (const DuplicateKeyRow& d : duplicate_key_rows(ctx.db, *t.def, t.name, *relationships))
-        ctx.sink.add(Problem::IdxUniqueDuplicate, object::table_row(t.name, d.row.page, d.row.row),
-                     {d.index_name, duplicate_key_text(d)});
-    return false;
+    const std::vector<IndexVerdict> verdicts = verify_table_indexes(db, *t.def, t.name, t.rows_readable, faults);
+    for (const IndexVerdict& v : verdicts) report(t, v, out.findings);
+    out.unique_in_doubt = unique_index_in_doubt(t, verdicts);
+    return out;
 }
 
-// The same, noting what it read and found for the re-check of a repaired copy.
-void check_and_record(CheckContext& ctx, const CheckedTable& t,
-                      std::optional<std::vector<Relationship>>& relationships) {
-    CheckMemo::TableIndexes noted{t.tdef_page, t.name, t.rows_readable, t.def->pages, {}};
-    ctx.file.set_read_log(&noted.pages);
-    ctx.sink.set_tap(&noted.findings);
-    bool own_pages_only = false;
-    try {
-        own_pages_only = check_table_indexes(ctx, t, relationships);
-    } catch (...) {
-        ctx.file.set_read_log(nullptr);
-        ctx.sink.set_tap(nullptr);
-        throw;
-    }
-    ctx.file.set_read_log(nullptr);
-    ctx.sink.set_tap(nullptr);
-    if (!own_pages_only) return;
-    std::sort(noted.pages.begin(), noted.pages.end());
-    noted.pages.erase(std::unique(noted.pages.begin(), noted.pages.end()), noted.pages.end());
-    ctx.memo->record(std::move(noted), ctx.file.page_count());
+std::vector<TableVerdict> verify_tables(CheckContext& ctx, const std::vector<const CheckedTable*>& tables,
+                                        bool note_pages) {
+    std::vector<TableVerdict> out(tables.size());
+    for_each_table(tables, [&](size_t i) { out[i] = verify_table(ctx.db, *tables[i], note_pages); });
+    return out;
 }
 
 }  // namespace
 
 void check_indexes(CheckContext& ctx) {
-    std::optional<std::vector<Relationship>> relationships;  // read at the first repeated key
+    const bool recording = ctx.memo && ctx.memo->recording();
+    std::vector<const CheckedTable*> tables;
+    std::vector<const CheckMemo::TableIndexes*> earlier;
     for (const CheckedTable& t : ctx.tables) {
         if (!t.def || !t.def->complete || t.def->real_indexes.empty()) continue;
-        if (!ctx.memo) {
-            check_table_indexes(ctx, t, relationships);
-        } else if (ctx.memo->recording()) {
-            check_and_record(ctx, t, relationships);
-        } else if (const CheckMemo::TableIndexes* earlier = ctx.memo->reusable(t, ctx.file.page_count())) {
-            for (const auto& [problem, finding] : earlier->findings) ctx.sink.add(problem, finding);
-        } else {
-            check_table_indexes(ctx, t, relationships);
+        tables.push_back(&t);
+        earlier.push_back(ctx.memo && !recording ? ctx.memo->reusable_indexes(t, ctx.file.page_count()) : nullptr);
+    }
+    std::vector<const CheckedTable*> to_verify;
+    for (size_t i = 0; i < tables.size(); ++i)
+        if (!earlier[i]) to_verify.push_back(tables[i]);
+    std::vector<TableVerdict> verdicts = verify_tables(ctx, to_verify, recording);
+
+    std::optional<std::vector<Relationship>> relationships;  // read at the first repeated key
+    for (size_t i = 0, v = 0; i < tables.size(); ++i) {
+        const CheckedTable& t = *tables[i];
+        if (earlier[i]) {
+            for (const auto& [problem, finding] : earlier[i]->findings) ctx.sink.add(problem, finding);
+            continue;
         }
+        TableVerdict& verdict = verdicts[v++];
+        for (const auto& [problem, finding] : verdict.findings) ctx.sink.add(problem, finding);
+        if (verdict.unique_in_doubt) {
+            // Which repeated row stays depends on other tables' relationships: this verdict
+            // rests on more than the table's own pages and is not noted for reuse.
+            if (!relationships) relationships = read_relationships(ctx.db);
+            for (const DuplicateKeyRow& d : duplicate_key_rows(ctx.db, *t.def, t.name, *relationships))
+                ctx.sink.add(Problem::IdxUniqueDuplicate, object::table_row(t.name, d.row.page, d.row.row),
+                             {d.index_name, duplicate_key_text(d)});
+            continue;
+        }
+        if (!recording) continue;
+        ctx.memo->record(CheckMemo::TableIndexes{memo_key(t, std::move(verdict.pages)), std::move(verdict.findings)},
+                         ctx.file.page_count());
     }
 }
 

@@ -1,19 +1,46 @@
 #include "jet/check_memo.h"
 
-#include "jet/check_passes.h"
+#include <algorithm>
 
 namespace jet {
 
-const CheckMemo::TableIndexes* CheckMemo::reusable(const CheckedTable& table, uint32_t page_count) const {
+bool CheckMemo::TableKey::same_table(const CheckedTable& t) const {
+    return tdef_page == t.tdef_page && name == t.name && rows_readable == t.rows_readable &&
+           data_pages == t.data_pages && lv_pages == t.lv_pages;
+}
+
+CheckMemo::TableKey memo_key(const CheckedTable& table, std::vector<uint32_t> read) {
+    if (table.def) read.insert(read.end(), table.def->pages.begin(), table.def->pages.end());
+    std::sort(read.begin(), read.end());
+    read.erase(std::unique(read.begin(), read.end()), read.end());
+    return {table.tdef_page, table.name, table.rows_readable, table.data_pages, table.lv_pages, std::move(read)};
+}
+
+void CheckMemo::record(TableIndexes table, uint32_t page_count) {
+    page_count_ = page_count;
+    indexes_.push_back(std::move(table));
+}
+
+void CheckMemo::record(TableRows table, uint32_t page_count) {
+    page_count_ = page_count;
+    rows_.push_back(std::move(table));
+}
+
+bool CheckMemo::unchanged(const TableKey& key, const CheckedTable& table, uint32_t page_count) const {
     // Page 0 says how every page decodes (format, code page, sort order).
-    if (!rechecking_ || written(0) || page_count != page_count_) return nullptr;
-    for (const TableIndexes& t : tables_) {
-        if (t.tdef_page != table.tdef_page || t.name != table.name || t.rows_readable != table.rows_readable)
-            continue;
-        for (uint32_t p : t.pages)
-            if (written(p)) return nullptr;
-        return &t;
-    }
+    if (!rechecking_ || written(0) || page_count != page_count_ || !key.same_table(table)) return false;
+    return std::none_of(key.pages.begin(), key.pages.end(), [&](uint32_t p) { return written(p); });
+}
+
+const CheckMemo::TableIndexes* CheckMemo::reusable_indexes(const CheckedTable& table, uint32_t page_count) const {
+    for (const TableIndexes& t : indexes_)
+        if (t.key.tdef_page == table.tdef_page) return unchanged(t.key, table, page_count) ? &t : nullptr;
+    return nullptr;
+}
+
+const CheckMemo::TableRows* CheckMemo::reusable_rows(const CheckedTable& table, uint32_t page_count) const {
+    for (const TableRows& t : rows_)
+        if (t.key.tdef_page == table.tdef_page) return unchanged(t.key, table, page_count) ? &t : nullptr;
     return nullptr;
 }
 

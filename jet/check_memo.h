@@ -1,38 +1,64 @@
 #pragma once
-// What a repair's re-check may take over from the first check. Verifying a table's
-// indexes reads every row and every index page of it and is most of what a check costs;
-// its findings depend on nothing but the bytes of the pages it read. So the first check
-// notes, per table, those pages and its findings, and the re-check of the working copy
-// takes the findings over for every table none of whose pages a fix has written.
+// What a repair's re-check may take over from the first check. Walking a table's rows
+// and verifying its indexes read every page of it and are most of what a check costs;
+// what they find depends on nothing but the bytes of the pages they read. So the first
+// check notes, per table and pass, those pages and what the pass found, and the re-check
+// of the working copy takes that over for every table none of whose pages a fix wrote.
 // Internal to the engine.
 #include <cstdint>
+#include <map>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "jet/check.h"
+#include "jet/check_passes.h"
 #include "jet/native_file.h"
 #include "jet/problems.h"
 
 namespace jet {
 
-struct CheckedTable;
+// What the row pass found in one table, in the order it found it: findings, and pages
+// claimed (a claim that conflicts becomes a finding when it is replayed).
+struct RowsVerdict {
+    struct Event {
+        Problem problem = Problem::Count;  // Count: a claim, not a finding
+        Finding finding;
+        uint32_t page = 0;
+        Claim claim = Claim::None;
+        uint32_t owner = 0;
+    };
+    std::vector<Event> events;
+    uint64_t live_rows = 0;
+    bool has_autonumber = false;
+    int64_t max_autonumber = 0;
+};
 
 class CheckMemo {
 public:
-    struct TableIndexes {
+    // The inputs a pass over one table had besides page bytes, and the pages it read.
+    struct TableKey {
         uint32_t tdef_page = 0;
         std::string name;
         bool rows_readable = false;
-        std::vector<uint32_t> pages;  // every page read, the definition's chain included
+        std::vector<uint32_t> data_pages;
+        std::map<uint16_t, std::vector<uint32_t>> lv_pages;
+        std::vector<uint32_t> pages;  // sorted, the definition's chain included
+
+        bool same_table(const CheckedTable& t) const;
+    };
+    struct TableIndexes {
+        TableKey key;
         std::vector<std::pair<Problem, Finding>> findings;
+    };
+    struct TableRows {
+        TableKey key;
+        RowsVerdict verdict;
     };
 
     bool recording() const { return !rechecking_; }
-    void record(TableIndexes table, uint32_t page_count) {
-        page_count_ = page_count;
-        tables_.push_back(std::move(table));
-    }
+    void record(TableIndexes table, uint32_t page_count);
+    void record(TableRows table, uint32_t page_count);
 
     // From now on the memo serves re-checks of a copy of the recorded file in which the
     // pages `written` marks may differ.
@@ -40,18 +66,24 @@ public:
         rechecking_ = true;
         written_ = std::move(written);
     }
-    // The recorded verdict for `table` when none of its pages was written and the file
-    // kept its length (a map may name pages that were past the end); else nullptr.
-    const TableIndexes* reusable(const CheckedTable& table, uint32_t page_count) const;
+    // What a pass found in `table` when none of its pages was written and the file kept
+    // its length (a map may name pages that were past the end); else nullptr.
+    const TableIndexes* reusable_indexes(const CheckedTable& table, uint32_t page_count) const;
+    const TableRows* reusable_rows(const CheckedTable& table, uint32_t page_count) const;
 
 private:
     bool written(uint32_t page) const { return page < written_.size() && written_[page]; }
+    bool unchanged(const TableKey& key, const CheckedTable& table, uint32_t page_count) const;
 
     bool rechecking_ = false;
     uint32_t page_count_ = 0;
     std::vector<bool> written_;
-    std::vector<TableIndexes> tables_;
+    std::vector<TableIndexes> indexes_;
+    std::vector<TableRows> rows_;
 };
+
+// The key of `table` with the pages in `read` (sorted and deduplicated here).
+CheckMemo::TableKey memo_key(const CheckedTable& table, std::vector<uint32_t> read);
 
 // check_open_file() that records into `memo` on its first use and takes over from it
 // after recheck_with().

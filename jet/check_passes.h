@@ -1,6 +1,7 @@
 #pragma once
 // The passes of the check and the state they share. Internal to the engine.
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -76,6 +77,13 @@ struct CheckContext {
     std::string claim_text(Claim kind, uint32_t owner) const;  // "la tabla X", "el índice ..."
     std::string table_name(uint32_t tdef_page) const;
 };
+
+// Runs work(i) for every table in `tables`, on as many threads as the machine has,
+// largest tables first so that no thread is left with a big one at the end. The threads
+// share ctx.db for reading pages (its page cache is guarded) and its parsed definitions;
+// the work must change nothing in ctx, and leave its results at index i for the caller
+// to report in order.
+void for_each_table(const std::vector<const CheckedTable*>& tables, const std::function<void(size_t i)>& work);
 
 // Pass 1: page 0 fields and the file length.
 void check_header(const HeaderResult& parsed, const PageFile& file, FindingSink& sink);

@@ -7,6 +7,7 @@
 
 #include "jet/bytes.h"
 #include "jet/check_maps.h"
+#include "jet/check_memo.h"
 #include "jet/check_passes.h"
 #include "jet/data_page.h"
 #include "jet/long_value.h"
@@ -15,15 +16,24 @@
 namespace jet {
 namespace {
 
+// Walks one table and notes what it finds in `out`, to be reported by the caller: the
+// walks of several tables run side by side.
 struct TableWalk {
-    CheckContext& ctx;
-    CheckedTable& t;
+    const PageFile& file;
+    const Layout& layout;
+    uint16_t code_page;
+    const CheckedTable& t;
     const TableDef& d;
-    uint64_t live_rows = 0;
-    bool has_autonumber = false;
-    int64_t max_autonumber = 0;
+    RowsVerdict& out;
     std::set<uint32_t> overflow_targets;  // (page << 8) | row
     CrackedRow cracked;                   // the row being checked, storage reused
+
+    void add(Problem p, std::string object, std::initializer_list<std::string_view> args) {
+        out.events.push_back({p, make_finding(p, std::move(object), args), 0, Claim::None, 0});
+    }
+    void claim(uint32_t page, Claim kind, uint32_t owner) {
+        out.events.push_back({Problem::Count, {}, page, kind, owner});
+    }
 
     std::string at(uint32_t page, int row) const { return object::table_row(t.name, page, row); }
     std::string row_text(uint32_t page, int row) const {
@@ -34,23 +44,23 @@ struct TableWalk {
         for (const Fault& f : faults) {
             switch (f.kind) {
             case FaultKind::DataPageRowBounds:
-                ctx.sink.add(Problem::RowOffsetBounds, at(page, f.row), {std::to_string(f.row), f.detail});
+                add(Problem::RowOffsetBounds, at(page, f.row), {std::to_string(f.row), f.detail});
                 break;
             case FaultKind::DataPageRowOrder:
-                ctx.sink.add(Problem::RowOffsetOverlap, at(page, f.row), {std::to_string(f.row), f.detail});
+                add(Problem::RowOffsetOverlap, at(page, f.row), {std::to_string(f.row), f.detail});
                 break;
             case FaultKind::DataPageFreeSpace: {
-                const PageRef dp_bytes = ctx.file.fetch(page);
-                DataPage dp(dp_bytes, ctx.layout);
+                const PageRef dp_bytes = file.fetch(page);
+                DataPage dp(dp_bytes, layout);
                 size_t used = 0;
                 for (uint16_t i = 0; i < dp.row_count(); ++i) used += dp.slot(i).length();
-                const size_t real = ctx.layout.page_size - ctx.layout.data_header_size - 2 * dp.row_count() - used;
-                ctx.sink.add(Problem::DpageFreeSpace, object::table_page(t.name, page),
+                const size_t real = layout.page_size - layout.data_header_size - 2 * dp.row_count() - used;
+                add(Problem::DpageFreeSpace, object::table_page(t.name, page),
                              {std::to_string(dp.free_space()), std::to_string(real)});
                 break;
             }
             default:
-                ctx.sink.add(Problem::DpageHeader, object::table_page(t.name, page), {f.detail});
+                add(Problem::DpageHeader, object::table_page(t.name, page), {f.detail});
                 break;
             }
         }
@@ -62,34 +72,34 @@ struct TableWalk {
             const std::string r = row_text(page, row);
             switch (f.kind) {
             case FaultKind::RowColumnCount:
-                ctx.sink.add(Problem::RowLayout, where, {r, f.detail});
+                add(Problem::RowLayout, where, {r, f.detail});
                 break;
             case FaultKind::RowFieldLength:
-                ctx.sink.add(Problem::RowValueLength, where, {r, column.empty() ? "?" : column, f.detail});
+                add(Problem::RowValueLength, where, {r, column.empty() ? "?" : column, f.detail});
                 break;
             case FaultKind::LongValueKind:
-                ctx.sink.add(Problem::LvDefinition, where, {r, column, f.detail});
+                add(Problem::LvDefinition, where, {r, column, f.detail});
                 break;
             case FaultKind::LongValuePointer:
             case FaultKind::RowSlotMissing:
             case FaultKind::RowSlotDeleted:
             case FaultKind::PageOutOfRange:
             case FaultKind::PageWrongType:
-                ctx.sink.add(Problem::LvPointer, where,
+                add(Problem::LvPointer, where,
                              {r, column, "la fila " + std::to_string(f.row) + " de la página " + std::to_string(f.page),
                               f.detail});
                 break;
             case FaultKind::LongValueCycle:
-                ctx.sink.add(Problem::LvChainCycle, where,
+                add(Problem::LvChainCycle, where,
                              {r, column, "la fila " + std::to_string(f.row) + " de la página " + std::to_string(f.page)});
                 break;
             case FaultKind::LongValueTruncated:
                 break;  // reported with both lengths by check_long_value
             case FaultKind::OverflowPointer:
-                ctx.sink.add(Problem::RowOverflowTarget, where, {r, "otra fila", f.detail});
+                add(Problem::RowOverflowTarget, where, {r, "otra fila", f.detail});
                 break;
             default:
-                ctx.sink.add(Problem::RowLayout, where, {r, f.detail});
+                add(Problem::RowLayout, where, {r, f.detail});
                 break;
             }
         }
@@ -104,14 +114,14 @@ struct TableWalk {
         if (!slot.overflow()) return row;
         const std::string r = row_text(page_number, slot_index);
         auto fail = [&](const std::string& target, const std::string& why) {
-            ctx.sink.add(Problem::RowOverflowTarget, at(page_number, slot_index), {r, target, why});
+            add(Problem::RowOverflowTarget, at(page_number, slot_index), {r, target, why});
             return Bytes{};
         };
         if (row.size() < 4) return fail("otra fila", "el puntero ocupa menos de 4 bytes");
         const RowPointer to = RowPointer::from_u32(u32_at(row, 0));
         const std::string target = "la fila " + std::to_string(to.row) + " de la página " + std::to_string(to.page);
-        const PageRef next_bytes = ctx.file.fetch(to.page);
-        DataPage next(next_bytes, ctx.layout);
+        const PageRef next_bytes = file.fetch(to.page);
+        DataPage next(next_bytes, layout);
         if (to.page == 0 || !next.is_data_page()) return fail(target, "no es una página de datos");
         if (next.owner() != t.tdef_page) return fail(target, "la página pertenece a otra tabla");
         if (to.row >= next.row_count() || !next.slot(to.row).bounds_ok)
@@ -121,7 +131,7 @@ struct TableWalk {
             return fail(target, "la fila de destino no está marcada como contenido desbordado (" +
                                     hex_u16(target_slot.raw & ~kRowOffsetMask) + ")");
         if (!overflow_targets.insert((to.page << 8) | to.row).second) {
-            ctx.sink.add(Problem::RowOverflowShared, at(page_number, slot_index), {r, "otra fila", target});
+            add(Problem::RowOverflowShared, at(page_number, slot_index), {r, "otra fila", target});
             return {};
         }
         return next.row(to.row);
@@ -131,49 +141,49 @@ struct TableWalk {
         auto r = [&] { return row_text(page, row); };  // built only for a finding
         LongValueDefinition def;
         if (!parse_long_value_definition(field.bytes, def)) {
-            ctx.sink.add(Problem::LvDefinition, at(page, row),
+            add(Problem::LvDefinition, at(page, row),
                          {r(), c.name, "ocupa " + std::to_string(field.bytes.size()) + " bytes en lugar de 12"});
             return;
         }
         if (def.kind != kLongValueInline && field.bytes.size() != kLongValueDefinitionSize) {
-            ctx.sink.add(Problem::LvDefinition, at(page, row),
+            add(Problem::LvDefinition, at(page, row),
                          {r(), c.name, "ocupa " + std::to_string(field.bytes.size()) + " bytes en lugar de 12"});
         }
-        LongValue lv = read_long_value(ctx.file, ctx.layout, field.bytes);
+        LongValue lv = read_long_value(file, layout, field.bytes);
         row_faults(lv.faults, page, row, c.name);
         const bool truncated = std::any_of(lv.faults.begin(), lv.faults.end(),
                                            [](const Fault& f) { return f.kind == FaultKind::LongValueTruncated; });
         if (truncated)
-            ctx.sink.add(Problem::LvLength, at(page, row),
+            add(Problem::LvLength, at(page, row),
                          {r(), c.name, std::to_string(def.length), std::to_string(lv.data.size())});
         auto listed = t.lv_pages.find(c.number);
         for (const RowPointer& p : lv.rows) {
-            const PageRef lval_bytes = ctx.file.fetch(p.page);
-            DataPage lval(lval_bytes, ctx.layout);
+            const PageRef lval_bytes = file.fetch(p.page);
+            DataPage lval(lval_bytes, layout);
             if (!lval.is_data_page() || !lval.is_lval()) continue;  // reported as LV_POINTER
-            claim_page(ctx, p.page, Claim::LongValue, t.tdef_page);
+            claim(p.page, Claim::LongValue, t.tdef_page);
             if (listed != t.lv_pages.end() && !std::binary_search(listed->second.begin(), listed->second.end(), p.page))
-                ctx.sink.add(Problem::LvPageUnmapped, object::column(t.name, c.name),
+                add(Problem::LvPageUnmapped, object::column(t.name, c.name),
                              {std::to_string(p.page), c.name});
         }
     }
 
     void check_row(Bytes bytes, uint32_t page, int row) {
         auto r = [&] { return row_text(page, row); };  // built only for a finding
-        crack_row_into(d, ctx.layout, bytes, cracked);
+        crack_row_into(d, layout, bytes, cracked);
         for (const Fault& f : cracked.faults) {
             if (f.kind == FaultKind::RowColumnCount)
-                ctx.sink.add(Problem::RowColumnCount, at(page, row),
+                add(Problem::RowColumnCount, at(page, row),
                              {r(), std::to_string(cracked.stored_columns), std::to_string(d.max_cols)});
             else
                 row_faults({f}, page, row, {});
         }
         if (!cracked.usable) return;
         if (cracked.stored_columns > d.max_cols)
-            ctx.sink.add(Problem::RowColumnCount, at(page, row),
+            add(Problem::RowColumnCount, at(page, row),
                          {r(), std::to_string(cracked.stored_columns), std::to_string(d.max_cols)});
         if (d.num_var_cols > 0 && cracked.var_count > d.num_var_cols)
-            ctx.sink.add(Problem::RowLayout, at(page, row),
+            add(Problem::RowLayout, at(page, row),
                          {r(), "tiene " + std::to_string(cracked.var_count) + " posiciones variables y la tabla " +
                                  std::to_string(d.num_var_cols)});
         for (size_t k = 0; k < d.columns.size(); ++k) {
@@ -186,57 +196,99 @@ struct TableWalk {
             }
             if (!c.fixed() && !c.calculated() && (c.type == data_type::text || c.type == data_type::binary) &&
                 field.bytes.size() > c.length) {
-                ctx.sink.add(Problem::RowValueLength, at(page, row),
+                add(Problem::RowValueLength, at(page, row),
                              {r(), c.name, std::to_string(field.bytes.size()) + " bytes; máximo " + std::to_string(c.length)});
                 continue;
             }
             if (c.calculated()) {
                 Faults faults;
-                decode_field(c, field, DecodeContext{&ctx.file, &ctx.layout, ctx.header.code_page}, faults);
+                decode_field(c, field, DecodeContext{&file, &layout, code_page}, faults);
                 row_faults(faults, page, row, c.name);
             }
             if ((c.flags & column_flag::auto_long) && c.type == data_type::long_integer && field.bytes.size() == 4) {
                 const int64_t value = static_cast<int32_t>(u32_at(field.bytes, 0));
-                max_autonumber = has_autonumber ? std::max(max_autonumber, value) : value;
-                has_autonumber = true;
+                out.max_autonumber = out.has_autonumber ? std::max(out.max_autonumber, value) : value;
+                out.has_autonumber = true;
             }
         }
     }
 
     void check_page(uint32_t page_number) {
-        const PageRef page_bytes = ctx.file.fetch(page_number);
-        DataPage page(page_bytes, ctx.layout);
+        const PageRef page_bytes = file.fetch(page_number);
+        DataPage page(page_bytes, layout);
         page_faults(validate_data_page(page, page_number), page_number);
         for (uint16_t i = 0; i < page.row_count(); ++i) {
             const RowSlot slot = page.slot(i);
             if (slot.deleted() || !slot.bounds_ok) continue;  // deleted or overflow target; bounds reported
-            ++live_rows;
+            ++out.live_rows;
             Bytes row = locate(page, page_number, i);
             if (!row.empty()) check_row(row, page_number, i);
         }
     }
 
     void run() {
-        const size_t findings_before = ctx.sink.total();
         for (uint32_t p : t.data_pages) check_page(p);
-        const bool rows_intact = ctx.sink.total() == findings_before;
-        if (!rows_intact) return;  // counts are meaningless next to damaged rows
-        if (d.num_rows != live_rows)
-            ctx.sink.add(Problem::TdefRowcountStale, object::table(t.name),
-                         {std::to_string(d.num_rows), std::to_string(live_rows)});
-        if (has_autonumber && int64_t(static_cast<int32_t>(d.autonumber)) < max_autonumber)
-            ctx.sink.add(Problem::TdefAutonumberStale, object::table(t.name),
-                         {std::to_string(static_cast<int32_t>(d.autonumber)), std::to_string(max_autonumber)});
     }
 };
+
+RowsVerdict walk_table(Database& db, const CheckedTable& t, std::vector<uint32_t>* read) {
+    RowsVerdict out;
+    db.file().set_read_log(read);
+    struct StopLog {
+        const PageFile& file;
+        ~StopLog() { file.set_read_log(nullptr); }
+    } stop{db.file()};
+    TableWalk walk{db.file(), db.layout(), db.header().code_page, t, *t.def, out, {}, {}};
+    walk.run();
+    return out;
+}
+
+// Reports a table's walk as if it had been made here and now.
+void report(CheckContext& ctx, const CheckedTable& t, const RowsVerdict& v) {
+    const size_t findings_before = ctx.sink.total();
+    for (const RowsVerdict::Event& e : v.events) {
+        if (e.problem == Problem::Count)
+            claim_page(ctx, e.page, e.claim, e.owner);
+        else
+            ctx.sink.add(e.problem, e.finding);
+    }
+    if (ctx.sink.total() != findings_before) return;  // counts are meaningless next to damaged rows
+    const TableDef& d = *t.def;
+    if (d.num_rows != v.live_rows)
+        ctx.sink.add(Problem::TdefRowcountStale, object::table(t.name),
+                     {std::to_string(d.num_rows), std::to_string(v.live_rows)});
+    if (v.has_autonumber && int64_t(static_cast<int32_t>(d.autonumber)) < v.max_autonumber)
+        ctx.sink.add(Problem::TdefAutonumberStale, object::table(t.name),
+                     {std::to_string(static_cast<int32_t>(d.autonumber)), std::to_string(v.max_autonumber)});
+}
 
 }  // namespace
 
 void check_rows(CheckContext& ctx) {
-    for (CheckedTable& t : ctx.tables) {
+    const bool recording = ctx.memo && ctx.memo->recording();
+    std::vector<const CheckedTable*> tables;
+    std::vector<const CheckMemo::TableRows*> earlier;
+    for (const CheckedTable& t : ctx.tables) {
         if (!t.def || !t.rows_readable) continue;
-        TableWalk walk{ctx, t, *t.def};
-        walk.run();
+        tables.push_back(&t);
+        earlier.push_back(ctx.memo && !recording ? ctx.memo->reusable_rows(t, ctx.file.page_count()) : nullptr);
+    }
+    std::vector<const CheckedTable*> to_walk;
+    for (size_t i = 0; i < tables.size(); ++i)
+        if (!earlier[i]) to_walk.push_back(tables[i]);
+    std::vector<RowsVerdict> walked(to_walk.size());
+    std::vector<std::vector<uint32_t>> read(recording ? to_walk.size() : 0);
+    for_each_table(to_walk, [&](size_t i) { walked[i] = walk_table(ctx.db, *to_walk[i], recording ? &read[i] : nullptr); });
+    for (size_t i = 0, w = 0; i < tables.size(); ++i) {
+        if (earlier[i]) {
+            report(ctx, *tables[i], earlier[i]->verdict);
+            continue;
+        }
+        report(ctx, *tables[i], walked[w]);
+        if (recording)
+            ctx.memo->record(CheckMemo::TableRows{memo_key(*tables[i], std::move(read[w])), std::move(walked[w])},
+                             ctx.file.page_count());
+        ++w;
     }
 }
 

@@ -62,6 +62,9 @@ public:
     void truncate(std::uint64_t size);
     // Flushes data and metadata to the device.
     void sync();
+    // Asks the system to start writing the file's data out now, without waiting: a later
+    // sync() then has less to wait for. A hint only; where there is no such call, nothing.
+    void start_writeback() noexcept;
     void close() noexcept;
 
 private:

@@ -8,6 +8,21 @@
 
 namespace jet {
 
+namespace {
+// The read log of the calling thread: which file it listens to and where it writes.
+thread_local const PageFile* log_file = nullptr;
+thread_local std::vector<uint32_t>* log_pages = nullptr;
+}  // namespace
+
+void PageFile::set_read_log(std::vector<uint32_t>* log) const {
+    log_file = log ? this : nullptr;
+    log_pages = log;
+}
+
+void PageFile::note_read(uint32_t number) const {
+    if (log_file == this) log_pages->push_back(number);
+}
+
 PageFile::PageFile(const std::filesystem::path& path, Mode mode) : mode_(mode) {
     auto flags = std::ios::binary | std::ios::in;
     if (mode == Mode::ReadWrite) flags |= std::ios::out;
@@ -29,7 +44,21 @@ PageFile::PageFile(std::vector<uint8_t> bytes, uint32_t page_size)
     set_page_size(page_size);
 }
 
+PageFile::PageFile(PageFile&& other) noexcept
+    : stream_(std::move(other.stream_)),
+      native_(other.native_),
+      memory_(std::move(other.memory_)),
+      mode_(other.mode_),
+      file_size_(other.file_size_),
+      page_size_(other.page_size_),
+      page_count_(other.page_count_),
+      capacity_(other.capacity_),
+      lru_(std::move(other.lru_)),  // the cache's list positions move with the nodes
+      cache_(std::move(other.cache_)),
+      pinned_(std::move(other.pinned_)) {}
+
 void PageFile::set_page_size(uint32_t page_size) {
+    std::lock_guard<ThreadLock> hold(lock_);
     page_size_ = page_size == 0 ? 4096 : page_size;
     uint64_t count = file_size_ / page_size_;
     page_count_ = static_cast<uint32_t>(std::min<uint64_t>(count, UINT32_MAX));
@@ -39,6 +68,7 @@ void PageFile::set_page_size(uint32_t page_size) {
 }
 
 void PageFile::set_cache_capacity(size_t pages) {
+    std::lock_guard<ThreadLock> hold(lock_);
     capacity_ = std::max<size_t>(pages, 1);
     while (lru_.size() > capacity_) {
         cache_.erase(lru_.back());
@@ -118,7 +148,8 @@ bool PageFile::read_ahead(uint32_t number) const {
 }
 
 PageRef PageFile::fetch(uint32_t number) const {
-    if (read_log_) read_log_->push_back(number);
+    note_read(number);
+    std::lock_guard<ThreadLock> hold(lock_);
     if (number >= page_count_) return {};
     if (memory_) return PageRef(memory_, {memory_->data() + uint64_t(number) * page_size_, page_size_});
     auto buffer = load(number);
@@ -128,7 +159,8 @@ PageRef PageFile::fetch(uint32_t number) const {
 }
 
 bool PageFile::read_page(uint32_t number, std::span<uint8_t> out) const {
-    if (read_log_) read_log_->push_back(number);
+    note_read(number);
+    std::lock_guard<ThreadLock> hold(lock_);
     if (number >= page_count_ || out.size() != page_size_) return false;
     if (memory_) {
         std::memcpy(out.data(), memory_->data() + uint64_t(number) * page_size_, page_size_);
@@ -142,7 +174,8 @@ bool PageFile::read_page(uint32_t number, std::span<uint8_t> out) const {
 }
 
 std::span<const uint8_t> PageFile::page(uint32_t number) const {
-    if (read_log_) read_log_->push_back(number);
+    note_read(number);
+    std::lock_guard<ThreadLock> hold(lock_);
     if (number >= page_count_) return {};
     if (memory_) return {memory_->data() + uint64_t(number) * page_size_, page_size_};
     auto buffer = load(number);
@@ -152,6 +185,7 @@ std::span<const uint8_t> PageFile::page(uint32_t number) const {
 }
 
 std::vector<uint8_t> PageFile::read_prefix(size_t length) const {
+    std::lock_guard<ThreadLock> hold(lock_);
     length = static_cast<size_t>(std::min<uint64_t>(length, file_size_));
     std::vector<uint8_t> out(length);
     if (memory_) {
@@ -175,6 +209,7 @@ std::vector<uint8_t> PageFile::read_prefix(size_t length) const {
 }
 
 bool PageFile::write_page(uint32_t number, std::span<const uint8_t> bytes) {
+    std::lock_guard<ThreadLock> hold(lock_);
     if (mode_ != Mode::ReadWrite || number >= page_count_ || bytes.size() != page_size_) return false;
     if (memory_) {
         std::copy(bytes.begin(), bytes.end(), memory_->begin() + uint64_t(number) * page_size_);
@@ -192,6 +227,7 @@ bool PageFile::write_page(uint32_t number, std::span<const uint8_t> bytes) {
 }
 
 bool PageFile::flush() {
+    std::lock_guard<ThreadLock> hold(lock_);
     if (memory_ || native_) return true;
     stream_.flush();
     return static_cast<bool>(stream_);

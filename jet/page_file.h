@@ -9,6 +9,9 @@
 // so each page it returns is pinned for the life of the PageFile (use it only for a few
 // pages, or memory grows with the file).
 //
+// One PageFile may be read from several threads at once (the check walks tables side by
+// side): the cache is guarded by a lock.
+//
 // A file whose length is not a multiple of the page size has a partial last page;
 // it is treated as missing (page_count() counts whole pages only) and reported through
 // trailing_bytes(), so nothing ever reads a short page.
@@ -20,6 +23,8 @@
 #include <span>
 #include <unordered_map>
 #include <vector>
+
+#include "jet/parallel.h"
 
 namespace jet {
 
@@ -66,6 +71,9 @@ public:
     // exclusively, so it cannot be opened again by path). The file must stay open for the
     // life of the PageFile.
     explicit PageFile(const NativeFile& file);
+    // Moves the file and its cache; nothing may be reading `other` meanwhile.
+    PageFile(PageFile&& other) noexcept;
+    PageFile& operator=(PageFile&&) = delete;
 
     // Drops every cached and pinned page (PageRefs already handed out stay valid).
     void set_page_size(uint32_t page_size);
@@ -84,9 +92,10 @@ public:
     // The first bytes of the file, up to length (for page 0 before the page size is known).
     std::vector<uint8_t> read_prefix(size_t length) const;
 
-    // While set, the number of every page asked for (also a missing one) is appended to
-    // `log`: what a result read, for callers that reuse results whose pages did not change.
-    void set_read_log(std::vector<uint32_t>* log) const { read_log_ = log; }
+    // While set, the number of every page this thread asks for (also a missing one) is
+    // appended to `log`: what a result read, for callers that reuse results whose pages did
+    // not change. One log per thread; nullptr stops it.
+    void set_read_log(std::vector<uint32_t>* log) const;
 
     // How many pages the cache keeps besides pinned ones (at least 1).
     void set_cache_capacity(size_t pages);
@@ -122,7 +131,9 @@ private:
     uint32_t page_size_ = 4096;
     uint32_t page_count_ = 0;
     size_t capacity_ = kDefaultCachePages;
-    mutable std::vector<uint32_t>* read_log_ = nullptr;
+    void note_read(uint32_t number) const;
+
+    mutable ThreadLock lock_;  // guards the stream above and the cache below
     mutable std::list<uint32_t> lru_;  // most recently used first
     mutable std::unordered_map<uint32_t, Cached> cache_;
     mutable std::unordered_map<uint32_t, std::shared_ptr<Buffer>> pinned_;

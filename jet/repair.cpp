@@ -125,6 +125,8 @@ RoundsOutcome run_fix_rounds(WorkingCopy& copy, RecoveryFile& recovery, const st
         }
         // Fixes that cut, drop or move pages leave the maps naming what is no longer there.
         if (context.pages_reallocated() && !context.maps_rebuilt()) rebuild_usage_maps(context);
+        // The copy goes to the disk while it is re-checked; the commit waits for the rest.
+        copy.file().start_writeback();
         outcome.unsaved += context.unsaved();
         const std::vector<bool>& now = context.written_pages();
         if (written.size() < now.size()) written.resize(now.size(), false);

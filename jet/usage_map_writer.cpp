@@ -2,10 +2,15 @@
 
 #include <algorithm>
 #include <functional>
+#include <optional>
+#include <string>
 
 #include "jet/bytes.h"
 #include "jet/data_page.h"
+#include "jet/fix_data_page.h"
+#include "jet/fix_indexes.h"
 #include "jet/repair.h"
+#include "jet/usage_map_edit.h"
 
 namespace jet {
 namespace {
@@ -133,8 +138,31 @@ std::optional<std::vector<uint32_t>> read_map_pages(const FixContext& context, c
     return pages;
 }
 
-bool write_map_pages(FixContext& context, const Layout& layout, uint32_t row_pointer,
-                     std::span<const uint32_t> pages) {
+namespace {
+
+// A map whose row cannot name every page grows instead, as Access grows its own: an inline
+// map becomes a reference map in the same row, and each map-page slot the pages need gets a
+// new map page at the end of the file (the global map rebuild then marks those used).
+bool grow_and_write(FixContext& context, const Layout& layout, uint32_t row_pointer,
+                    std::span<const uint32_t> pages) {
+    FixContextPageStore store(context);
+    std::string why;
+    std::optional<UsageMapEdit> map = UsageMapEdit::load(store, layout, row_pointer, why);
+    if (!map) return false;
+    const std::vector<uint32_t> wanted(pages.begin(), pages.end());
+    if (map->is_inline() && !map->make_reference()) return false;
+    const auto slots = map->missing_slots(wanted);
+    if (!slots) return false;
+    for (std::size_t i = 0; i < slots->size(); ++i)
+        map->add_map_page((*slots)[i], context.page_count() + static_cast<uint32_t>(i));
+    map->clear_all();
+    for (uint32_t p : wanted) map->set(p, true);
+    map->save(store);
+    return true;
+}
+
+bool write_in_place(FixContext& context, const Layout& layout, uint32_t row_pointer,
+                    std::span<const uint32_t> pages) {
     auto row = locate(context, layout, row_pointer);
     if (!row) return false;
     std::span<uint8_t> bytes = row->bytes();
@@ -157,6 +185,55 @@ bool write_map_pages(FixContext& context, const Layout& layout, uint32_t row_poi
     return false;
 }
 
+}  // namespace
+
+bool write_map_pages(FixContext& context, const Layout& layout, uint32_t row_pointer,
+                     std::span<const uint32_t> pages) {
+    return write_in_place(context, layout, row_pointer, pages) || grow_and_write(context, layout, row_pointer, pages);
+}
+
+namespace {
+
+// The host page with row `index` resized to `length` bytes (its old bytes kept, the rest
+// zero) and every row laid out again from the page end, slot flags kept; nothing when a
+// slot is unreadable or the rows no longer fit.
+std::optional<std::vector<uint8_t>> with_row_resized(const std::vector<uint8_t>& host, const Layout& layout,
+                                                     uint16_t index, std::size_t length) {
+    const DataPage page(host, layout);
+    const std::size_t slots_at = layout.data_header_size;
+    std::vector<std::vector<uint8_t>> rows;
+    std::size_t total = 0;
+    for (uint16_t i = 0; i < page.row_count(); ++i) {
+        const RowSlot slot = page.slot(i);
+        if (!slot.bounds_ok) return std::nullopt;
+        const Bytes bytes = page.row(i);
+        rows.emplace_back(bytes.begin(), bytes.end());
+        if (i == index) rows.back().resize(length, 0);
+        total += rows.back().size();
+    }
+    if (slots_at + 2 * rows.size() + total > layout.page_size) return std::nullopt;
+    std::vector<uint8_t> out(host.begin(), host.begin() + static_cast<std::ptrdiff_t>(slots_at + 2 * rows.size()));
+    out.resize(layout.page_size, 0);
+    std::size_t end = layout.page_size;
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        const std::size_t start = end - rows[i].size();
+        std::copy(rows[i].begin(), rows[i].end(), out.begin() + static_cast<std::ptrdiff_t>(start));
+        const uint16_t flags = static_cast<uint16_t>(page.slot(static_cast<uint16_t>(i)).raw & ~kRowOffsetMask);
+        const uint16_t raw = static_cast<uint16_t>(start | flags);
+        out[slots_at + 2 * i] = static_cast<uint8_t>(raw);
+        out[slots_at + 2 * i + 1] = static_cast<uint8_t>(raw >> 8);
+        end = start;
+    }
+    set_free_space(out, layout);
+    return out;
+}
+
+// Bitmap bytes of an inline global map naming `pages` pages: whole 4-byte words, as Access
+// lays out the row when it grows it with the file.
+std::size_t global_bitmap_bytes(uint64_t pages) { return static_cast<std::size_t>((pages + 31) / 32 * 4); }
+
+}  // namespace
+
 bool write_global_map(FixContext& context, const Layout& layout, const std::vector<bool>& free_in_file) {
     auto row = locate(context, layout, 1u << 8);
     if (!row) return false;
@@ -174,8 +251,17 @@ bool write_global_map(FixContext& context, const Layout& layout, const std::vect
         return write_reference(context, *row, wanted, 0, last_used, any_used);
     if (bytes.size() < kInlineHead) return false;
     // Pages before the window or past its reach count as free: every used page must be inside.
+    // A file that outgrew the row gets a longer row, as Access gives it when the file grows.
     const uint64_t reach = 8 * uint64_t(bytes.size() - kInlineHead);
-    if (any_used && last_used >= reach) return false;
+    if (any_used && last_used >= reach) {
+        const auto grown = with_row_resized(row->host, layout, 0, kInlineHead + global_bitmap_bytes(page_count));
+        if (!grown) return false;
+        row->host = *grown;
+        const RowSlot slot = DataPage(row->host, layout).slot(0);
+        row->start = slot.start;
+        row->end = slot.end;
+        bytes = row->bytes();
+    }
     bytes[0] = kInline;
     put_u32(bytes, 1, 0);
     fill_bits(bytes.subspan(kInlineHead), 0, wanted);

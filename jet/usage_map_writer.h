@@ -1,8 +1,8 @@
 #pragma once
-// Writing usage maps back: a map keeps its row, its length and its type (inline or
-// reference); only its bits (and, for an inline map, its first page) change. A set of
-// pages the existing map cannot represent is refused rather than re-laid out: the
-// caller leaves that map as it was and the re-check reports it.
+// Writing usage maps back: a map keeps its row and its length; its bits (and, for an
+// inline map, its first page) change. A table's or column's map whose row cannot name every
+// page becomes a reference map with new map pages; the global map is never re-laid out:
+// pages it cannot name are refused, the caller leaves it as it was and the re-check reports it.
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -19,8 +19,9 @@ class FixContext;
 std::optional<std::vector<uint32_t>> read_map_pages(const FixContext& context, const Layout& layout,
                                                     uint32_t row_pointer);
 
-// Rewrites the map at `row_pointer` to list exactly `pages` (ascending). False, writing
-// nothing, when the row cannot be read or the pages do not fit the map.
+// Rewrites the map at `row_pointer` to list exactly `pages` (ascending), growing it into a
+// reference map when it must. False, writing nothing, when the row cannot be read or the
+// pages lie beyond what even a reference map in that row can name.
 bool write_map_pages(FixContext& context, const Layout& layout, uint32_t row_pointer,
                      std::span<const uint32_t> pages);
 

@@ -6,6 +6,7 @@
 #include <type_traits>
 
 #include "jet/page_file.h"
+#include "jet/parallel.h"
 
 namespace {
 
@@ -50,6 +51,30 @@ TEST_F(PageFileOnDisk, CacheStaysWithinItsCapacity) {
     EXPECT_EQ(file.pinned_pages(), 0u);
     file.set_cache_capacity(0);  // clamped: one page always stays
     EXPECT_EQ(file.cached_pages(), 1u);
+}
+
+// Threads reading one file at once, through a cache small enough to evict all the time
+// (read-ahead off) and big enough to read ahead, each with its own read log.
+TEST_F(PageFileOnDisk, ThreadsShareOneFile) {
+    for (size_t capacity : {size_t{3}, jet::PageFile::kDefaultCachePages}) {
+        auto file = open();
+        file.set_cache_capacity(capacity);
+        std::vector<int> wrong(16, 0);
+        std::vector<std::vector<uint32_t>> logs(16);
+        jet::run_parallel(16, [&](size_t piece, unsigned) {
+            file.set_read_log(&logs[piece]);
+            for (uint32_t k = 0; k < 400; ++k) {
+                const uint32_t n = static_cast<uint32_t>((k * 7 + piece * 13) % file.page_count());
+                const jet::PageRef page = file.fetch(n);
+                wrong[piece] += page.size() != kPageSize || page[0] != n || page[kPageSize - 1] != n;
+            }
+            file.set_read_log(nullptr);
+        });
+        for (size_t piece = 0; piece < wrong.size(); ++piece) {
+            EXPECT_EQ(wrong[piece], 0) << "capacity " << capacity << ", piece " << piece;
+            EXPECT_EQ(logs[piece].size(), 400u) << "each thread logs its own reads only";
+        }
+    }
 }
 
 TEST_F(PageFileOnDisk, HandleOutlivesEvictionOfItsPage) {

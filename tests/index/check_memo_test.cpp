@@ -1,5 +1,5 @@
-// The re-check of a repaired copy takes over a table's index verdict from the first check
-// only while none of the pages behind it was written.
+// The re-check of a repaired copy takes over what the row walk and the index check found
+// in a table from the first check only while none of the pages behind it was written.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -48,6 +48,30 @@ uint32_t damage_first_leaf(const fs::path& file) {
     return leaf;
 }
 
+// Sends the first row of the first user table's first data page outside its page;
+// returns that page's number.
+uint32_t damage_first_row(const fs::path& file) {
+    uint32_t data_page = 0;
+    {
+        jet::Database db(file);
+        const auto tables = db.user_tables();
+        jet::Faults faults;
+        data_page = db.data_pages(*db.table_def(tables.front().tdef_page()).table, "t", faults).front();
+    }
+    const auto& L = jet::kJet4Layout;
+    std::fstream f(file, std::ios::in | std::ios::out | std::ios::binary);
+    const uint8_t outside[2] = {0xFF, 0x1F};
+    f.seekp(std::streamoff(data_page) * L.page_size + L.data_header_size);
+    f.write(reinterpret_cast<const char*>(outside), 2);
+    return data_page;
+}
+
+size_t findings_of(const jet::Report& r, const std::string& code) {
+    size_t n = 0;
+    for (const auto& f : r.findings) n += f.code == code;
+    return n;
+}
+
 size_t index_findings(const jet::Report& r) {
     size_t n = 0;
     for (const auto& f : r.findings) n += f.code.rfind("IDX_", 0) == 0;
@@ -86,15 +110,36 @@ TEST(CheckMemo, WrittenPagesAreVerifiedAgainAndOthersTakenOver) {
     EXPECT_EQ(index_findings(jet::check_open_file(file, memo)), 0u);
 }
 
+TEST(CheckMemo, RowWalksFollowTheSameRule) {
+    const auto source = test::corpus_file("jackcess/V2000/compIndexTestV2000.mdb");
+    REQUIRE_CORPUS_FILE(source);
+    Copy copy(source);
+    jet::CheckMemo memo;
+    {
+        const auto file = jet::NativeFile::open(copy.file, jet::NativeFile::Mode::Read);
+        ASSERT_EQ(jet::check_open_file(file, memo).findings.size(), 0u);
+    }
+    const uint32_t page = damage_first_row(copy.file);
+    const auto file = jet::NativeFile::open(copy.file, jet::NativeFile::Mode::Read);
+    const size_t full = findings_of(jet::check_open_file(file), "ROW_OFFSET_BOUNDS");
+    ASSERT_GT(full, 0u);
+    memo.recheck_with(marked(page));
+    EXPECT_EQ(findings_of(jet::check_open_file(file, memo), "ROW_OFFSET_BOUNDS"), full);
+    memo.recheck_with({});
+    EXPECT_EQ(findings_of(jet::check_open_file(file, memo), "ROW_OFFSET_BOUNDS"), 0u);
+}
+
 TEST(CheckMemo, TakenOverFindingsEqualTheFirstOnes) {
     const auto source = test::corpus_file("jackcess/V2000/compIndexTestV2000.mdb");
     REQUIRE_CORPUS_FILE(source);
     Copy copy(source);
     damage_first_leaf(copy.file);
+    damage_first_row(copy.file);
     const auto file = jet::NativeFile::open(copy.file, jet::NativeFile::Mode::Read);
     jet::CheckMemo memo;
     const jet::Report first = jet::check_open_file(file, memo);
     ASSERT_GT(index_findings(first), 0u);
+    ASSERT_GT(findings_of(first, "ROW_OFFSET_BOUNDS"), 0u);
     memo.recheck_with({});
     const jet::Report again = jet::check_open_file(file, memo);
     ASSERT_EQ(again.findings.size(), first.findings.size());
