@@ -24,6 +24,8 @@ Report check_open_file(const NativeFile& file);
 // Collects findings. A badly damaged file can repeat one problem on every row, so each
 // code keeps at most `per_code_limit` findings; the rest are counted and summarised by one
 // closing finding of the same code.
+struct CheckEvent;  // jet/check_passes.h
+
 class FindingSink {
 public:
     explicit FindingSink(std::size_t per_code_limit = 500);
@@ -31,8 +33,9 @@ public:
     void add(Problem p, std::string object, std::initializer_list<std::string_view> args);
     // A finding made earlier, counted and kept as add() would.
     void add(Problem p, const Finding& finding);
-    // While set, every finding added is also copied to `tap` (nullptr stops it).
-    void set_tap(std::vector<std::pair<Problem, Finding>>* tap) { tap_ = tap; }
+    // While set, every finding added is also noted in `tap` (nullptr stops it).
+    void set_tap(std::vector<CheckEvent>* tap) { tap_ = tap; }
+    std::vector<CheckEvent>* tap() const { return tap_; }
     std::size_t count(Problem p) const { return counts_[static_cast<std::size_t>(p)]; }
     std::size_t total() const { return total_; }
     Report take();
@@ -42,7 +45,7 @@ private:
     std::size_t total_ = 0;
     std::vector<std::size_t> counts_;
     Report report_;
-    std::vector<std::pair<Problem, Finding>>* tap_ = nullptr;
+    std::vector<CheckEvent>* tap_ = nullptr;
 };
 
 // Names of the objects a finding concerns, always in the same words.

@@ -93,12 +93,28 @@ std::string CheckContext::claim_text(Claim kind, uint32_t owner) const {
 }
 
 bool claim_page(CheckContext& ctx, uint32_t page, Claim kind, uint32_t owner) {
+    // Noted as a claim: a replay judges it again against the claims made by then.
+    std::vector<CheckEvent>* tap = ctx.sink.tap();
+    if (tap) tap->push_back({Problem::Count, {}, page, kind, owner});
     if (page >= ctx.claims.page_count()) return false;  // callers claim only pages they read
     auto conflict = ctx.claims.claim(page, kind, owner);
     if (!conflict) return true;
+    ctx.sink.set_tap(nullptr);
     ctx.sink.add(Problem::MapPageSharedOwner, object::page(page),
                  {std::to_string(page), ctx.claim_text(conflict->kind, conflict->owner), ctx.claim_text(kind, owner)});
+    ctx.sink.set_tap(tap);
     return false;
+}
+
+void replay(CheckContext& ctx, const std::vector<CheckEvent>& events, CheckedTable* claimant) {
+    for (const CheckEvent& e : events) {
+        if (e.problem != Problem::Count) {
+            ctx.sink.add(e.problem, e.finding);
+        } else if (claim_page(ctx, e.page, e.claim, e.owner) && claimant && e.claim == Claim::TableData &&
+                   e.owner == claimant->tdef_page) {
+            claimant->data_pages.push_back(e.page);
+        }
+    }
 }
 
 MapCheck read_checked_map(CheckContext& ctx, uint32_t row_pointer, uint32_t owner) {

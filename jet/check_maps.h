@@ -12,6 +12,10 @@ namespace jet {
 // holds (MAP_PAGE_SHARED_OWNER). False on conflict or for a page outside the file.
 bool claim_page(CheckContext& ctx, uint32_t page, Claim kind, uint32_t owner);
 
+// Reports steps noted earlier (jet/check_passes.h) as if they were taken now. A table's
+// data pages are those its data claims win, so `claimant` gets them back in order.
+void replay(CheckContext& ctx, const std::vector<CheckEvent>& events, CheckedTable* claimant = nullptr);
+
 // "una página de datos de la tabla X", "una página de índice ...": what a page says it is.
 std::string describe_page(const CheckContext& ctx, Bytes page);
 

@@ -26,10 +26,38 @@ void CheckMemo::record(TableRows table, uint32_t page_count) {
     rows_.push_back(std::move(table));
 }
 
-bool CheckMemo::unchanged(const TableKey& key, const CheckedTable& table, uint32_t page_count) const {
+void CheckMemo::record(TableDefs table, uint32_t page_count) {
+    page_count_ = page_count;
+    defs_.push_back(std::move(table));
+}
+
+void CheckMemo::note_tables(const std::vector<CheckedTable>& tables) {
+    tables_.clear();
+    for (const CheckedTable& t : tables) tables_.emplace_back(t.tdef_page, t.name);
+}
+
+bool CheckMemo::same_tables(const std::vector<CheckedTable>& tables) const {
+    if (tables.size() != tables_.size()) return false;
+    for (size_t i = 0; i < tables.size(); ++i)
+        if (tables[i].tdef_page != tables_[i].first || tables[i].name != tables_[i].second) return false;
+    return true;
+}
+
+bool CheckMemo::pages_unchanged(const std::vector<uint32_t>& pages, uint32_t page_count) const {
     // Page 0 says how every page decodes (format, code page, sort order).
-    if (!rechecking_ || written(0) || page_count != page_count_ || !key.same_table(table)) return false;
-    return std::none_of(key.pages.begin(), key.pages.end(), [&](uint32_t p) { return written(p); });
+    if (!rechecking_ || written(0) || page_count != page_count_) return false;
+    return std::none_of(pages.begin(), pages.end(), [&](uint32_t p) { return written(p); });
+}
+
+bool CheckMemo::unchanged(const TableKey& key, const CheckedTable& table, uint32_t page_count) const {
+    return key.same_table(table) && pages_unchanged(key.pages, page_count);
+}
+
+const CheckMemo::TableDefs* CheckMemo::reusable_defs(const CheckedTable& table, uint32_t page_count) const {
+    for (const TableDefs& t : defs_)
+        if (t.key.tdef_page == table.tdef_page)
+            return t.key.name == table.name && pages_unchanged(t.key.pages, page_count) ? &t : nullptr;
+    return nullptr;
 }
 
 const CheckMemo::TableIndexes* CheckMemo::reusable_indexes(const CheckedTable& table, uint32_t page_count) const {

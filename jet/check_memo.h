@@ -18,17 +18,9 @@
 
 namespace jet {
 
-// What the row pass found in one table, in the order it found it: findings, and pages
-// claimed (a claim that conflicts becomes a finding when it is replayed).
+// What the row pass found in one table, in the order it found it.
 struct RowsVerdict {
-    struct Event {
-        Problem problem = Problem::Count;  // Count: a claim, not a finding
-        Finding finding;
-        uint32_t page = 0;
-        Claim claim = Claim::None;
-        uint32_t owner = 0;
-    };
-    std::vector<Event> events;
+    std::vector<CheckEvent> events;
     uint64_t live_rows = 0;
     bool has_autonumber = false;
     int64_t max_autonumber = 0;
@@ -55,10 +47,22 @@ public:
         TableKey key;
         RowsVerdict verdict;
     };
+    // The definition pass over one table: its steps and what it left in the CheckedTable
+    // besides the pages its claims give it (key.data_pages stays empty).
+    struct TableDefs {
+        TableKey key;
+        std::vector<CheckEvent> events;
+        bool owned_map_ok = false;
+    };
 
     bool recording() const { return !rechecking_; }
     void record(TableIndexes table, uint32_t page_count);
     void record(TableRows table, uint32_t page_count);
+    void record(TableDefs table, uint32_t page_count);
+    // The tables the catalog named, by definition page and name: findings of the definition
+    // pass name other tables, so its steps are taken over only while these stay the same.
+    void note_tables(const std::vector<CheckedTable>& tables);
+    bool same_tables(const std::vector<CheckedTable>& tables) const;
 
     // From now on the memo serves re-checks of a copy of the recorded file in which the
     // pages `written` marks may differ.
@@ -70,16 +74,21 @@ public:
     // its length (a map may name pages that were past the end); else nullptr.
     const TableIndexes* reusable_indexes(const CheckedTable& table, uint32_t page_count) const;
     const TableRows* reusable_rows(const CheckedTable& table, uint32_t page_count) const;
+    // Before the definition pass: the table's definition is not read yet.
+    const TableDefs* reusable_defs(const CheckedTable& table, uint32_t page_count) const;
 
 private:
     bool written(uint32_t page) const { return page < written_.size() && written_[page]; }
     bool unchanged(const TableKey& key, const CheckedTable& table, uint32_t page_count) const;
+    bool pages_unchanged(const std::vector<uint32_t>& pages, uint32_t page_count) const;
 
     bool rechecking_ = false;
     uint32_t page_count_ = 0;
     std::vector<bool> written_;
     std::vector<TableIndexes> indexes_;
     std::vector<TableRows> rows_;
+    std::vector<TableDefs> defs_;
+    std::vector<std::pair<uint32_t, std::string>> tables_;
 };
 
 // The key of `table` with the pages in `read` (sorted and deduplicated here).

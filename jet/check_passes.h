@@ -51,6 +51,17 @@ private:
     std::vector<uint32_t> owner_;
 };
 
+// One step of a pass over a table, as it happened: a finding, or (problem Count) a page
+// claimed. Passes over tables that run elsewhere or earlier are reported by replaying
+// their steps in order; a replayed claim is judged against the claims made so far.
+struct CheckEvent {
+    Problem problem = Problem::Count;
+    Finding finding;
+    uint32_t page = 0;
+    Claim claim = Claim::None;
+    uint32_t owner = 0;
+};
+
 // A table as the catalog names it, with its parsed definition.
 struct CheckedTable {
     std::string name;

@@ -29,7 +29,7 @@ struct TableWalk {
     CrackedRow cracked;                   // the row being checked, storage reused
 
     void add(Problem p, std::string object, std::initializer_list<std::string_view> args) {
-        out.events.push_back({p, make_finding(p, std::move(object), args), 0, Claim::None, 0});
+        out.events.push_back({p, make_finding(p, std::move(object), args)});
     }
     void claim(uint32_t page, Claim kind, uint32_t owner) {
         out.events.push_back({Problem::Count, {}, page, kind, owner});
@@ -246,12 +246,7 @@ RowsVerdict walk_table(Database& db, const CheckedTable& t, std::vector<uint32_t
 // Reports a table's walk as if it had been made here and now.
 void report(CheckContext& ctx, const CheckedTable& t, const RowsVerdict& v) {
     const size_t findings_before = ctx.sink.total();
-    for (const RowsVerdict::Event& e : v.events) {
-        if (e.problem == Problem::Count)
-            claim_page(ctx, e.page, e.claim, e.owner);
-        else
-            ctx.sink.add(e.problem, e.finding);
-    }
+    replay(ctx, v.events);
     if (ctx.sink.total() != findings_before) return;  // counts are meaningless next to damaged rows
     const TableDef& d = *t.def;
     if (d.num_rows != v.live_rows)

@@ -2,6 +2,7 @@
 #include <cstdio>
 
 #include "jet/check.h"
+#include "jet/check_passes.h"
 
 namespace jet {
 
@@ -18,7 +19,7 @@ void FindingSink::add(Problem p, std::string object, std::initializer_list<std::
 }
 
 void FindingSink::add(Problem p, const Finding& finding) {
-    if (tap_) tap_->emplace_back(p, finding);
+    if (tap_) tap_->push_back(CheckEvent{p, finding});
     ++total_;
     if (++counts_[static_cast<std::size_t>(p)] > limit_) return;
     report_.findings.push_back(finding);

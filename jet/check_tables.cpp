@@ -7,6 +7,7 @@
 
 #include "jet/bytes.h"
 #include "jet/check_maps.h"
+#include "jet/check_memo.h"
 #include "jet/check_passes.h"
 #include "jet/data_page.h"
 #include "jet/row.h"
@@ -246,11 +247,52 @@ void check_one(CheckContext& ctx, CheckedTable& t) {
     t.rows_readable = rows_readable;
 }
 
+// The definition pass over one table, its steps and the pages it read noted for the
+// re-check of a repaired copy.
+void check_and_record(CheckContext& ctx, CheckedTable& t) {
+    CheckMemo::TableDefs noted;
+    std::vector<uint32_t> read;
+    ctx.file.set_read_log(&read);
+    ctx.sink.set_tap(&noted.events);
+    struct Stop {
+        CheckContext& ctx;
+        ~Stop() {
+            ctx.file.set_read_log(nullptr);
+            ctx.sink.set_tap(nullptr);
+        }
+    } stop{ctx};
+    check_one(ctx, t);
+    noted.key = memo_key(t, std::move(read));
+    noted.key.data_pages.clear();  // they come back from the claims when replayed
+    noted.owned_map_ok = t.owned_map_ok;
+    ctx.memo->record(std::move(noted), ctx.file.page_count());
+}
+
+void take_over(CheckContext& ctx, CheckedTable& t, const CheckMemo::TableDefs& earlier) {
+    const TableDefResult& read = ctx.db.table_def(t.tdef_page);
+    if (read.table) t.def = &*read.table;
+    t.rows_readable = earlier.key.rows_readable;
+    t.owned_map_ok = earlier.owned_map_ok;
+    t.lv_pages = earlier.key.lv_pages;
+    replay(ctx, earlier.events, &t);
+}
+
 }  // namespace
 
 void check_table_defs(CheckContext& ctx) {
-    for (CheckedTable& t : ctx.tables)
-        if (!t.def) check_one(ctx, t);
+    const bool recording = ctx.memo && ctx.memo->recording();
+    // Findings of this pass name other tables: taken over only while the catalog names the same.
+    const bool reuse = ctx.memo && !recording && ctx.memo->same_tables(ctx.tables);
+    if (recording) ctx.memo->note_tables(ctx.tables);
+    for (CheckedTable& t : ctx.tables) {
+        if (t.def) continue;
+        if (const CheckMemo::TableDefs* earlier = reuse ? ctx.memo->reusable_defs(t, ctx.file.page_count()) : nullptr)
+            take_over(ctx, t, *earlier);
+        else if (recording)
+            check_and_record(ctx, t);
+        else
+            check_one(ctx, t);
+    }
 }
 
 }  // namespace jet

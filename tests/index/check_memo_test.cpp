@@ -66,6 +66,25 @@ uint32_t damage_first_row(const fs::path& file) {
     return data_page;
 }
 
+// Points the first index of the first user table at a page past the end of the file;
+// returns the definition's page.
+uint32_t damage_first_index_root(const fs::path& file) {
+    uint32_t tdef = 0;
+    size_t at = 0;
+    {
+        jet::Database db(file);
+        tdef = db.user_tables().front().tdef_page();
+        const jet::TableDef& def = *db.table_def(tdef).table;
+        at = def.real_indexes.front().descriptor_offset + db.layout().ri_root_page;
+        EXPECT_LT(at + 4, db.layout().page_size) << "the root pointer is expected on the first page";
+    }
+    std::fstream f(file, std::ios::in | std::ios::out | std::ios::binary);
+    const uint8_t far[4] = {0x00, 0x00, 0xF0, 0x00};
+    f.seekp(std::streamoff(tdef) * jet::kJet4Layout.page_size + std::streamoff(at));
+    f.write(reinterpret_cast<const char*>(far), 4);
+    return tdef;
+}
+
 size_t findings_of(const jet::Report& r, const std::string& code) {
     size_t n = 0;
     for (const auto& f : r.findings) n += f.code == code;
@@ -129,17 +148,38 @@ TEST(CheckMemo, RowWalksFollowTheSameRule) {
     EXPECT_EQ(findings_of(jet::check_open_file(file, memo), "ROW_OFFSET_BOUNDS"), 0u);
 }
 
+TEST(CheckMemo, DefinitionChecksFollowTheSameRule) {
+    const auto source = test::corpus_file("jackcess/V2000/compIndexTestV2000.mdb");
+    REQUIRE_CORPUS_FILE(source);
+    Copy copy(source);
+    jet::CheckMemo memo;
+    {
+        const auto file = jet::NativeFile::open(copy.file, jet::NativeFile::Mode::Read);
+        ASSERT_EQ(jet::check_open_file(file, memo).findings.size(), 0u);
+    }
+    const uint32_t tdef = damage_first_index_root(copy.file);
+    const auto file = jet::NativeFile::open(copy.file, jet::NativeFile::Mode::Read);
+    const size_t full = findings_of(jet::check_open_file(file), "TDEF_INDEX_ROOT");
+    ASSERT_GT(full, 0u);
+    memo.recheck_with(marked(tdef));
+    EXPECT_EQ(findings_of(jet::check_open_file(file, memo), "TDEF_INDEX_ROOT"), full);
+    memo.recheck_with({});
+    EXPECT_EQ(findings_of(jet::check_open_file(file, memo), "TDEF_INDEX_ROOT"), 0u);
+}
+
 TEST(CheckMemo, TakenOverFindingsEqualTheFirstOnes) {
     const auto source = test::corpus_file("jackcess/V2000/compIndexTestV2000.mdb");
     REQUIRE_CORPUS_FILE(source);
     Copy copy(source);
     damage_first_leaf(copy.file);
     damage_first_row(copy.file);
+    damage_first_index_root(copy.file);
     const auto file = jet::NativeFile::open(copy.file, jet::NativeFile::Mode::Read);
     jet::CheckMemo memo;
     const jet::Report first = jet::check_open_file(file, memo);
     ASSERT_GT(index_findings(first), 0u);
     ASSERT_GT(findings_of(first, "ROW_OFFSET_BOUNDS"), 0u);
+    ASSERT_GT(findings_of(first, "TDEF_INDEX_ROOT"), 0u);
     memo.recheck_with({});
     const jet::Report again = jet::check_open_file(file, memo);
     ASSERT_EQ(again.findings.size(), first.findings.size());
