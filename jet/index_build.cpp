@@ -28,12 +28,16 @@ size_t common_length(const uint8_t* a, const uint8_t* b, size_t n) {
 }
 
 // Bytes two entries may share as a page prefix: never into the row byte and within what
-// the layout's prefix field holds (the rule of shared_prefix_length, pair by pair).
+// the layout's prefix field holds (the rule of shared_prefix_length, pair by pair), and
+// not past `cap`.
 template <class E>
-size_t pair_prefix(const E& first, const E& other, const Layout& layout) {
-    size_t limit = std::min(first.key.size() + 3, layout.jet3 ? size_t{0xFF} : size_t{0xFFFF});
-    limit = std::min(limit, other.key.size() + 3);
-    const size_t both = std::min({first.key.size(), other.key.size(), limit});
+size_t pair_prefix(const E& first, const E& other, const Layout& layout, size_t cap = SIZE_MAX) {
+    const size_t shorter = first.key.size() < other.key.size() ? first.key.size() : other.key.size();
+    size_t limit = shorter + 3;
+    const size_t field = layout.jet3 ? 0xFF : 0xFFFF;
+    if (limit > field) limit = field;
+    if (limit > cap) limit = cap;
+    const size_t both = shorter < limit ? shorter : limit;
     size_t n = common_length(first.key.data(), other.key.data(), both);
     if (n < both) return n;
     auto at = [](const E& e, size_t i) { return i < e.key.size() ? e.key[i] : page_byte(e, i - e.key.size()); };
@@ -132,15 +136,15 @@ std::vector<uint32_t> build_leaves(Entries&& entries, const Layout& layout, std:
         size_t pair = 0;
         bool fits = size <= capacity;
         if (open > 0) {
-            pair = pair_prefix(entries[first], e, layout);
-            const size_t shared = std::min(open == 1 ? SIZE_MAX : prefix, pair);
-            fits = full + size - open * shared <= capacity;
+            // Only the prefix all the page's entries share counts: no need to look past it.
+            pair = pair_prefix(entries[first], e, layout, open == 1 ? SIZE_MAX : prefix);
+            fits = full + size - open * pair <= capacity;
         }
         if (!fits) {
             if (open == 0) too_long();
             close(i);
         } else if (open > 0) {
-            prefix = open == 1 ? pair : std::min(prefix, pair);
+            prefix = pair;
         }
         full += size;
     }

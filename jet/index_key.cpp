@@ -50,9 +50,15 @@ void append_float_bits(Key& key, uint64_t bits, bool ascending) {
 // The `W` bytes at `p`, little-endian.
 template <unsigned W>
 uint64_t load_le(const uint8_t* p) {
-    uint64_t v = 0;
-    for (unsigned i = W; i-- > 0;) v = (v << 8) | p[i];
-    return v;
+    if constexpr (std::endian::native == std::endian::little) {
+        uint64_t v = 0;
+        std::memcpy(&v, p, W);  // one load
+        return v;
+    } else {
+        uint64_t v = 0;
+        for (unsigned i = W; i-- > 0;) v = (v << 8) | p[i];
+        return v;
+    }
 }
 
 std::u16string_view key_text(std::u16string_view text) {
@@ -106,8 +112,19 @@ public:
 
     void append(std::u16string_view text, bool ascending) {
         size_t from = key_.size();
-        size_t char_offset = 0;  // counts sort elements of the inline codes
         const CharCode* table = char_code_table(order_);
+        if (table && append_simple(text, table)) {
+            // Inline codes only: no extra codes, flags or unprintable characters follow.
+            key_.push_back(0x01);
+            if (!ascending) {
+                key_.push_back(0x00);
+                invert(key_, from);
+            }
+            key_.push_back(0x00);
+            return;
+        }
+        key_.resize(from);
+        size_t char_offset = 0;  // counts sort elements of the inline codes
         for (char16_t c : text) {
             const CharCode& cc = table ? table[c] : char_code(order_, c);
             size_t here = char_offset;
@@ -135,6 +152,17 @@ public:
     }
 
 private:
+    // Text of simple characters alone, the usual case: their inline codes; false at the
+    // first other character (what was appended is then dropped by the caller).
+    bool append_simple(std::u16string_view text, const CharCode* table) {
+        for (char16_t c : text) {
+            const CharCode& cc = table[c];
+            if (cc.cls != CharClass::Simple) return false;
+            for (uint8_t i = 0; i < cc.code_len; ++i) key_.push_back(cc.code[i]);
+        }
+        return true;
+    }
+
     void add_extra(size_t char_offset, const CharCode& cc, bool has_extra, uint8_t modifier) {
         extra_started_ = true;
         if (extra_chars_ < char_offset) {
