@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <optional>
+#include <span>
 
 #include "corpus.h"
 #include "corpus_tables.h"
@@ -164,6 +165,91 @@ TEST(StoredRowKeys, UnpairedSurrogateKeepsItsCodeUnit) {
     jet::index_key::Key replaced;
     jet::index_key::append_text(replaced, std::u16string{u'a', char16_t(0xFFFD)}, jet::TextSortOrder::General, true);
     EXPECT_NE(key, replaced);
+}
+
+// Keys built row after row in one StoredRowKeys (its buffers reused, each plan prepared
+// once) equal keys built for each row by a StoredRowKeys of its own: nothing of one row's
+// key (a longer text, a value where the next row has NULL) leaks into the next.
+TEST(StoredRowKeys, KeysInSequenceEqualKeysOneAtATime) {
+    auto files = test::corpus_files();
+    if (files.empty()) GTEST_SKIP() << "corpus absent: " << test::corpus_dir();
+    size_t compared = 0;
+    for (const auto& path : files) {
+        std::optional<jet::Database> db;
+        try {
+            db.emplace(path);
+        } catch (const jet::EngineError&) {
+            continue;
+        }
+        for (uint32_t tdef : test::table_def_heads(db->file(), db->layout())) {
+            const auto& parsed = db->table_def(tdef);
+            if (!parsed.table || !parsed.table->complete) continue;
+            const jet::TableDef& table = *parsed.table;
+            std::vector<jet::IndexKeyPlan> plans;
+            for (const auto& ri : table.real_indexes)
+                plans.push_back(jet::plan_index_key(table, ri, db->layout(), db->header().version_byte));
+            const jet::DecodeContext ctx = db->decode_context();
+            jet::StoredRowKeys sequence(table, ctx);
+            std::vector<size_t> prepared;
+            for (const auto& plan : plans) prepared.push_back(sequence.prepare(plan));
+            jet::Faults faults;
+            db->scan_stored_rows(table, "t", [&](const jet::RowLocation& at, jet::Bytes row) {
+                jet::StoredRowKeys alone(table, ctx);
+                ASSERT_EQ(sequence.load(row), alone.load(row));
+                for (size_t k = 0; k < plans.size(); ++k) {
+                    std::span<const uint8_t> view;
+                    jet::index_key::Key by_number, by_plan;
+                    bool null_view = true, null_number = true, null_plan = true;
+                    const bool ok = sequence.key(prepared[k], view, null_view);
+                    EXPECT_EQ(sequence.key(prepared[k], by_number, null_number), ok);
+                    EXPECT_EQ(alone.key(plans[k], by_plan, null_plan), ok);
+                    if (!ok) continue;
+                    EXPECT_EQ(jet::index_key::Key(view.begin(), view.end()), by_plan)
+                        << path << " tdef " << tdef << " row " << at.page << ":" << at.row;
+                    EXPECT_EQ(by_number, by_plan);
+                    EXPECT_EQ(null_view, null_plan);
+                    EXPECT_EQ(null_number, null_plan);
+                    ++compared;
+                }
+            }, faults);
+        }
+    }
+    std::cout << "keys compared: " << compared << "\n";
+    EXPECT_GT(compared, 30000u);
+}
+
+// A plan is known by its parts, not only by where it lives: a plan changed in place (or a
+// new one at a dead one's address) gets keys of its own columns.
+TEST(StoredRowKeys, PlanChangedInPlaceGetsItsOwnKeys) {
+    jet::TableDef table;
+    for (uint16_t n = 0; n < 2; ++n) {
+        jet::Column c;
+        c.name = n == 0 ? "a" : "b";
+        c.type = jet::data_type::long_integer;
+        c.number = n;
+        c.fixed_offset = static_cast<uint16_t>(4 * n);
+        c.flags = jet::column_flag::fixed;
+        table.columns.push_back(c);
+    }
+    table.num_cols = 2;
+    // Jet 4 row: column count, a = 1, b = 2, null mask (both present).
+    const Bytes8 row = {0x02, 0x00, 0x01, 0x00, 0x00, 0x00, 0x02, 0x00, 0x00, 0x00, 0x03};
+    jet::DecodeContext ctx;
+    ctx.layout = &jet::kJet4Layout;
+    jet::StoredRowKeys stored(table, ctx);
+    ASSERT_TRUE(stored.load(row));
+    jet::IndexKeyPlan plan;
+    plan.parts.push_back({0, true, std::nullopt, false});
+    jet::index_key::Key first, second, expected;
+    bool all_null = true;
+    ASSERT_TRUE(stored.key(plan, first, all_null));
+    jet::index_key::append_integer(expected, 1, 4, true);
+    EXPECT_EQ(first, expected);
+    plan.parts[0].column_pos = 1;
+    ASSERT_TRUE(stored.key(plan, second, all_null));
+    expected.clear();
+    jet::index_key::append_integer(expected, 2, 4, true);
+    EXPECT_EQ(second, expected);
 }
 
 // Both layouts of the same entries give the same bytes, for a lone leaf and for a tree of
