@@ -358,9 +358,10 @@ public:
             global->set(p, false);
         }
         for (uint32_t p : map_pages) global->set(p, false);
-        const std::vector<uint8_t> empty(store_.page_size(), 0);
+        std::vector<uint8_t> empty;
         for (uint32_t p : old) {
             if (chosen.count(p)) continue;
+            if (empty.empty()) empty.assign(store_.page_size(), 0);
             store_.write(p, empty);  // a freed page says nothing any more
             global->set(p, true);
             ++r.pages_freed;

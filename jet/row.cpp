@@ -35,15 +35,18 @@ uint16_t fixed_size(const Column& c) { return c.calculated() ? c.length : type_s
 
 namespace {
 
-bool read_jet4_var_table(Bytes row, size_t nm, std::vector<uint32_t>& offsets, size_t& trailer_start) {
+// Jet 4: the variable-offset table's size checked, its entries left in place (u16 each,
+// entry i at jet4_offsets - 2i); false when it does not fit the row.
+bool find_jet4_var_table(Bytes row, size_t nm, size_t& var_count, size_t& trailer_start,
+                         const uint8_t*& jet4_offsets) {
     const size_t L = row.size();
     if (L < 2 + nm + 2) return false;
     const size_t v = u16_at(row, L - nm - 2);
     const size_t table_bytes = 2 + 2 * (v + 1);
     if (L < 2 + nm + table_bytes) return false;
     trailer_start = L - nm - table_bytes;
-    offsets.resize(v + 1);
-    for (size_t i = 0; i <= v; ++i) offsets[i] = u16_at(row, L - nm - 4 - 2 * i);
+    var_count = v;
+    jet4_offsets = row.data() + (L - nm - 4);
     return true;
 }
 
@@ -77,6 +80,7 @@ RowFrame::Status RowFrame::frame(const TableDef& table, const Layout& layout, By
     v.stored_columns = 0;
     v.var_count = 0;
     v.offsets = nullptr;
+    v.jet4_offsets = nullptr;
     if (row.size() < v.cs + 1) return Status::TooShort;
     const size_t n = v.cs == 1 ? row[0] : u16_at(row, 0);
     const size_t nm = (n + 7) / 8;
@@ -87,13 +91,16 @@ RowFrame::Status RowFrame::frame(const TableDef& table, const Layout& layout, By
     v.fixed_end = row.size() - nm;
     v.trailer_start = 0;
     if (v.has_var) {
-        const bool ok = layout.jet3 ? read_jet3_var_table(row, nm, offsets, v.trailer_start)
-                                    : read_jet4_var_table(row, nm, offsets, v.trailer_start);
-        if (!ok) return Status::VarTable;
-        v.offsets = offsets.data();
-        v.var_count = offsets.size() - 1;
-        v.fixed_end = std::min<size_t>(offsets[0], v.trailer_start);
-        if (offsets[0] < v.cs) v.fixed_end = v.cs;
+        if (layout.jet3) {
+            if (!read_jet3_var_table(row, nm, offsets, v.trailer_start)) return Status::VarTable;
+            v.offsets = offsets.data();
+            v.var_count = offsets.size() - 1;
+        } else if (!find_jet4_var_table(row, nm, v.var_count, v.trailer_start, v.jet4_offsets)) {
+            return Status::VarTable;
+        }
+        const size_t first = v.offset(0);
+        v.fixed_end = std::min<size_t>(first, v.trailer_start);
+        if (first < v.cs) v.fixed_end = v.cs;
     }
     return Status::Ok;
 }

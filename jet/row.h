@@ -69,7 +69,15 @@ private:
         Bytes row, mask;
         size_t cs, stored_columns, var_count, fixed_end, trailer_start;
         bool has_var;
-        const uint32_t* offsets;  // offsets[i] for i = 0..var_count (the last is eod)
+        // Variable offset i for i = 0..var_count (the last is eod): Jet 3 from its table
+        // (jump bytes applied), Jet 4 read in place (u16 at jet4_offsets - 2i).
+        const uint32_t* offsets;
+        const uint8_t* jet4_offsets;
+        size_t offset(size_t i) const {
+            if (offsets) return offsets[i];
+            const uint8_t* p = jet4_offsets - 2 * i;
+            return size_t(p[0]) | size_t(p[1]) << 8;
+        }
     };
     // Reads the framing into `view`, the offsets into `offsets`.
     static Status frame(const TableDef& table, const Layout& layout, Bytes row, std::vector<uint32_t>& offsets,
@@ -99,7 +107,7 @@ inline RowFrame::Locate RowFrame::locate_in(const View& v, const Column& c, Fiel
         return Locate::Ok;
     }
     if (!v.has_var || c.var_index >= v.var_count) return Locate::Ok;  // not stored: NULL
-    const size_t start = v.offsets[c.var_index], end = v.offsets[c.var_index + 1];
+    const size_t start = v.offset(c.var_index), end = v.offset(c.var_index + 1);
     if (start > end || start < v.cs || end > v.trailer_start) return Locate::VarInvalid;
     f.present = true;
     f.bytes = v.row.subspan(start, end - start);
