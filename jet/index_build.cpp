@@ -1,6 +1,7 @@
 #include "jet/index_build.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 #include <stdexcept>
 #include <type_traits>
@@ -14,14 +15,28 @@ constexpr uint32_t kNone = 0xFFFFFFFF;
 template <class E>
 uint8_t page_byte(const E& e, size_t i) { return static_cast<uint8_t>(e.row.page >> (8 * (2 - i))); }
 
-// Leading bytes `a` and `b` share, of the first `n`: eight at a time while they agree.
+// Leading bytes `a` and `b` share, of the first `n`: eight, then four at a time, the
+// first difference found from the bits that differ.
 size_t common_length(const uint8_t* a, const uint8_t* b, size_t n) {
+    auto first_difference = [](uint64_t x) {
+        return size_t(std::endian::native == std::endian::little ? std::countr_zero(x) : std::countl_zero(x)) / 8;
+    };
     size_t i = 0;
     for (; i + 8 <= n; i += 8) {
         uint64_t x, y;
         std::memcpy(&x, a + i, 8);
         std::memcpy(&y, b + i, 8);
-        if (x != y) break;
+        if (x != y) return i + first_difference(x ^ y);
+    }
+    if (i + 4 <= n) {
+        uint32_t x, y;
+        std::memcpy(&x, a + i, 4);
+        std::memcpy(&y, b + i, 4);
+        if (x != y) {
+            const uint32_t d = x ^ y;
+            return i + size_t(std::endian::native == std::endian::little ? std::countr_zero(d) : std::countl_zero(d)) / 8;
+        }
+        i += 4;
     }
     while (i < n && a[i] == b[i]) ++i;
     return i;

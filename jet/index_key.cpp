@@ -425,10 +425,24 @@ bool append_fixed(Key& key, uint8_t type, std::span<const uint8_t> stored, bool 
 
 namespace {
 
+// The flag byte and `W` value bytes, most significant first, in as few stores as the
+// machine allows (later wide loads of them then see whole stores); up to 8 bytes past
+// `out` may be written.
 template <unsigned W>
 void put_segment(uint8_t* out, bool ascending, uint64_t value) {
-    out[0] = ascending ? kAscStart : kDescStart;
-    for (unsigned i = 0; i < W; ++i) out[1 + i] = static_cast<uint8_t>(value >> (8 * (W - 1 - i)));
+    const uint8_t flag = ascending ? kAscStart : kDescStart;
+    if constexpr (std::endian::native == std::endian::little && W < 8) {
+        const uint64_t big = __builtin_bswap64(value << (64 - 8 * W));  // value bytes first in memory
+        const uint64_t both = flag | (big << 8);
+        std::memcpy(out, &both, 8);
+    } else if constexpr (std::endian::native == std::endian::little) {
+        const uint64_t big = __builtin_bswap64(value);
+        out[0] = flag;
+        std::memcpy(out + 1, &big, 8);
+    } else {
+        out[0] = flag;
+        for (unsigned i = 0; i < W; ++i) out[1 + i] = static_cast<uint8_t>(value >> (8 * (W - 1 - i)));
+    }
 }
 
 // The rules of append_integer_bits and append_float_bits, written in place.

@@ -305,7 +305,7 @@ bool StoredRowKeys::encode(const Steps& steps, size_t& length, bool& all_null) {
         Bytes stored;
         if (step.fixed && frame_.fixed_bytes(*step.column, step.stored_size, stored) && stored.size() >= step.width) {
             // The common case, straight: a number or date stored in the fixed area.
-            if (bytes_.size() < length + 1 + step.width) bytes_.resize(2 * (length + 1 + step.width) + 64);
+            if (bytes_.size() < length + 9) bytes_.resize(2 * (length + 9) + 64);  // a writer's room
             step.fixed(bytes_.data() + length, stored.data(), part.ascending);
             length += 1 + step.width;
             all_null = false;

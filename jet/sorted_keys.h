@@ -40,7 +40,8 @@ private:
         uint8_t row;
     };
     static bool before(const Ref& a, const Ref& b, const uint8_t* bytes);
-    void radix_by_head();
+    uint64_t varying_head_bits() const;
+    void radix_by_head(uint64_t varying_bits);
     // Below this many keys a comparison sort is as quick as the radix passes.
     static constexpr size_t kRadixFrom = 64;
 
