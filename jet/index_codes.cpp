@@ -160,4 +160,13 @@ const CharCode& char_code(TextSortOrder order, char16_t c) {
     return general_97_code(c);
 }
 
+const CharCode* char_code_table(TextSortOrder order) {
+    switch (order) {
+        case TextSortOrder::GeneralLegacy: return general_legacy_table().data();
+        case TextSortOrder::General: return general_table().data();
+        case TextSortOrder::General97: break;
+    }
+    return nullptr;
+}
+
 }  // namespace jet

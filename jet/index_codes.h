@@ -39,5 +39,8 @@ struct CharCode {
 // Code of one UTF-16 code unit in the given sort order. Tables are unpacked on first use
 // (thread-safe).
 const CharCode& char_code(TextSortOrder order, char16_t c);
+// The whole table of an order that has one entry per code unit (nullptr for General 97),
+// for loops over many characters.
+const CharCode* char_code_table(TextSortOrder order);
 
 }  // namespace jet

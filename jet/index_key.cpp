@@ -22,33 +22,37 @@ void invert(Key& key, size_t from) {
 
 void start(Key& key, bool ascending) { key.push_back(ascending ? kAscStart : kDescStart); }
 
-// The flag byte and `width` bytes after it, made room for at once: keys are built row
-// after row in one reused buffer, so this rarely allocates.
-uint8_t* start_fixed(Key& key, bool ascending, unsigned width) {
-    const size_t at = key.size();
-    key.resize(at + 1 + width);
-    uint8_t* p = key.data() + at;
-    p[0] = ascending ? kAscStart : kDescStart;
-    return p + 1;
+// Appends the flag byte and the `W` low bytes of `value`, most significant first (the
+// width known here, the byte moves unroll; keys reuse one buffer, so rarely reallocate).
+template <unsigned W>
+void append_segment(Key& key, bool ascending, uint64_t value) {
+    key.push_back(ascending ? kAscStart : kDescStart);
+    for (unsigned i = 0; i < W; ++i) key.push_back(static_cast<uint8_t>(value >> (8 * (W - 1 - i))));
 }
 
-void invert(uint8_t* p, unsigned width) {
-    for (unsigned i = 0; i < width; ++i) p[i] = static_cast<uint8_t>(~p[i]);
-}
-
-// Big-endian bytes of `value`, `width` bytes.
-void put_big_endian(uint8_t* p, uint64_t value, unsigned width) {
-    for (unsigned i = 0; i < width; ++i) p[i] = static_cast<uint8_t>(value >> (8 * (width - 1 - i)));
+// Two's complement of `W` bytes: the sign bit flipped so that negative < positive bytewise.
+template <unsigned W>
+void append_integer_bits(Key& key, uint64_t value, bool ascending) {
+    value ^= uint64_t{1} << (8 * W - 1);
+    append_segment<W>(key, ascending, ascending ? value : ~value);
 }
 
 // Floating point: positive values get their sign bit flipped, negative ones are inverted,
 // so that the bytes order like the numbers.
-void append_float_bits(Key& key, uint64_t bits, unsigned width, bool ascending) {
-    uint8_t* p = start_fixed(key, ascending, width);
-    put_big_endian(p, bits, width);
-    bool negative = p[0] & 0x80;
-    if (!negative) p[0] ^= 0x80;
-    if (negative == ascending) invert(p, width);
+template <unsigned W>
+void append_float_bits(Key& key, uint64_t bits, bool ascending) {
+    const uint64_t sign = uint64_t{1} << (8 * W - 1);
+    const bool negative = bits & sign;
+    if (!negative) bits ^= sign;
+    append_segment<W>(key, ascending, negative == ascending ? ~bits : bits);
+}
+
+// The `W` bytes at `p`, little-endian.
+template <unsigned W>
+uint64_t load_le(const uint8_t* p) {
+    uint64_t v = 0;
+    for (unsigned i = W; i-- > 0;) v = (v << 8) | p[i];
+    return v;
 }
 
 std::u16string_view key_text(std::u16string_view text) {
@@ -103,14 +107,15 @@ public:
     void append(std::u16string_view text, bool ascending) {
         size_t from = key_.size();
         size_t char_offset = 0;  // counts sort elements of the inline codes
+        const CharCode* table = char_code_table(order_);
         for (char16_t c : text) {
-            const CharCode& cc = char_code(order_, c);
+            const CharCode& cc = table ? table[c] : char_code(order_, c);
             size_t here = char_offset;
             bool has_inline = cc.cls == CharClass::Simple || cc.cls == CharClass::International ||
                               cc.cls == CharClass::InternationalExt ||
                               cc.cls == CharClass::Significant;
             if (has_inline) {
-                key_.insert(key_.end(), cc.code, cc.code + cc.code_len);
+                for (uint8_t i = 0; i < cc.code_len; ++i) key_.push_back(cc.code[i]);
                 char_offset += cc.elements;
             }
             if (cc.cls == CharClass::Simple || cc.cls == CharClass::Ignored) continue;
@@ -248,26 +253,29 @@ bool indexable_type(uint8_t type) {
 void append_null(Key& key, bool ascending) { key.push_back(ascending ? kAscNull : kDescNull); }
 
 void append_boolean(Key& key, bool value, bool ascending) {
-    *start_fixed(key, ascending, 1) = value == ascending ? 0x00 : 0xFF;
+    append_segment<1>(key, ascending, value == ascending ? 0x00 : 0xFF);
 }
 
 void append_byte(Key& key, uint8_t value, bool ascending) {
-    *start_fixed(key, ascending, 1) = ascending ? value : static_cast<uint8_t>(~value);
+    append_segment<1>(key, ascending, ascending ? value : static_cast<uint8_t>(~value));
 }
 
 void append_integer(Key& key, int64_t value, unsigned width, bool ascending) {
-    uint8_t* p = start_fixed(key, ascending, width);
-    put_big_endian(p, static_cast<uint64_t>(value), width);
-    p[0] ^= 0x80;  // sign bit flipped so that negative < positive bytewise
-    if (!ascending) invert(p, width);
+    const auto bits = static_cast<uint64_t>(value);
+    switch (width) {
+        case 1: return append_integer_bits<1>(key, bits, ascending);
+        case 2: return append_integer_bits<2>(key, bits, ascending);
+        case 4: return append_integer_bits<4>(key, bits, ascending);
+        default: return append_integer_bits<8>(key, bits, ascending);
+    }
 }
 
 void append_single(Key& key, float value, bool ascending) {
-    append_float_bits(key, std::bit_cast<uint32_t>(value), 4, ascending);
+    append_float_bits<4>(key, std::bit_cast<uint32_t>(value), ascending);
 }
 
 void append_double(Key& key, double value, bool ascending) {
-    append_float_bits(key, std::bit_cast<uint64_t>(value), 8, ascending);
+    append_float_bits<8>(key, std::bit_cast<uint64_t>(value), ascending);
 }
 
 void append_decimal(Key& key, std::span<const uint8_t, 17> stored, bool ascending,
@@ -340,16 +348,8 @@ void append_text(Key& key, std::u16string_view text, TextSortOrder order, bool a
 
 bool append_fixed(Key& key, uint8_t type, std::span<const uint8_t> stored, bool ascending,
                   bool legacy_decimal) {
-    auto le = [&](unsigned width) {
-        uint64_t v = 0;
-        for (unsigned i = width; i-- > 0;) v = (v << 8) | stored[i];
-        return v;
-    };
-    auto sign_extend = [](uint64_t v, unsigned width) {
-        unsigned shift = 64 - 8 * width;
-        return static_cast<int64_t>(v << shift) >> shift;
-    };
     auto need = [&](size_t n) { return stored.size() >= n; };
+    const uint8_t* p = stored.data();
     switch (type) {
         case data_type::byte:
             if (!need(1)) return false;
@@ -357,26 +357,26 @@ bool append_fixed(Key& key, uint8_t type, std::span<const uint8_t> stored, bool 
             return true;
         case data_type::integer:
             if (!need(2)) return false;
-            append_integer(key, sign_extend(le(2), 2), 2, ascending);
+            append_integer_bits<2>(key, load_le<2>(p), ascending);
             return true;
         case data_type::long_integer:
         case data_type::complex:
             if (!need(4)) return false;
-            append_integer(key, sign_extend(le(4), 4), 4, ascending);
+            append_integer_bits<4>(key, load_le<4>(p), ascending);
             return true;
         case data_type::currency:
         case data_type::big_int:
             if (!need(8)) return false;
-            append_integer(key, static_cast<int64_t>(le(8)), 8, ascending);
+            append_integer_bits<8>(key, load_le<8>(p), ascending);
             return true;
         case data_type::single:
             if (!need(4)) return false;
-            append_float_bits(key, le(4), 4, ascending);
+            append_float_bits<4>(key, load_le<4>(p), ascending);
             return true;
         case data_type::double_:
         case data_type::datetime:
             if (!need(8)) return false;
-            append_float_bits(key, le(8), 8, ascending);
+            append_float_bits<8>(key, load_le<8>(p), ascending);
             return true;
         case data_type::guid:
             if (!need(16)) return false;
@@ -392,6 +392,66 @@ bool append_fixed(Key& key, uint8_t type, std::span<const uint8_t> stored, bool 
             return true;
         default:
             return false;
+    }
+}
+
+namespace {
+
+template <unsigned W>
+void put_segment(uint8_t* out, bool ascending, uint64_t value) {
+    out[0] = ascending ? kAscStart : kDescStart;
+    for (unsigned i = 0; i < W; ++i) out[1 + i] = static_cast<uint8_t>(value >> (8 * (W - 1 - i)));
+}
+
+// The rules of append_integer_bits and append_float_bits, written in place.
+template <unsigned W>
+void write_integer(uint8_t* out, const uint8_t* stored, bool ascending) {
+    const uint64_t value = load_le<W>(stored) ^ (uint64_t{1} << (8 * W - 1));
+    put_segment<W>(out, ascending, ascending ? value : ~value);
+}
+
+template <unsigned W>
+void write_float(uint8_t* out, const uint8_t* stored, bool ascending) {
+    const uint64_t sign = uint64_t{1} << (8 * W - 1);
+    uint64_t bits = load_le<W>(stored);
+    const bool negative = bits & sign;
+    if (!negative) bits ^= sign;
+    put_segment<W>(out, ascending, negative == ascending ? ~bits : bits);
+}
+
+void write_byte(uint8_t* out, const uint8_t* stored, bool ascending) {
+    put_segment<1>(out, ascending, ascending ? stored[0] : static_cast<uint8_t>(~stored[0]));
+}
+
+}  // namespace
+
+FixedWriter fixed_writer(uint8_t type) {
+    switch (type) {
+        case data_type::byte: return write_byte;
+        case data_type::integer: return write_integer<2>;
+        case data_type::long_integer:
+        case data_type::complex: return write_integer<4>;
+        case data_type::currency:
+        case data_type::big_int: return write_integer<8>;
+        case data_type::single: return write_float<4>;
+        case data_type::double_:
+        case data_type::datetime: return write_float<8>;
+        default: return nullptr;
+    }
+}
+
+unsigned fixed_writer_width(uint8_t type) {
+    switch (type) {
+        case data_type::byte: return 1;
+        case data_type::integer: return 2;
+        case data_type::long_integer:
+        case data_type::complex:
+        case data_type::single: return 4;
+        case data_type::currency:
+        case data_type::big_int:
+        case data_type::double_:
+        case data_type::datetime: return 8;
+        default: return 0;
     }
 }
 

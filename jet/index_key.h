@@ -57,4 +57,12 @@ void append_text(Key& key, std::u16string_view text, TextSortOrder order, bool a
 bool append_fixed(Key& key, uint8_t type, std::span<const uint8_t> stored, bool ascending,
                   bool legacy_decimal);
 
+// The same for one type chosen ahead, for scans that encode a column row after row: byte,
+// integer, long, complex, currency, large number, single, double, date/time. `stored`
+// holds at least fixed_writer_width(type) bytes; the segment, one byte more than that, is
+// written at `out`. nullptr (and width 0) for other types.
+using FixedWriter = void (*)(uint8_t* out, const uint8_t* stored, bool ascending);
+FixedWriter fixed_writer(uint8_t type);
+unsigned fixed_writer_width(uint8_t type);
+
 }  // namespace jet::index_key

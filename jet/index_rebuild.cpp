@@ -190,9 +190,11 @@ std::vector<IndexKeys> collect_index_keys(Database& db, const TableDef& table, c
         plans.push_back(std::move(plan));
     }
     StoredRowKeys rows(table, db.decode_context());
+    std::vector<size_t> prepared;
+    for (const IndexKeyPlan& plan : plans) prepared.push_back(rows.prepare(plan));
     // The definition's row count sizes the key buffers (bounded: it may be damaged).
     const size_t rows_hint = std::min<size_t>(table.num_rows, kMaxRowsHint);
-    index_key::Key key;
+    std::span<const uint8_t> key;
     // Rows whose key columns are all NULL never make a unique key repeat.
     std::vector<std::set<uint32_t>> all_null_rows(out.size());
     auto packed = [](const auto& p) { return (uint32_t(p.page) << 8) | uint32_t(p.row); };
@@ -204,7 +206,7 @@ std::vector<IndexKeys> collect_index_keys(Database& db, const TableDef& table, c
             for (size_t k = 0; k < out.size(); ++k) {
                 if (!out[k].ok) continue;
                 bool all_null = true;
-                if (!rows.key(plans[k], key, all_null)) {
+                if (!rows.key(prepared[k], key, all_null)) {
                     out[k].ok = false;
                     out[k].reason = "un valor de la tabla no tiene el tipo de su columna";
                     out[k].keys.clear();
@@ -290,10 +292,18 @@ public:
         // owned map must be able to name them all (jet/index_placement.h).
         const std::vector<uint32_t>& old = old_;
         const size_t needed = built.pages.size();
-        const PagePools pools = page_pools(*global, needed);
+        // Free and new pages only count once the index's own pages run short: finding
+        // them reads the whole global map.
+        bool all_found = needed > old.size();
+        PagePools pools = page_pools(*global, needed, all_found);
+        auto all_pools = [&] {
+            if (!all_found) pools = page_pools(*global, needed, true);
+            all_found = true;
+        };
         Placement placed = place_pages(pools, needed);
         std::vector<uint32_t> map_pages;  // new map pages of a reference map
         if (owned->is_inline() && !owned->cover_all(placed.pages)) {
+            all_pools();
             if (const auto start = best_window(pools, needed, owned->window_pages())) {
                 const uint64_t end = uint64_t(*start) + owned->window_pages();
                 placed = place_pages(pools, needed, [&](uint32_t p) { return p >= *start && p < end; });
@@ -310,6 +320,7 @@ public:
             const auto slots = owned->missing_slots(placed.pages);
             if (!slots)
                 return fail(r, "No se puede reconstruir " + what + ": su mapa de páginas no abarca las páginas nuevas.");
+            if (needed + slots->size() > old.size()) all_pools();
             const Placement more = place_pages(pools, needed + slots->size());
             if (more.pages.size() < needed + slots->size())
                 return fail(r, "No se puede reconstruir " + what +
@@ -362,10 +373,12 @@ public:
 
 private:
     // Reusable free pages (never another index's old pages), and how far new pages may go.
-    PagePools page_pools(const UsageMapEdit& global, size_t needed) const {
+    PagePools page_pools(const UsageMapEdit& global, size_t needed, bool beyond_old) const {
         PagePools pools;
         pools.old = old_;
         const uint32_t count = store_.page_count();
+        pools.append_from = pools.append_limit = count;
+        if (!beyond_old) return pools;
         if (!free_.ready) {
             for (uint32_t p = 3; p < count; ++p)
                 if (global.get(p) && !reserved_.count(p) && reusable_free_page(store_.read(p))) free_.pages.push_back(p);
@@ -375,8 +388,6 @@ private:
         // freed or appended are reserved or in use, so nothing joins the pool.
         for (uint32_t p : free_.pages)
             if (global.get(p)) pools.free.push_back(p);
-        pools.append_from = count;
-        pools.append_limit = count;
         // Enough for the index and a map page per slot of its map, however the pages fall.
         const uint64_t enough = uint64_t(count) + needed + 64;
         while (pools.append_limit < enough && global.covers(pools.append_limit)) ++pools.append_limit;

@@ -197,24 +197,131 @@ bool raw_fixed_key(const Column& c) {
 
 bool StoredRowKeys::load(Bytes row) {
     ignored_.clear();
-    crack_row_into(table_, context_.layout ? *context_.layout : kJet4Layout, row, cracked_);
-    return cracked_.usable;
+    frame_.load(table_, context_.layout ? *context_.layout : kJet4Layout, row);
+    return frame_.usable();
+}
+
+namespace {
+
+constexpr size_t kMaxPlansKept = 64;
+
+bool same_parts(const std::vector<IndexKeyPart>& a, const std::vector<IndexKeyPart>& b) {
+    return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](const IndexKeyPart& x, const IndexKeyPart& y) {
+        return x.column_pos == y.column_pos && x.ascending == y.ascending && x.text_order == y.text_order &&
+               x.is_boolean == y.is_boolean;
+    });
+}
+
+}  // namespace
+
+StoredRowKeys::Steps StoredRowKeys::compile(const IndexKeyPlan& plan) const {
+    Steps s;
+    s.plan = &plan;
+    s.parts = plan.parts;
+    s.legacy_decimal = plan.legacy_decimal;
+    for (const IndexKeyPart& part : plan.parts) {
+        if (part.column_pos >= table_.columns.size()) {
+            s.columns_exist = false;
+            break;
+        }
+        Step step;
+        step.column = &table_.columns[part.column_pos];
+        if (raw_fixed_key(*step.column)) {
+            step.fixed = index_key::fixed_writer(step.column->type);
+            step.width = index_key::fixed_writer_width(step.column->type);
+            step.stored_size = fixed_size(*step.column);
+        }
+        s.steps.push_back(step);
+    }
+    return s;
+}
+
+const StoredRowKeys::Steps& StoredRowKeys::steps_for(const IndexKeyPlan& plan) {
+    auto same = [&](const Steps& s) {
+        return s.plan == &plan && s.legacy_decimal == plan.legacy_decimal && same_parts(s.parts, plan.parts);
+    };
+    if (last_plan_ < plans_.size() && same(plans_[last_plan_])) return plans_[last_plan_];
+    for (size_t i = 0; i < plans_.size(); ++i)
+        if (same(plans_[i])) return plans_[last_plan_ = i];
+    if (plans_.size() >= kMaxPlansKept) plans_.clear();
+    plans_.push_back(compile(plan));
+    last_plan_ = plans_.size() - 1;
+    return plans_.back();
+}
+
+size_t StoredRowKeys::prepare(const IndexKeyPlan& plan) {
+    prepared_.push_back(compile(plan));
+    return prepared_.size() - 1;
 }
 
 bool StoredRowKeys::key(const IndexKeyPlan& plan, index_key::Key& key, bool& all_null) {
     key.clear();
     all_null = true;
-    if (!plan.encodable || !cracked_.usable) return false;
-    for (const IndexKeyPart& part : plan.parts)
-        if (!append_part(part, plan, key, all_null)) return false;
+    if (!plan.encodable || !frame_.usable()) return false;
+    size_t length = 0;
+    const bool ok = encode(steps_for(plan), length, all_null);
+    key.assign(bytes_.begin(), bytes_.begin() + std::ptrdiff_t(length));
+    return ok;
+}
+
+bool StoredRowKeys::key(size_t prepared, index_key::Key& key, bool& all_null) {
+    std::span<const uint8_t> view;
+    const bool ok = this->key(prepared, view, all_null);
+    key.assign(view.begin(), view.end());
+    return ok;
+}
+
+bool StoredRowKeys::key(size_t prepared, std::span<const uint8_t>& key, bool& all_null) {
+    key = {};
+    all_null = true;
+    const Steps& steps = prepared_.at(prepared);
+    if (!steps.plan->encodable || !frame_.usable()) return false;
+    size_t length = 0;
+    const bool ok = encode(steps, length, all_null);
+    key = {bytes_.data(), length};
+    return ok;
+}
+
+bool StoredRowKeys::encode(const Steps& steps, size_t& length, bool& all_null) {
+    const IndexKeyPlan& plan = *steps.plan;
+    length = 0;
+    // A part encoded the general way is appended to what came before it.
+    auto general = [&](const IndexKeyPart& part) {
+        part_.clear();
+        const bool ok = append_part(part, plan, part_, all_null);
+        if (bytes_.size() < length + part_.size()) bytes_.resize(2 * (length + part_.size()));
+        std::copy(part_.begin(), part_.end(), bytes_.begin() + std::ptrdiff_t(length));
+        length += part_.size();
+        return ok;
+    };
+    if (!steps.columns_exist) {
+        for (const IndexKeyPart& part : plan.parts)
+            if (!general(part)) return false;
+        return true;
+    }
+    for (size_t k = 0; k < steps.steps.size(); ++k) {
+        const Step& step = steps.steps[k];
+        const IndexKeyPart& part = plan.parts[k];
+        Bytes stored;
+        if (step.fixed && frame_.fixed_bytes(*step.column, step.stored_size, stored) && stored.size() >= step.width) {
+            // The common case, straight: a number or date stored in the fixed area.
+            if (bytes_.size() < length + 1 + step.width) bytes_.resize(2 * (length + 1 + step.width) + 64);
+            step.fixed(bytes_.data() + length, stored.data(), part.ascending);
+            length += 1 + step.width;
+            all_null = false;
+            continue;
+        }
+        if (!general(part)) return false;
+    }
     return true;
 }
 
 bool StoredRowKeys::append_part(const IndexKeyPart& part, const IndexKeyPlan& plan, index_key::Key& key,
                                 bool& all_null) {
-    if (part.column_pos >= table_.columns.size() || part.column_pos >= cracked_.fields.size()) return false;
+    if (part.column_pos >= table_.columns.size()) return false;
     const Column& c = table_.columns[part.column_pos];
-    const Field& f = cracked_.fields[part.column_pos];
+    Field f;
+    frame_.locate(c, f);
     const bool asc = part.ascending;
     if (c.type == data_type::boolean) {
         all_null = false;  // booleans are never NULL in a key

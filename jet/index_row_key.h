@@ -4,6 +4,7 @@
 // encode gets a plan that says so; such an index can only be checked structurally.
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -57,15 +58,46 @@ public:
     // The key of the loaded row in `plan`'s index, replacing `key`; false when the plan is
     // not encodable or a value does not have its column's type.
     bool key(const IndexKeyPlan& plan, index_key::Key& key, bool& all_null);
+    // The same for scans that encode a few plans row after row: each plan is prepared once
+    // (it must outlive its use) and named by the number prepare gives.
+    size_t prepare(const IndexKeyPlan& plan);
+    bool key(size_t prepared, index_key::Key& key, bool& all_null);
+    // The same as a view of bytes kept here, valid until the next call.
+    bool key(size_t prepared, std::span<const uint8_t>& key, bool& all_null);
 
 private:
+    // A plan's parts turned once into steps that know their column; raw fixed-width
+    // columns get their segment writer. A plan is recognised by its address and a copy of
+    // its parts (a later plan may take a dead one's address).
+    struct Step {
+        const Column* column = nullptr;
+        index_key::FixedWriter fixed = nullptr;
+        unsigned width = 0;  // stored bytes `fixed` reads
+        size_t stored_size = 0;  // the column's fixed_size
+    };
+    struct Steps {
+        const IndexKeyPlan* plan = nullptr;
+        std::vector<IndexKeyPart> parts;
+        bool legacy_decimal = false;
+        bool columns_exist = true;
+        std::vector<Step> steps;  // parallel to parts
+    };
+    Steps compile(const IndexKeyPlan& plan) const;
+    const Steps& steps_for(const IndexKeyPlan& plan);
+    // Encodes into bytes_ (the first `length` bytes); false as key() says.
+    bool encode(const Steps& steps, size_t& length, bool& all_null);
     bool append_part(const IndexKeyPart& part, const IndexKeyPlan& plan, index_key::Key& key, bool& all_null);
 
     const TableDef& table_;
     DecodeContext context_;
-    CrackedRow cracked_;
+    RowFrame frame_;  // only the index columns are located
     Faults ignored_;  // the row pass reports damaged fields
     std::u16string units_;  // text of the part being encoded, storage kept across rows
+    std::vector<Steps> plans_;     // seen by key(plan, ...), recognised by their parts
+    size_t last_plan_ = 0;
+    std::vector<Steps> prepared_;  // named by number
+    std::vector<uint8_t> bytes_;   // the key being built, with room to spare
+    index_key::Key part_;          // a part encoded the general way
 };
 
 // UTF-8 (as decoded by the row codec) to UTF-16 code units.

@@ -35,25 +35,19 @@ uint16_t fixed_size(const Column& c) { return c.calculated() ? c.length : type_s
 
 namespace {
 
-// The variable-offset table of a row: offsets[i] for i = 0..var_count (the last is eod).
-struct VarTable {
-    std::vector<uint32_t>& offsets;  // the caller's storage, reused row after row
-    size_t trailer_start = 0;  // lowest byte of the trailer; variable data ends before it
-};
-
-bool read_jet4_var_table(Bytes row, size_t nm, VarTable& out) {
+bool read_jet4_var_table(Bytes row, size_t nm, std::vector<uint32_t>& offsets, size_t& trailer_start) {
     const size_t L = row.size();
     if (L < 2 + nm + 2) return false;
     const size_t v = u16_at(row, L - nm - 2);
     const size_t table_bytes = 2 + 2 * (v + 1);
     if (L < 2 + nm + table_bytes) return false;
-    out.trailer_start = L - nm - table_bytes;
-    out.offsets.resize(v + 1);
-    for (size_t i = 0; i <= v; ++i) out.offsets[i] = u16_at(row, L - nm - 4 - 2 * i);
+    trailer_start = L - nm - table_bytes;
+    offsets.resize(v + 1);
+    for (size_t i = 0; i <= v; ++i) offsets[i] = u16_at(row, L - nm - 4 - 2 * i);
     return true;
 }
 
-bool read_jet3_var_table(Bytes row, size_t nm, VarTable& out) {
+bool read_jet3_var_table(Bytes row, size_t nm, std::vector<uint32_t>& offsets, size_t& trailer_start) {
     const size_t L = row.size();
     if (L < 1 + nm + 1) return false;
     const size_t last = L - 1;
@@ -64,17 +58,51 @@ bool read_jet3_var_table(Bytes row, size_t nm, VarTable& out) {
     if (base - v < 1) return false;
     size_t real_jumps = jumps;
     if ((base - v) / 256 < jumps) --real_jumps;  // the lowest jump byte is a dummy
-    out.trailer_start = base - v;
-    out.offsets.resize(v + 1);
+    trailer_start = base - v;
+    offsets.resize(v + 1);
     size_t used = 0;
     for (size_t i = 0; i <= v; ++i) {
         while (used < real_jumps && row[last - nm - 1 - used] == i) ++used;
-        out.offsets[i] = uint32_t(row[base - i]) + 256 * uint32_t(used);
+        offsets[i] = uint32_t(row[base - i]) + 256 * uint32_t(used);
     }
     return true;
 }
 
 }  // namespace
+
+RowFrame::Status RowFrame::frame(const TableDef& table, const Layout& layout, Bytes row,
+                                 std::vector<uint32_t>& offsets, View& v) {
+    v.row = row;
+    v.cs = layout.row_count_size;
+    v.stored_columns = 0;
+    v.var_count = 0;
+    v.offsets = nullptr;
+    if (row.size() < v.cs + 1) return Status::TooShort;
+    const size_t n = v.cs == 1 ? row[0] : u16_at(row, 0);
+    const size_t nm = (n + 7) / 8;
+    v.stored_columns = n;
+    if (n == 0 || v.cs + nm > row.size()) return Status::ColumnCount;
+    v.mask = row.subspan(row.size() - nm, nm);
+    v.has_var = table.num_var_cols > 0;
+    v.fixed_end = row.size() - nm;
+    v.trailer_start = 0;
+    if (v.has_var) {
+        const bool ok = layout.jet3 ? read_jet3_var_table(row, nm, offsets, v.trailer_start)
+                                    : read_jet4_var_table(row, nm, offsets, v.trailer_start);
+        if (!ok) return Status::VarTable;
+        v.offsets = offsets.data();
+        v.var_count = offsets.size() - 1;
+        v.fixed_end = std::min<size_t>(offsets[0], v.trailer_start);
+        if (offsets[0] < v.cs) v.fixed_end = v.cs;
+    }
+    return Status::Ok;
+}
+
+RowFrame::Status RowFrame::load(const TableDef& table, const Layout& layout, Bytes row) {
+    const Status status = frame(table, layout, row, offsets_, view_);
+    usable_ = status == Status::Ok;
+    return status;
+}
 
 CrackedRow crack_row(const TableDef& table, const Layout& layout, Bytes row) {
     CrackedRow out;
@@ -83,72 +111,42 @@ CrackedRow crack_row(const TableDef& table, const Layout& layout, Bytes row) {
 }
 
 void crack_row_into(const TableDef& table, const Layout& layout, Bytes row, CrackedRow& out) {
-    out.usable = false;
-    out.stored_columns = 0;
-    out.var_count = 0;
     out.faults.clear();
     out.fields.assign(table.columns.size(), Field{});
     auto fault = [&](FaultKind kind, std::string detail) { out.faults.push_back({kind, 0, -1, {}, std::move(detail)}); };
-    const size_t cs = layout.row_count_size;
-    if (row.size() < cs + 1) {
-        fault(FaultKind::RowTooShort, "la fila es demasiado corta (" + std::to_string(row.size()) + " bytes)");
-        return;
-    }
-    const size_t n = cs == 1 ? row[0] : u16_at(row, 0);
-    const size_t nm = (n + 7) / 8;
-    if (n == 0 || cs + nm > row.size()) {
-        fault(FaultKind::RowColumnCount, "el número de columnas de la fila (" + std::to_string(n) + ") no es posible");
-        return;
-    }
-    out.stored_columns = static_cast<uint16_t>(n);
-    const Bytes mask = row.subspan(row.size() - nm, nm);
-
-    bool has_var = table.num_var_cols > 0;
-    VarTable var{out.var_offsets};
-    size_t fixed_end = row.size() - nm;
-    if (has_var) {
-        bool ok = layout.jet3 ? read_jet3_var_table(row, nm, var) : read_jet4_var_table(row, nm, var);
-        if (!ok) {
+    RowFrame::View view;
+    const RowFrame::Status status = RowFrame::frame(table, layout, row, out.var_offsets, view);
+    out.usable = status == RowFrame::Status::Ok;
+    out.stored_columns = static_cast<uint16_t>(
+        status == RowFrame::Status::Ok || status == RowFrame::Status::VarTable ? view.stored_columns : 0);
+    out.var_count = static_cast<uint16_t>(view.var_count);
+    switch (status) {
+        case RowFrame::Status::Ok: break;
+        case RowFrame::Status::TooShort:
+            fault(FaultKind::RowTooShort, "la fila es demasiado corta (" + std::to_string(row.size()) + " bytes)");
+            return;
+        case RowFrame::Status::ColumnCount:
+            fault(FaultKind::RowColumnCount,
+                  "el número de columnas de la fila (" + std::to_string(view.stored_columns) + ") no es posible");
+            return;
+        case RowFrame::Status::VarTable:
             fault(FaultKind::RowVarTable, "la tabla de posiciones variables de la fila no cabe en ella");
             return;
-        }
-        out.var_count = static_cast<uint16_t>(var.offsets.size() - 1);
-        fixed_end = std::min<size_t>(var.offsets[0], var.trailer_start);
-        if (var.offsets[0] < cs) fixed_end = cs;
     }
-    out.usable = true;
-
     bool var_fault = false;
     for (size_t k = 0; k < table.columns.size(); ++k) {
         const Column& c = table.columns[k];
-        Field& f = out.fields[k];
-        if (c.number >= n) continue;  // column added after the row was written
-        f.bit = (mask[c.number / 8] >> (c.number % 8)) & 1;
-        if (c.type == data_type::boolean) {
-            f.present = true;
-            continue;
-        }
-        if (!f.bit) continue;
-        if (c.fixed()) {
-            const size_t at = cs + c.fixed_offset, size = fixed_size(c);
-            if (at + size > fixed_end) {
+        switch (RowFrame::locate_in(view, c, out.fields[k])) {
+            case RowFrame::Locate::Ok: break;
+            case RowFrame::Locate::FixedOutside:
                 fault(FaultKind::RowFixedField, "el campo fijo «" + c.name + "» queda fuera de la fila");
-                continue;
-            }
-            f.present = true;
-            f.bytes = row.subspan(at, size);
-            continue;
+                break;
+            case RowFrame::Locate::VarInvalid:
+                if (!var_fault)
+                    fault(FaultKind::RowVarTable, "las posiciones del campo variable «" + c.name + "» no son válidas");
+                var_fault = true;
+                break;
         }
-        if (!has_var || c.var_index + 1u >= var.offsets.size()) continue;  // not stored: NULL
-        const size_t start = var.offsets[c.var_index], end = var.offsets[c.var_index + 1];
-        if (start > end || start < cs || end > var.trailer_start) {
-            if (!var_fault)
-                fault(FaultKind::RowVarTable, "las posiciones del campo variable «" + c.name + "» no son válidas");
-            var_fault = true;
-            continue;
-        }
-        f.present = true;
-        f.bytes = row.subspan(start, end - start);
     }
 }
 

@@ -23,6 +23,9 @@ struct Field {
     Bytes bytes;           // the stored bytes (fixed slot or variable range)
 };
 
+// Stored size of a fixed column (its declared length for text, binary, calculated).
+uint16_t fixed_size(const Column& column);
+
 struct CrackedRow {
     bool usable = false;          // the row's framing could be read
     uint16_t stored_columns = 0;  // column count the row was written with
@@ -32,8 +35,76 @@ struct CrackedRow {
     std::vector<uint32_t> var_offsets;  // the row's variable-offset table (kept for reuse)
 };
 
-// Stored size of a fixed column (its declared length for text, binary, calculated).
-uint16_t fixed_size(const Column& column);
+// The framing of one stored row (column count, null mask, variable-offset table), from
+// which fields are located one at a time: scans that need a few columns of each row
+// locate only those. Its storage is reused from row to row.
+class RowFrame {
+public:
+    enum class Status { Ok, TooShort, ColumnCount, VarTable };
+    enum class Locate { Ok, FixedOutside, VarInvalid };  // the field is absent unless Ok
+
+    Status load(const TableDef& table, const Layout& layout, Bytes row);
+    bool usable() const { return usable_; }
+    // The field of one of the table's columns; absent (not stored, NULL, or misplaced) unless present.
+    Locate locate(const Column& column, Field& out) const {
+        out = Field{};
+        return usable_ ? locate_in(view_, column, out) : Locate::Ok;
+    }
+
+    // The stored bytes of a fixed-area column other than a boolean, `size` being its
+    // fixed_size: what locate gives, false where it gives an absent field.
+    bool fixed_bytes(const Column& column, size_t size, Bytes& out) const {
+        const View& v = view_;
+        if (!usable_ || column.number >= v.stored_columns) return false;
+        if (!((v.mask[column.number / 8] >> (column.number % 8)) & 1)) return false;
+        const size_t at = v.cs + column.fixed_offset;
+        if (at + size > v.fixed_end) return false;
+        out = v.row.subspan(at, size);
+        return true;
+    }
+
+private:
+    friend void crack_row_into(const TableDef&, const Layout&, Bytes, CrackedRow&);
+    struct View {
+        Bytes row, mask;
+        size_t cs, stored_columns, var_count, fixed_end, trailer_start;
+        bool has_var;
+        const uint32_t* offsets;  // offsets[i] for i = 0..var_count (the last is eod)
+    };
+    // Reads the framing into `view`, the offsets into `offsets`.
+    static Status frame(const TableDef& table, const Layout& layout, Bytes row, std::vector<uint32_t>& offsets,
+                        View& view);
+    // `out` must be empty (Field{}); the column must be the table's.
+    static Locate locate_in(const View& view, const Column& column, Field& out);
+
+    bool usable_ = false;
+    View view_{};
+    std::vector<uint32_t> offsets_;
+};
+
+// Inline: scans locate several fields of every row.
+inline RowFrame::Locate RowFrame::locate_in(const View& v, const Column& c, Field& f) {
+    if (c.number >= v.stored_columns) return Locate::Ok;  // column added after the row was written
+    f.bit = (v.mask[c.number / 8] >> (c.number % 8)) & 1;
+    if (c.type == data_type::boolean) {
+        f.present = true;
+        return Locate::Ok;
+    }
+    if (!f.bit) return Locate::Ok;
+    if (c.fixed()) {
+        const size_t at = v.cs + c.fixed_offset, size = fixed_size(c);
+        if (at + size > v.fixed_end) return Locate::FixedOutside;
+        f.present = true;
+        f.bytes = v.row.subspan(at, size);
+        return Locate::Ok;
+    }
+    if (!v.has_var || c.var_index >= v.var_count) return Locate::Ok;  // not stored: NULL
+    const size_t start = v.offsets[c.var_index], end = v.offsets[c.var_index + 1];
+    if (start > end || start < v.cs || end > v.trailer_start) return Locate::VarInvalid;
+    f.present = true;
+    f.bytes = v.row.subspan(start, end - start);
+    return Locate::Ok;
+}
 
 CrackedRow crack_row(const TableDef& table, const Layout& layout, Bytes row);
 // The same into `out`, reusing its storage: for scans that split many rows.

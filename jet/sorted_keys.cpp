@@ -1,6 +1,7 @@
 #include "jet/sorted_keys.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 #include <stdexcept>
 #include <utility>
@@ -9,24 +10,44 @@ namespace jet {
 namespace {
 
 uint64_t head_of(std::span<const uint8_t> key) {
-    uint64_t h = 0;
-    const size_t n = std::min<size_t>(key.size(), 8);
-    for (size_t i = 0; i < 8; ++i) h = (h << 8) | (i < n ? key[i] : 0);
+    uint8_t first[8] = {};
+    std::copy_n(key.begin(), std::min<size_t>(key.size(), 8), first);
+    uint64_t h;
+    std::memcpy(&h, first, 8);
+    if constexpr (std::endian::native == std::endian::little) h = __builtin_bswap64(h);
     return h;
+}
+
+// Keys are short: fixed-size moves (overlapping when the length is not their size) beat a
+// call to memcpy.
+void copy_key(uint8_t* to, const uint8_t* from, size_t n) {
+    if (n >= 8 && n <= 16) {
+        std::memcpy(to, from, 8);
+        std::memcpy(to + n - 8, from + n - 8, 8);
+    } else if (n >= 4 && n < 8) {
+        std::memcpy(to, from, 4);
+        std::memcpy(to + n - 4, from + n - 4, 4);
+    } else if (n < 4) {
+        for (size_t i = 0; i < n; ++i) to[i] = from[i];
+    } else {
+        std::memcpy(to, from, n);
+    }
 }
 
 }  // namespace
 
 void SortedKeys::reserve(size_t keys, size_t bytes) {
     refs_.reserve(keys);
-    bytes_.reserve(bytes);
+    if (bytes > bytes_.size()) bytes_.resize(bytes);
 }
 
 void SortedKeys::add(std::span<const uint8_t> key, RowPointer row) {
-    if (bytes_.size() + key.size() > UINT32_MAX) throw std::length_error("index keys exceed 4 GiB");
-    refs_.push_back({head_of(key), static_cast<uint32_t>(bytes_.size()), static_cast<uint32_t>(key.size()), row.page,
-                     row.row});
-    bytes_.insert(bytes_.end(), key.begin(), key.end());
+    const size_t n = key.size();
+    if (used_ + n > UINT32_MAX) throw std::length_error("index keys exceed 4 GiB");
+    if (used_ + n > bytes_.size()) bytes_.resize(std::max(used_ + n, 2 * bytes_.size()));
+    copy_key(bytes_.data() + used_, key.data(), n);
+    refs_.push_back({head_of(key), static_cast<uint32_t>(used_), static_cast<uint32_t>(n), row.page, row.row});
+    used_ += n;
 }
 
 // Equal heads. Zero padding makes a key and its extension by zero bytes share a head; the
@@ -43,21 +64,27 @@ inline bool SortedKeys::before(const Ref& a, const Ref& b, const uint8_t* bytes)
 }
 
 // Stable least-significant-byte-first radix sort of refs by their head: one pass per head
-// byte, skipping bytes all keys share (the flag byte, high bytes of small numbers).
+// byte that varies (the flag byte, high bytes of small numbers are often all alike).
 void SortedKeys::radix_by_head() {
     const size_t n = refs_.size();
-    uint32_t counts[8][256] = {};
-    for (const Ref& r : refs_)
-        for (unsigned b = 0; b < 8; ++b) ++counts[b][(r.head >> (8 * b)) & 0xFF];
+    uint64_t any = 0, all = ~uint64_t{0};
+    for (const Ref& r : refs_) {
+        any |= r.head;
+        all &= r.head;
+    }
+    const uint64_t varies = any ^ all;
     std::vector<Ref> scratch(n);
     Ref* from = refs_.data();
     Ref* to = scratch.data();
+    uint32_t counts[256];
     for (unsigned b = 0; b < 8; ++b) {
-        uint32_t* c = counts[b];
-        if (c[(from[0].head >> (8 * b)) & 0xFF] == n) continue;  // one bucket: order unchanged
+        const unsigned shift = 8 * b;
+        if (((varies >> shift) & 0xFF) == 0) continue;
+        std::fill(std::begin(counts), std::end(counts), 0);
+        for (size_t i = 0; i < n; ++i) ++counts[(from[i].head >> shift) & 0xFF];
         uint32_t sum = 0;
-        for (unsigned v = 0; v < 256; ++v) sum += std::exchange(c[v], sum);
-        for (size_t i = 0; i < n; ++i) to[c[(from[i].head >> (8 * b)) & 0xFF]++] = from[i];
+        for (uint32_t& c : counts) sum += std::exchange(c, sum);
+        for (size_t i = 0; i < n; ++i) to[counts[(from[i].head >> shift) & 0xFF]++] = from[i];
         std::swap(from, to);
     }
     if (from != refs_.data()) std::copy(from, from + n, refs_.data());
@@ -80,7 +107,7 @@ void SortedKeys::sort() {
 }
 
 void SortedKeys::clear() {
-    bytes_.clear();
+    used_ = 0;
     refs_.clear();
 }
 

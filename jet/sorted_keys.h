@@ -44,7 +44,8 @@ private:
     // Below this many keys a comparison sort is as quick as the radix passes.
     static constexpr size_t kRadixFrom = 64;
 
-    std::vector<uint8_t> bytes_;
+    std::vector<uint8_t> bytes_;  // keys end to end in the first used_ bytes; the rest is room
+    size_t used_ = 0;
     std::vector<Ref> refs_;
 };
 
