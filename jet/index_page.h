@@ -10,11 +10,12 @@
 
 #include "jet/bytes.h"
 #include "jet/format.h"
+#include "jet/key_bytes.h"
 
 namespace jet {
 
 struct IndexEntry {
-    std::vector<uint8_t> key;  // key segments (entry minus row pointer and child)
+    KeyBytes key;              // key segments (entry minus row pointer and child)
     RowPointer row;            // big-endian 3-byte page + row byte
     uint32_t child = 0;        // intermediate pages: big-endian child page
 };
