@@ -224,7 +224,10 @@ std::vector<IndexKeys> collect_index_keys(Database& db, const TableDef& table, c
         if (!e.ok) continue;
         e.keys.sort();
         if (unique_real_index(table, e.real_index))
-            e.duplicate_keys = e.keys.repeated_keys([&](RowPointer r) { return all_null_rows[k].count(packed(r)) > 0; });
+            e.duplicate_keys = all_null_rows[k].empty() ? e.keys.repeated_keys()
+                                                         : e.keys.repeated_keys([&](RowPointer r) {
+                                                               return all_null_rows[k].count(packed(r)) > 0;
+                                                           });
     }
     return out;
 }
