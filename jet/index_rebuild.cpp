@@ -224,7 +224,10 @@ std::vector<IndexKeys> collect_index_keys(Database& db, const TableDef& table, c
         if (!e.ok) continue;
         e.keys.sort();
         if (unique_real_index(table, e.real_index))
-            e.duplicate_keys = e.keys.repeated_keys([&](RowPointer r) { return all_null_rows[k].count(packed(r)) > 0; });
+            e.duplicate_keys = all_null_rows[k].empty() ? e.keys.repeated_keys()
+                                                         : e.keys.repeated_keys([&](RowPointer r) {
+                                                               return all_null_rows[k].count(packed(r)) > 0;
+                                                           });
     }
     return out;
 }
@@ -264,29 +267,27 @@ public:
     void run(const IndexKeys& expected, IndexRebuildResult& r) {
         const Layout& layout = db_.layout();
         const RealIndex& ri = table_.real_indexes[real_];
-        const std::string what = "el índice " + in_quotes(r.name) + " de la tabla " + in_quotes(name_);
-        if (!expected.ok) return fail(r, "No se puede reconstruir " + what + ": " + expected.reason + ".");
+        if (!expected.ok) return fail(r, std::string(": ") + expected.reason + ".");
         if (expected.duplicate_keys)
-            return fail(r, "No se puede reconstruir " + what + ": es único y " + std::to_string(expected.duplicate_keys) +
+            return fail(r, ": es único y " + std::to_string(expected.duplicate_keys) +
                                " filas repiten la clave de otra.");
         const std::optional<size_t> block = real_index_block(table_, layout);
-        if (!block) return fail(r, "No se puede reconstruir " + what + ": la definición de la tabla está incompleta.");
+        if (!block) return fail(r, ": la definición de la tabla está incompleta.");
 
         BuiltKeyIndex built;
-        const std::vector<KeyEntry> entries = expected.keys.views();
         try {
-            built = build_index(entries, layout, table_.page);
+            built = build_index(expected.keys, layout, table_.page);
         } catch (const std::length_error&) {
-            return fail(r, "No se puede reconstruir " + what + ": una clave no cabe en una página de índice.");
+            return fail(r, ": una clave no cabe en una página de índice.");
         }
         r.entries = built.entry_count;
         r.pages = built.pages.size();
 
         std::string why;
         std::optional<UsageMapEdit> global = UsageMapEdit::load(store_, layout, kGlobalMapRow, why);
-        if (!global) return fail(r, "No se puede reconstruir " + what + ": el mapa global de páginas no se puede usar (" + why + ").");
+        if (!global) return fail(r, ": el mapa global de páginas no se puede usar (" + why + ").");
         std::optional<UsageMapEdit> owned = UsageMapEdit::load(store_, layout, ri.owned_map, why);
-        if (!owned) return fail(r, "No se puede reconstruir " + what + ": su mapa de páginas no se puede usar (" + why + ").");
+        if (!owned) return fail(r, ": su mapa de páginas no se puede usar (" + why + ").");
 
         // Pages: the index's own first, then free ones, then new ones at the end; the
         // owned map must be able to name them all (jet/index_placement.h).
@@ -308,23 +309,21 @@ public:
                 const uint64_t end = uint64_t(*start) + owned->window_pages();
                 placed = place_pages(pools, needed, [&](uint32_t p) { return p >= *start && p < end; });
                 if (!owned->cover_all(placed.pages))
-                    return fail(r, "No se puede reconstruir " + what + ": su mapa de páginas no abarca las páginas nuevas.");
+                    return fail(r, ": su mapa de páginas no abarca las páginas nuevas.");
             } else if (!owned->make_reference()) {
-                return fail(r, "No se puede reconstruir " + what + ": su mapa de páginas no abarca las páginas nuevas.");
+                return fail(r, ": su mapa de páginas no abarca las páginas nuevas.");
             }
         }
         if (placed.pages.size() < needed)
-            return fail(r, "No se puede reconstruir " + what +
-                               ": necesita páginas nuevas que el mapa global de páginas no abarca.");
+            return fail(r, ": necesita páginas nuevas que el mapa global de páginas no abarca.");
         if (!owned->is_inline()) {
             const auto slots = owned->missing_slots(placed.pages);
             if (!slots)
-                return fail(r, "No se puede reconstruir " + what + ": su mapa de páginas no abarca las páginas nuevas.");
+                return fail(r, ": su mapa de páginas no abarca las páginas nuevas.");
             if (needed + slots->size() > old.size()) all_pools();
             const Placement more = place_pages(pools, needed + slots->size());
             if (more.pages.size() < needed + slots->size())
-                return fail(r, "No se puede reconstruir " + what +
-                                   ": necesita páginas nuevas que el mapa global de páginas no abarca.");
+                return fail(r, ": necesita páginas nuevas que el mapa global de páginas no abarca.");
             for (size_t i = 0; i < slots->size(); ++i) {
                 map_pages.push_back(more.pages[needed + i]);
                 owned->add_map_page((*slots)[i], map_pages.back());
@@ -341,14 +340,14 @@ public:
         try {
             pages = render_index(built, numbers, layout);
         } catch (const std::length_error&) {
-            return fail(r, "No se puede reconstruir " + what + ": una página del índice no se puede componer.");
+            return fail(r, ": una página del índice no se puede componer.");
         }
         TdefPatch tdef(store_, table_);
         const size_t count_at = layout.tdef_variable_start + real_ * layout.real_index_count_entry_size + 4;
         const size_t root_at = *block + real_ * layout.real_index_size + layout.ri_root_page;
         if (!tdef.put_u32(count_at, static_cast<uint32_t>(built.entry_count)) ||
             !tdef.put_u32(root_at, numbers.front()))
-            return fail(r, "No se puede reconstruir " + what + ": la definición de la tabla está incompleta.");
+            return fail(r, ": la definición de la tabla está incompleta.");
 
         // Everything is decided: write.
         for (size_t i = 0; i < pages.size(); ++i) store_.write(numbers[i], pages[i]);
@@ -395,9 +394,10 @@ private:
         return pools;
     }
 
-    static void fail(IndexRebuildResult& r, std::string why) {
+    // The message is composed only for an index that fails.
+    void fail(IndexRebuildResult& r, const std::string& why) const {
         r.rebuilt = false;
-        r.failure = std::move(why);
+        r.failure = "No se puede reconstruir el índice " + in_quotes(r.name) + " de la tabla " + in_quotes(name_) + why;
     }
 
     Database& db_;
