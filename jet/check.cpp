@@ -20,8 +20,16 @@ Report check_opened(Database& db, CheckMemo* memo = nullptr) {
     claim_page(ctx, 1, Claim::GlobalMap, 0);
     check_catalog(ctx);
     check_table_defs(ctx);
-    check_rows(ctx);
-    check_indexes(ctx);
+    {
+        // The row walks and the index checks of all tables run side by side, then report in
+        // the passes' order.
+        TableJobs jobs;
+        RowsPass rows(ctx, jobs);
+        IndexesPass indexes(ctx, jobs);
+        jobs.run();
+        rows.report();
+        indexes.report();
+    }
     check_lost_tables(ctx);
     check_page_map(ctx);
     return sink.take();

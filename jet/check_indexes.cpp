@@ -87,51 +87,66 @@ TableVerdict verify_table(Database& db, const CheckedTable& t, bool note_pages) 
     return out;
 }
 
-std::vector<TableVerdict> verify_tables(CheckContext& ctx, const std::vector<const CheckedTable*>& tables,
-                                        bool note_pages) {
-    std::vector<TableVerdict> out(tables.size());
-    for_each_table(tables, [&](size_t i) { out[i] = verify_table(ctx.db, *tables[i], note_pages); });
-    return out;
-}
-
 }  // namespace
 
-void check_indexes(CheckContext& ctx) {
-    const bool recording = ctx.memo && ctx.memo->recording();
+struct IndexesPass::State {
+    bool recording = false;
     std::vector<const CheckedTable*> tables;
-    std::vector<const CheckMemo::TableIndexes*> earlier;
+    std::vector<const CheckMemo::TableIndexes*> earlier;  // per table: taken over, or verified now
+    std::vector<TableVerdict> verdicts;
+};
+
+IndexesPass::IndexesPass(CheckContext& ctx, TableJobs& jobs) : ctx_(ctx), state_(std::make_unique<State>()) {
+    State& s = *state_;
+    s.recording = ctx.memo && ctx.memo->recording();
     for (const CheckedTable& t : ctx.tables) {
         if (!t.def || !t.def->complete || t.def->real_indexes.empty()) continue;
-        tables.push_back(&t);
-        earlier.push_back(ctx.memo && !recording ? ctx.memo->reusable_indexes(t, ctx.file.page_count()) : nullptr);
+        s.tables.push_back(&t);
+        s.earlier.push_back(ctx.memo && !s.recording ? ctx.memo->reusable_indexes(t, ctx.file.page_count()) : nullptr);
     }
-    std::vector<const CheckedTable*> to_verify;
-    for (size_t i = 0; i < tables.size(); ++i)
-        if (!earlier[i]) to_verify.push_back(tables[i]);
-    std::vector<TableVerdict> verdicts = verify_tables(ctx, to_verify, recording);
+    s.verdicts.resize(s.tables.size());
+    for (size_t i = 0; i < s.tables.size(); ++i) {
+        if (s.earlier[i]) continue;
+        jobs.add(*s.tables[i], [this, i] {
+            State& st = *state_;
+            st.verdicts[i] = verify_table(ctx_.db, *st.tables[i], st.recording);
+        });
+    }
+}
 
+IndexesPass::~IndexesPass() = default;
+
+void IndexesPass::report() {
+    State& s = *state_;
     std::optional<std::vector<Relationship>> relationships;  // read at the first repeated key
-    for (size_t i = 0, v = 0; i < tables.size(); ++i) {
-        const CheckedTable& t = *tables[i];
-        if (earlier[i]) {
-            for (const auto& [problem, finding] : earlier[i]->findings) ctx.sink.add(problem, finding);
+    for (size_t i = 0; i < s.tables.size(); ++i) {
+        const CheckedTable& t = *s.tables[i];
+        if (s.earlier[i]) {
+            for (const auto& [problem, finding] : s.earlier[i]->findings) ctx_.sink.add(problem, finding);
             continue;
         }
-        TableVerdict& verdict = verdicts[v++];
-        for (const auto& [problem, finding] : verdict.findings) ctx.sink.add(problem, finding);
+        TableVerdict& verdict = s.verdicts[i];
+        for (const auto& [problem, finding] : verdict.findings) ctx_.sink.add(problem, finding);
         if (verdict.unique_in_doubt) {
             // Which repeated row stays depends on other tables' relationships: this verdict
             // rests on more than the table's own pages and is not noted for reuse.
-            if (!relationships) relationships = read_relationships(ctx.db);
-            for (const DuplicateKeyRow& d : duplicate_key_rows(ctx.db, *t.def, t.name, *relationships))
-                ctx.sink.add(Problem::IdxUniqueDuplicate, object::table_row(t.name, d.row.page, d.row.row),
-                             {d.index_name, duplicate_key_text(d)});
+            if (!relationships) relationships = read_relationships(ctx_.db);
+            for (const DuplicateKeyRow& d : duplicate_key_rows(ctx_.db, *t.def, t.name, *relationships))
+                ctx_.sink.add(Problem::IdxUniqueDuplicate, object::table_row(t.name, d.row.page, d.row.row),
+                              {d.index_name, duplicate_key_text(d)});
             continue;
         }
-        if (!recording) continue;
-        ctx.memo->record(CheckMemo::TableIndexes{memo_key(t, std::move(verdict.pages)), std::move(verdict.findings)},
-                         ctx.file.page_count());
+        if (!s.recording) continue;
+        ctx_.memo->record(CheckMemo::TableIndexes{memo_key(t, std::move(verdict.pages)), std::move(verdict.findings)},
+                          ctx_.file.page_count());
     }
+}
+
+void check_indexes(CheckContext& ctx) {
+    TableJobs jobs;
+    IndexesPass pass(ctx, jobs);
+    jobs.run();
+    pass.report();
 }
 
 }  // namespace jet

@@ -5,13 +5,12 @@
 
 namespace jet {
 
-void for_each_table(const std::vector<const CheckedTable*>& tables, const std::function<void(size_t i)>& work) {
-    std::vector<size_t> order(tables.size());
-    for (size_t i = 0; i < order.size(); ++i) order[i] = i;
-    std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) {
-        return tables[a]->data_pages.size() > tables[b]->data_pages.size();
+void TableJobs::run() {
+    std::stable_sort(jobs_.begin(), jobs_.end(), [](const auto& a, const auto& b) {
+        return a.first->data_pages.size() > b.first->data_pages.size();
     });
-    run_parallel(order.size(), [&](size_t piece, unsigned) { work(order[piece]); });
+    run_parallel(jobs_.size(), [&](size_t piece, unsigned) { jobs_[piece].second(); });
+    jobs_.clear();
 }
 
 }  // namespace jet

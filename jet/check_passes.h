@@ -7,6 +7,8 @@
 #include <vector>
 
 #include <map>
+#include <memory>
+#include <utility>
 
 #include "jet/check.h"
 #include "jet/database.h"
@@ -89,12 +91,19 @@ struct CheckContext {
     std::string table_name(uint32_t tdef_page) const;
 };
 
-// Runs work(i) for every table in `tables`, on as many threads as the machine has,
-// largest tables first so that no thread is left with a big one at the end. The threads
-// share ctx.db for reading pages (its page cache is guarded) and its parsed definitions;
-// the work must change nothing in ctx, and leave its results at index i for the caller
-// to report in order.
-void for_each_table(const std::vector<const CheckedTable*>& tables, const std::function<void(size_t i)>& work);
+// Work over single tables, gathered from several passes and run in one go on as many
+// threads as the machine has (one start and one wait instead of one per pass), largest
+// tables first so that no thread is left with a big one at the end. The threads share
+// ctx.db for reading pages (its page cache is guarded) and its parsed definitions; a job
+// changes nothing in ctx and leaves its result for its pass to report, in table order.
+class TableJobs {
+public:
+    void add(const CheckedTable& table, std::function<void()> job) { jobs_.emplace_back(&table, std::move(job)); }
+    void run();
+
+private:
+    std::vector<std::pair<const CheckedTable*, std::function<void()>>> jobs_;
+};
 
 // Pass 1: page 0 fields and the file length.
 void check_header(const HeaderResult& parsed, const PageFile& file, FindingSink& sink);
@@ -110,9 +119,32 @@ void check_lost_tables(CheckContext& ctx);
 void check_table_defs(CheckContext& ctx);
 
 // Pass 4: each table's data pages, rows and long values; stored counts against the rows.
-void check_rows(CheckContext& ctx);
+// The constructor queues the walks in `jobs`; report() reports them once the jobs ran.
+class RowsPass {
+public:
+    RowsPass(CheckContext& ctx, TableJobs& jobs);
+    ~RowsPass();
+    void report();
+
+private:
+    struct State;
+    CheckContext& ctx_;
+    std::unique_ptr<State> state_;
+};
+void check_rows(CheckContext& ctx);  // the pass on its own
 
 // Pass 4b: every real index against its own pages, its owned-page map and the table's rows.
+class IndexesPass {
+public:
+    IndexesPass(CheckContext& ctx, TableJobs& jobs);
+    ~IndexesPass();
+    void report();
+
+private:
+    struct State;
+    CheckContext& ctx_;
+    std::unique_ptr<State> state_;
+};
 void check_indexes(CheckContext& ctx);
 
 // Pass 5: the global page map against what the walk found.

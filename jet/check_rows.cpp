@@ -244,7 +244,7 @@ RowsVerdict walk_table(Database& db, const CheckedTable& t, std::vector<uint32_t
 }
 
 // Reports a table's walk as if it had been made here and now.
-void report(CheckContext& ctx, const CheckedTable& t, const RowsVerdict& v) {
+void report_walk(CheckContext& ctx, const CheckedTable& t, const RowsVerdict& v) {
     const size_t findings_before = ctx.sink.total();
     replay(ctx, v.events);
     if (ctx.sink.total() != findings_before) return;  // counts are meaningless next to damaged rows
@@ -259,32 +259,54 @@ void report(CheckContext& ctx, const CheckedTable& t, const RowsVerdict& v) {
 
 }  // namespace
 
-void check_rows(CheckContext& ctx) {
-    const bool recording = ctx.memo && ctx.memo->recording();
+struct RowsPass::State {
+    bool recording = false;
     std::vector<const CheckedTable*> tables;
-    std::vector<const CheckMemo::TableRows*> earlier;
+    std::vector<const CheckMemo::TableRows*> earlier;  // per table: taken over, or walked now
+    std::vector<RowsVerdict> walked;
+    std::vector<std::vector<uint32_t>> read;
+};
+
+RowsPass::RowsPass(CheckContext& ctx, TableJobs& jobs) : ctx_(ctx), state_(std::make_unique<State>()) {
+    State& s = *state_;
+    s.recording = ctx.memo && ctx.memo->recording();
     for (const CheckedTable& t : ctx.tables) {
         if (!t.def || !t.rows_readable) continue;
-        tables.push_back(&t);
-        earlier.push_back(ctx.memo && !recording ? ctx.memo->reusable_rows(t, ctx.file.page_count()) : nullptr);
+        s.tables.push_back(&t);
+        s.earlier.push_back(ctx.memo && !s.recording ? ctx.memo->reusable_rows(t, ctx.file.page_count()) : nullptr);
     }
-    std::vector<const CheckedTable*> to_walk;
-    for (size_t i = 0; i < tables.size(); ++i)
-        if (!earlier[i]) to_walk.push_back(tables[i]);
-    std::vector<RowsVerdict> walked(to_walk.size());
-    std::vector<std::vector<uint32_t>> read(recording ? to_walk.size() : 0);
-    for_each_table(to_walk, [&](size_t i) { walked[i] = walk_table(ctx.db, *to_walk[i], recording ? &read[i] : nullptr); });
-    for (size_t i = 0, w = 0; i < tables.size(); ++i) {
-        if (earlier[i]) {
-            report(ctx, *tables[i], earlier[i]->verdict);
+    s.walked.resize(s.tables.size());
+    s.read.resize(s.tables.size());
+    for (size_t i = 0; i < s.tables.size(); ++i) {
+        if (s.earlier[i]) continue;
+        jobs.add(*s.tables[i], [this, i] {
+            State& st = *state_;
+            st.walked[i] = walk_table(ctx_.db, *st.tables[i], st.recording ? &st.read[i] : nullptr);
+        });
+    }
+}
+
+RowsPass::~RowsPass() = default;
+
+void RowsPass::report() {
+    State& s = *state_;
+    for (size_t i = 0; i < s.tables.size(); ++i) {
+        if (s.earlier[i]) {
+            report_walk(ctx_, *s.tables[i], s.earlier[i]->verdict);
             continue;
         }
-        report(ctx, *tables[i], walked[w]);
-        if (recording)
-            ctx.memo->record(CheckMemo::TableRows{memo_key(*tables[i], std::move(read[w])), std::move(walked[w])},
-                             ctx.file.page_count());
-        ++w;
+        report_walk(ctx_, *s.tables[i], s.walked[i]);
+        if (s.recording)
+            ctx_.memo->record(CheckMemo::TableRows{memo_key(*s.tables[i], std::move(s.read[i])), std::move(s.walked[i])},
+                              ctx_.file.page_count());
     }
+}
+
+void check_rows(CheckContext& ctx) {
+    TableJobs jobs;
+    RowsPass pass(ctx, jobs);
+    jobs.run();
+    pass.report();
 }
 
 }  // namespace jet
