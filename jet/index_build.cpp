@@ -276,34 +276,14 @@ BuiltIndex build_index(std::vector<IndexEntry>&& entries, const Layout& layout, 
     return build(std::move(entries), layout, owner);
 }
 
-namespace {
-
-template <class Entries>
-BuiltKeyIndex build_over(Entries&& entries, const Layout& layout, uint32_t owner) {
+BuiltKeyIndex build_index(std::span<const KeyEntry> entries, const Layout& layout, uint32_t owner) {
     BuiltKeyIndex out;
     out.entry_count = entries.size();
-    lay_out<KeyEntry>(std::forward<Entries>(entries), layout, owner, out.leaf_count,
+    lay_out<KeyEntry>(entries, layout, owner, out.leaf_count,
                       [&](IndexPageSpec head, std::vector<KeyEntry>&& es, std::vector<size_t>&& children) {
                           out.pages.push_back({std::move(head), std::move(es), std::move(children)});
                       });
     return out;
-}
-
-// The entries of sorted keys, each made when the layout asks for it.
-struct SortedKeyEntries {
-    const SortedKeys& keys;
-    size_t size() const { return keys.size(); }
-    KeyEntry operator[](size_t i) const { return {keys.key(i), keys.row(i), 0}; }
-};
-
-}  // namespace
-
-BuiltKeyIndex build_index(std::span<const KeyEntry> entries, const Layout& layout, uint32_t owner) {
-    return build_over(entries, layout, owner);
-}
-
-BuiltKeyIndex build_index(const SortedKeys& keys, const Layout& layout, uint32_t owner) {
-    return build_over(SortedKeyEntries{keys}, layout, owner);
 }
 
 std::vector<std::vector<uint8_t>> render_index(const BuiltKeyIndex& built, const std::vector<uint32_t>& numbers,

@@ -11,7 +11,6 @@
 
 #include "jet/format.h"
 #include "jet/index_page.h"
-#include "jet/sorted_keys.h"
 
 namespace jet {
 
@@ -44,8 +43,6 @@ struct BuiltKeyIndex {
     size_t leaf_count = 0;
 };
 BuiltKeyIndex build_index(std::span<const KeyEntry> entries, const Layout& layout, uint32_t owner);
-// The same straight over sorted keys (no list of views made first).
-BuiltKeyIndex build_index(const SortedKeys& keys, const Layout& layout, uint32_t owner);
 std::vector<std::vector<uint8_t>> render_index(const BuiltKeyIndex& built, const std::vector<uint32_t>& numbers,
                                                const Layout& layout);
 

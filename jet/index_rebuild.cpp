@@ -275,8 +275,9 @@ public:
         if (!block) return fail(r, ": la definición de la tabla está incompleta.");
 
         BuiltKeyIndex built;
+        const std::vector<KeyEntry> entries = expected.keys.views();
         try {
-            built = build_index(expected.keys, layout, table_.page);
+            built = build_index(entries, layout, table_.page);
         } catch (const std::length_error&) {
             return fail(r, ": una clave no cabe en una página de índice.");
         }
