@@ -58,7 +58,7 @@ PageFile::PageFile(PageFile&& other) noexcept
       pinned_(std::move(other.pinned_)) {}
 
 void PageFile::set_page_size(uint32_t page_size) {
-    std::lock_guard<ThreadLock> hold(lock_);
+    LockHold hold(lock_);
     page_size_ = page_size == 0 ? 4096 : page_size;
     uint64_t count = file_size_ / page_size_;
     page_count_ = static_cast<uint32_t>(std::min<uint64_t>(count, UINT32_MAX));
@@ -68,7 +68,7 @@ void PageFile::set_page_size(uint32_t page_size) {
 }
 
 void PageFile::set_cache_capacity(size_t pages) {
-    std::lock_guard<ThreadLock> hold(lock_);
+    LockHold hold(lock_);
     capacity_ = std::max<size_t>(pages, 1);
     while (lru_.size() > capacity_) {
         cache_.erase(lru_.back());
@@ -149,7 +149,7 @@ bool PageFile::read_ahead(uint32_t number) const {
 
 PageRef PageFile::fetch(uint32_t number) const {
     note_read(number);
-    std::lock_guard<ThreadLock> hold(lock_);
+    LockHold hold(lock_);
     if (number >= page_count_) return {};
     if (memory_) return PageRef(memory_, {memory_->data() + uint64_t(number) * page_size_, page_size_});
     auto buffer = load(number);
@@ -160,7 +160,7 @@ PageRef PageFile::fetch(uint32_t number) const {
 
 bool PageFile::read_page(uint32_t number, std::span<uint8_t> out) const {
     note_read(number);
-    std::lock_guard<ThreadLock> hold(lock_);
+    LockHold hold(lock_);
     if (number >= page_count_ || out.size() != page_size_) return false;
     if (memory_) {
         std::memcpy(out.data(), memory_->data() + uint64_t(number) * page_size_, page_size_);
@@ -175,7 +175,7 @@ bool PageFile::read_page(uint32_t number, std::span<uint8_t> out) const {
 
 std::span<const uint8_t> PageFile::page(uint32_t number) const {
     note_read(number);
-    std::lock_guard<ThreadLock> hold(lock_);
+    LockHold hold(lock_);
     if (number >= page_count_) return {};
     if (memory_) return {memory_->data() + uint64_t(number) * page_size_, page_size_};
     auto buffer = load(number);
@@ -185,7 +185,7 @@ std::span<const uint8_t> PageFile::page(uint32_t number) const {
 }
 
 std::vector<uint8_t> PageFile::read_prefix(size_t length) const {
-    std::lock_guard<ThreadLock> hold(lock_);
+    LockHold hold(lock_);
     length = static_cast<size_t>(std::min<uint64_t>(length, file_size_));
     std::vector<uint8_t> out(length);
     if (memory_) {
@@ -209,7 +209,7 @@ std::vector<uint8_t> PageFile::read_prefix(size_t length) const {
 }
 
 bool PageFile::write_page(uint32_t number, std::span<const uint8_t> bytes) {
-    std::lock_guard<ThreadLock> hold(lock_);
+    LockHold hold(lock_);
     if (mode_ != Mode::ReadWrite || number >= page_count_ || bytes.size() != page_size_) return false;
     if (memory_) {
         std::copy(bytes.begin(), bytes.end(), memory_->begin() + uint64_t(number) * page_size_);
@@ -227,7 +227,7 @@ bool PageFile::write_page(uint32_t number, std::span<const uint8_t> bytes) {
 }
 
 bool PageFile::flush() {
-    std::lock_guard<ThreadLock> hold(lock_);
+    LockHold hold(lock_);
     if (memory_ || native_) return true;
     stream_.flush();
     return static_cast<bool>(stream_);

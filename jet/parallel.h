@@ -22,6 +22,18 @@ struct ThreadLock {
 };
 #endif
 
+// Holds a ThreadLock for a scope (std::lock_guard is missing where there are no threads).
+class LockHold {
+public:
+    explicit LockHold(ThreadLock& lock) : lock_(lock) { lock_.lock(); }
+    ~LockHold() { lock_.unlock(); }
+    LockHold(const LockHold&) = delete;
+    LockHold& operator=(const LockHold&) = delete;
+
+private:
+    ThreadLock& lock_;
+};
+
 // How many threads run_parallel would use for `pieces` pieces (at least 1).
 unsigned parallel_threads(std::size_t pieces);
 

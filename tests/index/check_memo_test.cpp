@@ -2,6 +2,8 @@
 // in a table from the first check only while none of the pages behind it was written.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <filesystem>
 #include <fstream>
 
@@ -16,8 +18,11 @@ namespace {
 
 namespace fs = std::filesystem;
 
+// A copy of its own per test: ctest runs the tests of this file side by side.
 struct Copy {
-    fs::path dir = fs::temp_directory_path() / "tarsolin_check_memo";
+    fs::path dir = fs::temp_directory_path() /
+                   ("tarsolin_check_memo_" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()) +
+                    "_" + std::to_string(::getpid()));
     fs::path file = dir / "copy.mdb";
     explicit Copy(const fs::path& source) {
         fs::create_directories(dir);
