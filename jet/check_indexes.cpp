@@ -62,10 +62,6 @@ bool unique_index_in_doubt(const CheckedTable& t, const std::vector<IndexVerdict
     return false;
 }
 
-}  // namespace
-
-namespace {
-
 // What verifying one table's indexes found, and the pages it read (when asked to note them).
 struct TableVerdict {
     Findings findings;
@@ -75,11 +71,7 @@ struct TableVerdict {
 
 TableVerdict verify_table(Database& db, const CheckedTable& t, bool note_pages) {
     TableVerdict out;
-    if (note_pages) db.file().set_read_log(&out.pages);
-    struct StopLog {
-        const PageFile& file;
-        ~StopLog() { file.set_read_log(nullptr); }
-    } stop{db.file()};
+    const PageFile::ReadLog log(db.file(), note_pages ? &out.pages : nullptr);
     Faults faults;  // row faults are the row pass's to report
     const std::vector<IndexVerdict> verdicts = verify_table_indexes(db, *t.def, t.name, t.rows_readable, faults);
     for (const IndexVerdict& v : verdicts) report(t, v, out.findings);

@@ -233,11 +233,7 @@ struct TableWalk {
 
 RowsVerdict walk_table(Database& db, const CheckedTable& t, std::vector<uint32_t>* read) {
     RowsVerdict out;
-    db.file().set_read_log(read);
-    struct StopLog {
-        const PageFile& file;
-        ~StopLog() { file.set_read_log(nullptr); }
-    } stop{db.file()};
+    const PageFile::ReadLog log(db.file(), read);
     TableWalk walk{db.file(), db.layout(), db.header().code_page, t, *t.def, out, {}, {}};
     walk.run();
     return out;

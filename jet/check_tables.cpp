@@ -252,16 +252,15 @@ void check_one(CheckContext& ctx, CheckedTable& t) {
 void check_and_record(CheckContext& ctx, CheckedTable& t) {
     CheckMemo::TableDefs noted;
     std::vector<uint32_t> read;
-    ctx.file.set_read_log(&read);
-    ctx.sink.set_tap(&noted.events);
-    struct Stop {
-        CheckContext& ctx;
-        ~Stop() {
-            ctx.file.set_read_log(nullptr);
-            ctx.sink.set_tap(nullptr);
-        }
-    } stop{ctx};
-    check_one(ctx, t);
+    {
+        const PageFile::ReadLog log(ctx.file, &read);
+        ctx.sink.set_tap(&noted.events);
+        struct StopTap {
+            FindingSink& sink;
+            ~StopTap() { sink.set_tap(nullptr); }
+        } stop{ctx.sink};
+        check_one(ctx, t);
+    }
     noted.key = memo_key(t, std::move(read));
     noted.key.data_pages.clear();  // they come back from the claims when replayed
     noted.owned_map_ok = t.owned_map_ok;

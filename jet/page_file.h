@@ -96,6 +96,17 @@ public:
     // appended to `log`: what a result read, for callers that reuse results whose pages did
     // not change. One log per thread; nullptr stops it.
     void set_read_log(std::vector<uint32_t>* log) const;
+    // Logs this thread's reads of `file` into `log` (when not null) for the life of the object.
+    class ReadLog {
+    public:
+        ReadLog(const PageFile& file, std::vector<uint32_t>* log) : file_(file) { file_.set_read_log(log); }
+        ~ReadLog() { file_.set_read_log(nullptr); }
+        ReadLog(const ReadLog&) = delete;
+        ReadLog& operator=(const ReadLog&) = delete;
+
+    private:
+        const PageFile& file_;
+    };
 
     // How many pages the cache keeps besides pinned ones (at least 1).
     void set_cache_capacity(size_t pages);

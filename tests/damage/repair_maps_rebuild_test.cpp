@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <optional>
 #include <set>
 
 #include "corpus_support.h"
@@ -258,75 +259,79 @@ TEST(CountRepair, AutonumberSeedBelowTheLargestValueIsRaised) {
     EXPECT_EQ(families.size(), 3u) << "an autonumber table in Jet 3, Jet 4 and ACE samples";
 }
 
+// A working copy of the largest corpus file with a fix context on it, for the map writers.
+class MapWriter : public ::testing::Test {
+protected:
+    void SetUp() override {
+        const fs::path source = corpus_dir() / "efcore-jet/EFCore.Jet.FunctionalTests/NorthwindEF7.accdb";
+        if (!fs::exists(source)) GTEST_SKIP() << "corpus not found at " << corpus_dir();
+        database = folder / "Northwind.accdb";
+        intact = read_bytes(source);
+        write_bytes(database, intact);
+        auto parsed = jet::parse_header(std::span<const uint8_t>(intact.data(), 3 * 4096));
+        ASSERT_TRUE(parsed.header);
+        header = std::move(*parsed.header);
+        lock.emplace(database);
+        copy.emplace(*lock);
+        recovery.emplace(database);
+        context.emplace(*copy, header, *recovery);
+    }
+    const jet::Layout& layout() const { return *header.layout; }
+    void grow_to(uint32_t pages) {
+        while (context->page_count() < pages) context->append_page(std::vector<uint8_t>(layout().page_size, 0));
+    }
+
+    TempFolder folder;
+    fs::path database;
+    File intact;
+    jet::Header header;
+    std::optional<jet::DatabaseLock> lock;
+    std::optional<jet::WorkingCopy> copy;
+    std::optional<jet::RecoveryFile> recovery;
+    std::optional<jet::FixContext> context;
+};
+
 // A table map whose inline window cannot name all the table's pages grows into a reference
 // map in the same row, with map pages added at the end, and names exactly those pages.
-TEST(MapWriter, InlineMapTooNarrowBecomesAReferenceMap) {
-    const fs::path source = corpus_dir() / "efcore-jet/EFCore.Jet.FunctionalTests/NorthwindEF7.accdb";
-    if (!fs::exists(source)) GTEST_SKIP() << "corpus not found at " << corpus_dir();
-    TempFolder folder;
-    const fs::path database = folder / "Northwind.accdb";
-    const File intact = read_bytes(source);
-    write_bytes(database, intact);
+TEST_F(MapWriter, InlineMapTooNarrowBecomesAReferenceMap) {
     const auto tdef = first_user_table_def(intact);
     ASSERT_TRUE(tdef);
     const auto map = table_map(intact, *tdef, 0);
     ASSERT_TRUE(map);
     ASSERT_EQ(intact[map->begin], 0x00) << "the corpus table's map is expected inline";
-
-    jet::DatabaseLock lock(database);
-    jet::WorkingCopy copy(lock);
-    auto parsed = jet::parse_header(std::span<const uint8_t>(intact.data(), 3 * 4096));
-    ASSERT_TRUE(parsed.header);
-    jet::RecoveryFile recovery(database);
-    jet::FixContext context(copy, *parsed.header, recovery);
-    const jet::Layout& layout = *parsed.header->layout;
-    const uint32_t pointer = u32(intact, std::size_t(*tdef) * layout.page_size + layout.tdef_owned_map);
-    const auto before = jet::read_map_pages(context, layout, pointer);
+    const uint32_t pointer = u32(intact, std::size_t(*tdef) * layout().page_size + layout().tdef_owned_map);
+    const auto before = jet::read_map_pages(*context, layout(), pointer);
     ASSERT_TRUE(before && !before->empty());
 
     // Pages far past the inline window (8 x 64 pages for a 4 KB page): the file grows to hold them.
     const uint32_t far = before->front() + 2000;
-    while (context.page_count() <= far) context.append_page(std::vector<uint8_t>(layout.page_size, 0));
+    grow_to(far + 1);
     std::vector<uint32_t> wanted = *before;
     wanted.push_back(far);
-    const uint32_t pages_before = context.page_count();
-    ASSERT_TRUE(jet::write_map_pages(context, layout, pointer, wanted));
+    const uint32_t pages_before = context->page_count();
+    ASSERT_TRUE(jet::write_map_pages(*context, layout(), pointer, wanted));
 
-    const File written = read_bytes(copy.path());
+    const File written = read_bytes(copy->path());
     EXPECT_EQ(written[map->begin], 0x01) << "the row now holds a reference map";
-    EXPECT_EQ(context.page_count(), pages_before + 1) << "one map page covers every wanted page";
-    EXPECT_EQ(written[std::size_t(pages_before) * layout.page_size], 0x05) << "the added page is a map page";
-    EXPECT_EQ(jet::read_map_pages(context, layout, pointer), wanted);
+    EXPECT_EQ(context->page_count(), pages_before + 1) << "one map page covers every wanted page";
+    EXPECT_EQ(written[std::size_t(pages_before) * layout().page_size], 0x05) << "the added page is a map page";
+    EXPECT_EQ(jet::read_map_pages(*context, layout(), pointer), wanted);
 }
 
 // A file that outgrows its inline global map gets a longer row 0 on page 1 (whole 4-byte
 // words), its other row kept, every page in the file named with the wanted bit.
-TEST(MapWriter, GlobalMapRowGrowsWithTheFile) {
-    const fs::path source = corpus_dir() / "efcore-jet/EFCore.Jet.FunctionalTests/NorthwindEF7.accdb";
-    if (!fs::exists(source)) GTEST_SKIP() << "corpus not found at " << corpus_dir();
-    TempFolder folder;
-    const fs::path database = folder / "Northwind.accdb";
-    const File intact = read_bytes(source);
-    write_bytes(database, intact);
+TEST_F(MapWriter, GlobalMapRowGrowsWithTheFile) {
     const auto global = row_at(intact, 1u << 8);
     const auto second = row_at(intact, 1u << 8 | 1);
     ASSERT_TRUE(global && second);
     ASSERT_EQ(global->end - global->begin, 69u) << "the corpus file's global map is expected 64 bytes wide";
-
-    jet::DatabaseLock lock(database);
-    jet::WorkingCopy copy(lock);
-    auto parsed = jet::parse_header(std::span<const uint8_t>(intact.data(), 3 * 4096));
-    ASSERT_TRUE(parsed.header);
-    jet::RecoveryFile recovery(database);
-    jet::FixContext context(copy, *parsed.header, recovery);
-    const jet::Layout& layout = *parsed.header->layout;
-    while (context.page_count() < 700) context.append_page(std::vector<uint8_t>(layout.page_size, 0));
-    std::vector<bool> free(context.page_count(), true);
+    grow_to(700);
+    std::vector<bool> free(context->page_count(), true);
     for (uint32_t p = 0; p < free.size(); p += 3) free[p] = false;  // used: every third page, the last ones too
     free.back() = false;
-    ASSERT_TRUE(jet::write_global_map(context, layout, free));
+    ASSERT_TRUE(jet::write_global_map(*context, layout(), free));
 
-    const File written = read_bytes(copy.path());
+    const File written = read_bytes(copy->path());
     const auto grown = row_at(written, 1u << 8);
     ASSERT_TRUE(grown);
     EXPECT_EQ(grown->end - grown->begin, 5u + 88u) << "700 pages: 88 bitmap bytes";
@@ -338,7 +343,7 @@ TEST(MapWriter, GlobalMapRowGrowsWithTheFile) {
         const uint8_t byte = written[grown->begin + 5 + p / 8];
         EXPECT_EQ(bool(byte & (1u << (p % 8))), bool(free[p])) << "page " << p;
     }
-    jet::Database db(copy.path());
+    jet::Database db(copy->path());
     ASSERT_TRUE(db.free_pages());
     EXPECT_EQ(*db.free_pages(), free);
 }
