@@ -1,11 +1,12 @@
 #include "jet/index_build.h"
 
 #include <algorithm>
-#include <bit>
 #include <cstring>
 #include <stdexcept>
 #include <type_traits>
 #include <utility>
+
+#include "jet/byte_runs.h"
 
 namespace jet {
 namespace {
@@ -14,33 +15,6 @@ constexpr uint32_t kNone = 0xFFFFFFFF;
 
 template <class E>
 uint8_t page_byte(const E& e, size_t i) { return static_cast<uint8_t>(e.row.page >> (8 * (2 - i))); }
-
-// Leading bytes `a` and `b` share, of the first `n`: eight, then four at a time, the
-// first difference found from the bits that differ.
-size_t common_length(const uint8_t* a, const uint8_t* b, size_t n) {
-    auto first_difference = [](uint64_t x) {
-        return size_t(std::endian::native == std::endian::little ? std::countr_zero(x) : std::countl_zero(x)) / 8;
-    };
-    size_t i = 0;
-    for (; i + 8 <= n; i += 8) {
-        uint64_t x, y;
-        std::memcpy(&x, a + i, 8);
-        std::memcpy(&y, b + i, 8);
-        if (x != y) return i + first_difference(x ^ y);
-    }
-    if (i + 4 <= n) {
-        uint32_t x, y;
-        std::memcpy(&x, a + i, 4);
-        std::memcpy(&y, b + i, 4);
-        if (x != y) {
-            const uint32_t d = x ^ y;
-            return i + size_t(std::endian::native == std::endian::little ? std::countr_zero(d) : std::countl_zero(d)) / 8;
-        }
-        i += 4;
-    }
-    while (i < n && a[i] == b[i]) ++i;
-    return i;
-}
 
 // Bytes two entries may share as a page prefix: never into the row byte and within what
 // the layout's prefix field holds (the rule of shared_prefix_length, pair by pair), and
@@ -106,7 +80,8 @@ struct Node {
     std::vector<uint32_t> children;
     uint32_t tail = 0;  // node id + 1; 0 = none
     uint32_t prev = kNone, next = kNone;
-    E last;  // last leaf entry below
+    E last;             // last leaf entry below
+    size_t prefix = 0;  // leaves: the longest prefix their entries share
 };
 
 [[noreturn]] void too_long() { throw std::length_error("index entry larger than an index page"); }
@@ -139,6 +114,7 @@ std::vector<uint32_t> build_leaves(Entries&& entries, const Layout& layout, std:
                 n.entries.push_back(std::move(entries[i]));
         }
         n.last = n.entries.empty() ? E{} : n.entries.back();
+        n.prefix = prefix;
         ids.push_back(static_cast<uint32_t>(nodes.size()));
         nodes.push_back(std::move(n));
         first = end;
@@ -242,7 +218,7 @@ void lay_out(Entries&& entries, const Layout& layout, uint32_t owner, size_t& le
         IndexPageSpec head;
         head.leaf = n.leaf;
         head.owner = owner;
-        if (!n.leaf || (leaf_count == 1 && lone_leaf_whole)) head.prefix_length = 0;
+        head.prefix_length = !n.leaf || (leaf_count == 1 && lone_leaf_whole) ? 0 : n.prefix;
         head.prev = n.prev == kNone ? kNone : position[n.prev];
         head.next = n.next == kNone ? kNone : position[n.next];
         head.tail = n.tail == 0 ? kNone : position[n.tail - 1];
@@ -291,7 +267,7 @@ std::vector<std::vector<uint8_t>> render_index(const BuiltKeyIndex& built, const
     std::vector<std::vector<uint8_t>> pages;
     pages.reserve(built.pages.size());
     for (const BuiltKeyPage& p : built.pages) {
-        std::vector<uint8_t> bytes = write_index_page(p.head, p.entries, layout, &numbers);
+        std::vector<uint8_t> bytes = write_built_index_page(p.head, p.entries, layout, numbers);
         if (bytes.empty()) throw std::length_error("index page overflow");
         pages.push_back(std::move(bytes));
     }

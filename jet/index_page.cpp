@@ -6,6 +6,8 @@
 #include <span>
 #include <string>
 
+#include "jet/byte_runs.h"
+
 namespace jet {
 namespace {
 
@@ -60,15 +62,18 @@ uint8_t entry_byte(const E& e, size_t i) {
 // Writes the entry's bytes from `skip` on at `out`; returns how many.
 template <class E>
 size_t put_entry(const E& e, uint32_t child, bool leaf, size_t skip, uint8_t* out) {
-    uint8_t tail[8] = {static_cast<uint8_t>(e.row.page >> 16), static_cast<uint8_t>(e.row.page >> 8),
-                       static_cast<uint8_t>(e.row.page), e.row.row,
-                       static_cast<uint8_t>(child >> 24), static_cast<uint8_t>(child >> 16),
-                       static_cast<uint8_t>(child >> 8), static_cast<uint8_t>(child)};
+    const uint8_t tail[8] = {static_cast<uint8_t>(e.row.page >> 16), static_cast<uint8_t>(e.row.page >> 8),
+                             static_cast<uint8_t>(e.row.page), e.row.row,
+                             static_cast<uint8_t>(child >> 24), static_cast<uint8_t>(child >> 16),
+                             static_cast<uint8_t>(child >> 8), static_cast<uint8_t>(child)};
     const size_t tail_size = leaf ? kRowPointerSize : kRowPointerSize + kChildPointerSize;
-    size_t n = 0;
-    for (size_t i = skip; i < e.key.size(); ++i) out[n++] = e.key[i];
-    for (size_t i = skip > e.key.size() ? skip - e.key.size() : 0; i < tail_size; ++i) out[n++] = tail[i];
-    return n;
+    const size_t key = e.key.size();
+    const size_t from_key = skip < key ? key - skip : 0;
+    copy_short(out, e.key.data() + skip, from_key);
+    const size_t tail_skip = skip > key ? skip - key : 0;
+    if (tail_skip >= tail_size) return from_key;
+    for (size_t i = tail_skip; i < tail_size; ++i) out[from_key + i - tail_skip] = tail[i];
+    return from_key + tail_size - tail_skip;
 }
 
 template <class E>
@@ -87,8 +92,7 @@ size_t prefix_of(std::span<const E> entries, const Layout& layout) {
         const E& other = entries[i];
         const size_t max = std::min(limit, other.key.size() + 3);
         const size_t keys = std::min({max, first.key.size(), other.key.size()});
-        size_t n = 0;
-        while (n < keys && first.key[n] == other.key[n]) ++n;
+        size_t n = common_length(first.key.data(), other.key.data(), keys);
         if (n == keys)
             while (n < max && entry_byte(first, n) == entry_byte(other, n)) ++n;
         limit = n;
@@ -104,16 +108,38 @@ size_t packed_of(std::span<const E> entries, bool leaf, const Layout& layout, st
     return total;
 }
 
+// The prefix to store, or nullopt when the entries do not share the one asked for.
+template <class E>
+std::optional<size_t> checked_prefix(const IndexPageSpec& head, std::span<const E> entries, const Layout& layout) {
+    const size_t longest = prefix_of(entries, layout);
+    const size_t prefix = head.prefix_length.value_or(longest);
+    if (prefix > longest) return std::nullopt;
+    return prefix;
+}
+
+// Whether the entries fit the page with `prefix` cut from all but the first.
+template <class E>
+bool fits_page(std::span<const E> entries, bool leaf, const Layout& layout, size_t prefix) {
+    size_t total = 0;
+    for (size_t i = 0; i < entries.size(); ++i) {
+        const size_t size = entry_size(entries[i], leaf), cut = i == 0 ? 0 : prefix;
+        if (cut > size) return false;
+        total += size - cut;
+    }
+    return total <= entry_area(layout);
+}
+
+// `known_prefix`: one the caller measured the entries share (the layout of build_index).
 template <class E>
 std::vector<uint8_t> write_page(const IndexPageSpec& head, std::span<const E> entries, const Layout& layout,
-                                const std::vector<uint32_t>* numbers) {
+                                const std::vector<uint32_t>* numbers, std::optional<size_t> known_prefix = {}) {
     auto real = [&](uint32_t n) -> uint32_t {
         if (!numbers) return n;
         return n == kNoPosition ? 0 : numbers->at(n);
     };
-    const size_t longest = prefix_of(entries, layout);
-    const size_t prefix = head.prefix_length.value_or(longest);
-    if (prefix > longest || packed_of(entries, head.leaf, layout, prefix) > entry_area(layout)) return {};
+    const std::optional<size_t> checked = known_prefix ? known_prefix : checked_prefix(head, entries, layout);
+    if (!checked || !fits_page(entries, head.leaf, layout, *checked)) return {};
+    const size_t prefix = *checked;
     std::vector<uint8_t> page(layout.page_size, 0);
     page[0] = head.leaf ? page_type::index_leaf : page_type::index_node;
     page[1] = 0x01;
@@ -167,6 +193,11 @@ std::vector<uint8_t> write_index_page(const IndexPageSpec& head, std::span<const
 std::vector<uint8_t> write_index_page(const IndexPageSpec& head, std::span<const KeyEntry> entries,
                                       const Layout& layout, const std::vector<uint32_t>* numbers) {
     return write_page(head, entries, layout, numbers);
+}
+std::vector<uint8_t> write_built_index_page(const IndexPageSpec& head, std::span<const KeyEntry> entries,
+                                            const Layout& layout, const std::vector<uint32_t>& numbers) {
+    if (!head.prefix_length) return write_page(head, entries, layout, &numbers);
+    return write_page(head, entries, layout, &numbers, head.prefix_length);
 }
 
 int compare_entries(const IndexEntry& a, const IndexEntry& b) {

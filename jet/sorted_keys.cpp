@@ -7,32 +7,22 @@
 #include <stdexcept>
 #include <utility>
 
+#include "jet/byte_runs.h"
+
 namespace jet {
 namespace {
 
+// One load for keys of eight bytes or more; shorter ones are shifted in byte by byte (a
+// padded copy would stall the load on the narrower stores before it).
 uint64_t head_of(std::span<const uint8_t> key) {
-    uint8_t first[8] = {};
-    std::copy_n(key.begin(), std::min<size_t>(key.size(), 8), first);
-    uint64_t h;
-    std::memcpy(&h, first, 8);
-    if constexpr (std::endian::native == std::endian::little) h = __builtin_bswap64(h);
-    return h;
-}
-
-// Keys are short: fixed-size moves (overlapping when the length is not their size) beat a
-// call to memcpy.
-void copy_key(uint8_t* to, const uint8_t* from, size_t n) {
-    if (n >= 8 && n <= 16) {
-        std::memcpy(to, from, 8);
-        std::memcpy(to + n - 8, from + n - 8, 8);
-    } else if (n >= 4 && n < 8) {
-        std::memcpy(to, from, 4);
-        std::memcpy(to + n - 4, from + n - 4, 4);
-    } else if (n < 4) {
-        for (size_t i = 0; i < n; ++i) to[i] = from[i];
-    } else {
-        std::memcpy(to, from, n);
+    uint64_t h = 0;
+    if (key.size() >= 8) {
+        std::memcpy(&h, key.data(), 8);
+        if constexpr (std::endian::native == std::endian::little) h = __builtin_bswap64(h);
+        return h;
     }
+    for (size_t i = 0; i < key.size(); ++i) h |= uint64_t(key[i]) << (56 - 8 * i);
+    return h;
 }
 
 }  // namespace
@@ -46,7 +36,7 @@ void SortedKeys::add(std::span<const uint8_t> key, RowPointer row) {
     const size_t n = key.size();
     if (used_ + n > UINT32_MAX) throw std::length_error("index keys exceed 4 GiB");
     if (used_ + n > bytes_.size()) bytes_.resize(std::max(used_ + n, 2 * bytes_.size()));
-    copy_key(bytes_.data() + used_, key.data(), n);
+    copy_short(bytes_.data() + used_, key.data(), n);
     refs_.push_back({head_of(key), static_cast<uint32_t>(used_), static_cast<uint32_t>(n), row.page, row.row});
     used_ += n;
 }
