@@ -21,6 +21,7 @@ uint8_t page_byte(const E& e, size_t i) { return static_cast<uint8_t>(e.row.page
 // not past `cap`.
 template <class E>
 size_t pair_prefix(const E& first, const E& other, const Layout& layout, size_t cap = SIZE_MAX) {
+    if (cap == 0) return 0;  // the page already shares nothing
     const size_t shorter = first.key.size() < other.key.size() ? first.key.size() : other.key.size();
     size_t limit = shorter + 3;
     const size_t field = layout.jet3 ? 0xFF : 0xFFFF;

@@ -197,6 +197,8 @@ std::vector<IndexKeys> collect_index_keys(Database& db, const TableDef& table, c
     std::span<const uint8_t> key;
     // Rows whose key columns are all NULL never make a unique key repeat.
     std::vector<std::set<uint32_t>> all_null_rows(out.size());
+    std::vector<bool> unique(out.size());
+    for (size_t k = 0; k < out.size(); ++k) unique[k] = out[k].ok && unique_real_index(table, out[k].real_index);
     auto packed = [](const auto& p) { return (uint32_t(p.page) << 8) | uint32_t(p.row); };
     Faults faults;
     db.scan_stored_rows(
@@ -213,7 +215,7 @@ std::vector<IndexKeys> collect_index_keys(Database& db, const TableDef& table, c
                     continue;
                 }
                 if (all_null && (table.real_indexes[out[k].real_index].flags & index_flag::ignore_nulls)) continue;
-                if (all_null) all_null_rows[k].insert(packed(at));
+                if (all_null && unique[k]) all_null_rows[k].insert(packed(at));
                 if (out[k].keys.size() == 0) out[k].keys.reserve(rows_hint, rows_hint * key.size());
                 out[k].keys.add(key, RowPointer{at.page, static_cast<uint8_t>(at.row)});
             }
@@ -223,7 +225,7 @@ std::vector<IndexKeys> collect_index_keys(Database& db, const TableDef& table, c
         IndexKeys& e = out[k];
         if (!e.ok) continue;
         e.keys.sort();
-        if (unique_real_index(table, e.real_index))
+        if (unique[k])
             e.duplicate_keys = all_null_rows[k].empty() ? e.keys.repeated_keys()
                                                          : e.keys.repeated_keys([&](RowPointer r) {
                                                                return all_null_rows[k].count(packed(r)) > 0;

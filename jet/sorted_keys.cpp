@@ -32,15 +32,6 @@ void SortedKeys::reserve(size_t keys, size_t bytes) {
     if (bytes > bytes_.size()) bytes_.resize(bytes);
 }
 
-void SortedKeys::add(std::span<const uint8_t> key, RowPointer row) {
-    const size_t n = key.size();
-    if (used_ + n > UINT32_MAX) throw std::length_error("index keys exceed 4 GiB");
-    if (used_ + n > bytes_.size()) bytes_.resize(std::max(used_ + n, 2 * bytes_.size()));
-    copy_short(bytes_.data() + used_, key.data(), n);
-    refs_.push_back({head_of(key), static_cast<uint32_t>(used_), static_cast<uint32_t>(n), row.page, row.row});
-    used_ += n;
-}
-
 // Equal heads. Zero padding makes a key and its extension by zero bytes share a head; the
 // full comparison past the head and then the length settle those. Inline: many keys of
 // one index share their first eight bytes (repeated values, long text prefixes).
@@ -61,6 +52,22 @@ inline bool SortedKeys::before(const Ref& a, const Ref& b, const uint8_t* bytes)
     if (a.length != b.length) return a.length < b.length;
     if (a.page != b.page) return a.page < b.page;
     return a.row < b.row;
+}
+
+void SortedKeys::add(std::span<const uint8_t> key, RowPointer row) {
+    const size_t n = key.size();
+    if (used_ + n > UINT32_MAX) throw std::length_error("index keys exceed 4 GiB");
+    if (used_ + n > bytes_.size()) bytes_.resize(std::max(used_ + n, 2 * bytes_.size()));
+    copy_short(bytes_.data() + used_, key.data(), n);
+    const Ref ref{head_of(key), static_cast<uint32_t>(used_), static_cast<uint32_t>(n), row.page, row.row};
+    // Checked here, while the last key is at hand: rows often lie in key order already.
+    if (in_order_ && !refs_.empty()) in_order_ = !less(ref, refs_.back(), bytes_.data());
+    refs_.push_back(ref);
+    used_ += n;
+}
+
+inline bool SortedKeys::less(const Ref& a, const Ref& b, const uint8_t* bytes) {
+    return a.head != b.head ? a.head < b.head : before(a, b, bytes);
 }
 
 // Head bytes in which the keys differ, as a mask of bits.
@@ -95,11 +102,11 @@ void SortedKeys::radix_by_head(uint64_t varies) {
 }
 
 void SortedKeys::sort() {
+    if (in_order_) return;
+    in_order_ = true;
     const uint8_t* bytes = bytes_.data();
-    auto less = [bytes](const Ref& a, const Ref& b) { return a.head != b.head ? a.head < b.head : before(a, b, bytes); };
-    // Rows often lie in key order already (counters, dates of entry).
-    if (std::is_sorted(refs_.begin(), refs_.end(), less)) return;
-    if (refs_.size() < kRadixFrom) return std::sort(refs_.begin(), refs_.end(), less);
+    if (refs_.size() < kRadixFrom)
+        return std::sort(refs_.begin(), refs_.end(), [bytes](const Ref& a, const Ref& b) { return less(a, b, bytes); });
     // Radix passes, free of the branches a comparison sort mispredicts, even for text.
     radix_by_head(varying_head_bits());
     // Equal heads were kept in scan order, which is mostly row order already.
@@ -113,6 +120,7 @@ void SortedKeys::sort() {
 
 void SortedKeys::clear() {
     used_ = 0;
+    in_order_ = true;
     refs_.clear();
 }
 
@@ -138,11 +146,10 @@ std::vector<IndexEntry> SortedKeys::entries() const {
 }
 
 std::vector<KeyEntry> SortedKeys::views() const {
-    std::vector<KeyEntry> out(refs_.size());
-    for (size_t i = 0; i < refs_.size(); ++i) {
-        out[i].key = key(i);
-        out[i].row = row(i);
-    }
+    std::vector<KeyEntry> out;
+    out.reserve(refs_.size());
+    const uint8_t* bytes = bytes_.data();
+    for (const Ref& r : refs_) out.push_back({{bytes + r.offset, r.length}, {r.page, r.row}, 0});
     return out;
 }
 

@@ -40,6 +40,7 @@ private:
         uint8_t row;
     };
     static bool before(const Ref& a, const Ref& b, const uint8_t* bytes);
+    static bool less(const Ref& a, const Ref& b, const uint8_t* bytes);
     uint64_t varying_head_bits() const;
     void radix_by_head(uint64_t varying_bits);
     // Below this many keys a comparison sort is as quick as the radix passes.
@@ -48,6 +49,7 @@ private:
     std::vector<uint8_t> bytes_;  // keys end to end in the first used_ bytes; the rest is room
     size_t used_ = 0;
     std::vector<Ref> refs_;
+    bool in_order_ = true;  // refs_ in entry order
 };
 
 }  // namespace jet
