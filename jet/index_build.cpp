@@ -107,13 +107,11 @@ std::vector<uint32_t> build_leaves(Entries&& entries, const Layout& layout, std:
     size_t full = 0, prefix = 0;
     auto close = [&](size_t end) {
         Node<E> n;
-        n.entries.reserve(end - first);
-        for (size_t i = first; i < end; ++i) {
-            if constexpr (std::is_const_v<std::remove_reference_t<decltype(entries[i])>>)
-                n.entries.push_back(entries[i]);
-            else
-                n.entries.push_back(std::move(entries[i]));
-        }
+        const auto from = entries.begin() + std::ptrdiff_t(first), to = entries.begin() + std::ptrdiff_t(end);
+        if constexpr (std::is_const_v<std::remove_reference_t<decltype(entries[0])>>)
+            n.entries.assign(from, to);
+        else
+            n.entries.assign(std::make_move_iterator(from), std::make_move_iterator(to));
         n.last = n.entries.empty() ? E{} : n.entries.back();
         n.prefix = prefix;
         ids.push_back(static_cast<uint32_t>(nodes.size()));
