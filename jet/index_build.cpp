@@ -12,27 +12,31 @@ namespace jet {
 namespace {
 
 constexpr uint32_t kNone = 0xFFFFFFFF;
+constexpr size_t kLeafTail = 4;  // a leaf entry's row pointer (stored_entry_size)
 
 template <class E>
 uint8_t page_byte(const E& e, size_t i) { return static_cast<uint8_t>(e.row.page >> (8 * (2 - i))); }
 
-// Bytes two entries may share as a page prefix: never into the row byte and within what
-// the layout's prefix field holds (the rule of shared_prefix_length, pair by pair), and
-// not past `cap`.
+// Longest prefix the layout's prefix field holds.
+size_t prefix_field(const Layout& layout) { return layout.jet3 ? 0xFF : 0xFFFF; }
+
+// Bytes two entries may share as a page prefix: never into the row byte (the rule of
+// shared_prefix_length, pair by pair), and not past `cap` (at most prefix_field).
 template <class E>
-size_t pair_prefix(const E& first, const E& other, const Layout& layout, size_t cap = SIZE_MAX) {
-    if (cap == 0) return 0;  // the page already shares nothing
+inline size_t pair_prefix(const E& first, const E& other, size_t cap) {
     const size_t shorter = first.key.size() < other.key.size() ? first.key.size() : other.key.size();
-    size_t limit = shorter + 3;
-    const size_t field = layout.jet3 ? 0xFF : 0xFFFF;
-    if (limit > field) limit = field;
-    if (limit > cap) limit = cap;
+    const size_t limit = shorter + 3 < cap ? shorter + 3 : cap;
     const size_t both = shorter < limit ? shorter : limit;
     size_t n = common_length(first.key.data(), other.key.data(), both);
     if (n < both) return n;
     auto at = [](const E& e, size_t i) { return i < e.key.size() ? e.key[i] : page_byte(e, i - e.key.size()); };
     while (n < limit && at(first, n) == at(other, n)) ++n;
     return n;
+}
+
+template <class E>
+size_t pair_prefix(const E& first, const E& other, const Layout& layout) {
+    return pair_prefix(first, other, prefix_field(layout));
 }
 
 // Fills one page at a time, keeping the packed size under the page's capacity.
@@ -119,15 +123,17 @@ std::vector<uint32_t> build_leaves(Entries&& entries, const Layout& layout, std:
         first = end;
         full = prefix = 0;
     };
+    const size_t field = prefix_field(layout);
     for (size_t i = 0; i < count; ++i) {
         const E& e = entries[i];
-        const size_t size = stored_entry_size(e, true);
+        const size_t size = e.key.size() + kLeafTail;
         const size_t open = i - first;
         size_t pair = 0;
         bool fits = size <= capacity;
         if (open > 0) {
             // Only the prefix all the page's entries share counts: no need to look past it.
-            pair = pair_prefix(entries[first], e, layout, open == 1 ? SIZE_MAX : prefix);
+            const size_t cap = open == 1 ? field : prefix;
+            pair = cap == 0 ? 0 : pair_prefix(entries[first], e, cap);
             fits = full + size - open * pair <= capacity;
         }
         if (!fits) {

@@ -59,21 +59,31 @@ uint8_t entry_byte(const E& e, size_t i) {
     return static_cast<uint8_t>(e.child >> (8 * (7 - i)));
 }
 
+void put_be32(uint8_t* out, uint32_t v) {
+    if constexpr (std::endian::native == std::endian::little) v = __builtin_bswap32(v);
+    std::memcpy(out, &v, 4);
+}
+
 // Writes the entry's bytes from `skip` on at `out`; returns how many.
 template <class E>
 size_t put_entry(const E& e, uint32_t child, bool leaf, size_t skip, uint8_t* out) {
+    const size_t key = e.key.size();
+    const size_t tail_size = leaf ? kRowPointerSize : kRowPointerSize + kChildPointerSize;
+    if (skip <= key) {  // the usual case: the prefix ends within the key
+        const size_t n = key - skip;
+        copy_short(out, e.key.data() + skip, n);
+        put_be32(out + n, (e.row.page << 8) | e.row.row);  // 3-byte page, then row
+        if (!leaf) put_be32(out + n + kRowPointerSize, child);
+        return n + tail_size;
+    }
     const uint8_t tail[8] = {static_cast<uint8_t>(e.row.page >> 16), static_cast<uint8_t>(e.row.page >> 8),
                              static_cast<uint8_t>(e.row.page), e.row.row,
                              static_cast<uint8_t>(child >> 24), static_cast<uint8_t>(child >> 16),
                              static_cast<uint8_t>(child >> 8), static_cast<uint8_t>(child)};
-    const size_t tail_size = leaf ? kRowPointerSize : kRowPointerSize + kChildPointerSize;
-    const size_t key = e.key.size();
-    const size_t from_key = skip < key ? key - skip : 0;
-    copy_short(out, e.key.data() + skip, from_key);
-    const size_t tail_skip = skip > key ? skip - key : 0;
-    if (tail_skip >= tail_size) return from_key;
-    for (size_t i = tail_skip; i < tail_size; ++i) out[from_key + i - tail_skip] = tail[i];
-    return from_key + tail_size - tail_skip;
+    const size_t tail_skip = skip - key;
+    if (tail_skip >= tail_size) return 0;
+    for (size_t i = tail_skip; i < tail_size; ++i) out[i - tail_skip] = tail[i];
+    return tail_size - tail_skip;
 }
 
 template <class E>
