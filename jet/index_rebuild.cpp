@@ -33,20 +33,26 @@ std::optional<size_t> real_index_block(const TableDef& t, const Layout& l) {
     return pos;
 }
 
-// Patches u32 fields of the logical TDEF buffer in its chain of pages.
+// Patches u32 fields of the logical TDEF buffer in its chain of pages, read once for all
+// the indexes of the table.
 class TdefPatch {
 public:
     TdefPatch(PageStore& store, const TableDef& t) : store_(store), chain_(t.pages), size_(store.page_size()) {}
 
+    // Whether put_u32 can patch the field (checked first, so a failing index leaves no change).
+    bool can_put(size_t logical) {
+        for (size_t i = 0; i < 4; ++i) {
+            const size_t k = page_of(logical + i);
+            if (k >= chain_.size() || load(chain_[k]).size() != size_) return false;
+        }
+        return true;
+    }
     bool put_u32(size_t logical, uint32_t value) {
-        for (int i = 0; i < 4; ++i) {
-            size_t o = logical + size_t(i);
-            size_t k = o < size_ ? 0 : 1 + (o - size_) / (size_ - 8);
-            size_t at = o < size_ ? o : 8 + (o - size_) % (size_ - 8);
-            if (k >= chain_.size()) return false;
-            std::vector<uint8_t>& page = load(chain_[k]);
-            if (page.size() != size_) return false;
-            page[at] = static_cast<uint8_t>(value >> (8 * i));
+        if (!can_put(logical)) return false;
+        for (size_t i = 0; i < 4; ++i) {
+            const size_t o = logical + i;
+            const size_t at = o < size_ ? o : 8 + (o - size_) % (size_ - 8);
+            load(chain_[page_of(o)])[at] = static_cast<uint8_t>(value >> (8 * i));
         }
         return true;
     }
@@ -55,6 +61,7 @@ public:
     }
 
 private:
+    size_t page_of(size_t o) const { return o < size_ ? 0 : 1 + (o - size_) / (size_ - 8); }
     std::vector<uint8_t>& load(uint32_t n) {
         auto it = pages_.find(n);
         if (it == pages_.end()) it = pages_.emplace(n, store_.read(n)).first;
@@ -262,9 +269,9 @@ struct FreePages {
 class OneRebuild {
 public:
     OneRebuild(Database& db, PageStore& store, const TableDef& table, const std::string& name, size_t real,
-               std::vector<uint32_t> old, const std::set<uint32_t>& reserved, FreePages& free)
+               std::vector<uint32_t> old, const std::set<uint32_t>& reserved, FreePages& free, TdefPatch& tdef)
         : db_(db), store_(store), table_(table), name_(name), real_(real), old_(std::move(old)), reserved_(reserved),
-          free_(free) {}
+          free_(free), tdef_(tdef) {}
 
     void run(const IndexKeys& expected, IndexRebuildResult& r) {
         const Layout& layout = db_.layout();
@@ -345,12 +352,12 @@ public:
         } catch (const std::length_error&) {
             return fail(r, ": una página del índice no se puede componer.");
         }
-        TdefPatch tdef(store_, table_);
         const size_t count_at = layout.tdef_variable_start + real_ * layout.real_index_count_entry_size + 4;
         const size_t root_at = *block + real_ * layout.real_index_size + layout.ri_root_page;
-        if (!tdef.put_u32(count_at, static_cast<uint32_t>(built.entry_count)) ||
-            !tdef.put_u32(root_at, numbers.front()))
+        if (!tdef_.can_put(count_at) || !tdef_.can_put(root_at))
             return fail(r, ": la definición de la tabla está incompleta.");
+        tdef_.put_u32(count_at, static_cast<uint32_t>(built.entry_count));
+        tdef_.put_u32(root_at, numbers.front());
 
         // Everything is decided: write.
         for (size_t i = 0; i < pages.size(); ++i) store_.write(numbers[i], pages[i]);
@@ -368,9 +375,9 @@ public:
             global->set(p, true);
             ++r.pages_freed;
         }
-        owned->save(store_);
-        global->save(store_);
-        tdef.save();
+        owned->save_changes(store_);
+        global->save_changes(store_);
+        tdef_.save();
         r.rebuilt = true;
     }
 
@@ -411,6 +418,7 @@ private:
     std::vector<uint32_t> old_;
     const std::set<uint32_t>& reserved_;
     FreePages& free_;
+    TdefPatch& tdef_;
 };
 
 }  // namespace
@@ -431,12 +439,13 @@ std::vector<IndexRebuildResult> rebuild_table_indexes(Database& db, PageStore& s
     }
     std::vector<IndexRebuildResult> results;
     FreePages free;
+    TdefPatch tdef(store, table);
     for (size_t k = 0; k < expected.size(); ++k) {
         const IndexKeys& e = expected[k];
         IndexRebuildResult r;
         r.real_index = e.real_index;
         r.name = real_index_label(table, e.real_index);
-        OneRebuild(db, store, table, name, e.real_index, std::move(old[k]), reserved, free).run(e, r);
+        OneRebuild(db, store, table, name, e.real_index, std::move(old[k]), reserved, free, tdef).run(e, r);
         results.push_back(std::move(r));
     }
     return results;

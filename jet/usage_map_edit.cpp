@@ -73,6 +73,12 @@ const uint8_t* UsageMapEdit::bit_byte(uint32_t page, uint8_t& mask) const {
     return it->second.data() + kMapPageBitmap + bit / 8;
 }
 
+uint32_t UsageMapEdit::bit_page(uint32_t page) const {
+    if (type_ == kInline) return host_;
+    const uint64_t per_page = uint64_t(layout_->page_size - kMapPageBitmap) * 8;
+    return u32_at(pages_.at(host_), row_start_ + 1 + 4 * static_cast<size_t>(page / per_page));
+}
+
 uint8_t* UsageMapEdit::bit_byte(uint32_t page, uint8_t& mask) {
     return const_cast<uint8_t*>(static_cast<const UsageMapEdit*>(this)->bit_byte(page, mask));
 }
@@ -90,7 +96,11 @@ bool UsageMapEdit::get(uint32_t page) const {
 
 void UsageMapEdit::set(uint32_t page, bool on) {
     uint8_t mask = 0;
-    if (uint8_t* b = bit_byte(page, mask)) *b = on ? (*b | mask) : (*b & ~mask);
+    uint8_t* b = bit_byte(page, mask);
+    if (!b) return;
+    const uint8_t was = *b;
+    *b = on ? (*b | mask) : (*b & ~mask);
+    if (*b != was) changed_.insert(bit_page(page));
 }
 
 std::vector<uint32_t> UsageMapEdit::set_pages(uint32_t limit) const {
@@ -105,14 +115,17 @@ void UsageMapEdit::clear_all() {
     if (type_ == kInline) {
         std::fill(host.begin() + static_cast<std::ptrdiff_t>(row_start_ + 5),
                   host.begin() + static_cast<std::ptrdiff_t>(row_end_), 0);
+        changed_.insert(host_);
         return;
     }
     for (size_t slot = 0; slot < (row_end_ - row_start_ - 1) / 4; ++slot) {
         uint8_t mask = 0;
         const uint64_t per_page = uint64_t(layout_->page_size - kMapPageBitmap) * 8;
         if (!bit_byte(static_cast<uint32_t>(slot * per_page), mask)) continue;
-        auto& map_page = pages_.at(u32_at(host, row_start_ + 1 + 4 * slot));
+        const uint32_t number = u32_at(host, row_start_ + 1 + 4 * slot);
+        auto& map_page = pages_.at(number);
         std::fill(map_page.begin() + kMapPageBitmap, map_page.end(), 0);
+        changed_.insert(number);
     }
 }
 
@@ -125,6 +138,7 @@ bool UsageMapEdit::cover_all(const std::vector<uint32_t>& pages) {
     if (uint64_t(*high - start) >= 8 * uint64_t(row_end_ - row_start_ - 5)) return false;
     clear_all();
     put_u32(pages_.at(host_), row_start_ + 1, start);
+    changed_.insert(host_);
     return true;
 }
 
@@ -158,6 +172,7 @@ bool UsageMapEdit::make_reference() {
     std::fill(host.begin() + static_cast<std::ptrdiff_t>(row_start_), host.begin() + static_cast<std::ptrdiff_t>(row_end_), 0);
     host[row_start_] = kReference;
     type_ = kReference;
+    changed_.insert(host_);
     return true;
 }
 
@@ -168,11 +183,19 @@ void UsageMapEdit::add_map_page(size_t slot, uint32_t page) {
     bytes[1] = 0x01;
     pages_[page] = std::move(bytes);
     put_u32(pages_.at(host_), row_start_ + 1 + 4 * slot, page);
+    changed_.insert(page);
+    changed_.insert(host_);
 }
 
 void UsageMapEdit::save(PageStore& store) const {
     for (const auto& [number, bytes] : pages_)
         if (bytes.size() == store.page_size() && store.read(number) != bytes) store.write(number, bytes);
+}
+
+void UsageMapEdit::save_changes(PageStore& store) {
+    for (const auto& [number, bytes] : pages_)
+        if (changed_.count(number) && bytes.size() == store.page_size()) store.write(number, bytes);
+    changed_.clear();
 }
 
 }  // namespace jet

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <map>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -32,6 +33,9 @@ public:
     // Writes the changed pages back; new map pages (added below) in ascending order, so
     // those past the end of the file append.
     void save(PageStore& store) const;
+    // The same without reading the store back: writes the pages changed here since they
+    // were read or last saved. The caller must not have written them meanwhile.
+    void save_changes(PageStore& store);
 
     bool is_inline() const { return type_ == 0x00; }
     // Inline maps: first page and number of pages the bitmap names.
@@ -49,12 +53,15 @@ public:
 private:
     uint8_t* bit_byte(uint32_t page, uint8_t& mask);
     const uint8_t* bit_byte(uint32_t page, uint8_t& mask) const;
+    // The page holding `page`'s bit (bit_byte found it).
+    uint32_t bit_page(uint32_t page) const;
 
     const Layout* layout_ = nullptr;
     uint32_t host_ = 0;
     size_t row_start_ = 0, row_end_ = 0;
     uint8_t type_ = 0;
     mutable std::map<uint32_t, std::vector<uint8_t>> pages_;  // host page and map pages read so far
+    std::set<uint32_t> changed_;  // of pages_, since read or last saved
     const PageStore* store_ = nullptr;
 };
 
