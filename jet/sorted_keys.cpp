@@ -12,16 +12,26 @@
 namespace jet {
 namespace {
 
-// One load for keys of eight bytes or more; shorter ones are shifted in byte by byte (a
-// padded copy would stall the load on the narrower stores before it).
+uint64_t load_be32(const uint8_t* p) {
+    uint32_t v;
+    std::memcpy(&v, p, 4);
+    if constexpr (std::endian::native == std::endian::little) v = __builtin_bswap32(v);
+    return v;
+}
+
+// Whole-word loads (two overlapping ones for four to seven bytes, the common integer key):
+// a zero-padded copy would stall the load on the narrower stores before it.
 uint64_t head_of(std::span<const uint8_t> key) {
-    uint64_t h = 0;
-    if (key.size() >= 8) {
+    const size_t n = key.size();
+    if (n >= 8) {
+        uint64_t h;
         std::memcpy(&h, key.data(), 8);
         if constexpr (std::endian::native == std::endian::little) h = __builtin_bswap64(h);
         return h;
     }
-    for (size_t i = 0; i < key.size(); ++i) h |= uint64_t(key[i]) << (56 - 8 * i);
+    if (n >= 4) return load_be32(key.data()) << 32 | load_be32(key.data() + n - 4) << (8 * (8 - n));
+    uint64_t h = 0;
+    for (size_t i = 0; i < n; ++i) h |= uint64_t(key[i]) << (56 - 8 * i);
     return h;
 }
 
