@@ -73,11 +73,11 @@ private:
     std::map<uint32_t, std::vector<uint8_t>> pages_;
 };
 
-bool all_zero(const std::vector<uint8_t>& page) {
+bool all_zero(std::span<const uint8_t> page) {
     return std::all_of(page.begin(), page.end(), [](uint8_t b) { return b == 0; });
 }
 
-bool index_page_of(const std::vector<uint8_t>& page, uint32_t owner) {
+bool index_page_of(std::span<const uint8_t> page, uint32_t owner) {
     return page.size() >= 8 && (page[0] == page_type::index_leaf || page[0] == page_type::index_node) &&
            u32_at(page, 4) == owner;
 }
@@ -132,16 +132,19 @@ private:
 // pages its map lists that the tree also reaches (damaged ones), index pages of the table
 // its tree reaches that no other index of the table names (a map that lost them), or
 // empty pages either of them names. In tree order first, so an unchanged shape keeps its
-// page numbers.
-std::vector<uint32_t> own_old_pages(PageStore& store, const NamedPages& named, uint32_t owner, const PageNames& names) {
+// page numbers. Read from the file as it stood, which the tree walk has just read.
+std::vector<uint32_t> own_old_pages(const PageFile& file, const NamedPages& named, uint32_t owner,
+                                    const PageNames& names) {
     std::vector<uint32_t> in_tree = named.tree;
     std::sort(in_tree.begin(), in_tree.end());
     const std::vector<uint32_t>& in_map = named.map;
     std::vector<uint32_t> out;
     std::set<uint32_t> taken;
     auto consider = [&](uint32_t p) {
-        if (p < 3 || p >= store.page_count() || taken.count(p)) return;
-        const std::vector<uint8_t> page = store.read(p);
+        if (p < 3 || p >= file.page_count() || taken.count(p)) return;
+        const PageRef ref = file.fetch(p);
+        const std::span<const uint8_t> page = ref.bytes();
+        if (page.empty()) return;
         const bool mapped = sorted_has(in_map, p), reached = sorted_has(in_tree, p);
         const bool ours = index_page_of(page, owner);
         if ((mapped && ours) || (mapped && reached) || (reached && ours && !names.named_by_other(p, true)) ||
@@ -434,7 +437,7 @@ std::vector<IndexRebuildResult> rebuild_table_indexes(Database& db, PageStore& s
     std::vector<std::vector<uint32_t>> old(real_indexes.size());
     for (size_t k = 0; k < real_indexes.size(); ++k) {
         if (real_indexes[k] >= table.real_indexes.size()) continue;
-        old[k] = own_old_pages(store, named[real_indexes[k]], table.page, names);
+        old[k] = own_old_pages(db.file(), named[real_indexes[k]], table.page, names);
         reserved.insert(old[k].begin(), old[k].end());
     }
     std::vector<IndexRebuildResult> results;
