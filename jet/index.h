@@ -4,6 +4,7 @@
 // order) and returns its leaf entries in order. Hostile trees (cycles, wrong pages,
 // absurd depth) end the walk with an issue, never with a crash.
 #include <cstdint>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -33,8 +34,31 @@ struct IndexTreeIssue {
     std::string detail;  // Spanish
 };
 
+// The leaf entries of a tree in order, their keys side by side in one buffer: a check reads
+// every tree of the file, and an entry apiece would cost an allocation-sized copy each.
+class TreeEntries {
+public:
+    void add(std::span<const uint8_t> key, RowPointer row);
+    size_t size() const { return slots_.size(); }
+    bool empty() const { return slots_.empty(); }
+    std::span<const uint8_t> key(size_t i) const { return {bytes_.data() + slots_[i].offset, slots_[i].length}; }
+    RowPointer row(size_t i) const { return slots_[i].row; }
+    KeyEntry operator[](size_t i) const { return {key(i), row(i), 0}; }
+    // Copies, for callers that keep entries beyond the tree.
+    std::vector<IndexEntry> to_entries() const;
+
+private:
+    struct Slot {
+        uint32_t offset;
+        uint32_t length;
+        RowPointer row;
+    };
+    std::vector<uint8_t> bytes_;
+    std::vector<Slot> slots_;
+};
+
 struct IndexTree {
-    std::vector<IndexEntry> entries;  // every leaf entry, in tree order
+    TreeEntries entries;              // every leaf entry, in tree order
     std::vector<uint32_t> pages;      // every index page reached
     std::vector<uint32_t> leaves;     // leaf pages in tree order
     size_t depth = 0;                 // levels below the root (0: the root is a leaf)

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <optional>
 #include <stdexcept>
 
 namespace jet {
@@ -26,7 +27,7 @@ void KeyedRows::sort_by_row() {
     if (!std::is_sorted(rows_.begin(), rows_.end(), by_row)) std::sort(rows_.begin(), rows_.end(), by_row);
 }
 
-IndexDataResult compare_index_with_rows(const std::vector<IndexEntry>& entries, KeyedRows& rows,
+IndexDataResult compare_index_with_rows(const TreeEntries& entries, KeyedRows& rows,
                                         uint8_t index_flags) {
     IndexDataResult out;
     rows.sort_by_row();
@@ -45,13 +46,14 @@ IndexDataResult compare_index_with_rows(const std::vector<IndexEntry>& entries, 
         next = static_cast<size_t>(it - pointers.begin()) + 1;
         return it - pointers.begin();
     };
-    auto same_key = [](std::span<const uint8_t> a, const std::vector<uint8_t>& b) {
+    auto same_key = [](std::span<const uint8_t> a, std::span<const uint8_t> b) {
         return a.size() == b.size() && (a.empty() || std::memcmp(a.data(), b.data(), a.size()) == 0);
     };
 
-    const IndexEntry* previous = nullptr;
+    std::optional<KeyEntry> previous;
     bool previous_all_null = true;
-    for (const IndexEntry& e : entries) {
+    for (size_t n = 0; n < entries.size(); ++n) {
+        const KeyEntry e = entries[n];
         ++out.entries_checked;
         ptrdiff_t at = find_row(e.row);
         bool all_null = true;
@@ -73,12 +75,12 @@ IndexDataResult compare_index_with_rows(const std::vector<IndexEntry>& entries, 
                 ++out.keys_identical;
         }
         // Entries are sorted, so equal keys are neighbours; all-NULL keys never conflict.
-        if ((index_flags & index_flag::unique) && previous && previous->key == e.key &&
+        if ((index_flags & index_flag::unique) && previous && same_key(previous->key, e.key) &&
             !all_null && !previous_all_null)
             out.issues.push_back({IndexDataIssueKind::UniqueViolation, e.row,
                                   "el índice único repite el valor de la " + row_text(previous->row) +
                                       " en la " + row_text(e.row)});
-        previous = &e;
+        previous = e;
         previous_all_null = all_null;
     }
     for (size_t i = 0; i < rows.size(); ++i) {

@@ -57,6 +57,10 @@ std::vector<IndexVerdict> verify_table_indexes(Database& db, const TableDef& tab
 
     // One pass over the rows feeds every index whose keys we can build.
     std::vector<KeyedRows> keyed(verdicts.size());
+    // The stored count is a hint only (it may be damaged): capped, it saves the regrowth.
+    const size_t expected_rows = std::min<size_t>(table.num_rows, 1u << 16);
+    for (size_t i = 0; i < keyed.size(); ++i)
+        if (plans[i].encodable) keyed[i].reserve(expected_rows, expected_rows * 8);
     index_key::Key key;  // reused: the keys themselves go to each index's buffer
     std::vector<bool> failed(verdicts.size(), false);
     StoredRowKeys rows(table, db.decode_context());

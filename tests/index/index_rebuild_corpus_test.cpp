@@ -56,8 +56,9 @@ TEST(IndexRebuildCorpus, BuiltTreesMatchAccess) {
                 auto tree = jet::read_index_tree(db->file(), layout, ri.root_page, tdef);
                 ++shape.indexes;
                 shape.counts_equal += ri.entry_count == tree.entries.size();
-                const bool same = tree.entries.size() == e.entries.size() &&
-                                  std::equal(tree.entries.begin(), tree.entries.end(), e.entries.begin(),
+                const auto found = tree.entries.to_entries();
+                const bool same = found.size() == e.entries.size() &&
+                                  std::equal(found.begin(), found.end(), e.entries.begin(),
                                              [](const auto& a, const auto& b) { return jet::compare_entries(a, b) == 0; });
                 EXPECT_TRUE(same || known_duplicate(path, tdef)) << where;
                 if (e.duplicate_keys) {
@@ -115,7 +116,7 @@ std::map<std::pair<uint32_t, size_t>, std::vector<jet::IndexEntry>> all_entries(
         const auto& parsed = db.table_def(tdef);
         if (!parsed.table || !parsed.table->complete) continue;
         for (size_t i = 0; i < parsed.table->real_indexes.size(); ++i)
-            out[{tdef, i}] = jet::read_index_tree(db.file(), db.layout(), parsed.table->real_indexes[i].root_page, tdef).entries;
+            out[{tdef, i}] = jet::read_index_tree(db.file(), db.layout(), parsed.table->real_indexes[i].root_page, tdef).entries.to_entries();
     }
     return out;
 }

@@ -27,7 +27,7 @@ Entries all_entries(jet::Database& db) {
         const auto& parsed = db.table_def(tdef);
         if (!parsed.table || !parsed.table->complete) continue;
         for (size_t i = 0; i < parsed.table->real_indexes.size(); ++i)
-            out[{tdef, i}] = jet::read_index_tree(db.file(), db.layout(), parsed.table->real_indexes[i].root_page, tdef).entries;
+            out[{tdef, i}] = jet::read_index_tree(db.file(), db.layout(), parsed.table->real_indexes[i].root_page, tdef).entries.to_entries();
     }
     return out;
 }
