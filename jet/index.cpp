@@ -187,8 +187,10 @@ std::vector<uint32_t> index_tree_pages(const PageFile& file, const Layout& layou
 }
 
 IndexTree read_index_tree(const PageFile& file, const Layout& layout, uint32_t root,
-                          uint32_t owner) {
+                          uint32_t owner, size_t expected_entries) {
     IndexTree out;
+    const size_t hint = std::min<size_t>(expected_entries, 1u << 16);
+    out.entries.reserve(hint, hint * 8);
     TreeWalker walker(file, layout, owner, out);
     walker.walk(root, 0);
     if (!out.leaves.empty()) {

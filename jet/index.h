@@ -39,6 +39,10 @@ struct IndexTreeIssue {
 class TreeEntries {
 public:
     void add(std::span<const uint8_t> key, RowPointer row);
+    void reserve(size_t entries, size_t key_bytes) {
+        slots_.reserve(entries);
+        bytes_.reserve(key_bytes);
+    }
     size_t size() const { return slots_.size(); }
     bool empty() const { return slots_.empty(); }
     std::span<const uint8_t> key(size_t i) const { return {bytes_.data() + slots_[i].offset, slots_[i].length}; }
@@ -68,8 +72,9 @@ struct IndexTree {
 };
 
 // Walks the index whose root page is `root`, owned by the table whose TDEF is `owner`.
+// `expected_entries` (the definition's count, which may be wrong) only sizes the store.
 IndexTree read_index_tree(const PageFile& file, const Layout& layout, uint32_t root,
-                          uint32_t owner);
+                          uint32_t owner, size_t expected_entries = 0);
 
 // The pages the same walk reaches, in the same order, reading only intermediate pages'
 // entries: for callers that need where an index lies, not what it holds.

@@ -45,6 +45,10 @@ IndexDataResult compare_index_with_rows(const TreeEntries& entries, KeyedRows& r
         if (rows.size() == 0 || p.page < low || p.page > high) return -1;
         const auto begin = pointers.begin() + first[p.page - low];
         const auto end = pointers.begin() + first[p.page - low + 1];
+        if (begin == end) return -1;
+        // A page with no deleted row before this one holds it at its own number.
+        const auto guess = begin + std::min<ptrdiff_t>(p.row, end - begin - 1);
+        if (*guess == packed(p)) return guess - pointers.begin();
         const auto it = std::lower_bound(begin, end, packed(p));
         if (it == end || *it != packed(p)) return -1;
         return it - pointers.begin();

@@ -1,6 +1,7 @@
 #include "jet/index_page.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 #include <span>
 #include <string>
@@ -247,10 +248,8 @@ void parse_page(Bytes page, const Layout& layout, const IndexEntryTaker& take, I
     size_t start = 0;
     bool have_first = false;
     for (size_t i = 0; i < mask_len; ++i) {
-        uint8_t mask = page[layout.ix_bitmask + i];
-        for (unsigned bit = 0; mask && bit < 8; ++bit) {
-            if (!(mask & (1u << bit))) continue;
-            size_t end = i * 8 + bit;
+        for (unsigned mask = page[layout.ix_bitmask + i]; mask; mask &= mask - 1) {
+            const size_t end = i * 8 + static_cast<size_t>(std::countr_zero(mask));
             if (end > area) {
                 add_issue(out, IndexPageIssueKind::EntryOutsidePage,
                           "una entrada del índice termina fuera de la página");

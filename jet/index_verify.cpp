@@ -38,7 +38,7 @@ std::vector<IndexVerdict> verify_table_indexes(Database& db, const TableDef& tab
         IndexVerdict v;
         v.real_index = i;
         v.name = logical_name(table, i);
-        v.tree = read_index_tree(db.file(), db.layout(), index.root_page, table.page);
+        v.tree = read_index_tree(db.file(), db.layout(), index.root_page, table.page, index.entry_count);
         compare_with_owned_map(db, index, v);
         IndexKeyPlan plan = plan_index_key(table, index, db.layout(), db.header().version_byte);
         v.text_orders = plan.text_orders;
