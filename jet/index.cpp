@@ -1,6 +1,8 @@
 #include "jet/index.h"
 
 #include <algorithm>
+#include <cstring>
+#include <stdexcept>
 #include <iterator>
 #include <optional>
 #include <unordered_set>
@@ -12,13 +14,30 @@ constexpr size_t kMaxDepth = 32;  // a 4 KB-page index of 2^32 rows needs far fe
 
 std::string page_text(uint32_t page) { return "página " + std::to_string(page); }
 
+bool same_entry(const TreeEntries& entries, size_t i, const IndexEntry& e) {
+    const auto key = entries.key(i);
+    return entries.row(i) == e.row && key.size() == e.key.size() &&
+           (key.empty() || std::memcmp(key.data(), e.key.data(), key.size()) == 0);
+}
+
+// Whether entry a of the tree sorts strictly before entry b (key bytes, then row page, then row).
+bool entry_before(const TreeEntries& entries, size_t a, size_t b) {
+    const auto ka = entries.key(a), kb = entries.key(b);
+    const size_t common = std::min(ka.size(), kb.size());
+    if (int c = common ? std::memcmp(ka.data(), kb.data(), common) : 0; c != 0) return c < 0;
+    if (ka.size() != kb.size()) return ka.size() < kb.size();
+    const RowPointer ra = entries.row(a), rb = entries.row(b);
+    if (ra.page != rb.page) return ra.page < rb.page;
+    return ra.row < rb.row;
+}
+
 class TreeWalker {
 public:
     TreeWalker(const PageFile& file, const Layout& layout, uint32_t owner, IndexTree& out)
         : file_(file), layout_(layout), owner_(owner), out_(out) {}
 
-    // Walks the subtree at `number`; returns the last entry it holds, if any.
-    std::optional<IndexEntry> walk(uint32_t number, size_t depth) {
+    // Walks the subtree at `number`; returns where its last entry sits in out_.entries.
+    std::optional<size_t> walk(uint32_t number, size_t depth) {
         if (depth > kMaxDepth) {
             issue(IndexTreeIssueKind::TooDeep, number, "el índice tiene demasiados niveles");
             return std::nullopt;
@@ -35,7 +54,14 @@ public:
                   "el índice apunta a la " + page_text(number) + ", que no existe");
             return std::nullopt;
         }
-        IndexPage page = parse_index_page(bytes, layout_);
+        // A leaf's entries go straight to the tree's store; a node's are kept to walk.
+        const size_t before = out_.entries.size();
+        IndexPage page = bytes[0] == page_type::index_leaf
+                             ? parse_index_page(bytes, layout_,
+                                                [&](std::span<const uint8_t> key, RowPointer row, uint32_t) {
+                                                    out_.entries.add(key, row);
+                                                })
+                             : parse_index_page(bytes, layout_);
         out_.pages.push_back(number);
         for (const auto& pi : page.issues) {
             IndexTreeIssue t{IndexTreeIssueKind::PageInvalid, number, pi.kind,
@@ -48,11 +74,11 @@ public:
             issue(IndexTreeIssueKind::WrongOwner, number,
                   "la " + page_text(number) + " del índice pertenece a otra tabla (" +
                       std::to_string(page.owner) + ")");
-        return page.leaf ? take_leaf(number, depth, page) : take_node(number, depth, page);
+        return page.leaf ? take_leaf(number, depth, page, before) : take_node(number, depth, page);
     }
 
 private:
-    std::optional<IndexEntry> take_leaf(uint32_t number, size_t depth, IndexPage& page) {
+    std::optional<size_t> take_leaf(uint32_t number, size_t depth, const IndexPage& page, size_t first) {
         if (!leaf_depth_) {
             leaf_depth_ = depth;
             out_.depth = depth;
@@ -72,21 +98,21 @@ private:
         }
         out_.leaves.push_back(number);
         prev_leaf_next_ = page.next;
-        append_in_order(number, page);
-        if (out_.entries.empty() || page.entries.empty()) return std::nullopt;
-        return out_.entries.back();
+        check_order(number, page, first);
+        if (out_.entries.size() == first) return std::nullopt;
+        return out_.entries.size() - 1;
     }
 
-    std::optional<IndexEntry> take_node(uint32_t number, size_t depth, const IndexPage& page) {
+    std::optional<size_t> take_node(uint32_t number, size_t depth, const IndexPage& page) {
         if (page.entries.empty() && page.tail == 0) {
             issue(IndexTreeIssueKind::EmptyNode, number,
                   "la " + page_text(number) + " intermedia del índice no tiene páginas hijas");
             return std::nullopt;
         }
-        std::optional<IndexEntry> last;
+        std::optional<size_t> last;
         for (const auto& e : page.entries) {
             last = walk(e.child, depth + 1);
-            if (last && (last->key != e.key || !(last->row == e.row)))
+            if (last && !same_entry(out_.entries, *last, e))
                 issue(IndexTreeIssueKind::NodeEntryMismatch, number,
                       "una entrada de la " + page_text(number) +
                           " no coincide con la última entrada de su página hija " +
@@ -97,19 +123,17 @@ private:
         return last;
     }
 
-    // The page parse has compared the entries within the page; only its first entry is
-    // left to compare with the last one before it.
-    void append_in_order(uint32_t number, IndexPage& page) {
+    // The page parse has compared the entries within the page; only its first entry (at
+    // `first` in the store) is left to compare with the last one before it.
+    void check_order(uint32_t number, const IndexPage& page, size_t first) {
         const bool disordered = std::any_of(page.issues.begin(), page.issues.end(), [](const IndexPageIssue& i) {
             return i.kind == IndexPageIssueKind::OutOfOrder;
         });
-        const bool after_previous = page.entries.empty() || out_.entries.empty() ||
-                                    compare_entries(out_.entries.back(), page.entries.front()) < 0;
+        const bool after_previous = first == 0 || first == out_.entries.size() ||
+                                    entry_before(out_.entries, first - 1, first);
         if (disordered || !after_previous)
             issue(IndexTreeIssueKind::OutOfOrder, number,
                   "las entradas de la " + page_text(number) + " no siguen en orden a las de la hoja anterior");
-        out_.entries.insert(out_.entries.end(), std::make_move_iterator(page.entries.begin()),
-                            std::make_move_iterator(page.entries.end()));
     }
 
     void issue(IndexTreeIssueKind kind, uint32_t page, std::string detail) {
@@ -140,6 +164,21 @@ void collect_pages(const PageFile& file, const Layout& layout, uint32_t number, 
 
 }  // namespace
 
+void TreeEntries::add(std::span<const uint8_t> key, RowPointer row) {
+    if (bytes_.size() + key.size() > UINT32_MAX) throw std::length_error("index keys exceed 4 GiB");
+    slots_.push_back({static_cast<uint32_t>(bytes_.size()), static_cast<uint32_t>(key.size()), row});
+    bytes_.insert(bytes_.end(), key.begin(), key.end());
+}
+
+std::vector<IndexEntry> TreeEntries::to_entries() const {
+    std::vector<IndexEntry> out(size());
+    for (size_t i = 0; i < size(); ++i) {
+        out[i].key = key(i);
+        out[i].row = row(i);
+    }
+    return out;
+}
+
 std::vector<uint32_t> index_tree_pages(const PageFile& file, const Layout& layout, uint32_t root) {
     std::vector<uint32_t> out;
     std::unordered_set<uint32_t> visited;
@@ -148,8 +187,10 @@ std::vector<uint32_t> index_tree_pages(const PageFile& file, const Layout& layou
 }
 
 IndexTree read_index_tree(const PageFile& file, const Layout& layout, uint32_t root,
-                          uint32_t owner) {
+                          uint32_t owner, size_t expected_entries) {
     IndexTree out;
+    const size_t hint = std::min<size_t>(expected_entries, 1u << 16);
+    out.entries.reserve(hint, hint * 8);
     TreeWalker walker(file, layout, owner, out);
     walker.walk(root, 0);
     if (!out.leaves.empty()) {

@@ -4,6 +4,7 @@
 // order) and returns its leaf entries in order. Hostile trees (cycles, wrong pages,
 // absurd depth) end the walk with an issue, never with a crash.
 #include <cstdint>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -33,8 +34,35 @@ struct IndexTreeIssue {
     std::string detail;  // Spanish
 };
 
+// The leaf entries of a tree in order, their keys side by side in one buffer: a check reads
+// every tree of the file, and an entry apiece would cost an allocation-sized copy each.
+class TreeEntries {
+public:
+    void add(std::span<const uint8_t> key, RowPointer row);
+    void reserve(size_t entries, size_t key_bytes) {
+        slots_.reserve(entries);
+        bytes_.reserve(key_bytes);
+    }
+    size_t size() const { return slots_.size(); }
+    bool empty() const { return slots_.empty(); }
+    std::span<const uint8_t> key(size_t i) const { return {bytes_.data() + slots_[i].offset, slots_[i].length}; }
+    RowPointer row(size_t i) const { return slots_[i].row; }
+    KeyEntry operator[](size_t i) const { return {key(i), row(i), 0}; }
+    // Copies, for callers that keep entries beyond the tree.
+    std::vector<IndexEntry> to_entries() const;
+
+private:
+    struct Slot {
+        uint32_t offset;
+        uint32_t length;
+        RowPointer row;
+    };
+    std::vector<uint8_t> bytes_;
+    std::vector<Slot> slots_;
+};
+
 struct IndexTree {
-    std::vector<IndexEntry> entries;  // every leaf entry, in tree order
+    TreeEntries entries;              // every leaf entry, in tree order
     std::vector<uint32_t> pages;      // every index page reached
     std::vector<uint32_t> leaves;     // leaf pages in tree order
     size_t depth = 0;                 // levels below the root (0: the root is a leaf)
@@ -44,8 +72,9 @@ struct IndexTree {
 };
 
 // Walks the index whose root page is `root`, owned by the table whose TDEF is `owner`.
+// `expected_entries` (the definition's count, which may be wrong) only sizes the store.
 IndexTree read_index_tree(const PageFile& file, const Layout& layout, uint32_t root,
-                          uint32_t owner);
+                          uint32_t owner, size_t expected_entries = 0);
 
 // The pages the same walk reaches, in the same order, reading only intermediate pages'
 // entries: for callers that need where an index lies, not what it holds.

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <optional>
 #include <stdexcept>
 
 namespace jet {
@@ -26,32 +27,40 @@ void KeyedRows::sort_by_row() {
     if (!std::is_sorted(rows_.begin(), rows_.end(), by_row)) std::sort(rows_.begin(), rows_.end(), by_row);
 }
 
-IndexDataResult compare_index_with_rows(const std::vector<IndexEntry>& entries, KeyedRows& rows,
+IndexDataResult compare_index_with_rows(const TreeEntries& entries, KeyedRows& rows,
                                         uint8_t index_flags) {
     IndexDataResult out;
     rows.sort_by_row();
-    // Searched apart from the rows: a dense array of row pointers stays in the cache.
+    // Rows by page: the rows of page p are pointers[first[p - low] .. first[p - low + 1]),
+    // in row order, so an entry's row is found without a search over the whole table.
     std::vector<uint32_t> pointers(rows.size());
     for (size_t i = 0; i < rows.size(); ++i) pointers[i] = packed(rows.row(i));
+    const uint32_t low = rows.size() ? rows.row(0).page : 0;
+    const uint32_t high = rows.size() ? rows.row(rows.size() - 1).page : 0;
+    std::vector<uint32_t> first(size_t(high - low) + 2, 0);
+    for (size_t i = 0; i < rows.size(); ++i) ++first[rows.row(i).page - low + 1];
+    for (size_t p = 1; p < first.size(); ++p) first[p] += first[p - 1];
     std::vector<uint8_t> seen(rows.size(), 0);
-    // Many indexes list their rows in row order (counters, dates of entry): the row after
-    // the last one found is tried before a search.
-    size_t next = 0;
     auto find_row = [&](RowPointer p) -> ptrdiff_t {
-        const uint32_t want = packed(p);
-        if (next < pointers.size() && pointers[next] == want) return static_cast<ptrdiff_t>(next++);
-        auto it = std::lower_bound(pointers.begin(), pointers.end(), want);
-        if (it == pointers.end() || *it != want) return -1;
-        next = static_cast<size_t>(it - pointers.begin()) + 1;
+        if (rows.size() == 0 || p.page < low || p.page > high) return -1;
+        const auto begin = pointers.begin() + first[p.page - low];
+        const auto end = pointers.begin() + first[p.page - low + 1];
+        if (begin == end) return -1;
+        // A page with no deleted row before this one holds it at its own number.
+        const auto guess = begin + std::min<ptrdiff_t>(p.row, end - begin - 1);
+        if (*guess == packed(p)) return guess - pointers.begin();
+        const auto it = std::lower_bound(begin, end, packed(p));
+        if (it == end || *it != packed(p)) return -1;
         return it - pointers.begin();
     };
-    auto same_key = [](std::span<const uint8_t> a, const std::vector<uint8_t>& b) {
+    auto same_key = [](std::span<const uint8_t> a, std::span<const uint8_t> b) {
         return a.size() == b.size() && (a.empty() || std::memcmp(a.data(), b.data(), a.size()) == 0);
     };
 
-    const IndexEntry* previous = nullptr;
+    std::optional<KeyEntry> previous;
     bool previous_all_null = true;
-    for (const IndexEntry& e : entries) {
+    for (size_t n = 0; n < entries.size(); ++n) {
+        const KeyEntry e = entries[n];
         ++out.entries_checked;
         ptrdiff_t at = find_row(e.row);
         bool all_null = true;
@@ -73,12 +82,12 @@ IndexDataResult compare_index_with_rows(const std::vector<IndexEntry>& entries, 
                 ++out.keys_identical;
         }
         // Entries are sorted, so equal keys are neighbours; all-NULL keys never conflict.
-        if ((index_flags & index_flag::unique) && previous && previous->key == e.key &&
+        if ((index_flags & index_flag::unique) && previous && same_key(previous->key, e.key) &&
             !all_null && !previous_all_null)
             out.issues.push_back({IndexDataIssueKind::UniqueViolation, e.row,
                                   "el índice único repite el valor de la " + row_text(previous->row) +
                                       " en la " + row_text(e.row)});
-        previous = &e;
+        previous = e;
         previous_all_null = all_null;
     }
     for (size_t i = 0; i < rows.size(); ++i) {

@@ -9,6 +9,7 @@
 
 #include "jet/bytes.h"
 #include "jet/index_key.h"
+#include "jet/index.h"
 #include "jet/index_page.h"
 
 namespace jet {
@@ -69,7 +70,7 @@ struct IndexDataResult {
 };
 
 // `entries` in tree order; `rows` in any order (sorted by row here).
-IndexDataResult compare_index_with_rows(const std::vector<IndexEntry>& entries, KeyedRows& rows,
+IndexDataResult compare_index_with_rows(const TreeEntries& entries, KeyedRows& rows,
                                         uint8_t index_flags);
 
 }  // namespace jet

@@ -28,16 +28,33 @@ size_t entry_area(const Layout& layout) {
     return std::min<size_t>(mask_bits, layout.page_size - layout.ix_first_entry);
 }
 
-bool decode_entry(const std::vector<uint8_t>& bytes, bool leaf, IndexEntry& out) {
+// One entry as stored in full, split into its parts; the key views the entry's bytes.
+struct EntryParts {
+    std::span<const uint8_t> key;
+    RowPointer row;
+    uint32_t child = 0;
+};
+
+bool decode_entry(const std::vector<uint8_t>& bytes, bool leaf, EntryParts& out) {
     size_t tail = kRowPointerSize + (leaf ? 0 : kChildPointerSize);
     if (bytes.size() < tail) return false;
     size_t key_len = bytes.size() - tail;
-    out.key.assign(bytes.begin(), bytes.begin() + key_len);
+    out.key = {bytes.data(), key_len};
     const uint8_t* p = bytes.data() + key_len;
     out.row.page = (uint32_t(p[0]) << 16) | (uint32_t(p[1]) << 8) | p[2];
     out.row.row = p[3];
     out.child = leaf ? 0 : be32(p + kRowPointerSize);
     return true;
+}
+
+// Key bytes first, then row page, then row.
+int compare_parts(std::span<const uint8_t> a_key, RowPointer a_row, std::span<const uint8_t> b_key, RowPointer b_row) {
+    const size_t common = std::min(a_key.size(), b_key.size());
+    if (int c = common ? std::memcmp(a_key.data(), b_key.data(), common) : 0; c != 0) return c < 0 ? -1 : 1;
+    if (a_key.size() != b_key.size()) return a_key.size() < b_key.size() ? -1 : 1;
+    if (a_row.page != b_row.page) return a_row.page < b_row.page ? -1 : 1;
+    if (a_row.row != b_row.row) return a_row.row < b_row.row ? -1 : 1;
+    return 0;
 }
 
 void put_u16(std::vector<uint8_t>& b, size_t at, uint16_t v) {
@@ -210,31 +227,44 @@ std::vector<uint8_t> write_built_index_page(const IndexPageSpec& head, std::span
     return write_page(head, entries, layout, &numbers, head.prefix_length);
 }
 
-int compare_entries(const IndexEntry& a, const IndexEntry& b) {
-    const size_t common = std::min(a.key.size(), b.key.size());
-    if (int c = common ? std::memcmp(a.key.data(), b.key.data(), common) : 0; c != 0) return c < 0 ? -1 : 1;
-    if (a.key.size() != b.key.size()) return a.key.size() < b.key.size() ? -1 : 1;
-    if (a.row.page != b.row.page) return a.row.page < b.row.page ? -1 : 1;
-    if (a.row.row != b.row.row) return a.row.row < b.row.row ? -1 : 1;
-    return 0;
-}
+int compare_entries(const IndexEntry& a, const IndexEntry& b) { return compare_parts(a.key, a.row, b.key, b.row); }
 
 size_t stored_entry_size(const IndexEntry& e, bool leaf) { return entry_size(e, leaf); }
 size_t stored_entry_size(const KeyEntry& e, bool leaf) {
     return entry_size(e, leaf);
 }
 
+namespace {
+void parse_page(Bytes page, const Layout& layout, const IndexEntryTaker& take, IndexPage& out);
+}  // namespace
+
 IndexPage parse_index_page(Bytes page, const Layout& layout) {
     IndexPage out;
+    std::vector<IndexEntry>* entries = &out.entries;  // out moves only when returned
+    parse_page(page, layout, [&](std::span<const uint8_t> key, RowPointer row, uint32_t child) {
+        entries->push_back({KeyBytes(key), row, child});
+    }, out);
+    return out;
+}
+
+IndexPage parse_index_page(Bytes page, const Layout& layout, const IndexEntryTaker& take) {
+    IndexPage out;
+    parse_page(page, layout, take, out);
+    return out;
+}
+
+namespace {
+
+void parse_page(Bytes page, const Layout& layout, const IndexEntryTaker& take, IndexPage& out) {
     if (page.size() < layout.page_size || page.size() < layout.ix_first_entry) {
         add_issue(out, IndexPageIssueKind::Truncated, "la página de índice está incompleta");
-        return out;
+        return;
     }
     out.type = page[0];
     if (out.type != page_type::index_node && out.type != page_type::index_leaf) {
         add_issue(out, IndexPageIssueKind::WrongType,
                   "la página no es una página de índice (tipo " + std::to_string(out.type) + ")");
-        return out;
+        return;
     }
     out.leaf = out.type == page_type::index_leaf;
     out.free_space = u16_at(page, 2);
@@ -252,17 +282,15 @@ IndexPage parse_index_page(Bytes page, const Layout& layout) {
     const size_t mask_len = layout.ix_first_entry - layout.ix_bitmask;
     const uint8_t* first = page.data() + layout.ix_first_entry;
     std::vector<uint8_t> prefix;
-    std::vector<uint8_t> bytes;  // one entry in full, reused
-    size_t marked = 0;
-    for (size_t i = 0; i < mask_len; ++i) marked += static_cast<size_t>(std::popcount(page[layout.ix_bitmask + i]));
-    out.entries.reserve(marked);
+    std::vector<uint8_t> bytes;     // one entry in full, reused
+    std::vector<uint8_t> previous;  // the entry before it, for the order check
+    EntryParts last;
+    size_t taken = 0;
     size_t start = 0;
     bool have_first = false;
     for (size_t i = 0; i < mask_len; ++i) {
-        uint8_t mask = page[layout.ix_bitmask + i];
-        for (unsigned bit = 0; mask && bit < 8; ++bit) {
-            if (!(mask & (1u << bit))) continue;
-            size_t end = i * 8 + bit;
+        for (unsigned mask = page[layout.ix_bitmask + i]; mask; mask &= mask - 1) {
+            const size_t end = i * 8 + static_cast<size_t>(std::countr_zero(mask));
             if (end > area) {
                 add_issue(out, IndexPageIssueKind::EntryOutsidePage,
                           "una entrada del índice termina fuera de la página");
@@ -283,16 +311,18 @@ IndexPage parse_index_page(Bytes page, const Layout& layout) {
                 }
             }
             start = end;
-            IndexEntry entry;
+            EntryParts entry;
             if (!decode_entry(bytes, out.leaf, entry)) {
                 add_issue(out, IndexPageIssueKind::EntryTooShort,
                           "una entrada del índice es demasiado corta");
                 continue;
             }
-            if (!out.entries.empty() && compare_entries(out.entries.back(), entry) >= 0)
+            if (taken++ && compare_parts(last.key, last.row, entry.key, entry.row) >= 0)
                 add_issue(out, IndexPageIssueKind::OutOfOrder,
                           "las entradas del índice no están en orden");
-            out.entries.push_back(std::move(entry));
+            take(entry.key, entry.row, entry.child);
+            bytes.swap(previous);  // `entry` views what is now `previous`
+            last = entry;
         }
     }
     out.data_end = start;
@@ -300,7 +330,8 @@ IndexPage parse_index_page(Bytes page, const Layout& layout) {
     if (out.free_space != expected_free)
         add_issue(out, IndexPageIssueKind::FreeSpace,
                   "el espacio libre anotado en la página de índice no coincide");
-    return out;
 }
+
+}  // namespace
 
 }  // namespace jet

@@ -3,6 +3,7 @@
 // entries. Parsing never trusts the page: every offset is checked and every anomaly is
 // recorded as an IndexPageIssue, with as many entries recovered as the page allows.
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <span>
 #include <string>
@@ -64,6 +65,12 @@ struct IndexPage {
 
 // Parses one index page of the given layout. Never throws on bad bytes.
 IndexPage parse_index_page(Bytes page, const Layout& layout);
+
+// The same parse, handing each entry (key with the shared prefix restored; the view lasts
+// for the call only) to `take` in page order instead of keeping it: the returned page has
+// no entries. For readers that store entries their own way.
+using IndexEntryTaker = std::function<void(std::span<const uint8_t> key, RowPointer row, uint32_t child)>;
+IndexPage parse_index_page(Bytes page, const Layout& layout, const IndexEntryTaker& take);
 
 // Bytes one entry occupies when stored in full (key + row pointer [+ child]).
 size_t stored_entry_size(const IndexEntry& e, bool leaf);

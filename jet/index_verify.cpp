@@ -38,7 +38,7 @@ std::vector<IndexVerdict> verify_table_indexes(Database& db, const TableDef& tab
         IndexVerdict v;
         v.real_index = i;
         v.name = logical_name(table, i);
-        v.tree = read_index_tree(db.file(), db.layout(), index.root_page, table.page);
+        v.tree = read_index_tree(db.file(), db.layout(), index.root_page, table.page, index.entry_count);
         compare_with_owned_map(db, index, v);
         IndexKeyPlan plan = plan_index_key(table, index, db.layout(), db.header().version_byte);
         v.text_orders = plan.text_orders;
@@ -57,6 +57,10 @@ std::vector<IndexVerdict> verify_table_indexes(Database& db, const TableDef& tab
 
     // One pass over the rows feeds every index whose keys we can build.
     std::vector<KeyedRows> keyed(verdicts.size());
+    // The stored count is a hint only (it may be damaged): capped, it saves the regrowth.
+    const size_t expected_rows = std::min<size_t>(table.num_rows, 1u << 16);
+    for (size_t i = 0; i < keyed.size(); ++i)
+        if (plans[i].encodable) keyed[i].reserve(expected_rows, expected_rows * 8);
     index_key::Key key;  // reused: the keys themselves go to each index's buffer
     std::vector<bool> failed(verdicts.size(), false);
     StoredRowKeys rows(table, db.decode_context());

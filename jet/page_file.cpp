@@ -96,36 +96,36 @@ bool PageFile::read_run_from_disk(uint32_t first, uint32_t count, uint8_t* out) 
     return whole;
 }
 
-PageFile::Buffer* PageFile::cached_buffer(uint32_t number) const {
+uint8_t* PageFile::cached_bytes(uint32_t number) const {
     if (auto it = pinned_.find(number); it != pinned_.end()) return it->second.get();
-    if (auto it = cache_.find(number); it != cache_.end()) return it->second.buffer.get();
+    if (auto it = cache_.find(number); it != cache_.end()) return it->second.bytes.get();
     return nullptr;
 }
 
-// The page's buffer from the pinned set or the cache, read from disk on a miss; the
+// The page's bytes from the pinned set or the cache, read from disk on a miss; the
 // least recently used page leaves the cache when it is full.
-std::shared_ptr<PageFile::Buffer> PageFile::load(uint32_t number) const {
+PageFile::PageBytes PageFile::load(uint32_t number) const {
     if (auto it = pinned_.find(number); it != pinned_.end()) return it->second;
     if (auto it = cache_.find(number); it != cache_.end()) {
         lru_.splice(lru_.begin(), lru_, it->second.position);
-        return it->second.buffer;
+        return it->second.bytes;
     }
     if (read_ahead(number)) {
-        if (auto it = cache_.find(number); it != cache_.end()) return it->second.buffer;
+        if (auto it = cache_.find(number); it != cache_.end()) return it->second.bytes;
     }
-    auto buffer = std::make_shared<Buffer>(page_size_);
-    if (!read_from_disk(number, buffer->data())) return nullptr;
-    remember(number, buffer);
-    return buffer;
+    PageBytes bytes = std::make_shared_for_overwrite<uint8_t[]>(page_size_);
+    if (!read_from_disk(number, bytes.get())) return nullptr;
+    remember(number, bytes);
+    return bytes;
 }
 
-void PageFile::remember(uint32_t number, std::shared_ptr<Buffer> buffer) const {
+void PageFile::remember(uint32_t number, PageBytes bytes) const {
     if (lru_.size() >= capacity_) {
         cache_.erase(lru_.back());
         lru_.pop_back();
     }
     lru_.push_front(number);
-    cache_.emplace(number, Cached{std::move(buffer), lru_.begin()});
+    cache_.emplace(number, Cached{std::move(bytes), lru_.begin()});
 }
 
 // The walks go through a file mostly forward, a table's pages often side by side, and
@@ -135,15 +135,12 @@ void PageFile::remember(uint32_t number, std::shared_ptr<Buffer> buffer) const {
 bool PageFile::read_ahead(uint32_t number) const {
     if (capacity_ < 4 * kReadAheadPages || page_count_ - number < 2) return false;
     uint32_t count = 1;
-    while (count < kReadAheadPages && number + count < page_count_ && !cached_buffer(number + count)) ++count;
+    while (count < kReadAheadPages && number + count < page_count_ && !cached_bytes(number + count)) ++count;
     if (count < 2) return false;
-    std::vector<uint8_t> run(size_t(count) * page_size_);
-    if (!read_run_from_disk(number, count, run.data())) return false;
-    for (uint32_t i = count; i-- > 0;) {  // the asked-for page ends up most recent
-        auto buffer = std::make_shared<Buffer>(run.begin() + ptrdiff_t(i) * page_size_,
-                                               run.begin() + ptrdiff_t(i + 1) * page_size_);
-        remember(number + i, std::move(buffer));
-    }
+    PageBytes run = std::make_shared_for_overwrite<uint8_t[]>(size_t(count) * page_size_);
+    if (!read_run_from_disk(number, count, run.get())) return false;
+    for (uint32_t i = count; i-- > 0;)  // the asked-for page ends up most recent
+        remember(number + i, PageBytes(run, run.get() + size_t(i) * page_size_));
     return true;
 }
 
@@ -152,10 +149,10 @@ PageRef PageFile::fetch(uint32_t number) const {
     LockHold hold(lock_);
     if (number >= page_count_) return {};
     if (memory_) return PageRef(memory_, {memory_->data() + uint64_t(number) * page_size_, page_size_});
-    auto buffer = load(number);
-    if (!buffer) return {};
-    std::span<const uint8_t> bytes(buffer->data(), buffer->size());
-    return PageRef(std::move(buffer), bytes);
+    PageBytes bytes = load(number);
+    if (!bytes) return {};
+    const std::span<const uint8_t> view(bytes.get(), page_size_);
+    return PageRef(std::move(bytes), view);
 }
 
 bool PageFile::read_page(uint32_t number, std::span<uint8_t> out) const {
@@ -166,8 +163,8 @@ bool PageFile::read_page(uint32_t number, std::span<uint8_t> out) const {
         std::memcpy(out.data(), memory_->data() + uint64_t(number) * page_size_, page_size_);
         return true;
     }
-    if (const Buffer* cached = cached_buffer(number)) {
-        std::memcpy(out.data(), cached->data(), page_size_);
+    if (const uint8_t* cached = cached_bytes(number)) {
+        std::memcpy(out.data(), cached, page_size_);
         return true;
     }
     return read_from_disk(number, out.data());
@@ -178,10 +175,10 @@ std::span<const uint8_t> PageFile::page(uint32_t number) const {
     LockHold hold(lock_);
     if (number >= page_count_) return {};
     if (memory_) return {memory_->data() + uint64_t(number) * page_size_, page_size_};
-    auto buffer = load(number);
-    if (!buffer) return {};
-    pinned_.emplace(number, buffer);
-    return {buffer->data(), buffer->size()};
+    PageBytes bytes = load(number);
+    if (!bytes) return {};
+    pinned_.emplace(number, bytes);
+    return {bytes.get(), page_size_};
 }
 
 std::vector<uint8_t> PageFile::read_prefix(size_t length) const {
@@ -222,7 +219,7 @@ bool PageFile::write_page(uint32_t number, std::span<const uint8_t> bytes) {
         stream_.clear();
         return false;
     }
-    if (Buffer* cached = cached_buffer(number)) std::memcpy(cached->data(), bytes.data(), page_size_);
+    if (uint8_t* cached = cached_bytes(number)) std::memcpy(cached, bytes.data(), page_size_);
     return true;
 }
 

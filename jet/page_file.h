@@ -12,6 +12,9 @@
 // One PageFile may be read from several threads at once (the check walks tables side by
 // side): the cache is guarded by a lock.
 //
+// Memory: at most the capacity in cached pages; since a miss reads up to kReadAheadPages
+// neighbours into one allocation, a cached page can keep that many pages' bytes alive.
+//
 // A file whose length is not a multiple of the page size has a partial last page;
 // it is treated as missing (page_count() counts whole pages only) and reported through
 // trailing_bytes(), so nothing ever reads a short page.
@@ -122,17 +125,20 @@ public:
 
 private:
     using Buffer = std::vector<uint8_t>;
+    // One page's bytes. Pages read together share one allocation (the pointer aliases
+    // into it), which lives until the last of them leaves the cache and every PageRef.
+    using PageBytes = std::shared_ptr<uint8_t[]>;
     struct Cached {
-        std::shared_ptr<Buffer> buffer;
+        PageBytes bytes;
         std::list<uint32_t>::iterator position;
     };
 
-    std::shared_ptr<Buffer> load(uint32_t number) const;
+    PageBytes load(uint32_t number) const;
     bool read_from_disk(uint32_t number, uint8_t* out) const;
     bool read_run_from_disk(uint32_t first, uint32_t count, uint8_t* out) const;
     bool read_ahead(uint32_t number) const;
-    void remember(uint32_t number, std::shared_ptr<Buffer> buffer) const;
-    Buffer* cached_buffer(uint32_t number) const;
+    void remember(uint32_t number, PageBytes bytes) const;
+    uint8_t* cached_bytes(uint32_t number) const;
 
     mutable std::fstream stream_;
     const NativeFile* native_ = nullptr;
@@ -147,7 +153,7 @@ private:
     mutable ThreadLock lock_;  // guards the stream above and the cache below
     mutable std::list<uint32_t> lru_;  // most recently used first
     mutable std::unordered_map<uint32_t, Cached> cache_;
-    mutable std::unordered_map<uint32_t, std::shared_ptr<Buffer>> pinned_;
+    mutable std::unordered_map<uint32_t, PageBytes> pinned_;
 };
 
 }  // namespace jet

@@ -27,7 +27,7 @@ std::string order_label(const jet::IndexKeyPlan& plan) {
     return out;
 }
 
-std::string hex(const std::vector<uint8_t>& b) {
+std::string hex(std::span<const uint8_t> b) {
     std::ostringstream s;
     for (uint8_t x : b) s << std::hex << std::setw(2) << std::setfill('0') << int(x) << ' ';
     return s.str();
@@ -109,8 +109,8 @@ TEST(IndexCorpus, EveryKeyMatchesWhatAccessWrote) {
                     }
                     if (shown++ >= 5) break;
                     std::string detail = where + ": " + issue.detail;
-                    for (const auto& e : tree.entries)
-                        if (e.row == issue.row) detail += "\n  access: " + hex(e.key);
+                    for (size_t n = 0; n < tree.entries.size(); ++n)
+                        if (tree.entries.row(n) == issue.row) detail += "\n  access: " + hex(tree.entries.key(n));
                     auto it = expected.find((issue.row.page << 8) | issue.row.row);
                     if (it != expected.end()) detail += "\n  ours:   " + hex(it->second);
                     ADD_FAILURE() << detail;

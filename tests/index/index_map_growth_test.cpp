@@ -118,27 +118,6 @@ void shrink_map_row(std::vector<uint8_t>& file, const jet::Layout& layout, uint3
     std::copy(page.begin(), page.end(), file.begin() + std::ptrdiff_t(base));
 }
 
-using Entries = std::map<std::pair<uint32_t, size_t>, std::vector<jet::IndexEntry>>;
-
-Entries all_entries(jet::Database& db) {
-    Entries out;
-    for (uint32_t tdef : test::table_def_heads(db.file(), db.layout())) {
-        const auto& parsed = db.table_def(tdef);
-        if (!parsed.table || !parsed.table->complete) continue;
-        for (size_t i = 0; i < parsed.table->real_indexes.size(); ++i)
-            out[{tdef, i}] =
-                jet::read_index_tree(db.file(), db.layout(), parsed.table->real_indexes[i].root_page, tdef).entries;
-    }
-    return out;
-}
-
-bool same(const Entries& a, const Entries& b) {
-    return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](const auto& x, const auto& y) {
-        return x.first == y.first && std::equal(x.second.begin(), x.second.end(), y.second.begin(), y.second.end(),
-                                                [](const auto& e, const auto& f) { return jet::compare_entries(e, f) == 0; });
-    });
-}
-
 struct Shrink {
     const char* name;
     size_t bitmap;  // bytes left to the inline map
@@ -154,11 +133,11 @@ TEST_P(IndexMapGrowth, RepairRebuildsIntoAMapThatNamesEveryPage) {
     test::Scratch scratch;
     const auto file = scratch / "crecer.accdb";
     std::vector<uint8_t> bytes = test::file_bytes(source);
-    Entries before;
+    test::IndexEntries before;
     Target t;
     {
         jet::Database db(source);
-        before = all_entries(db);
+        before = test::all_index_entries(db);
         t = biggest_index(db);
         ASSERT_GE(t.pages.size(), 4u);
         // The window starts past the index's lowest page: some of its pages fall outside.
@@ -183,7 +162,7 @@ TEST_P(IndexMapGrowth, RepairRebuildsIntoAMapThatNamesEveryPage) {
     for (const auto& f : after.findings) ADD_FAILURE() << shrink.name << " left: " << f.code << " " << f.description;
 
     jet::Database db(file);
-    EXPECT_TRUE(same(before, all_entries(db))) << shrink.name;
+    EXPECT_TRUE(test::same_entries(before, test::all_index_entries(db))) << shrink.name;
     const auto& parsed = db.table_def(t.tdef);
     ASSERT_TRUE(parsed.table);
     const auto& ri = parsed.table->real_indexes[t.real];

@@ -56,9 +56,7 @@ TEST(IndexRebuildCorpus, BuiltTreesMatchAccess) {
                 auto tree = jet::read_index_tree(db->file(), layout, ri.root_page, tdef);
                 ++shape.indexes;
                 shape.counts_equal += ri.entry_count == tree.entries.size();
-                const bool same = tree.entries.size() == e.entries.size() &&
-                                  std::equal(tree.entries.begin(), tree.entries.end(), e.entries.begin(),
-                                             [](const auto& a, const auto& b) { return jet::compare_entries(a, b) == 0; });
+                const bool same = test::same_entries(tree.entries.to_entries(), e.entries);
                 EXPECT_TRUE(same || known_duplicate(path, tdef)) << where;
                 if (e.duplicate_keys) {
                     EXPECT_TRUE(known_duplicate(path, tdef)) << where;
@@ -104,28 +102,6 @@ TEST(IndexRebuildCorpus, BuiltTreesMatchAccess) {
                   << s.pages << ", " << s.identical_pages << ", " << s.identical_data << ", " << s.counts_equal << "\n";
 }
 
-}  // namespace
-
-namespace {
-
-// Entries of every index of every table, as the file holds them.
-std::map<std::pair<uint32_t, size_t>, std::vector<jet::IndexEntry>> all_entries(jet::Database& db) {
-    std::map<std::pair<uint32_t, size_t>, std::vector<jet::IndexEntry>> out;
-    for (uint32_t tdef : test::table_def_heads(db.file(), db.layout())) {
-        const auto& parsed = db.table_def(tdef);
-        if (!parsed.table || !parsed.table->complete) continue;
-        for (size_t i = 0; i < parsed.table->real_indexes.size(); ++i)
-            out[{tdef, i}] = jet::read_index_tree(db.file(), db.layout(), parsed.table->real_indexes[i].root_page, tdef).entries;
-    }
-    return out;
-}
-
-bool same_entries(const std::vector<jet::IndexEntry>& a, const std::vector<jet::IndexEntry>& b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](const auto& x, const auto& y) {
-               return jet::compare_entries(x, y) == 0;
-           });
-}
-
 TEST(IndexRebuildCorpus, EveryIndexRebuiltInPlaceVerifiesAndKeepsItsEntries) {
     auto files = test::corpus_files();
     if (files.empty()) GTEST_SKIP() << "corpus absent: " << test::corpus_dir();
@@ -139,7 +115,7 @@ TEST(IndexRebuildCorpus, EveryIndexRebuiltInPlaceVerifiesAndKeepsItsEntries) {
         } catch (const jet::EngineError&) {
             continue;
         }
-        const auto before = all_entries(*db);
+        const auto before = test::all_index_entries(*db);
         jet::MemoryPageStore store(test::file_bytes(path), db->layout().page_size);
         for (uint32_t tdef : test::table_def_heads(db->file(), db->layout())) {
             const auto& parsed = db->table_def(tdef);
@@ -160,9 +136,9 @@ TEST(IndexRebuildCorpus, EveryIndexRebuiltInPlaceVerifiesAndKeepsItsEntries) {
         const auto out = scratch / ("rebuilt" + path.extension().string());
         test::put_file(out, store.bytes());
         jet::Database after(out);
-        const auto entries = all_entries(after);
+        const auto entries = test::all_index_entries(after);
         for (const auto& [key, list] : before)
-            EXPECT_TRUE(same_entries(list, entries.at(key))) << path << " tdef " << key.first << " index " << key.second;
+            EXPECT_TRUE(test::same_entries(list, entries.at(key))) << path << " tdef " << key.first << " index " << key.second;
         for (uint32_t tdef : test::table_def_heads(after.file(), after.layout())) {
             const auto& parsed = after.table_def(tdef);
             if (!parsed.table || !parsed.table->complete) continue;

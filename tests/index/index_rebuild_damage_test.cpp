@@ -19,30 +19,6 @@
 
 namespace {
 
-using Entries = std::map<std::pair<uint32_t, size_t>, std::vector<jet::IndexEntry>>;
-
-Entries all_entries(jet::Database& db) {
-    Entries out;
-    for (uint32_t tdef : test::table_def_heads(db.file(), db.layout())) {
-        const auto& parsed = db.table_def(tdef);
-        if (!parsed.table || !parsed.table->complete) continue;
-        for (size_t i = 0; i < parsed.table->real_indexes.size(); ++i)
-            out[{tdef, i}] = jet::read_index_tree(db.file(), db.layout(), parsed.table->real_indexes[i].root_page, tdef).entries;
-    }
-    return out;
-}
-
-bool same(const Entries& a, const Entries& b) {
-    if (a.size() != b.size()) return false;
-    for (const auto& [k, list] : a) {
-        auto it = b.find(k);
-        if (it == b.end() || it->second.size() != list.size()) return false;
-        for (size_t i = 0; i < list.size(); ++i)
-            if (jet::compare_entries(list[i], it->second[i]) != 0) return false;
-    }
-    return true;
-}
-
 size_t unsound_indexes(jet::Database& db) {
     size_t n = 0;
     for (uint32_t tdef : test::table_def_heads(db.file(), db.layout())) {
@@ -155,11 +131,11 @@ TEST_P(IndexRebuildDamage, FixRebuildsWhatAccessWrote) {
     const auto intact = scratch / "intact.accdb";
     const auto damaged = scratch / "damaged.accdb";
     std::filesystem::copy_file(source, intact);
-    Entries before;
+    test::IndexEntries before;
     std::vector<uint8_t> bytes = test::file_bytes(intact);
     {
         jet::Database db(intact);
-        before = all_entries(db);
+        before = test::all_index_entries(db);
         Target t = biggest_index(db);
         ASSERT_GE(t.tree.leaves.size(), 2u) << "no index of several leaves";
         damage.apply(bytes, t, db.layout());
@@ -182,7 +158,7 @@ TEST_P(IndexRebuildDamage, FixRebuildsWhatAccessWrote) {
         std::filesystem::copy_file(copy.path(), repaired);
     }
     jet::Database db(repaired);
-    EXPECT_TRUE(same(before, all_entries(db))) << damage.name;
+    EXPECT_TRUE(test::same_entries(before, test::all_index_entries(db))) << damage.name;
     EXPECT_EQ(unsound_indexes(db), 0u) << damage.name;
     if (test::have_mdb_export()) {
         bool ok_before = false, ok_after = false;
@@ -205,11 +181,11 @@ TEST_P(IndexRebuildDamage, RepairDatabaseChecksCleanAfterwards) {
         GTEST_SKIP() << "PAGE_TYPE_UNKNOWN has no fix yet";
     test::Scratch scratch;
     const auto file = scratch / "base de datos.accdb";
-    Entries before;
+    test::IndexEntries before;
     std::vector<uint8_t> bytes = test::file_bytes(source);
     {
         jet::Database db(source);
-        before = all_entries(db);
+        before = test::all_index_entries(db);
         damage.apply(bytes, biggest_index(db), db.layout());
     }
     test::put_file(file, bytes);
@@ -229,7 +205,7 @@ TEST_P(IndexRebuildDamage, RepairDatabaseChecksCleanAfterwards) {
     const jet::Report after = jet::check_database(file);
     for (const auto& f : after.findings) ADD_FAILURE() << damage.name << " left: " << f.code << " " << f.description;
     jet::Database db(file);
-    EXPECT_TRUE(same(before, all_entries(db))) << damage.name;
+    EXPECT_TRUE(test::same_entries(before, test::all_index_entries(db))) << damage.name;
 }
 
 INSTANTIATE_TEST_SUITE_P(Damages, IndexRebuildDamage, ::testing::Range<size_t>(0, 6),

@@ -1,15 +1,18 @@
 #pragma once
 // Helpers of the rebuild tests: files as bytes, a scratch folder, and mdbtools' verdict.
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "corpus_tables.h"
 #include "jet/database.h"
+#include "jet/index.h"
 
 namespace test {
 
@@ -39,6 +42,31 @@ public:
 private:
     std::filesystem::path path_;
 };
+
+// Entries of every index of every table as the file holds them, by (definition page, real index).
+using IndexEntries = std::map<std::pair<uint32_t, size_t>, std::vector<jet::IndexEntry>>;
+
+inline IndexEntries all_index_entries(jet::Database& db) {
+    IndexEntries out;
+    for (uint32_t tdef : table_def_heads(db.file(), db.layout())) {
+        const auto& parsed = db.table_def(tdef);
+        if (!parsed.table || !parsed.table->complete) continue;
+        for (size_t i = 0; i < parsed.table->real_indexes.size(); ++i)
+            out[{tdef, i}] =
+                jet::read_index_tree(db.file(), db.layout(), parsed.table->real_indexes[i].root_page, tdef).entries.to_entries();
+    }
+    return out;
+}
+
+inline bool same_entries(const std::vector<jet::IndexEntry>& a, const std::vector<jet::IndexEntry>& b) {
+    return std::equal(a.begin(), a.end(), b.begin(), b.end(),
+                      [](const auto& x, const auto& y) { return jet::compare_entries(x, y) == 0; });
+}
+
+inline bool same_entries(const IndexEntries& a, const IndexEntries& b) {
+    return std::equal(a.begin(), a.end(), b.begin(), b.end(),
+                      [](const auto& x, const auto& y) { return x.first == y.first && same_entries(x.second, y.second); });
+}
 
 // Exit status of a shell command, its output discarded.
 inline int quiet(const std::string& command) { return std::system((command + " >/dev/null 2>&1").c_str()); }
