@@ -87,6 +87,9 @@ struct Node {
     uint32_t prev = kNone, next = kNone;
     E last;             // last leaf entry below
     size_t prefix = 0;  // leaves: the longest prefix their entries share
+    // Leaves over entries held elsewhere: a run of them, not copied.
+    bool borrowed = false;
+    size_t first = 0, count = 0;
 };
 
 [[noreturn]] void too_long() { throw std::length_error("index entry larger than an index page"); }
@@ -112,11 +115,16 @@ std::vector<uint32_t> build_leaves(Entries&& entries, const Layout& layout, std:
     auto close = [&](size_t end) {
         Node<E> n;
         const auto from = entries.begin() + std::ptrdiff_t(first), to = entries.begin() + std::ptrdiff_t(end);
-        if constexpr (std::is_const_v<std::remove_reference_t<decltype(entries[0])>>)
+        if constexpr (std::is_same_v<E, KeyEntry>) {
+            n.borrowed = true;
+            n.first = first;
+            n.count = end - first;
+        } else if constexpr (std::is_const_v<std::remove_reference_t<decltype(entries[0])>>) {
             n.entries.assign(from, to);
-        else
+        } else {
             n.entries.assign(std::make_move_iterator(from), std::make_move_iterator(to));
-        n.last = n.entries.empty() ? E{} : n.entries.back();
+        }
+        n.last = end == first ? E{} : n.borrowed ? entries[end - 1] : n.entries.back();
         n.prefix = prefix;
         ids.push_back(static_cast<uint32_t>(nodes.size()));
         nodes.push_back(std::move(n));
@@ -191,11 +199,15 @@ std::vector<uint32_t> build_level(const std::vector<uint32_t>& below, const Layo
     return ids;
 }
 
-// Lays the entries out and hands each page, root first, to `emit(head, entries, children)`.
+// Lays the entries out and hands each page, root first, to `emit(head, borrowed, owned,
+// children)`: its entries as a run of the given ones (leaves of KeyEntry) or its own.
 template <class E, class Entries, class Emit>
 void lay_out(Entries&& entries, const Layout& layout, uint32_t owner, size_t& leaf_count, Emit emit) {
     std::vector<Node<E>> nodes;
     std::vector<uint32_t> level = build_leaves<E>(std::forward<Entries>(entries), layout, nodes);
+    auto entries_of = [&](const Node<E>& n) {
+        return n.borrowed ? std::span<const E>(entries).subspan(n.first, n.count) : std::span<const E>(n.entries);
+    };
     leaf_count = level.size();
     while (level.size() > 1) level = build_level(level, layout, nodes);
     for (Node<E>& n : nodes)
@@ -217,7 +229,7 @@ void lay_out(Entries&& entries, const Layout& layout, uint32_t owner, size_t& le
     // lone leaf and intermediate pages are kept whole when they fit that way.
     const bool lone_leaf_whole =
         leaf_count == 1 &&
-        packed_size(std::span<const E>(nodes[level.front()].entries), true, layout, 0) <= index_entry_capacity(layout);
+        packed_size(entries_of(nodes[level.front()]), true, layout, 0) <= index_entry_capacity(layout);
     for (uint32_t id : order) {
         Node<E>& n = nodes[id];
         IndexPageSpec head;
@@ -231,7 +243,8 @@ void lay_out(Entries&& entries, const Layout& layout, uint32_t owner, size_t& le
             for (E& e : n.entries) e.child = position[e.child];
         std::vector<size_t> children;
         for (uint32_t c : n.children) children.push_back(position[c]);
-        emit(std::move(head), std::move(n.entries), std::move(children));
+        emit(std::move(head), n.borrowed ? entries_of(n) : std::span<const E>{}, std::move(n.entries),
+             std::move(children));
     }
 }
 
@@ -240,7 +253,8 @@ BuiltIndex build(Entries&& entries, const Layout& layout, uint32_t owner) {
     BuiltIndex out;
     out.entry_count = entries.size();
     lay_out<IndexEntry>(std::forward<Entries>(entries), layout, owner, out.leaf_count,
-                        [&](IndexPageSpec head, std::vector<IndexEntry>&& es, std::vector<size_t>&& children) {
+                        [&](IndexPageSpec head, std::span<const IndexEntry>, std::vector<IndexEntry>&& es,
+                            std::vector<size_t>&& children) {
                             head.entries = std::move(es);
                             out.pages.push_back({std::move(head), std::move(children)});
                         });
@@ -261,8 +275,9 @@ BuiltKeyIndex build_index(std::span<const KeyEntry> entries, const Layout& layou
     BuiltKeyIndex out;
     out.entry_count = entries.size();
     lay_out<KeyEntry>(entries, layout, owner, out.leaf_count,
-                      [&](IndexPageSpec head, std::vector<KeyEntry>&& es, std::vector<size_t>&& children) {
-                          out.pages.push_back({std::move(head), std::move(es), std::move(children)});
+                      [&](IndexPageSpec head, std::span<const KeyEntry> run, std::vector<KeyEntry>&& es,
+                          std::vector<size_t>&& children) {
+                          out.pages.push_back({std::move(head), std::move(es), run, std::move(children)});
                       });
     return out;
 }
@@ -272,7 +287,7 @@ std::vector<std::vector<uint8_t>> render_index(const BuiltKeyIndex& built, const
     std::vector<std::vector<uint8_t>> pages;
     pages.reserve(built.pages.size());
     for (const BuiltKeyPage& p : built.pages) {
-        std::vector<uint8_t> bytes = write_built_index_page(p.head, p.entries, layout, numbers);
+        std::vector<uint8_t> bytes = write_built_index_page(p.head, p.all(), layout, numbers);
         if (bytes.empty()) throw std::length_error("index page overflow");
         pages.push_back(std::move(bytes));
     }

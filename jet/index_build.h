@@ -30,12 +30,15 @@ BuiltIndex build_index(const std::vector<IndexEntry>& entries, const Layout& lay
 // The same, taking the entries' keys over instead of copying them.
 BuiltIndex build_index(std::vector<IndexEntry>&& entries, const Layout& layout, uint32_t owner);
 
-// The same layout over keys held elsewhere (they must outlive the result): no key is
-// copied. Pages and their order are those build_index gives for the same entries.
+// The same layout over keys held elsewhere (they and the entries must outlive the
+// result): no key is copied, and leaves refer to runs of the entries. Pages and their
+// order are those build_index gives for the same entries.
 struct BuiltKeyPage {
     IndexPageSpec head;  // head.entries unused
-    std::vector<KeyEntry> entries;
+    std::vector<KeyEntry> entries;      // intermediate pages
+    std::span<const KeyEntry> run;      // leaves: their run of the entries given
     std::vector<size_t> children;
+    std::span<const KeyEntry> all() const { return head.leaf ? run : std::span<const KeyEntry>(entries); }
 };
 struct BuiltKeyIndex {
     std::vector<BuiltKeyPage> pages;
