@@ -269,12 +269,34 @@ struct FreePages {
     std::vector<uint32_t> pages;  // ascending
 };
 
+// The global map, read once for a table's indexes: each rebuild leaves the store holding
+// its pages as the edit has them, unless another map or a written page shares one of them.
+class GlobalMap {
+public:
+    UsageMapEdit* get(const PageStore& store, const Layout& layout, std::string& why) {
+        if (!current_) {
+            edit_ = UsageMapEdit::load(store, layout, kGlobalMapRow, why_);
+            current_ = true;
+        }
+        why = why_;
+        return edit_ ? &*edit_ : nullptr;
+    }
+    // Read again next time: its pages may hold other bytes than the edit by now.
+    void stale() { current_ = false; }
+
+private:
+    bool current_ = false;
+    std::optional<UsageMapEdit> edit_;
+    std::string why_;
+};
+
 class OneRebuild {
 public:
     OneRebuild(Database& db, PageStore& store, const TableDef& table, const std::string& name, size_t real,
-               std::vector<uint32_t> old, const std::set<uint32_t>& reserved, FreePages& free, TdefPatch& tdef)
+               std::vector<uint32_t> old, const std::set<uint32_t>& reserved, FreePages& free, TdefPatch& tdef,
+               GlobalMap& global)
         : db_(db), store_(store), table_(table), name_(name), real_(real), old_(std::move(old)), reserved_(reserved),
-          free_(free), tdef_(tdef) {}
+          free_(free), tdef_(tdef), global_(global) {}
 
     void run(const IndexKeys& expected, IndexRebuildResult& r) {
         const Layout& layout = db_.layout();
@@ -297,7 +319,7 @@ public:
         r.pages = built.pages.size();
 
         std::string why;
-        std::optional<UsageMapEdit> global = UsageMapEdit::load(store_, layout, kGlobalMapRow, why);
+        UsageMapEdit* global = global_.get(store_, layout, why);
         if (!global) return fail(r, ": el mapa global de páginas no se puede usar (" + why + ").");
         std::optional<UsageMapEdit> owned = UsageMapEdit::load(store_, layout, ri.owned_map, why);
         if (!owned) return fail(r, ": su mapa de páginas no se puede usar (" + why + ").");
@@ -381,6 +403,10 @@ public:
         owned->save_changes(store_);
         global->save_changes(store_);
         tdef_.save();
+        auto global_page = [&](uint32_t p) { return global->holds(p); };
+        if (owned->shares_page(*global) || std::any_of(numbers.begin(), numbers.end(), global_page) ||
+            std::any_of(old.begin(), old.end(), global_page))
+            global_.stale();
         r.rebuilt = true;
     }
 
@@ -422,6 +448,7 @@ private:
     const std::set<uint32_t>& reserved_;
     FreePages& free_;
     TdefPatch& tdef_;
+    GlobalMap& global_;
 };
 
 }  // namespace
@@ -443,12 +470,13 @@ std::vector<IndexRebuildResult> rebuild_table_indexes(Database& db, PageStore& s
     std::vector<IndexRebuildResult> results;
     FreePages free;
     TdefPatch tdef(store, table);
+    GlobalMap global;
     for (size_t k = 0; k < expected.size(); ++k) {
         const IndexKeys& e = expected[k];
         IndexRebuildResult r;
         r.real_index = e.real_index;
         r.name = real_index_label(table, e.real_index);
-        OneRebuild(db, store, table, name, e.real_index, std::move(old[k]), reserved, free, tdef).run(e, r);
+        OneRebuild(db, store, table, name, e.real_index, std::move(old[k]), reserved, free, tdef, global).run(e, r);
         results.push_back(std::move(r));
     }
     return results;

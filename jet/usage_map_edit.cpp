@@ -198,4 +198,8 @@ void UsageMapEdit::save_changes(PageStore& store) {
     changed_.clear();
 }
 
+bool UsageMapEdit::shares_page(const UsageMapEdit& other) const {
+    return std::any_of(pages_.begin(), pages_.end(), [&](const auto& page) { return other.holds(page.first); });
+}
+
 }  // namespace jet

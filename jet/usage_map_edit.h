@@ -37,6 +37,10 @@ public:
     // were read or last saved. The caller must not have written them meanwhile.
     void save_changes(PageStore& store);
 
+    // Whether the edit holds that page (read, or added as a map page).
+    bool holds(uint32_t page) const { return pages_.count(page) > 0; }
+    bool shares_page(const UsageMapEdit& other) const;
+
     bool is_inline() const { return type_ == 0x00; }
     // Inline maps: first page and number of pages the bitmap names.
     uint32_t window_start() const;
