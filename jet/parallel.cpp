@@ -17,7 +17,8 @@ constexpr unsigned kMaxThreads = 8;
 
 unsigned parallel_threads(std::size_t pieces) {
 #ifdef JET_HAS_THREADS
-    const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
+    // Asked once: the library reads it from the system on every call.
+    static const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
     return static_cast<unsigned>(std::max<std::size_t>(1, std::min<std::size_t>({pieces, cores, kMaxThreads})));
 #else
     (void)pieces;
