@@ -71,7 +71,14 @@ void SortedKeys::add(std::span<const uint8_t> key, RowPointer row) {
     copy_short(bytes_.data() + used_, key.data(), n);
     const Ref ref{head_of(key), static_cast<uint32_t>(used_), static_cast<uint32_t>(n), row.page, row.row};
     // Checked here, while the last key is at hand: rows often lie in key order already.
-    if (in_order_ && !refs_.empty()) in_order_ = !less(ref, refs_.back(), bytes_.data());
+    if (!refs_.empty()) {
+        const Ref& last = refs_.back();
+        if (in_order_) in_order_ = !less(ref, last, bytes_.data());
+        rows_in_order_ = rows_in_order_ && (last.page < ref.page || (last.page == ref.page && last.row < ref.row));
+        heads_whole_ = heads_whole_ && last.length == ref.length;
+    } else {
+        heads_whole_ = n <= 8;
+    }
     refs_.push_back(ref);
     used_ += n;
 }
@@ -114,12 +121,16 @@ void SortedKeys::radix_by_head(uint64_t varies) {
 void SortedKeys::sort() {
     if (in_order_) return;
     in_order_ = true;
+    const bool ties_in_order = rows_in_order_ && heads_whole_;
+    rows_in_order_ = false;  // keys added later follow these in key order, not row order
     const uint8_t* bytes = bytes_.data();
     if (refs_.size() < kRadixFrom)
         return std::sort(refs_.begin(), refs_.end(), [bytes](const Ref& a, const Ref& b) { return less(a, b, bytes); });
     // Radix passes, free of the branches a comparison sort mispredicts, even for text.
     radix_by_head(varying_head_bits());
-    // Equal heads were kept in scan order, which is mostly row order already.
+    // Equal heads were kept in scan order, which is mostly row order already, and is when
+    // rows came in order and heads hold whole keys of one length (equal heads, equal keys).
+    if (ties_in_order) return;
     auto tie_less = [bytes](const Ref& a, const Ref& b) { return before(a, b, bytes); };
     for (auto run = refs_.begin(); run != refs_.end();) {
         auto end = std::find_if(run + 1, refs_.end(), [&](const Ref& r) { return r.head != run->head; });
@@ -130,7 +141,7 @@ void SortedKeys::sort() {
 
 void SortedKeys::clear() {
     used_ = 0;
-    in_order_ = true;
+    in_order_ = rows_in_order_ = heads_whole_ = true;
     refs_.clear();
 }
 

@@ -49,7 +49,9 @@ private:
     std::vector<uint8_t> bytes_;  // keys end to end in the first used_ bytes; the rest is room
     size_t used_ = 0;
     std::vector<Ref> refs_;
-    bool in_order_ = true;  // refs_ in entry order
+    bool in_order_ = true;      // refs_ in entry order
+    bool rows_in_order_ = true;  // added in row order
+    bool heads_whole_ = true;    // every key of one length, at most eight bytes
 };
 
 }  // namespace jet

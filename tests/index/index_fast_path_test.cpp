@@ -73,6 +73,23 @@ TEST(SortedKeys, PseudoRandomKeysSortLikeCompareEntries) {
     EXPECT_TRUE(same(sorted_by_reference(already), already));
 }
 
+// Short keys of one length added in row order (an integer column scanned page by page):
+// equal heads are equal keys already in row order. Rows out of order, or a key of another
+// length, must still be settled.
+TEST(SortedKeys, ShortKeysOfOneLengthInRowOrderSortLikeCompareEntries) {
+    uint32_t seed = 777;
+    auto next = [&] { return seed = seed * 1103515245u + 12345u, (seed >> 16) & 0xFF; };
+    std::vector<jet::IndexEntry> es;
+    for (uint32_t i = 0; i < 600; ++i)
+        es.push_back(entry({0x7F, 0, 0, static_cast<uint8_t>(next() % 2), static_cast<uint8_t>(next() % 5)},
+                           10 + i / 7, static_cast<uint8_t>(i % 7)));
+    EXPECT_TRUE(same(sorted_by_reference(es), sorted_plainly(es)));
+    std::swap(es[100], es[400]);  // two rows out of order
+    EXPECT_TRUE(same(sorted_by_reference(es), sorted_plainly(es)));
+    es[200].key = Bytes8{0x7F, 0, 0, 1};  // one shorter key
+    EXPECT_TRUE(same(sorted_by_reference(es), sorted_plainly(es)));
+}
+
 TEST(SortedKeys, RepeatedKeysCountsEqualKeysOfDifferentRows) {
     jet::SortedKeys keys;
     keys.add(Bytes8{1, 2}, {1, 0});
