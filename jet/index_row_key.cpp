@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "jet/byte_runs.h"
 #include "jet/text.h"
 
 namespace jet {
@@ -290,7 +291,7 @@ bool StoredRowKeys::encode(const Steps& steps, size_t& length, bool& all_null) {
         part_.clear();
         const bool ok = append_part(part, plan, part_, all_null);
         if (bytes_.size() < length + part_.size()) bytes_.resize(2 * (length + part_.size()));
-        std::copy(part_.begin(), part_.end(), bytes_.begin() + std::ptrdiff_t(length));
+        copy_short(bytes_.data() + length, part_.data(), part_.size());
         length += part_.size();
         return ok;
     };
