@@ -289,7 +289,9 @@ TEST(KeyEntryLayout, SamePagesAsCopiedEntries) {
             for (size_t i = 0; i < numbers.size(); ++i) numbers[i] = static_cast<uint32_t>(700 + 3 * i);
             EXPECT_EQ(jet::render_index(by_view, numbers, *layout), jet::render_index(by_copy, numbers, *layout))
                 << count << " entries";
-            if (count > 3) EXPECT_GT(by_copy.pages.size(), 3u);
+            if (count > 3) {
+                EXPECT_GT(by_copy.pages.size(), 3u);
+            }
         }
     }
 }
