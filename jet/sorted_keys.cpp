@@ -57,7 +57,12 @@ inline bool SortedKeys::before(const Ref& a, const Ref& b, const uint8_t* bytes)
             y += 8;
             n -= 8;
         }
-        if (int c = std::memcmp(x, y, n); c != 0) return c < 0;
+        if (n < 8) {  // a few bytes left: compared as heads, without a call
+            const uint64_t p = head_of({x, n}), q = head_of({y, n});
+            if (p != q) return p < q;
+        } else if (int c = std::memcmp(x, y, n); c != 0) {
+            return c < 0;
+        }
     }
     if (a.length != b.length) return a.length < b.length;
     if (a.page != b.page) return a.page < b.page;
