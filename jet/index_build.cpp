@@ -282,15 +282,24 @@ BuiltKeyIndex build_index(std::span<const KeyEntry> entries, const Layout& layou
     return out;
 }
 
+std::vector<uint8_t> render_index_pages(const BuiltKeyIndex& built, const std::vector<uint32_t>& numbers,
+                                        const Layout& layout) {
+    const size_t size = layout.page_size;
+    std::vector<uint8_t> bytes(built.pages.size() * size, 0);
+    for (size_t i = 0; i < built.pages.size(); ++i) {
+        const BuiltKeyPage& p = built.pages[i];
+        if (!write_built_index_page(p.head, p.all(), layout, numbers, std::span(bytes).subspan(i * size, size)))
+            throw std::length_error("index page overflow");
+    }
+    return bytes;
+}
+
 std::vector<std::vector<uint8_t>> render_index(const BuiltKeyIndex& built, const std::vector<uint32_t>& numbers,
                                                const Layout& layout) {
+    const std::vector<uint8_t> bytes = render_index_pages(built, numbers, layout);
     std::vector<std::vector<uint8_t>> pages;
-    pages.reserve(built.pages.size());
-    for (const BuiltKeyPage& p : built.pages) {
-        std::vector<uint8_t> bytes = write_built_index_page(p.head, p.all(), layout, numbers);
-        if (bytes.empty()) throw std::length_error("index page overflow");
-        pages.push_back(std::move(bytes));
-    }
+    for (size_t at = 0; at < bytes.size(); at += layout.page_size)
+        pages.emplace_back(bytes.begin() + std::ptrdiff_t(at), bytes.begin() + std::ptrdiff_t(at + layout.page_size));
     return pages;
 }
 

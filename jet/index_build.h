@@ -48,6 +48,9 @@ struct BuiltKeyIndex {
 BuiltKeyIndex build_index(std::span<const KeyEntry> entries, const Layout& layout, uint32_t owner);
 std::vector<std::vector<uint8_t>> render_index(const BuiltKeyIndex& built, const std::vector<uint32_t>& numbers,
                                                const Layout& layout);
+// The same pages end to end in one buffer.
+std::vector<uint8_t> render_index_pages(const BuiltKeyIndex& built, const std::vector<uint32_t>& numbers,
+                                        const Layout& layout);
 
 // Page bytes of every built page once `numbers[i]` is the real page of position i.
 std::vector<std::vector<uint8_t>> render_index(const BuiltIndex& built, const std::vector<uint32_t>& numbers,

@@ -57,12 +57,12 @@ int compare_parts(std::span<const uint8_t> a_key, RowPointer a_row, std::span<co
     return 0;
 }
 
-void put_u16(std::vector<uint8_t>& b, size_t at, uint16_t v) {
+void put_u16(std::span<uint8_t> b, size_t at, uint16_t v) {
     b[at] = static_cast<uint8_t>(v);
     b[at + 1] = static_cast<uint8_t>(v >> 8);
 }
 
-void put_u32(std::vector<uint8_t>& b, size_t at, uint32_t v) {
+void put_u32(std::span<uint8_t> b, size_t at, uint32_t v) {
     for (int i = 0; i < 4; ++i) b[at + i] = static_cast<uint8_t>(v >> (8 * i));
 }
 
@@ -156,18 +156,18 @@ bool fits_page(std::span<const E> entries, bool leaf, const Layout& layout, size
     return total <= entry_area(layout);
 }
 
-// `known_prefix`: one the caller measured the entries share (the layout of build_index).
+// Into `page`, page_size zero bytes; false, with nothing written, when the entries do not
+// fit. `known_prefix`: one the caller measured the entries share (build_index's layout).
 template <class E>
-std::vector<uint8_t> write_page(const IndexPageSpec& head, std::span<const E> entries, const Layout& layout,
-                                const std::vector<uint32_t>* numbers, std::optional<size_t> known_prefix = {}) {
+bool write_page_into(const IndexPageSpec& head, std::span<const E> entries, const Layout& layout,
+                     const std::vector<uint32_t>* numbers, std::optional<size_t> known_prefix, std::span<uint8_t> page) {
     auto real = [&](uint32_t n) -> uint32_t {
         if (!numbers) return n;
         return n == kNoPosition ? 0 : numbers->at(n);
     };
     const std::optional<size_t> checked = known_prefix ? known_prefix : checked_prefix(head, entries, layout);
-    if (!checked || !fits_page(entries, head.leaf, layout, *checked)) return {};
+    if (page.size() != layout.page_size || !checked || !fits_page(entries, head.leaf, layout, *checked)) return false;
     const size_t prefix = *checked;
-    std::vector<uint8_t> page(layout.page_size, 0);
     page[0] = head.leaf ? page_type::index_leaf : page_type::index_node;
     page[1] = 0x01;
     put_u32(page, 4, head.owner);
@@ -187,6 +187,14 @@ std::vector<uint8_t> write_page(const IndexPageSpec& head, std::span<const E> en
         page[layout.ix_bitmask + end / 8] |= static_cast<uint8_t>(1u << (end % 8));
     }
     put_u16(page, 2, static_cast<uint16_t>(layout.page_size - layout.ix_first_entry - end));
+    return true;
+}
+
+template <class E>
+std::vector<uint8_t> write_page(const IndexPageSpec& head, std::span<const E> entries, const Layout& layout,
+                                const std::vector<uint32_t>* numbers, std::optional<size_t> known_prefix = {}) {
+    std::vector<uint8_t> page(layout.page_size, 0);
+    if (!write_page_into(head, entries, layout, numbers, known_prefix, page)) return {};
     return page;
 }
 
@@ -221,10 +229,10 @@ std::vector<uint8_t> write_index_page(const IndexPageSpec& head, std::span<const
                                       const Layout& layout, const std::vector<uint32_t>* numbers) {
     return write_page(head, entries, layout, numbers);
 }
-std::vector<uint8_t> write_built_index_page(const IndexPageSpec& head, std::span<const KeyEntry> entries,
-                                            const Layout& layout, const std::vector<uint32_t>& numbers) {
-    if (!head.prefix_length) return write_page(head, entries, layout, &numbers);
-    return write_page(head, entries, layout, &numbers, head.prefix_length);
+bool write_built_index_page(const IndexPageSpec& head, std::span<const KeyEntry> entries, const Layout& layout,
+                            const std::vector<uint32_t>& numbers, std::span<uint8_t> page) {
+    // Without a prefix length it is measured (and checked) as for any page.
+    return write_page_into(head, entries, layout, &numbers, head.prefix_length, page);
 }
 
 int compare_entries(const IndexEntry& a, const IndexEntry& b) { return compare_parts(a.key, a.row, b.key, b.row); }

@@ -117,9 +117,10 @@ std::vector<uint8_t> write_index_page(const IndexPageSpec& head, std::span<const
                                       const Layout& layout, const std::vector<uint32_t>* numbers);
 std::vector<uint8_t> write_index_page(const IndexPageSpec& head, std::span<const KeyEntry> entries,
                                       const Layout& layout, const std::vector<uint32_t>* numbers);
-// The same for pages build_index laid out: their prefix length was measured there, so it
-// is taken as one the entries share.
-std::vector<uint8_t> write_built_index_page(const IndexPageSpec& head, std::span<const KeyEntry> entries,
-                                            const Layout& layout, const std::vector<uint32_t>& numbers);
+// The same for pages build_index laid out, into `page` (page_size zero bytes; false, and
+// nothing written, when the entries do not fit): their prefix length was measured there,
+// so it is taken as one the entries share.
+bool write_built_index_page(const IndexPageSpec& head, std::span<const KeyEntry> entries, const Layout& layout,
+                            const std::vector<uint32_t>& numbers, std::span<uint8_t> page);
 
 }  // namespace jet

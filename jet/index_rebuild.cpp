@@ -371,9 +371,9 @@ public:
         r.pages_appended = placed.appended;
         r.map_pages_added = map_pages.size();
 
-        std::vector<std::vector<uint8_t>> pages;
+        std::vector<uint8_t> pages;  // end to end
         try {
-            pages = render_index(built, numbers, layout);
+            pages = render_index_pages(built, numbers, layout);
         } catch (const std::length_error&) {
             return fail(r, ": una página del índice no se puede componer.");
         }
@@ -385,7 +385,9 @@ public:
         tdef_.put_u32(root_at, numbers.front());
 
         // Everything is decided: write.
-        for (size_t i = 0; i < pages.size(); ++i) store_.write(numbers[i], pages[i]);
+        const size_t page_size = layout.page_size;
+        for (size_t i = 0; i < numbers.size(); ++i)
+            store_.write(numbers[i], std::span(pages).subspan(i * page_size, page_size));
         owned->clear_all();
         for (uint32_t p : numbers) {
             owned->set(p, true);
