@@ -18,6 +18,7 @@
 #include "jet/engine.h"
 #include "jet/repair.h"
 #include "jet/safe_commit.h"
+#include "repair_outcome.h"
 #include "temp_folder.h"
 
 namespace fs = std::filesystem;
@@ -49,22 +50,6 @@ constexpr Expectation kExpectations[] = {
     {Kind::BreakLvChain, true, true},
     {Kind::RowOffsetOutside, false, true},
 };
-
-using TableRows = std::map<std::string, std::vector<std::string>>;
-
-// What mdbtools reads from the intact files, read once.
-const TableRows& intact_rows(const CorpusFile& file) {
-    static std::map<std::string, TableRows> cache;
-    auto it = cache.find(file.name);
-    if (it != cache.end()) return it->second;
-    TableRows rows;
-    bool ok = false;
-    for (const std::string& table : mdb_tables(file.path, ok)) {
-        bool exported = false;
-        rows[table] = mdb_rows(file.path, table, exported);
-    }
-    return cache.emplace(file.name, std::move(rows)).first->second;
-}
 
 // One line per (file, kind) for the closing summary.
 std::vector<std::string>& summary() {
@@ -179,7 +164,7 @@ TEST_P(DamageRepair, RefusesLeavesAloneOrRepairsSoundly) {
         mdb_rows(database, table, exported);
         EXPECT_TRUE(exported) << "mdb-export fails on table " << table;
     }
-    const TableRows& intact = intact_rows(c.file);
+    const TableRows& intact = mdbtools_rows(c.file.path);
     std::size_t total = 0;
     std::size_t kept = 0;
     for (const auto& [table, rows] : intact) {

@@ -14,27 +14,13 @@
 #include "jet/engine.h"
 #include "jet/repair.h"
 #include "row_damage.h"
+#include "repair_outcome.h"
 #include "temp_folder.h"
 
 namespace fs = std::filesystem;
 using namespace damage;
 
 namespace {
-
-using TableRows = std::map<std::string, std::vector<std::string>>;
-
-const TableRows& intact_rows(const CorpusFile& file) {
-    static std::map<std::string, TableRows> cache;
-    auto it = cache.find(file.name);
-    if (it != cache.end()) return it->second;
-    TableRows rows;
-    bool ok = false;
-    for (const std::string& table : mdb_tables(file.path, ok)) {
-        bool exported = false;
-        rows[table] = mdb_rows(file.path, table, exported);
-    }
-    return cache.emplace(file.name, std::move(rows)).first->second;
-}
 
 struct KindFigures {
     std::set<std::string> formats;
@@ -125,7 +111,7 @@ TEST_P(RowDamageRepair, RepairsAndKeepsEveryUntouchedRow) {
     bool listed = false;
     mdb_tables(database, listed);
     EXPECT_TRUE(listed) << "mdb-tables fails on the repaired file";
-    const TableRows& intact = intact_rows(c.file);
+    const TableRows& intact = mdbtools_rows(c.file.path);
     // A damaged long value keeps the part that reads, so its row may come back changed.
     const std::size_t may_change = is_long_value_kind(c.kind) ? hit->rows_at_risk : 0;
     std::size_t total = 0, kept = 0;
