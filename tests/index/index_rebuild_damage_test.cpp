@@ -34,6 +34,8 @@ size_t unsound_indexes(jet::Database& db) {
 struct Target {
     uint32_t tdef = 0;
     jet::IndexTree tree;
+    uint32_t root = 0;
+    size_t sibling_root_at = 0;  // file offset of another index's root of the table (0: none)
 };
 
 Target biggest_index(jet::Database& db) {
@@ -41,9 +43,14 @@ Target biggest_index(jet::Database& db) {
     for (const auto& t : db.user_tables()) {
         const auto& parsed = db.table_def(t.tdef_page());
         if (!parsed.table) continue;
-        for (const auto& ri : parsed.table->real_indexes) {
-            auto tree = jet::read_index_tree(db.file(), db.layout(), ri.root_page, t.tdef_page());
-            if (tree.valid() && tree.leaves.size() > best.tree.leaves.size()) best = {t.tdef_page(), std::move(tree)};
+        const auto& indexes = parsed.table->real_indexes;
+        for (size_t i = 0; i < indexes.size(); ++i) {
+            auto tree = jet::read_index_tree(db.file(), db.layout(), indexes[i].root_page, t.tdef_page());
+            if (!tree.valid() || tree.leaves.size() <= best.tree.leaves.size()) continue;
+            best = {t.tdef_page(), std::move(tree), indexes[i].root_page, 0};
+            const size_t sibling = i == 0 ? 1 : 0;
+            const size_t at = sibling < indexes.size() ? indexes[sibling].descriptor_offset + db.layout().ri_root_page : 0;
+            if (at && at + 4 <= db.layout().page_size) best.sibling_root_at = size_t(t.tdef_page()) * db.layout().page_size + at;
         }
     }
     return best;
@@ -110,6 +117,11 @@ const std::vector<Damage>& damages() {
                           e.push_back(extra);
                           std::sort(e.begin(), e.end(), [](auto& a, auto& b) { return jet::compare_entries(a, b) < 0; });
                       }));
+         }},
+        {"two_indexes_share_a_root",  // the other index's tree is lost; rebuilding one must not undo the other
+         [](auto& file, const Target& t, const jet::Layout&) {
+             ASSERT_NE(t.sibling_root_at, 0u) << "the table has one index only";
+             for (size_t i = 0; i < 4; ++i) file[t.sibling_root_at + i] = uint8_t(t.root >> (8 * i));
          }},
         {"entries_out_of_order",
          [](auto& file, const Target& t, const jet::Layout& l) {
@@ -208,7 +220,7 @@ TEST_P(IndexRebuildDamage, RepairDatabaseChecksCleanAfterwards) {
     EXPECT_TRUE(test::same_entries(before, test::all_index_entries(db))) << damage.name;
 }
 
-INSTANTIATE_TEST_SUITE_P(Damages, IndexRebuildDamage, ::testing::Range<size_t>(0, 6),
+INSTANTIATE_TEST_SUITE_P(Damages, IndexRebuildDamage, ::testing::Range<size_t>(0, 7),
                          [](const auto& info) { return std::string(damages()[info.param].name); });
 
 }  // namespace
