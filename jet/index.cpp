@@ -2,9 +2,8 @@
 
 #include <algorithm>
 #include <cstring>
-#include <stdexcept>
-#include <iterator>
 #include <optional>
+#include <stdexcept>
 #include <unordered_set>
 
 namespace jet {
