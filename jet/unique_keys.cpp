@@ -74,20 +74,26 @@ std::vector<DuplicateKeyRow> duplicate_key_rows(Database& db, const TableDef& ta
     }
     if (indexes.empty()) return {};
 
-    // Keys first; who references whom is read only when some key repeats.
-    auto scan = [&](const std::vector<IncomingReferences>* incoming) {
-        KeyedScan s;
+    // Keys from the stored rows, built exactly as the check builds them (text as its UTF-16
+    // code units), so that rows the check tells apart are never taken for repeats.
+    KeyedScan s;
+    {
         std::vector<bool> usable(plans.size(), true);
+        StoredRowKeys stored(table, db.decode_context());
+        std::vector<size_t> prepared;
+        for (const IndexKeyPlan& plan : plans) prepared.push_back(stored.prepare(plan));
+        index_key::Key key;
         Faults faults;
-        db.scan_rows(table, name, [&](const RowLocation& at, std::vector<Value>&& values) {
+        db.scan_stored_rows(table, name, [&](const RowLocation& at, Bytes raw) {
+            if (!stored.load(raw)) return;
             UniqueKeyedRow row;
             for (size_t k = 0; k < plans.size(); ++k) {
-                std::optional<RowKey> key = row_key(plans[k], values);
-                if (!key) usable[k] = false;
-                if (key && !key->all_null) row.keys.push_back(std::move(key->key));
+                bool all_null = false;
+                const bool built = stored.key(prepared[k], key, all_null);
+                if (!built) usable[k] = false;
+                if (built && !all_null) row.keys.push_back(key);
                 else row.keys.push_back(std::nullopt);
             }
-            if (incoming) row.referenced = referenced_by(values, *incoming);
             s.where.push_back(at);
             s.rows.push_back(std::move(row));
         }, faults);
@@ -95,12 +101,20 @@ std::vector<DuplicateKeyRow> duplicate_key_rows(Database& db, const TableDef& ta
         for (size_t k = 0; k < plans.size(); ++k)
             if (!usable[k])
                 for (UniqueKeyedRow& r : s.rows) r.keys[k].reset();
-        return s;
-    };
-    KeyedScan s = scan(nullptr);
+    }
     if (plan_repeated_keys(s.rows, plans.size()).empty()) return {};
+
+    // Who references whom is read only when some key repeats: from the decoded rows, by place.
     const std::vector<IncomingReferences> incoming = incoming_references(db, relationships, table, name);
-    if (!incoming.empty()) s = scan(&incoming);
+    if (!incoming.empty()) {
+        std::map<std::pair<uint32_t, uint16_t>, size_t> position;
+        for (size_t r = 0; r < s.where.size(); ++r) position[{s.where[r].page, s.where[r].row}] = r;
+        Faults faults;
+        db.scan_rows(table, name, [&](const RowLocation& at, std::vector<Value>&& values) {
+            const auto it = position.find({at.page, at.row});
+            if (it != position.end()) s.rows[it->second].referenced = referenced_by(values, incoming);
+        }, faults);
+    }
 
     std::vector<DuplicateKeyRow> out;
     for (const RepeatedKey& r : plan_repeated_keys(s.rows, plans.size())) {
