@@ -379,6 +379,57 @@ TEST(UniqueKeyRepair, AReferencedRowKeepsTheKeyOverAnEarlierOne) {
     }
 }
 
+// Keys are compared as the check builds them, from the stored UTF-16 code units: two cities
+// that differ only in an unpaired surrogate (which decodes to the same replacement
+// character) are different keys, and neither row may be taken for a repeat.
+TEST(UniqueKeyRepair, TextDifferingOnlyInUnpairedSurrogatesIsNoRepeat) {
+    const fs::path intact = corpus_dir() / "efcore-jet/JetProviderExceptionTests/Northwind.accdb";
+    if (!fs::exists(intact)) GTEST_SKIP() << "corpus file missing: " << intact;
+    std::vector<uint8_t> bytes = read_bytes(intact);
+    {
+        jet::Database db(intact);
+        const jet::TableDef& customers = table_named(db, "Customers");
+        for (const jet::LogicalIndex& li : customers.logical_indexes)
+            if (li.name == "City")
+                ASSERT_TRUE(make_unique(bytes, customers, customers.real_indexes.at(li.real_number), db.layout().jet3,
+                                        db.layout().page_size));
+        // "Bern" and "Graz" (stored as UTF-16, four units each) become B, D800, r, n and
+        // B, D801, r, n: the same length, no other customer's city.
+        const size_t city = column_named(customers, "City");
+        const std::map<std::string, uint16_t> surrogate{{"Bern", 0xD800}, {"Graz", 0xD801}};
+        size_t changed = 0;
+        for (const StoredField& f : stored_fields(db, bytes, customers, "Customers", city)) {
+            if (f.bytes.size() != 8) continue;
+            std::string ascii;
+            for (size_t i = 0; i < 8; i += 2) ascii += f.bytes[i + 1] == 0 ? char(f.bytes[i]) : '?';
+            const auto it = surrogate.find(ascii);
+            if (it == surrogate.end()) continue;
+            const uint16_t units[4] = {'B', it->second, 'r', 'n'};
+            for (size_t i = 0; i < 4; ++i) {
+                bytes[f.offset + 2 * i] = uint8_t(units[i]);
+                bytes[f.offset + 2 * i + 1] = uint8_t(units[i] >> 8);
+            }
+            ++changed;
+        }
+        ASSERT_EQ(changed, 2u) << "Bern and Graz not found";
+    }
+    TempFolder folder;
+    const fs::path database = folder / "Northwind.accdb";
+    write_bytes(database, bytes);
+    jet::Report report;
+    ASSERT_NO_THROW(report = jet::repair_database(database));
+    ASSERT_FALSE(with_code(report, "IDX_UNIQUE_DUPLICATE").empty()) << "Paris and the other repeated cities";
+    std::set<std::string> moved;
+    for (const json& line : recovery_lines(report)) moved.insert(line["valores"]["CustomerID"].get<std::string>());
+    EXPECT_EQ(moved.size(), with_code(report, "IDX_UNIQUE_DUPLICATE").size());
+    EXPECT_FALSE(moved.count("CHOPS"));
+    EXPECT_FALSE(moved.count("ERNSH"));
+    std::set<std::string> staying;
+    for (const auto& v : column_values(database, "Customers", {"CustomerID"})) staying.insert(text(v[0]));
+    EXPECT_TRUE(staying.count("CHOPS") && staying.count("ERNSH"));
+    EXPECT_TRUE(jet::check_database(database).findings.empty());
+}
+
 // ---- NULL keys ----
 
 TEST(UniqueKeyRepair, RowsWhoseUniqueKeyIsNullAllStay) {
