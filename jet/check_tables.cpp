@@ -3,6 +3,7 @@
 // pages the definition, its maps and its index roots occupy.
 #include <algorithm>
 #include <map>
+#include <optional>
 #include <set>
 
 #include "jet/bytes.h"
@@ -118,6 +119,16 @@ std::string real_index_name(const TableDef& d, size_t real) {
     return "físico " + std::to_string(real);
 }
 
+// The first real index of the table whose owned map is `i`'s row too, if any: two indexes
+// writing one map each undo what the other wrote.
+std::optional<size_t> map_row_shared_with(const TableDef& d, size_t i) {
+    const uint32_t row = d.real_indexes[i].owned_map;
+    if (row == 0) return std::nullopt;
+    for (size_t k = 0; k < i; ++k)
+        if (d.real_indexes[k].owned_map == row) return k;
+    return std::nullopt;
+}
+
 void check_indexes(CheckContext& ctx, const CheckedTable& t) {
     const TableDef& d = *t.def;
     for (size_t i = 0; i < d.real_indexes.size(); ++i) {
@@ -141,6 +152,11 @@ void check_indexes(CheckContext& ctx, const CheckedTable& t) {
         else
             claim_page(ctx, ri.root_page, Claim::Index, t.tdef_page);
 
+        if (const auto other = map_row_shared_with(d, i)) {
+            ctx.sink.add(Problem::TdefIndexMap, where,
+                         {name, "es la misma fila que el del índice " + real_index_name(d, *other)});
+            continue;  // the pages it lists are the other index's
+        }
         MapCheck map = read_checked_map(ctx, ri.owned_map, t.tdef_page);
         if (!map.fault.empty()) ctx.sink.add(Problem::TdefIndexMap, where, {name, map.fault});
         for (uint32_t p : map.map.pages) {

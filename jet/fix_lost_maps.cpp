@@ -1,6 +1,7 @@
 // Usage maps whose row is gone (TDEF_MAP_POINTER, TDEF_INDEX_MAP, TDEF_LV_MAP): a file cut
 // short or a page emptied takes the map rows it hosted with it, and nothing can be written
-// back into a row that does not exist. Each such map gets a fresh, empty inline map row on a
+// back into a row that does not exist. An index whose map row another index of its table
+// names is in the same state: whatever one writes there, the other undoes. Each such map gets a fresh, empty inline map row on a
 // new map host page at the end of the file and its definition is pointed at it; the map
 // rebuild and the index rebuild then fill the bits in from what the pages hold.
 //
@@ -74,7 +75,14 @@ std::vector<MapPointer> lost_pointers(FixContext& context) {
         };
         consider(t.owned_map, layout.tdef_owned_map);
         consider(t.free_map, layout.tdef_free_map);
-        for (const RealIndex& ri : t.real_indexes) consider(ri.owned_map, ri.descriptor_offset + layout.ri_owned_map);
+        std::set<uint32_t> index_maps;
+        for (const RealIndex& ri : t.real_indexes) {
+            // A row an earlier index of the table already names is as good as lost to this one.
+            if (ri.owned_map != 0 && !index_maps.insert(ri.owned_map).second)
+                lost.push_back({tdef, t.pages, ri.descriptor_offset + layout.ri_owned_map});
+            else
+                consider(ri.owned_map, ri.descriptor_offset + layout.ri_owned_map);
+        }
         for (const LongValueMaps& lv : t.long_value_maps) {
             consider(lv.owned_map, lv.descriptor_offset + 2);
             consider(lv.free_map, lv.descriptor_offset + 6);

@@ -35,7 +35,9 @@ struct Target {
     uint32_t tdef = 0;
     jet::IndexTree tree;
     uint32_t root = 0;
-    size_t sibling_root_at = 0;  // file offset of another index's root of the table (0: none)
+    uint32_t owned_map = 0;
+    size_t sibling_root_at = 0;  // file offsets of another index's root and map pointers of
+    size_t sibling_map_at = 0;   // the table (0: none)
 };
 
 Target biggest_index(jet::Database& db) {
@@ -47,10 +49,14 @@ Target biggest_index(jet::Database& db) {
         for (size_t i = 0; i < indexes.size(); ++i) {
             auto tree = jet::read_index_tree(db.file(), db.layout(), indexes[i].root_page, t.tdef_page());
             if (!tree.valid() || tree.leaves.size() <= best.tree.leaves.size()) continue;
-            best = {t.tdef_page(), std::move(tree), indexes[i].root_page, 0};
+            best = {t.tdef_page(), std::move(tree), indexes[i].root_page, indexes[i].owned_map, 0, 0};
             const size_t sibling = i == 0 ? 1 : 0;
-            const size_t at = sibling < indexes.size() ? indexes[sibling].descriptor_offset + db.layout().ri_root_page : 0;
-            if (at && at + 4 <= db.layout().page_size) best.sibling_root_at = size_t(t.tdef_page()) * db.layout().page_size + at;
+            if (sibling >= indexes.size()) continue;
+            const size_t base = size_t(t.tdef_page()) * db.layout().page_size;
+            const size_t root_at = indexes[sibling].descriptor_offset + db.layout().ri_root_page;
+            const size_t map_at = indexes[sibling].descriptor_offset + db.layout().ri_owned_map;
+            if (root_at + 4 <= db.layout().page_size) best.sibling_root_at = base + root_at;
+            if (map_at + 4 <= db.layout().page_size) best.sibling_map_at = base + map_at;
         }
     }
     return best;
@@ -218,6 +224,44 @@ TEST_P(IndexRebuildDamage, RepairDatabaseChecksCleanAfterwards) {
     for (const auto& f : after.findings) ADD_FAILURE() << damage.name << " left: " << f.code << " " << f.description;
     jet::Database db(file);
     EXPECT_TRUE(test::same_entries(before, test::all_index_entries(db))) << damage.name;
+}
+
+// Two indexes naming one map row (and one tree): whatever one's rebuild writes there the
+// other's undoes, so the later one gets a map row of its own first (TDEF_INDEX_MAP), then
+// both are rebuilt as Access wrote them.
+TEST(IndexRebuildDamage, TwoIndexesSharingAMapRowGetOneEach) {
+    const auto source = test::corpus_file("efcore-jet/JetProviderExceptionTests/Northwind.accdb");
+    REQUIRE_CORPUS_FILE(source);
+    test::Scratch scratch;
+    const auto file = scratch / "base de datos.accdb";
+    test::IndexEntries before;
+    std::vector<uint8_t> bytes = test::file_bytes(source);
+    {
+        jet::Database db(source);
+        before = test::all_index_entries(db);
+        const Target t = biggest_index(db);
+        ASSERT_TRUE(t.sibling_root_at && t.sibling_map_at) << "no table with two indexes";
+        for (size_t i = 0; i < 4; ++i) {
+            bytes[t.sibling_root_at + i] = uint8_t(t.root >> (8 * i));
+            bytes[t.sibling_map_at + i] = uint8_t(t.owned_map >> (8 * i));
+        }
+    }
+    test::put_file(file, bytes);
+    std::filesystem::permissions(file, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+    bool named = false;
+    for (const auto& f : jet::check_database(file).findings) named |= f.code == "TDEF_INDEX_MAP";
+    EXPECT_TRUE(named);
+
+    ASSERT_NO_THROW(jet::repair_database(file));
+    for (const auto& f : jet::check_database(file).findings)
+        if (f.severity != jet::Severity::Info) ADD_FAILURE() << "left: " << f.code << " " << f.description;
+    jet::Database db(file);
+    EXPECT_TRUE(test::same_entries(before, test::all_index_entries(db)));
+    if (test::have_mdb_export()) {
+        bool ok_before = false, ok_after = false;
+        EXPECT_EQ(test::mdb_export_all(source, ok_before), test::mdb_export_all(file, ok_after));
+        EXPECT_TRUE(ok_before && ok_after);
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Damages, IndexRebuildDamage, ::testing::Range<size_t>(0, 7),
