@@ -3,7 +3,6 @@
 // pages the definition, its maps and its index roots occupy.
 #include <algorithm>
 #include <map>
-#include <optional>
 #include <set>
 
 #include "jet/bytes.h"
@@ -11,6 +10,7 @@
 #include "jet/check_memo.h"
 #include "jet/check_passes.h"
 #include "jet/data_page.h"
+#include "jet/map_pointers.h"
 #include "jet/row.h"
 
 namespace jet {
@@ -119,16 +119,6 @@ std::string real_index_name(const TableDef& d, size_t real) {
     return "físico " + std::to_string(real);
 }
 
-// The first real index of the table whose owned map is `i`'s row too, if any: two indexes
-// writing one map each undo what the other wrote.
-std::optional<size_t> map_row_shared_with(const TableDef& d, size_t i) {
-    const uint32_t row = d.real_indexes[i].owned_map;
-    if (row == 0) return std::nullopt;
-    for (size_t k = 0; k < i; ++k)
-        if (d.real_indexes[k].owned_map == row) return k;
-    return std::nullopt;
-}
-
 void check_indexes(CheckContext& ctx, const CheckedTable& t) {
     const TableDef& d = *t.def;
     for (size_t i = 0; i < d.real_indexes.size(); ++i) {
@@ -152,11 +142,6 @@ void check_indexes(CheckContext& ctx, const CheckedTable& t) {
         else
             claim_page(ctx, ri.root_page, Claim::Index, t.tdef_page);
 
-        if (const auto other = map_row_shared_with(d, i)) {
-            ctx.sink.add(Problem::TdefIndexMap, where,
-                         {name, "es la misma fila que el del índice " + real_index_name(d, *other)});
-            continue;  // the pages it lists are the other index's
-        }
         MapCheck map = read_checked_map(ctx, ri.owned_map, t.tdef_page);
         if (!map.fault.empty()) ctx.sink.add(Problem::TdefIndexMap, where, {name, map.fault});
         for (uint32_t p : map.map.pages) {
@@ -292,6 +277,47 @@ void take_over(CheckContext& ctx, CheckedTable& t, const CheckMemo::TableDefs& e
     replay(ctx, earlier.events, &t);
 }
 
+std::string map_text(const CheckedTable& t, const MapPointerRef& m) {
+    using K = MapPointerRef::Kind;
+    switch (m.kind) {
+        case K::TablePages: return "el mapa de páginas de la tabla " + t.name;
+        case K::TableFree: return "el mapa de espacio libre de la tabla " + t.name;
+        case K::Index: return "el mapa del índice " + real_index_name(*t.def, m.number) + " de la tabla " + t.name;
+        case K::LongValuePages:
+        case K::LongValueFree: return "un mapa de valores largos de la tabla " + t.name;
+    }
+    return {};
+}
+
+// A map row two maps name (a pointer copied over another): each map's rebuild would undo
+// the other's. The later one, in the order the map-pointer fix walks them too, is reported.
+// Run after every definition is read, whether its findings were taken over or not: it
+// looks across tables.
+void check_shared_map_rows(CheckContext& ctx) {
+    using K = MapPointerRef::Kind;
+    std::vector<const CheckedTable*> order;
+    for (const CheckedTable& t : ctx.tables)
+        if (t.def && t.def->complete) order.push_back(&t);
+    std::sort(order.begin(), order.end(), [](auto* a, auto* b) { return a->tdef_page < b->tdef_page; });
+    std::map<uint32_t, std::pair<const CheckedTable*, MapPointerRef>> first;
+    for (const CheckedTable* t : order) {
+        for (const MapPointerRef& m : map_pointers(*t->def, ctx.layout)) {
+            if (m.pointer == 0) continue;
+            const auto [it, fresh] = first.try_emplace(m.pointer, t, m);
+            if (fresh) continue;
+            const std::string shared = "es la misma fila que " + map_text(*it->second.first, it->second.second);
+            if (m.kind == K::Index)
+                ctx.sink.add(Problem::TdefIndexMap, object::index(t->name, real_index_name(*t->def, m.number)),
+                             {real_index_name(*t->def, m.number), shared});
+            else if (m.kind == K::TablePages || m.kind == K::TableFree)
+                ctx.sink.add(Problem::TdefMapPointer, object::table(t->name),
+                             {m.kind == K::TablePages ? "de páginas" : "de espacio libre", shared});
+            else
+                ctx.sink.add(Problem::TdefLvMap, object::table(t->name), {std::to_string(m.number), shared});
+        }
+    }
+}
+
 }  // namespace
 
 void check_table_defs(CheckContext& ctx) {
@@ -308,6 +334,7 @@ void check_table_defs(CheckContext& ctx) {
         else
             check_one(ctx, t);
     }
+    check_shared_map_rows(ctx);
 }
 
 }  // namespace jet

@@ -1,7 +1,7 @@
 // Usage maps whose row is gone (TDEF_MAP_POINTER, TDEF_INDEX_MAP, TDEF_LV_MAP): a file cut
 // short or a page emptied takes the map rows it hosted with it, and nothing can be written
-// back into a row that does not exist. An index whose map row another index of its table
-// names is in the same state: whatever one writes there, the other undoes. Each such map gets a fresh, empty inline map row on a
+// back into a row that does not exist. A map whose row another map (of any table) names too
+// is in the same state: whatever one writes there, the other undoes. Each such map gets a fresh, empty inline map row on a
 // new map host page at the end of the file and its definition is pointed at it; the map
 // rebuild and the index rebuild then fill the bits in from what the pages hold.
 //
@@ -16,6 +16,7 @@
 #include "jet/fix_data_page.h"
 #include "jet/fix_indexes.h"
 #include "jet/fix_table_def.h"
+#include "jet/map_pointers.h"
 #include "jet/repair.h"
 #include "jet/usage_map_edit.h"
 
@@ -64,28 +65,16 @@ std::vector<uint32_t> table_pages(Database& db) {
 std::vector<MapPointer> lost_pointers(FixContext& context) {
     const Layout& layout = *context.header().layout;
     std::vector<MapPointer> lost;
+    std::set<uint32_t> named;  // rows already taken by a map walked before
     Database db(context.copy_path());
     for (uint32_t tdef : table_pages(db)) {
         if (tdef == 0 || tdef >= context.page_count()) continue;
         const TableDefResult& read = db.table_def(tdef);
         if (!read.table || !read.table->complete) continue;  // for the definition fixes
-        const TableDef& t = *read.table;
-        auto consider = [&](uint32_t pointer, std::size_t offset) {
-            if (map_row_lost(context, layout, pointer)) lost.push_back({tdef, t.pages, offset});
-        };
-        consider(t.owned_map, layout.tdef_owned_map);
-        consider(t.free_map, layout.tdef_free_map);
-        std::set<uint32_t> index_maps;
-        for (const RealIndex& ri : t.real_indexes) {
-            // A row an earlier index of the table already names is as good as lost to this one.
-            if (ri.owned_map != 0 && !index_maps.insert(ri.owned_map).second)
-                lost.push_back({tdef, t.pages, ri.descriptor_offset + layout.ri_owned_map});
-            else
-                consider(ri.owned_map, ri.descriptor_offset + layout.ri_owned_map);
-        }
-        for (const LongValueMaps& lv : t.long_value_maps) {
-            consider(lv.owned_map, lv.descriptor_offset + 2);
-            consider(lv.free_map, lv.descriptor_offset + 6);
+        for (const MapPointerRef& m : map_pointers(*read.table, layout)) {
+            // A row a map walked before already names is as good as lost to this one.
+            const bool shared = m.pointer != 0 && !named.insert(m.pointer).second;
+            if (shared || map_row_lost(context, layout, m.pointer)) lost.push_back({tdef, read.table->pages, m.offset});
         }
     }
     return lost;

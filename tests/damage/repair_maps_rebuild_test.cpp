@@ -200,6 +200,30 @@ TEST(MapRepair, FreeSpaceMapListingAPageTheTableDoesNotOwnLosesIt) {
     }, true);
 }
 
+// A map pointer copied over another (two maps naming one row): each map's rebuild would
+// undo the other's, so the later one gets a row of its own and is rebuilt there.
+std::size_t map_pointer_at(const File& f, uint32_t tdef, int which) {
+    return std::size_t(tdef) * layout_of(f).page_size + (layout_of(f).jet3 ? 0x23 : 0x37) + 4 * which;
+}
+
+TEST(MapRepair, TableMapRowSharedWithTheCatalogGetsOneOfItsOwn) {
+    check_kind("TDEF_MAP_POINTER", [](File& f) {
+        const auto tdef = first_user_table_def(f);
+        if (!tdef) return false;
+        put32(f, map_pointer_at(f, *tdef, 0), u32(f, map_pointer_at(f, 2, 0)));
+        return true;
+    }, false);
+}
+
+TEST(MapRepair, FreeSpaceMapRowThatIsTheTablesPageMapGetsOneOfItsOwn) {
+    check_kind("TDEF_MAP_POINTER", [](File& f) {
+        const auto tdef = first_user_table_def(f);
+        if (!tdef) return false;
+        put32(f, map_pointer_at(f, *tdef, 1), u32(f, map_pointer_at(f, *tdef, 0)));
+        return true;
+    }, false);
+}
+
 TEST(MapRepair, LongValuePageMissingFromItsColumnMapIsMappedAgain) {
     check_kind("LV_PAGE_UNMAPPED", [](File& f) {
         const auto lval = first_lval_page(f);
