@@ -6,6 +6,7 @@
 #include <set>
 
 #include "jet/bytes.h"
+#include "jet/catalog.h"
 #include "jet/check_maps.h"
 #include "jet/check_memo.h"
 #include "jet/check_passes.h"
@@ -318,6 +319,28 @@ void check_shared_map_rows(CheckContext& ctx) {
     }
 }
 
+// A definition whose chain runs on into another table's first page (a next-page pointer
+// copied over): both read, but the page is claimed twice and the first definition takes
+// the other's bytes for its own.
+void check_chains_into_other_tables(CheckContext& ctx) {
+    std::map<uint32_t, const CheckedTable*> firsts;
+    for (const CheckedTable& t : ctx.tables)
+        if (t.def) firsts.emplace(t.tdef_page, &t);
+    for (const CheckedTable& t : ctx.tables) {
+        if (!t.def) continue;
+        for (size_t k = 1; k < t.def->pages.size(); ++k) {
+            const uint32_t q = t.def->pages[k];
+            const auto it = q == kCatalogPage ? firsts.end() : firsts.find(q);
+            if (q != kCatalogPage && it == firsts.end()) continue;
+            const std::string other = q == kCatalogPage ? "MSysObjects" : it->second->name;
+            ctx.sink.add(Problem::TdefChain, object::table_page(t.name, q),
+                         {"la definición continúa en la página " + std::to_string(q) +
+                          ", que es la primera de la definición de la tabla " + other});
+            break;
+        }
+    }
+}
+
 }  // namespace
 
 void check_table_defs(CheckContext& ctx) {
@@ -335,6 +358,7 @@ void check_table_defs(CheckContext& ctx) {
             check_one(ctx, t);
     }
     check_shared_map_rows(ctx);
+    check_chains_into_other_tables(ctx);
 }
 
 }  // namespace jet

@@ -70,6 +70,32 @@ void fix_table_def_chain(FixContext& context, std::span<const Finding>) {
     for (uint32_t n = 3; n < context.page_count(); ++n)
         if (!taken.count(n) && definition_typed(context.read_page(n))) loose.push_back(n);
 
+    // A chain running on into another table's first page: the definition ends before it
+    // when it reads whole without it (the pointer is then cut), else it lost its own
+    // continuation and is searched for below like any broken chain.
+    for (TableDefResult& read : reads) {
+        if (!read.table) continue;
+        const std::vector<uint32_t>& pages = read.table->pages;
+        const auto into = std::find_if(pages.begin() + 1, pages.end(), [&](uint32_t q) {
+            return std::binary_search(firsts.begin(), firsts.end(), q);
+        });
+        if (into == pages.end()) continue;
+        const std::vector<uint32_t> own(pages.begin(), into);
+        std::vector<uint8_t> buffer = context.read_page(own.front());
+        for (size_t k = 1; k < own.size(); ++k) {
+            const std::vector<uint8_t> page = context.read_page(own[k]);
+            buffer.insert(buffer.end(), page.begin() + kContinuationHeader, page.end());
+        }
+        std::vector<uint8_t> last = context.read_page(own.back());
+        if (sound_definition(parse_table_def(buffer, layout, code_page), read.table->tdef_len)) {
+            for (size_t i = 0; i < 4; ++i) last[kNextPage + i] = 0;
+            context.write_page(own.back(), last);
+            read.table->pages = own;
+        } else {
+            read.faults.push_back({FaultKind::TableDefChainBroken, *into, -1, {}, "continúa en otra tabla"});
+        }
+    }
+
     for (const TableDefResult& read : reads) {
         if (!read.table || sound_definition(read, read.table->tdef_len)) continue;
         const bool broken = std::any_of(read.faults.begin(), read.faults.end(), [](const Fault& f) {

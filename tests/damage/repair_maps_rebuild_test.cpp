@@ -224,6 +224,22 @@ TEST(MapRepair, FreeSpaceMapRowThatIsTheTablesPageMapGetsOneOfItsOwn) {
     }, false);
 }
 
+// The last next-page pointer of a definition's chain copied over with another definition's
+// first page (the catalog's): the chain is cut where the definition ends, giving back the
+// intact bytes.
+TEST(ChainRepair, DefinitionRunningIntoTheCatalogsIsCutWhereItEnds) {
+    check_kind("TDEF_CHAIN", [](File& f) {
+        const auto tdef = first_user_table_def(f);
+        if (!tdef) return false;
+        const std::size_t size = layout_of(f).page_size;
+        uint32_t last = *tdef;  // the chain's last page: its next pointer is 0
+        for (int hops = 0; hops < 64 && u32(f, last * size + 4) != 0; ++hops) last = u32(f, last * size + 4);
+        if (u32(f, last * size + 4) != 0) return false;
+        put32(f, last * size + 4, 2);
+        return true;
+    }, true);
+}
+
 TEST(MapRepair, LongValuePageMissingFromItsColumnMapIsMappedAgain) {
     check_kind("LV_PAGE_UNMAPPED", [](File& f) {
         const auto lval = first_lval_page(f);
