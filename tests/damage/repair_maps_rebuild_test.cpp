@@ -54,11 +54,16 @@ std::optional<RowSpan> row_at(const File& f, uint32_t row_pointer) {
     return RowSpan{at + begin, at + end};
 }
 
-// Owned-pages (which = 0) or free-space (which = 1) map of the table defined at `tdef`.
-std::optional<RowSpan> table_map(const File& f, uint32_t tdef, int which) {
+// Where the definition at `tdef` keeps its owned-pages (which = 0) or free-space (which = 1)
+// map pointer.
+std::size_t map_pointer_at(const File& f, uint32_t tdef, int which) {
     const Layout l = layout_of(f);
-    const std::size_t at = std::size_t(tdef) * l.page_size + (l.jet3 ? 0x23 : 0x37) + 4 * which;
-    return row_at(f, u32(f, at));
+    return std::size_t(tdef) * l.page_size + (l.jet3 ? 0x23 : 0x37) + 4 * which;
+}
+
+// That map's row.
+std::optional<RowSpan> table_map(const File& f, uint32_t tdef, int which) {
+    return row_at(f, u32(f, map_pointer_at(f, tdef, which)));
 }
 
 // Flips the bit of `page` in an inline map row; false when the row cannot hold it.
@@ -201,27 +206,25 @@ TEST(MapRepair, FreeSpaceMapListingAPageTheTableDoesNotOwnLosesIt) {
 }
 
 // A map pointer copied over another (two maps naming one row): each map's rebuild would
-// undo the other's, so the later one gets a row of its own and is rebuilt there.
-std::size_t map_pointer_at(const File& f, uint32_t tdef, int which) {
-    return std::size_t(tdef) * layout_of(f).page_size + (layout_of(f).jet3 ? 0x23 : 0x37) + 4 * which;
-}
-
-TEST(MapRepair, TableMapRowSharedWithTheCatalogGetsOneOfItsOwn) {
-    check_kind("TDEF_MAP_POINTER", [](File& f) {
+// undo the other's, so the later one gets a row of its own and is rebuilt there. The first
+// user table's pointer `to` takes pointer `from` of the catalog's definition or its own.
+namespace {
+Damager map_pointer_copied(bool from_catalog, int from, int to) {
+    return [=](File& f) {
         const auto tdef = first_user_table_def(f);
         if (!tdef) return false;
-        put32(f, map_pointer_at(f, *tdef, 0), u32(f, map_pointer_at(f, 2, 0)));
+        put32(f, map_pointer_at(f, *tdef, to), u32(f, map_pointer_at(f, from_catalog ? 2 : *tdef, from)));
         return true;
-    }, false);
+    };
+}
+}  // namespace
+
+TEST(MapRepair, TableMapRowSharedWithTheCatalogGetsOneOfItsOwn) {
+    check_kind("TDEF_MAP_POINTER", map_pointer_copied(true, 0, 0), false);
 }
 
 TEST(MapRepair, FreeSpaceMapRowThatIsTheTablesPageMapGetsOneOfItsOwn) {
-    check_kind("TDEF_MAP_POINTER", [](File& f) {
-        const auto tdef = first_user_table_def(f);
-        if (!tdef) return false;
-        put32(f, map_pointer_at(f, *tdef, 1), u32(f, map_pointer_at(f, *tdef, 0)));
-        return true;
-    }, false);
+    check_kind("TDEF_MAP_POINTER", map_pointer_copied(false, 0, 1), false);
 }
 
 // The last next-page pointer of a definition's chain copied over with another definition's

@@ -307,6 +307,14 @@ bool make_unique(std::vector<uint8_t>& bytes, const jet::TableDef& t, const jet:
     return false;
 }
 
+// The same for the real index behind the logical index named `index`.
+bool make_index_unique(std::vector<uint8_t>& bytes, jet::Database& db, const jet::TableDef& t, const std::string& index) {
+    for (const jet::LogicalIndex& li : t.logical_indexes)
+        if (li.name == index)
+            return make_unique(bytes, t, t.real_indexes.at(li.real_number), db.layout().jet3, db.layout().page_size);
+    return false;
+}
+
 TEST(UniqueKeyRepair, AReferencedRowKeepsTheKeyOverAnEarlierOne) {
     // Northwind's customers PARIS (no orders) and SPECD (with orders) share the city
     // "Paris"; PARIS comes first. With the City index made unique, SPECD must stay.
@@ -316,13 +324,8 @@ TEST(UniqueKeyRepair, AReferencedRowKeepsTheKeyOverAnEarlierOne) {
     std::vector<uint8_t> bytes = read_bytes(intact);
     {
         jet::Database db(intact);
-        const jet::TableDef& customers = table_named(db, "Customers");
-        bool flagged = false;
-        for (const jet::LogicalIndex& li : customers.logical_indexes)
-            if (li.name == "City")
-                flagged = make_unique(bytes, customers, customers.real_indexes.at(li.real_number), db.layout().jet3,
-                                      db.layout().page_size);
-        ASSERT_TRUE(flagged) << "the City index of Customers was not found";
+        ASSERT_TRUE(make_index_unique(bytes, db, table_named(db, "Customers"), "City"))
+            << "the City index of Customers was not found";
     }
     // What the rows say, read from the intact file: who lives where, who has orders.
     const auto before = column_values(intact, "Customers", {"CustomerID", "City"});
@@ -389,10 +392,7 @@ TEST(UniqueKeyRepair, TextDifferingOnlyInUnpairedSurrogatesIsNoRepeat) {
     {
         jet::Database db(intact);
         const jet::TableDef& customers = table_named(db, "Customers");
-        for (const jet::LogicalIndex& li : customers.logical_indexes)
-            if (li.name == "City")
-                ASSERT_TRUE(make_unique(bytes, customers, customers.real_indexes.at(li.real_number), db.layout().jet3,
-                                        db.layout().page_size));
+        ASSERT_TRUE(make_index_unique(bytes, db, customers, "City"));
         // "Bern" and "Graz" (stored as UTF-16, four units each) become B, D800, r, n and
         // B, D801, r, n: the same length, no other customer's city.
         const size_t city = column_named(customers, "City");

@@ -139,6 +139,37 @@ const std::vector<Damage>& damages() {
     return list;
 }
 
+// mdbtools reads every table of both files, and the same rows.
+void expect_same_rows(const std::filesystem::path& intact, const std::filesystem::path& repaired, const std::string& label) {
+    if (!test::have_mdb_export()) return;
+    bool ok_before = false, ok_after = false;
+    const std::string rows_before = test::mdb_export_all(intact, ok_before);
+    const std::string rows_after = test::mdb_export_all(repaired, ok_after);
+    EXPECT_TRUE(ok_before && ok_after) << label;
+    EXPECT_EQ(rows_before, rows_after) << label;
+}
+
+// A copy of `source` in `scratch` damaged by `apply` (the bytes, and the intact file open to
+// find what to damage), and every index's entries as Access wrote them.
+struct DamagedCopy {
+    std::filesystem::path file;
+    test::IndexEntries before;
+};
+
+DamagedCopy damaged_copy(const std::filesystem::path& source, const test::Scratch& scratch,
+                         const std::function<void(std::vector<uint8_t>&, jet::Database&)>& apply) {
+    DamagedCopy out{scratch / "base de datos.accdb", {}};
+    std::vector<uint8_t> bytes = test::file_bytes(source);
+    {
+        jet::Database db(source);
+        out.before = test::all_index_entries(db);
+        apply(bytes, db);
+    }
+    test::put_file(out.file, bytes);
+    std::filesystem::permissions(out.file, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+    return out;
+}
+
 class IndexRebuildDamage : public ::testing::TestWithParam<size_t> {};
 
 TEST_P(IndexRebuildDamage, FixRebuildsWhatAccessWrote) {
@@ -178,13 +209,7 @@ TEST_P(IndexRebuildDamage, FixRebuildsWhatAccessWrote) {
     jet::Database db(repaired);
     EXPECT_TRUE(test::same_entries(before, test::all_index_entries(db))) << damage.name;
     EXPECT_EQ(unsound_indexes(db), 0u) << damage.name;
-    if (test::have_mdb_export()) {
-        bool ok_before = false, ok_after = false;
-        const std::string rows_before = test::mdb_export_all(intact, ok_before);
-        const std::string rows_after = test::mdb_export_all(repaired, ok_after);
-        EXPECT_TRUE(ok_before && ok_after) << damage.name;
-        EXPECT_EQ(rows_before, rows_after) << damage.name;
-    }
+    expect_same_rows(intact, repaired, damage.name);
 }
 
 // The whole repair: the check names the damage with IDX_* codes, the repair rebuilds,
@@ -198,16 +223,9 @@ TEST_P(IndexRebuildDamage, RepairDatabaseChecksCleanAfterwards) {
     if (std::string(damage.name) == "garbage_leaf" && !jet::fix_for("PAGE_TYPE_UNKNOWN"))
         GTEST_SKIP() << "PAGE_TYPE_UNKNOWN has no fix yet";
     test::Scratch scratch;
-    const auto file = scratch / "base de datos.accdb";
-    test::IndexEntries before;
-    std::vector<uint8_t> bytes = test::file_bytes(source);
-    {
-        jet::Database db(source);
-        before = test::all_index_entries(db);
+    const auto [file, before] = damaged_copy(source, scratch, [&](std::vector<uint8_t>& bytes, jet::Database& db) {
         damage.apply(bytes, biggest_index(db), db.layout());
-    }
-    test::put_file(file, bytes);
-    std::filesystem::permissions(file, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+    });
 
     const jet::Report found = jet::check_database(file);
     bool index_codes = false;
@@ -233,21 +251,15 @@ TEST(IndexRebuildDamage, TwoIndexesSharingAMapRowGetOneEach) {
     const auto source = test::corpus_file("efcore-jet/JetProviderExceptionTests/Northwind.accdb");
     REQUIRE_CORPUS_FILE(source);
     test::Scratch scratch;
-    const auto file = scratch / "base de datos.accdb";
-    test::IndexEntries before;
-    std::vector<uint8_t> bytes = test::file_bytes(source);
-    {
-        jet::Database db(source);
-        before = test::all_index_entries(db);
+    const auto [file, before] = damaged_copy(source, scratch, [](std::vector<uint8_t>& bytes, jet::Database& db) {
         const Target t = biggest_index(db);
         ASSERT_TRUE(t.sibling_root_at && t.sibling_map_at) << "no table with two indexes";
         for (size_t i = 0; i < 4; ++i) {
             bytes[t.sibling_root_at + i] = uint8_t(t.root >> (8 * i));
             bytes[t.sibling_map_at + i] = uint8_t(t.owned_map >> (8 * i));
         }
-    }
-    test::put_file(file, bytes);
-    std::filesystem::permissions(file, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+    });
+    if (HasFatalFailure()) return;
     bool named = false;
     for (const auto& f : jet::check_database(file).findings) named |= f.code == "TDEF_INDEX_MAP";
     EXPECT_TRUE(named);
@@ -257,11 +269,7 @@ TEST(IndexRebuildDamage, TwoIndexesSharingAMapRowGetOneEach) {
         if (f.severity != jet::Severity::Info) ADD_FAILURE() << "left: " << f.code << " " << f.description;
     jet::Database db(file);
     EXPECT_TRUE(test::same_entries(before, test::all_index_entries(db)));
-    if (test::have_mdb_export()) {
-        bool ok_before = false, ok_after = false;
-        EXPECT_EQ(test::mdb_export_all(source, ok_before), test::mdb_export_all(file, ok_after));
-        EXPECT_TRUE(ok_before && ok_after);
-    }
+    expect_same_rows(source, file, "");
 }
 
 INSTANTIATE_TEST_SUITE_P(Damages, IndexRebuildDamage, ::testing::Range<size_t>(0, 7),
