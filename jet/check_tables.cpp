@@ -323,21 +323,17 @@ void check_shared_map_rows(CheckContext& ctx) {
 // copied over): both read, but the page is claimed twice and the first definition takes
 // the other's bytes for its own.
 void check_chains_into_other_tables(CheckContext& ctx) {
-    std::map<uint32_t, const CheckedTable*> firsts;
+    std::map<uint32_t, std::string> firsts{{kCatalogPage, "MSysObjects"}};
     for (const CheckedTable& t : ctx.tables)
-        if (t.def) firsts.emplace(t.tdef_page, &t);
+        if (t.def) firsts.emplace(t.tdef_page, t.name);
     for (const CheckedTable& t : ctx.tables) {
         if (!t.def) continue;
-        for (size_t k = 1; k < t.def->pages.size(); ++k) {
-            const uint32_t q = t.def->pages[k];
-            const auto it = q == kCatalogPage ? firsts.end() : firsts.find(q);
-            if (q != kCatalogPage && it == firsts.end()) continue;
-            const std::string other = q == kCatalogPage ? "MSysObjects" : it->second->name;
-            ctx.sink.add(Problem::TdefChain, object::table_page(t.name, q),
-                         {"la definición continúa en la página " + std::to_string(q) +
-                          ", que es la primera de la definición de la tabla " + other});
-            break;
-        }
+        const auto into = std::find_if(t.def->pages.begin() + 1, t.def->pages.end(),
+                                       [&](uint32_t q) { return firsts.count(q) > 0; });
+        if (into == t.def->pages.end()) continue;
+        ctx.sink.add(Problem::TdefChain, object::table_page(t.name, *into),
+                     {"la definición continúa en la página " + std::to_string(*into) +
+                      ", que es la primera de la definición de la tabla " + firsts.at(*into)});
     }
 }
 

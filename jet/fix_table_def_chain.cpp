@@ -81,16 +81,19 @@ void fix_table_def_chain(FixContext& context, std::span<const Finding>) {
         });
         if (into == pages.end()) continue;
         const std::vector<uint32_t> own(pages.begin(), into);
-        std::vector<uint8_t> buffer = context.read_page(own.front());
-        for (size_t k = 1; k < own.size(); ++k) {
-            const std::vector<uint8_t> page = context.read_page(own[k]);
-            buffer.insert(buffer.end(), page.begin() + kContinuationHeader, page.end());
-        }
-        std::vector<uint8_t> last = context.read_page(own.back());
-        if (sound_definition(parse_table_def(buffer, layout, code_page), read.table->tdef_len)) {
+        // The definition's buffer is its first page and each continuation's body, in order.
+        const std::vector<uint8_t>& whole = read.table->buffer;
+        const size_t own_bytes =
+            std::min(whole.size(), layout.page_size + (own.size() - 1) * (layout.page_size - kContinuationHeader));
+        std::vector<uint8_t> buffer(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(own_bytes));
+        // From here on the definition is its own pages only, whichever way it goes.
+        const bool whole_without = sound_definition(parse_table_def(buffer, layout, code_page), read.table->tdef_len);
+        read.table->pages = own;
+        read.table->buffer = std::move(buffer);
+        if (whole_without) {
+            std::vector<uint8_t> last = context.read_page(own.back());
             for (size_t i = 0; i < 4; ++i) last[kNextPage + i] = 0;
             context.write_page(own.back(), last);
-            read.table->pages = own;
         } else {
             read.faults.push_back({FaultKind::TableDefChainBroken, *into, -1, {}, "continúa en otra tabla"});
         }

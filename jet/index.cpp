@@ -14,20 +14,7 @@ constexpr size_t kMaxDepth = 32;  // a 4 KB-page index of 2^32 rows needs far fe
 std::string page_text(uint32_t page) { return "página " + std::to_string(page); }
 
 bool same_entry(const TreeEntries& entries, size_t i, const IndexEntry& e) {
-    const auto key = entries.key(i);
-    return entries.row(i) == e.row && key.size() == e.key.size() &&
-           (key.empty() || std::memcmp(key.data(), e.key.data(), key.size()) == 0);
-}
-
-// Whether entry a of the tree sorts strictly before entry b (key bytes, then row page, then row).
-bool entry_before(const TreeEntries& entries, size_t a, size_t b) {
-    const auto ka = entries.key(a), kb = entries.key(b);
-    const size_t common = std::min(ka.size(), kb.size());
-    if (int c = common ? std::memcmp(ka.data(), kb.data(), common) : 0; c != 0) return c < 0;
-    if (ka.size() != kb.size()) return ka.size() < kb.size();
-    const RowPointer ra = entries.row(a), rb = entries.row(b);
-    if (ra.page != rb.page) return ra.page < rb.page;
-    return ra.row < rb.row;
+    return compare_entries(entries.key(i), entries.row(i), e.key, e.row) == 0;
 }
 
 class TreeWalker {
@@ -129,7 +116,8 @@ private:
             return i.kind == IndexPageIssueKind::OutOfOrder;
         });
         const bool after_previous = first == 0 || first == out_.entries.size() ||
-                                    entry_before(out_.entries, first - 1, first);
+                                    compare_entries(out_.entries.key(first - 1), out_.entries.row(first - 1),
+                                                    out_.entries.key(first), out_.entries.row(first)) < 0;
         if (disordered || !after_previous)
             issue(IndexTreeIssueKind::OutOfOrder, number,
                   "las entradas de la " + page_text(number) + " no siguen en orden a las de la hoja anterior");

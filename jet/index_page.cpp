@@ -47,15 +47,6 @@ bool decode_entry(const std::vector<uint8_t>& bytes, bool leaf, EntryParts& out)
     return true;
 }
 
-// Key bytes first, then row page, then row.
-int compare_parts(std::span<const uint8_t> a_key, RowPointer a_row, std::span<const uint8_t> b_key, RowPointer b_row) {
-    const size_t common = std::min(a_key.size(), b_key.size());
-    if (int c = common ? std::memcmp(a_key.data(), b_key.data(), common) : 0; c != 0) return c < 0 ? -1 : 1;
-    if (a_key.size() != b_key.size()) return a_key.size() < b_key.size() ? -1 : 1;
-    if (a_row.page != b_row.page) return a_row.page < b_row.page ? -1 : 1;
-    if (a_row.row != b_row.row) return a_row.row < b_row.row ? -1 : 1;
-    return 0;
-}
 
 void put_u16(std::span<uint8_t> b, size_t at, uint16_t v) {
     b[at] = static_cast<uint8_t>(v);
@@ -235,7 +226,16 @@ bool write_built_index_page(const IndexPageSpec& head, std::span<const KeyEntry>
     return write_page_into(head, entries, layout, &numbers, head.prefix_length, page);
 }
 
-int compare_entries(const IndexEntry& a, const IndexEntry& b) { return compare_parts(a.key, a.row, b.key, b.row); }
+int compare_entries(std::span<const uint8_t> a_key, RowPointer a_row, std::span<const uint8_t> b_key, RowPointer b_row) {
+    const size_t common = std::min(a_key.size(), b_key.size());
+    if (int c = common ? std::memcmp(a_key.data(), b_key.data(), common) : 0; c != 0) return c < 0 ? -1 : 1;
+    if (a_key.size() != b_key.size()) return a_key.size() < b_key.size() ? -1 : 1;
+    if (a_row.page != b_row.page) return a_row.page < b_row.page ? -1 : 1;
+    if (a_row.row != b_row.row) return a_row.row < b_row.row ? -1 : 1;
+    return 0;
+}
+
+int compare_entries(const IndexEntry& a, const IndexEntry& b) { return compare_entries(a.key, a.row, b.key, b.row); }
 
 size_t stored_entry_size(const IndexEntry& e, bool leaf) { return entry_size(e, leaf); }
 size_t stored_entry_size(const KeyEntry& e, bool leaf) {
@@ -325,7 +325,7 @@ void parse_page(Bytes page, const Layout& layout, const IndexEntryTaker& take, I
                           "una entrada del índice es demasiado corta");
                 continue;
             }
-            if (taken++ && compare_parts(last.key, last.row, entry.key, entry.row) >= 0)
+            if (taken++ && compare_entries(last.key, last.row, entry.key, entry.row) >= 0)
                 add_issue(out, IndexPageIssueKind::OutOfOrder,
                           "las entradas del índice no están en orden");
             take(entry.key, entry.row, entry.child);

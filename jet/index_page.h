@@ -30,6 +30,7 @@ struct KeyEntry {
 
 // Key bytes first, then row page, then row: the order entries must follow.
 int compare_entries(const IndexEntry& a, const IndexEntry& b);
+int compare_entries(std::span<const uint8_t> a_key, RowPointer a_row, std::span<const uint8_t> b_key, RowPointer b_row);
 
 enum class IndexPageIssueKind {
     WrongType,         // byte 0 is neither 0x03 nor 0x04

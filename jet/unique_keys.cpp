@@ -102,7 +102,8 @@ std::vector<DuplicateKeyRow> duplicate_key_rows(Database& db, const TableDef& ta
             if (!usable[k])
                 for (UniqueKeyedRow& r : s.rows) r.keys[k].reset();
     }
-    if (plan_repeated_keys(s.rows, plans.size()).empty()) return {};
+    std::vector<RepeatedKey> repeats = plan_repeated_keys(s.rows, plans.size());
+    if (repeats.empty()) return {};
 
     // Who references whom is read only when some key repeats: from the decoded rows, by place.
     const std::vector<IncomingReferences> incoming = incoming_references(db, relationships, table, name);
@@ -114,10 +115,11 @@ std::vector<DuplicateKeyRow> duplicate_key_rows(Database& db, const TableDef& ta
             const auto it = position.find({at.page, at.row});
             if (it != position.end()) s.rows[it->second].referenced = referenced_by(values, incoming);
         }, faults);
+        repeats = plan_repeated_keys(s.rows, plans.size());  // referenced rows keep their keys
     }
 
     std::vector<DuplicateKeyRow> out;
-    for (const RepeatedKey& r : plan_repeated_keys(s.rows, plans.size())) {
+    for (const RepeatedKey& r : repeats) {
         const size_t real = indexes[r.index];
         out.push_back({real, real_index_label(table, real), s.where[r.row], s.where[r.kept], s.rows[r.kept].referenced,
                        s.rows[r.row].referenced});
