@@ -1,14 +1,28 @@
 #pragma once
 // Test-side list of every table of a corpus file, system tables included: every TDEF
 // chain head (a TDEF page no other TDEF page continues).
+#include <filesystem>
+#include <optional>
 #include <set>
 #include <vector>
 
 #include "jet/bytes.h"
+#include "jet/database.h"
+#include "jet/engine.h"
 #include "jet/format.h"
 #include "jet/page_file.h"
 
 namespace test {
+
+// Opens a corpus file into `db`; false for one the engine cannot examine (encrypted).
+inline bool open_database(std::optional<jet::Database>& db, const std::filesystem::path& path) {
+    try {
+        db.emplace(path);
+        return true;
+    } catch (const jet::EngineError&) {
+        return false;
+    }
+}
 
 inline std::string format_name(uint8_t version_byte) {
     switch (version_byte) {
