@@ -5,6 +5,7 @@
 #include "jet/bytes.h"
 #include "jet/check_maps.h"
 #include "jet/data_page.h"
+#include "jet/unlisted_pages.h"
 
 namespace jet {
 namespace {
@@ -31,9 +32,10 @@ const CheckedTable* table_at(const CheckContext& ctx, uint32_t tdef_page) {
     return nullptr;
 }
 
-// A data page of a live table holding live rows that its owned map does not list: Access
-// scans tables through the map, so those rows are invisible.
-size_t live_rows_of_unmapped_page(const CheckContext& ctx, Bytes bytes) {
+// A data page of a live table holding live rows that its owned map does not list, when
+// the table is missing rows (jet/unlisted_pages.h): Access scans tables through the map,
+// so those rows are invisible. Without that evidence it is a page Access released.
+size_t live_rows_of_unmapped_page(const CheckContext& ctx, UnlistedPageJudge& judge, Bytes bytes, uint32_t number) {
     DataPage page(bytes, ctx.layout);
     if (!page.is_data_page() || page.is_lval()) return 0;
     const CheckedTable* t = table_at(ctx, page.owner());
@@ -41,6 +43,7 @@ size_t live_rows_of_unmapped_page(const CheckContext& ctx, Bytes bytes) {
     size_t live = 0;
     for (uint16_t i = 0; i < page.row_count(); ++i)
         if (!page.slot(i).deleted()) ++live;
+    if (live == 0 || !judge.rows_missing(*t->def, number)) return 0;
     return live;
 }
 
@@ -166,6 +169,7 @@ void check_page_map(CheckContext& ctx) {
         for (uint32_t p = 0; p < std::min<uint64_t>(global.start_page, page_count); ++p) free[p] = true;
     }
 
+    UnlistedPageJudge judge(ctx.file, ctx.layout);
     for (uint32_t p = 0; p < page_count; ++p) {
         const Claim claim = ctx.claims.kind(p);
         if (claim != Claim::None) {
@@ -183,7 +187,7 @@ void check_page_map(CheckContext& ctx) {
         }
         if (page[0] == 0x08 || page[0] == 0x09) continue;
         if (page[0] == page_type::data) {
-            if (size_t live = live_rows_of_unmapped_page(ctx, page)) {
+            if (size_t live = live_rows_of_unmapped_page(ctx, judge, page, p)) {
                 ctx.sink.add(Problem::TablePageUnmapped,
                              object::table_page(ctx.table_name(u32_at(page, 4)), p),
                              {std::to_string(p), std::to_string(live)});

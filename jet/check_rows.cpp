@@ -245,9 +245,14 @@ void report_walk(CheckContext& ctx, const CheckedTable& t, const RowsVerdict& v)
     replay(ctx, v.events);
     if (ctx.sink.total() != findings_before) return;  // counts are meaningless next to damaged rows
     const TableDef& d = *t.def;
-    if (d.num_rows != v.live_rows)
-        ctx.sink.add(Problem::TdefRowcountStale, object::table(t.name),
-                     {std::to_string(d.num_rows), std::to_string(v.live_rows)});
+    if (d.num_rows != v.live_rows) {
+        Finding stale = make_finding(Problem::TdefRowcountStale, object::table(t.name),
+                                     {std::to_string(d.num_rows), std::to_string(v.live_rows)});
+        // Access leaves the counts of its own tables stale as a rule: a note, put right only
+        // when the file is rewritten for another reason.
+        if (t.system) stale.severity = Severity::Info;
+        ctx.sink.add(Problem::TdefRowcountStale, stale);
+    }
     if (v.has_autonumber && int64_t(static_cast<int32_t>(d.autonumber)) < v.max_autonumber)
         ctx.sink.add(Problem::TdefAutonumberStale, object::table(t.name),
                      {std::to_string(static_cast<int32_t>(d.autonumber)), std::to_string(v.max_autonumber)});

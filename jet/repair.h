@@ -83,8 +83,10 @@ FixFunction fix_for(std::string_view code);
 // True when the fix for `code` never moves, frees or adds a page (see FixContext::run).
 bool fix_keeps_pages(std::string_view code);
 
-// Whether a finding may stay in a repaired file: information the repair leaves as it is
-// because nothing is wrong for Access (e.g. pages nobody uses).
+// Whether a finding may stay in a repaired file: a note (severity Info), where nothing is
+// wrong for Access (pages nobody uses, stale counts of Access's own tables). Notes never
+// make the repair rewrite a file; one with a fix is put right when the file is rewritten
+// for another reason.
 bool tolerated(const Finding& finding);
 
 // The fixes, one per file.

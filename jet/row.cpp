@@ -249,7 +249,9 @@ std::optional<std::u16string> decode_field_text_utf16(const Column& c, const Fie
 }
 
 Value decode_field(const Column& c, const Field& field, const DecodeContext& ctx, Faults& faults) {
-    if (c.type == data_type::boolean) return field.present ? Value{field.bit} : Value{Null{}};
+    // A Yes/No value is its null-mask bit and is never NULL: a row written before the
+    // column was added reads No, as Access shows it.
+    if (c.type == data_type::boolean) return Value{field.present && field.bit};
     if (!field.present) return Null{};
     Bytes b;
     if (!field_data(c, field, b, faults)) return Null{};

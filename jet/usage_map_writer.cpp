@@ -239,7 +239,16 @@ bool write_global_map(FixContext& context, const Layout& layout, const std::vect
     if (!row) return false;
     std::span<uint8_t> bytes = row->bytes();
     const uint64_t page_count = free_in_file.size();
-    const Wanted wanted = [&](uint64_t p) { return p >= page_count || free_in_file[p]; };
+    // Bits of pages past the end mean nothing; Access leaves them set or clear, so an inline
+    // map keeps what it holds there (new bytes of a grown row say free).
+    const std::vector<uint8_t> before(bytes.begin(), bytes.end());
+    const bool kept_window = before.size() >= kInlineHead && before[0] == kInline && before[1] == 0 &&
+                             before[2] == 0 && before[3] == 0 && before[4] == 0;
+    const Wanted wanted = [&](uint64_t p) {
+        if (p < page_count) return bool(free_in_file[p]);
+        if (kept_window && kInlineHead + p / 8 < before.size()) return ((before[kInlineHead + p / 8] >> (p % 8)) & 1) != 0;
+        return true;
+    };
     uint64_t last_used = 0;
     bool any_used = false;
     for (uint64_t p = 0; p < page_count; ++p)

@@ -15,6 +15,7 @@
 
 #include "corpus_support.h"
 #include "injector.h"
+#include "jet/database.h"
 #include "jet/engine.h"
 #include "jet/repair.h"
 #include "jet/safe_commit.h"
@@ -91,10 +92,24 @@ std::string case_name(const ::testing::TestParamInfo<Case>& info) {
 
 class DamageRepair : public ::testing::TestWithParam<Case> {};
 
-// The page each page-level damage hits: the first data page of a user table, where rows live.
-uint32_t target_page(const std::vector<uint8_t>& bytes, Kind kind) {
+// A stale count is damage only on a table of the user's: Access leaves the counts of its
+// own tables (flagged system in the catalog) stale as a rule.
+uint32_t first_user_table_with_rows(const fs::path& file) {
+    jet::Database db(file);
+    uint32_t first = 0;
+    for (const jet::CatalogEntry& entry : db.user_tables()) {
+        const jet::TableDefResult& def = db.table_def(entry.tdef_page());
+        if (def.table && def.table->num_rows > 0 && (first == 0 || entry.tdef_page() < first)) first = entry.tdef_page();
+    }
+    return first;
+}
+
+// The page each page-level damage hits: the first data page of a user table, where rows
+// live; the definition of a user table for a stale count.
+uint32_t target_page(const fs::path& file, const std::vector<uint8_t>& bytes, Kind kind) {
     if (kind == Kind::ZeroPage || kind == Kind::GarbagePage || kind == Kind::TearPageTail)
         return first_data_page_with_rows(bytes).value_or(0);
+    if (kind == Kind::StaleRowCount) return first_user_table_with_rows(file);
     return 0;
 }
 
@@ -109,10 +124,11 @@ TEST_P(DamageRepair, RefusesLeavesAloneOrRepairsSoundly) {
     const fs::path database = folder / c.file.path.filename().string();
     std::vector<uint8_t> bytes = read_bytes(c.file.path);
     Damage hit{c.expect.kind};
-    hit.page = target_page(bytes, c.expect.kind);
+    hit.page = target_page(c.file.path, bytes, c.expect.kind);
     if ((c.expect.kind == Kind::ZeroPage || c.expect.kind == Kind::GarbagePage ||
          c.expect.kind == Kind::TearPageTail) && hit.page == 0)
         GTEST_SKIP() << "no user data page to damage";
+    if (c.expect.kind == Kind::StaleRowCount && hit.page == 0) GTEST_SKIP() << "no user table with rows";
     const auto note = damage::apply(bytes, hit);
     if (!note) GTEST_SKIP() << "no target for " << kind_name(c.expect.kind) << " in this file";
     write_bytes(database, bytes);

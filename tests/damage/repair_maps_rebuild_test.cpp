@@ -176,7 +176,10 @@ TEST(MapRebuild, ChangesNothingInAnIntactFile) {
         jet::FixContext context(copy, *parsed.header, recovery);
         jet::rebuild_usage_maps(context);
         EXPECT_EQ(context.changes(), 0u) << file.name;
-        EXPECT_TRUE(read_bytes(copy.path()) == intact) << file.name;
+        const File rebuilt = read_bytes(copy.path());
+        const auto differ = std::mismatch(rebuilt.begin(), rebuilt.end(), intact.begin(), intact.end());
+        EXPECT_TRUE(differ.first == rebuilt.end() && differ.second == intact.end())
+            << file.name << ": first change at byte " << (differ.first - rebuilt.begin());
     }
 }
 

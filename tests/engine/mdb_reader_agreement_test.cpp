@@ -88,7 +88,8 @@ Verdict compare(const jet::Value& ours, const json& theirs) {
             else if (theirs.is_null()) return Verdict::Different;
             else if constexpr (std::is_same_v<T, bool>) return same(theirs.is_boolean() && theirs.get<bool>() == v);
             else if constexpr (std::is_same_v<T, uint8_t> || std::is_same_v<T, int16_t> || std::is_same_v<T, int32_t>) {
-                if (theirs.is_object() && theirs.contains("complex")) return Verdict::NotComparable;
+                if (theirs.is_object() && (theirs.contains("complex") || theirs.contains("unread")))
+                    return Verdict::NotComparable;
                 return same(theirs.is_number() && theirs.get<double>() == double(v));
             } else if constexpr (std::is_same_v<T, int64_t>)
                 return same(theirs.is_object() && theirs.value("bigint", "") == std::to_string(v));

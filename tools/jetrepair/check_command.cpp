@@ -1,5 +1,6 @@
 // jetrepair check FILE: runs the engine's check, prints one line per problem and a
-// summary, and exits like fsck: 0 nothing found, 4 problems found, 8 not examinable.
+// summary, and exits like fsck: 0 nothing wrong (notes alone, such as pages nobody uses,
+// are printed but are no problem), 4 problems found, 8 not examinable.
 #include <iostream>
 #include <string>
 
@@ -44,8 +45,10 @@ int run_check(const std::filesystem::path& file) {
         std::cout << f.code << "\t" << severity_text(f.severity) << "\t" << f.object << "\t" << f.description << "\n";
         (f.severity == jet::Severity::Error ? errors : f.severity == jet::Severity::Warning ? warnings : notes)++;
     }
-    if (report.clean()) {
-        std::cout << "No se ha encontrado ningún problema en " << shown(file) << ".\n";
+    if (errors == 0 && warnings == 0) {
+        std::cout << "No se ha encontrado ningún problema en " << shown(file);
+        if (notes > 0) std::cout << " (" << count_text(notes, "nota", "notas") << ")";
+        std::cout << ".\n";
         return kExitOk;
     }
     std::cout << (report.findings.size() == 1 ? "Se ha encontrado " : "Se han encontrado ") << count_text(report.findings.size(), "problema", "problemas") << " en "

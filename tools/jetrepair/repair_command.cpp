@@ -13,12 +13,13 @@ namespace {
 
 std::string quoted(const std::filesystem::path& path) { return "«" + jet::display_path(path) + "»"; }
 
-void print_finding(const jet::Finding& f) {
+// A note with a fix was put right only when the file was rewritten for another reason.
+void print_finding(const jet::Finding& f, bool rewritten) {
     std::cout << "- [" << f.code << "] " << f.description;
     if (!f.object.empty()) std::cout << " (" << f.object << ")";
     std::cout << "\n";
     const jet::ProblemInfo* info = jet::find_problem(f.code);
-    if (jet::tolerated(f)) {
+    if (jet::tolerated(f) && (!rewritten || info == nullptr || jet::fix_for(f.code) == nullptr)) {
         std::cout << "    se deja como está: no impide usar la base de datos\n";
     } else if (info != nullptr) {
         std::cout << "    arreglo: " << info->fix << "\n";
@@ -35,7 +36,7 @@ int run_repair(const std::filesystem::path& file) {
         std::cerr << error.what() << "\n";
         return kExitUnreadable;
     }
-    for (const jet::Finding& f : report.findings) print_finding(f);
+    for (const jet::Finding& f : report.findings) print_finding(f, !report.backup.empty());
     if (report.backup.empty()) {
         std::cout << "La base de datos " << quoted(file)
                   << (report.findings.empty() ? " no tiene problemas" : " no tiene problemas que haya que reparar")
