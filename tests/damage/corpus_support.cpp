@@ -1,5 +1,7 @@
 #include "corpus_support.h"
 
+#include "jet/database.h"
+
 #include <stdio.h>
 #include <sys/wait.h>
 
@@ -79,6 +81,16 @@ std::vector<std::string> mdb_rows(const fs::path& file, const std::string& table
     auto rows = split(c.out, kRowDelimiter);
     if (!rows.empty()) rows.erase(rows.begin());  // column names
     return rows;
+}
+
+uint32_t first_user_table_with_rows(const std::filesystem::path& file) {
+    jet::Database db(file);
+    uint32_t first = 0;
+    for (const jet::CatalogEntry& entry : db.user_tables()) {
+        const jet::TableDefResult& def = db.table_def(entry.tdef_page());
+        if (def.table && def.table->num_rows > 0 && (first == 0 || entry.tdef_page() < first)) first = entry.tdef_page();
+    }
+    return first;
 }
 
 }  // namespace damage

@@ -16,6 +16,10 @@ struct CorpusFile {
 std::filesystem::path corpus_dir();
 // Intact files mdbtools reads completely (so its verdict on a repaired copy means something).
 std::vector<CorpusFile> readable_corpus();
+// Definition page of the first table of the user's (by page) that stores rows; 0 when none.
+// Access's own tables (flagged system in the catalog) keep stale counts as a rule, so a
+// stale count is damage only here.
+uint32_t first_user_table_with_rows(const std::filesystem::path& file);
 
 struct Command {
     int exit_code;

@@ -15,7 +15,6 @@
 
 #include "corpus_support.h"
 #include "injector.h"
-#include "jet/database.h"
 #include "jet/engine.h"
 #include "jet/repair.h"
 #include "jet/safe_commit.h"
@@ -91,18 +90,6 @@ std::string case_name(const ::testing::TestParamInfo<Case>& info) {
 }
 
 class DamageRepair : public ::testing::TestWithParam<Case> {};
-
-// A stale count is damage only on a table of the user's: Access leaves the counts of its
-// own tables (flagged system in the catalog) stale as a rule.
-uint32_t first_user_table_with_rows(const fs::path& file) {
-    jet::Database db(file);
-    uint32_t first = 0;
-    for (const jet::CatalogEntry& entry : db.user_tables()) {
-        const jet::TableDefResult& def = db.table_def(entry.tdef_page());
-        if (def.table && def.table->num_rows > 0 && (first == 0 || entry.tdef_page() < first)) first = entry.tdef_page();
-    }
-    return first;
-}
 
 // The page each page-level damage hits: the first data page of a user table, where rows
 // live; the definition of a user table for a stale count.

@@ -54,6 +54,28 @@ TEST(RepairDatabase, CleanFilesAreNotRewritten) {
     }
 }
 
+// A stale count of Access's own catalog is a note: alone it never makes the repair rewrite
+// the file, and it is put right when the file is rewritten for a user table's count.
+TEST(RepairDatabase, SystemTableCountsAreMendedOnlyAlongsideRealDamage) {
+    const fs::path intact = corpus_dir() / "jackcess/V2003/test2V2003.mdb";
+    if (!fs::exists(intact)) GTEST_SKIP() << "corpus file missing: " << intact;
+    const uint32_t user_table = first_user_table_with_rows(intact);
+    ASSERT_NE(user_table, 0u);
+    for (const bool user_damage : {false, true}) {
+        SCOPED_TRACE(user_damage ? "with a user table's stale count" : "catalog count alone");
+        TempFolder folder;
+        const fs::path database = folder / "db.mdb";
+        auto bytes = read_bytes(intact);
+        ASSERT_TRUE(damage::apply(bytes, Damage{Kind::StaleRowCount, 2}));
+        if (user_damage) ASSERT_TRUE(damage::apply(bytes, Damage{Kind::StaleRowCount, user_table}));
+        write_bytes(database, bytes);
+        const jet::Report report = jet::repair_database(database);
+        EXPECT_EQ(report.backup.empty(), !user_damage);
+        EXPECT_EQ(read_bytes(database) == bytes, !user_damage);
+        if (user_damage) EXPECT_TRUE(read_bytes(database) == read_bytes(intact)) << "both counts put back";
+    }
+}
+
 TEST(RepairDatabase, ReadOnlyDatabaseIsRepairedOnlyWhenItNeedsNothing) {
     TempFolder folder;
     if (!fs::exists(corpus_dir() / "jackcess/V2000/test2V2000.mdb")) GTEST_SKIP() << "corpus not found";
