@@ -22,6 +22,7 @@ Problem data_problem(IndexDataIssueKind kind) {
         case IndexDataIssueKind::MissingEntry: return Problem::IdxEntryMissing;
         case IndexDataIssueKind::EntryForNoRow: return Problem::IdxEntryOrphan;
         case IndexDataIssueKind::KeyMismatch: return Problem::IdxEntryKey;
+        case IndexDataIssueKind::KeyWrong: return Problem::IdxEntryWrong;
         case IndexDataIssueKind::DuplicateEntry: return Problem::IdxEntryDuplicate;
         case IndexDataIssueKind::UniqueViolation: return Problem::IdxUniqueDuplicate;
     }
@@ -58,7 +59,7 @@ void report(const CheckedTable& t, const IndexVerdict& v, Findings& out) {
 
 bool unique_index_in_doubt(const CheckedTable& t, const std::vector<IndexVerdict>& verdicts) {
     for (const IndexVerdict& v : verdicts)
-        if (unique_real_index(*t.def, v.real_index) && !v.data.issues.empty()) return true;
+        if (unique_real_index(*t.def, v.real_index) && !v.data.sound()) return true;
     return false;
 }
 

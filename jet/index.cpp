@@ -13,10 +13,6 @@ constexpr size_t kMaxDepth = 32;  // a 4 KB-page index of 2^32 rows needs far fe
 
 std::string page_text(uint32_t page) { return "página " + std::to_string(page); }
 
-bool same_entry(const TreeEntries& entries, size_t i, const IndexEntry& e) {
-    return compare_entries(entries.key(i), entries.row(i), e.key, e.row) == 0;
-}
-
 class TreeWalker {
 public:
     TreeWalker(const PageFile& file, const Layout& layout, uint32_t owner, IndexTree& out)
@@ -85,6 +81,7 @@ private:
         out_.leaves.push_back(number);
         prev_leaf_next_ = page.next;
         check_order(number, page, first);
+        if (out_.entries.size() > first) check_upper_bounds(first);
         if (out_.entries.size() == first) return std::nullopt;
         return out_.entries.size() - 1;
     }
@@ -98,11 +95,11 @@ private:
         std::optional<size_t> last;
         for (const auto& e : page.entries) {
             last = walk(e.child, depth + 1);
-            if (last && !same_entry(out_.entries, *last, e))
+            if (last && compare_entries(out_.entries.key(*last), out_.entries.row(*last), e.key, e.row) > 0)
                 issue(IndexTreeIssueKind::NodeEntryMismatch, number,
                       "una entrada de la " + page_text(number) +
-                          " no coincide con la última entrada de su página hija " +
-                          std::to_string(e.child));
+                          " es menor que la última entrada de su página hija " + std::to_string(e.child));
+            upper_bounds_.push_back({number, e});
         }
         // The last child hangs off the tail pointer, not off an entry.
         if (page.tail != 0) last = walk(page.tail, depth + 1);
@@ -123,6 +120,18 @@ private:
                   "las entradas de la " + page_text(number) + " no siguen en orden a las de la hoja anterior");
     }
 
+    // Node entries whose child subtree has been walked stay below the entry that follows
+    // that subtree, the one at `first`: Access writes any bound between the two, not always
+    // a copy of the child's last entry.
+    void check_upper_bounds(size_t first) {
+        for (const auto& [node, e] : upper_bounds_)
+            if (compare_entries(e.key, e.row, out_.entries.key(first), out_.entries.row(first)) >= 0)
+                issue(IndexTreeIssueKind::NodeEntryMismatch, node,
+                      "una entrada de la " + page_text(node) + " no es menor que la primera entrada de la " +
+                          page_text(out_.leaves.back()) + ", que sigue a su página hija " + std::to_string(e.child));
+        upper_bounds_.clear();
+    }
+
     void issue(IndexTreeIssueKind kind, uint32_t page, std::string detail) {
         out_.issues.push_back({kind, page, IndexPageIssueKind::WrongType, std::move(detail)});
     }
@@ -134,6 +143,7 @@ private:
     std::unordered_set<uint32_t> visited_;
     std::optional<size_t> leaf_depth_;
     uint32_t prev_leaf_next_ = 0;
+    std::vector<std::pair<uint32_t, IndexEntry>> upper_bounds_;  // node page, entry
 };
 
 void collect_pages(const PageFile& file, const Layout& layout, uint32_t number, size_t depth,

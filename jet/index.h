@@ -22,7 +22,7 @@ enum class IndexTreeIssueKind {
     TooDeep,            // more levels than any real index has
     UnevenDepth,        // leaves at different depths
     EmptyNode,          // an intermediate page with no children
-    NodeEntryMismatch,  // a node entry differs from the last entry of its child
+    NodeEntryMismatch,  // a node entry below its child's last entry or not below the next child's first
     OutOfOrder,         // entries across pages not strictly increasing
     LeafChain,          // leaf prev/next links do not follow the leaf order
 };

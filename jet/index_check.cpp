@@ -14,11 +14,44 @@ std::string row_text(RowPointer p) {
     return "fila " + std::to_string(p.row) + " de la página " + std::to_string(p.page);
 }
 
+// Access's key and ours share everything outside our text values (their flags included).
+bool differs_in_text_only(std::span<const uint8_t> theirs, std::span<const uint8_t> ours, index_key::TextSpan text) {
+    if (text.empty()) return false;
+    const size_t head = text.begin, tail = ours.size() - text.end;
+    return theirs.size() >= head + tail && std::equal(ours.begin(), ours.begin() + head, theirs.begin()) &&
+           std::equal(ours.end() - tail, ours.end(), theirs.end() - tail);
+}
+
+// Entries whose key differs from their row's (`ours`, at their position in tree order)
+// that sort outside the agreeing entries around them.
+void mark_misplaced(const TreeEntries& entries, const std::vector<std::optional<size_t>>& differs,
+                    const std::vector<bool>& agrees, const KeyedRows& rows, std::vector<bool>& misplaced) {
+    auto before = [](std::span<const uint8_t> a, std::span<const uint8_t> b) {
+        return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end());
+    };
+    std::optional<size_t> low;
+    for (size_t n = 0; n < entries.size(); ++n) {
+        if (agrees[n]) low = n;
+        else if (differs[n] && low && before(rows.key(*differs[n]), entries.key(*low))) misplaced[n] = true;
+    }
+    std::optional<size_t> high;
+    for (size_t n = entries.size(); n-- > 0;) {
+        if (agrees[n]) high = n;
+        else if (differs[n] && high && before(entries.key(*high), rows.key(*differs[n]))) misplaced[n] = true;
+    }
+}
+
 }  // namespace
 
-void KeyedRows::add(RowPointer row, std::span<const uint8_t> key, bool all_null) {
+bool IndexDataResult::sound() const {
+    return std::all_of(issues.begin(), issues.end(),
+                       [](const IndexDataIssue& i) { return i.kind == IndexDataIssueKind::KeyMismatch; });
+}
+
+void KeyedRows::add(RowPointer row, std::span<const uint8_t> key, bool all_null, index_key::TextSpan text) {
     if (bytes_.size() + key.size() > UINT32_MAX) throw std::length_error("index keys exceed 4 GiB");
-    rows_.push_back({row, static_cast<uint32_t>(bytes_.size()), static_cast<uint32_t>(key.size()), all_null});
+    if (text.end > key.size()) text = {};
+    rows_.push_back({row, static_cast<uint32_t>(bytes_.size()), static_cast<uint32_t>(key.size()), all_null, text});
     bytes_.insert(bytes_.end(), key.begin(), key.end());
 }
 
@@ -57,6 +90,8 @@ IndexDataResult compare_index_with_rows(const TreeEntries& entries, KeyedRows& r
         return a.size() == b.size() && (a.empty() || std::memcmp(a.data(), b.data(), a.size()) == 0);
     };
 
+    std::vector<std::optional<size_t>> differs(entries.size());  // the row of an entry whose key differs
+    std::vector<bool> agrees(entries.size(), false);
     std::optional<KeyEntry> previous;
     bool previous_all_null = true;
     for (size_t n = 0; n < entries.size(); ++n) {
@@ -75,11 +110,9 @@ IndexDataResult compare_index_with_rows(const TreeEntries& entries, KeyedRows& r
                 out.issues.push_back({IndexDataIssueKind::DuplicateEntry, e.row,
                                       "la " + row_text(e.row) + " tiene más de una entrada"});
             else if (!same_key(rows.key(i), e.key))
-                out.issues.push_back({IndexDataIssueKind::KeyMismatch, e.row,
-                                      "la entrada de la " + row_text(e.row) +
-                                          " no corresponde a los valores de la fila"});
+                differs[n] = i;
             else
-                ++out.keys_identical;
+                agrees[n] = true;
         }
         // Entries are sorted, so equal keys are neighbours; all-NULL keys never conflict.
         if ((index_flags & index_flag::unique) && previous && same_key(previous->key, e.key) &&
@@ -89,6 +122,21 @@ IndexDataResult compare_index_with_rows(const TreeEntries& entries, KeyedRows& r
                                       " en la " + row_text(e.row)});
         previous = e;
         previous_all_null = all_null;
+    }
+    std::vector<bool> misplaced(entries.size(), false);
+    mark_misplaced(entries, differs, agrees, rows, misplaced);
+    for (size_t n = 0; n < entries.size(); ++n) {
+        if (agrees[n]) ++out.keys_identical;
+        if (!differs[n]) continue;
+        const RowPointer row = entries.row(n);
+        if (misplaced[n] || !differs_in_text_only(entries.key(n), rows.key(*differs[n]), rows.text(*differs[n])))
+            out.issues.push_back({IndexDataIssueKind::KeyWrong, row,
+                                  "la entrada de la " + row_text(row) + " no corresponde a los valores de la fila"});
+        else
+            out.issues.push_back({IndexDataIssueKind::KeyMismatch, row,
+                                  "la clave de la entrada de la " + row_text(row) +
+                                      " no es la que se calcula para la fila, aunque la entrada está en su "
+                                      "lugar y apunta a ella"});
     }
     for (size_t i = 0; i < rows.size(); ++i) {
         if (seen[i]) continue;

@@ -29,12 +29,14 @@ public:
         rows_.reserve(rows);
         bytes_.reserve(key_bytes);
     }
-    // `row` is the row's header slot (for overflowed rows, the pointer slot).
-    void add(RowPointer row, std::span<const uint8_t> key, bool all_null);
+    // `row` is the row's header slot (for overflowed rows, the pointer slot); `text` where
+    // the key's text values lie.
+    void add(RowPointer row, std::span<const uint8_t> key, bool all_null, index_key::TextSpan text = {});
     size_t size() const { return rows_.size(); }
     RowPointer row(size_t i) const { return rows_[i].row; }
     bool all_null(size_t i) const { return rows_[i].all_null; }
     std::span<const uint8_t> key(size_t i) const { return {bytes_.data() + rows_[i].offset, rows_[i].length}; }
+    index_key::TextSpan text(size_t i) const { return rows_[i].text; }
     // Orders the rows by page, then row (a table scan adds them in that order already).
     void sort_by_row();
 
@@ -44,6 +46,7 @@ private:
         uint32_t offset;
         uint32_t length;
         bool all_null;
+        index_key::TextSpan text;
     };
     std::vector<uint8_t> bytes_;
     std::vector<Row> rows_;
@@ -52,7 +55,8 @@ private:
 enum class IndexDataIssueKind {
     MissingEntry,     // a live row has no entry
     EntryForNoRow,    // an entry points at no live row of the table
-    KeyMismatch,      // an entry's key differs from its row's key
+    KeyMismatch,      // an entry's key differs from ours only inside its text, the entry in its place
+    KeyWrong,         // an entry's key differs outside its text, or the row's key sorts elsewhere
     DuplicateEntry,   // a row has more than one entry
     UniqueViolation,  // a unique index holds the same key for two rows
 };
@@ -67,9 +71,19 @@ struct IndexDataResult {
     std::vector<IndexDataIssue> issues;
     size_t entries_checked = 0;
     size_t keys_identical = 0;  // entries whose row's key matched byte for byte
+
+    // Nothing but key bytes in place differ: Access wrote keys our encoder does not
+    // reproduce exactly, and it finds every row through them.
+    bool sound() const;
 };
 
-// `entries` in tree order; `rows` in any order (sorted by row here).
+// `entries` in tree order; `rows` in any order (sorted by row here). An entry whose key
+// differs from its row's is Access's own work when the two differ only inside the text
+// values (our other encodings are exact) and the row's key sorts between the nearest
+// entries before and after it whose keys agree with their rows: a text encoder off for
+// some character moves a key among the entries that share its neighbourhood, a row changed
+// after its entry was written usually moves it past them, and an entry of another index
+// differs in its columns.
 IndexDataResult compare_index_with_rows(const TreeEntries& entries, KeyedRows& rows,
                                         uint8_t index_flags);
 

@@ -128,8 +128,13 @@ const std::vector<CharCode>& general_table() {
 }
 
 const std::vector<CharCode>& general_97_table() {
-    static const std::vector<CharCode> table = unpack(
-        index_codes_data::general_97_runs, index_codes_data::general_97_runs_size, 0x100);
+    static const std::vector<CharCode> table = [] {
+        std::vector<CharCode> t = unpack(index_codes_data::general_97_runs, index_codes_data::general_97_runs_size, 0x100);
+        // Access codes a stored NUL like the other control characters (MSysModules2 keys of
+        // Jet 3 files); the measured table has it ignored.
+        t[0] = t[1];
+        return t;
+    }();
     return table;
 }
 

@@ -1,6 +1,7 @@
 #include "jet/index_key.h"
 
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <cstring>
 
@@ -67,6 +68,27 @@ std::u16string_view key_text(std::u16string_view text) {
     return text;
 }
 
+// General 97 codes of the letters that hold a placeholder before a later accent.
+bool significant_97_code(uint8_t code) {
+    static const std::array<bool, 256> codes = [] {
+        std::array<bool, 256> out{};
+        for (char16_t c = 0; c < 0x100; ++c) {
+            const CharCode& cc = char_code(TextSortOrder::General97, c);
+            if (cc.cls == CharClass::Significant && cc.code_len == 1) out[cc.code[0]] = true;
+        }
+        return out;
+    }();
+    return codes[code];
+}
+
+// A ligature (ß, æ, œ) counts as the letters its code spells: Access writes a placeholder
+// for each significant one.
+size_t significant_letters_97(const CharCode& cc) {
+    size_t n = 0;
+    for (uint8_t i = 0; i < cc.code_len; ++i) n += significant_97_code(cc.code[i]);
+    return n;
+}
+
 // General 97 (Jet 3): inline codes, then a nibble stream of the extra codes of
 // international characters, or a single 00.
 void append_text_97(Key& key, std::u16string_view text, bool ascending) {
@@ -78,7 +100,10 @@ void append_text_97(Key& key, std::u16string_view text, bool ascending) {
         const CharCode& cc = char_code(TextSortOrder::General97, c);
         if (cc.cls == CharClass::Ignored) continue;
         key.insert(key.end(), cc.code, cc.code + cc.code_len);
-        if (cc.cls == CharClass::Simple) continue;
+        if (cc.cls == CharClass::Simple) {
+            if (cc.code_len > 1) significant += significant_letters_97(cc);
+            continue;
+        }
         if (cc.cls == CharClass::Significant) {
             ++significant;
             continue;
@@ -135,10 +160,12 @@ public:
                 for (uint8_t i = 0; i < cc.code_len; ++i) key_.push_back(cc.code[i]);
                 char_offset += cc.elements;
             }
-            if (cc.cls == CharClass::Simple || cc.cls == CharClass::Ignored) continue;
             uint8_t modifier = cc.cls == CharClass::UnprintableExt ? cc.extra[0] : 0;
             bool has_extra = cc.cls != CharClass::UnprintableExt && cc.extra_len > 0;
-            if (has_extra || modifier != 0) add_extra(here, cc, has_extra, modifier);
+            if (has_extra || modifier != 0)
+                add_extra(here, cc, has_extra, modifier);
+            else if (has_inline && extra_started_)
+                extra_.push_back(0x02);  // once extra codes run, a placeholder per character
             if (cc.cls == CharClass::Unprintable) add_unprintable(here, cc);
             if (cc.cls == CharClass::InternationalExt) crazy_.push_back(cc.crazy_first ? 2 : 3);
         }
@@ -163,16 +190,16 @@ private:
         return true;
     }
 
+    // Access writes the placeholders before the first extra code as one per sort element
+    // (a ligature such as ß holds two), and from there on one per character, ligatures
+    // included (measured in Jet 4 and ACE files).
     void add_extra(size_t char_offset, const CharCode& cc, bool has_extra, uint8_t modifier) {
-        extra_started_ = true;
-        if (extra_chars_ < char_offset) {
-            extra_.insert(extra_.end(), char_offset - extra_chars_, 0x02);
-            extra_chars_ = char_offset;
+        if (!extra_started_) {
+            extra_.insert(extra_.end(), char_offset, 0x02);
+            extra_started_ = true;
         }
         if (has_extra) {
-            // A character of several elements carries one extra code per element.
             extra_.insert(extra_.end(), cc.extra, cc.extra + cc.extra_len);
-            extra_chars_ += cc.extra_len;
         } else if (!extra_.empty()) {
             extra_.back() = static_cast<uint8_t>(extra_.back() + modifier);
         } else {
@@ -182,9 +209,9 @@ private:
     }
 
     void add_unprintable(size_t char_offset, const CharCode& cc) {
-        // The position counts extra-code units, including ones not written yet.
+        // The position counts sort elements, or extra-code units once those have started.
         size_t pos = char_offset;
-        if (extra_started_) pos = extra_.size() + (char_offset - extra_chars_) - unprintable_prefix_;
+        if (extra_started_) pos = extra_.size() - unprintable_prefix_;
         uint16_t marker = static_cast<uint16_t>((7 + 4 * pos) | 0x8000);
         unprintable_.push_back(static_cast<uint8_t>(marker >> 8));
         unprintable_.push_back(static_cast<uint8_t>(marker));
@@ -229,7 +256,6 @@ private:
     Key& key_;
     TextSortOrder order_;
     std::vector<uint8_t> extra_;
-    size_t extra_chars_ = 0;
     size_t unprintable_prefix_ = 0;
     bool extra_started_ = false;
     std::vector<uint8_t> unprintable_;

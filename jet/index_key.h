@@ -25,6 +25,14 @@ inline bool legacy_decimal_rule(uint8_t db_version_byte) { return db_version_byt
 // True for the column types an index can be built on (text sort order aside).
 bool indexable_type(uint8_t type);
 
+// Where a key's non-NULL text values lie: from the first one's first value byte (after its
+// flag) to the end of the last one; empty when the key holds none.
+struct TextSpan {
+    uint32_t begin = 0;
+    uint32_t end = 0;
+    bool empty() const { return begin >= end; }
+};
+
 // Only the first 255 characters of a text value count in its key.
 inline constexpr size_t kMaxTextKeyChars = 255;
 

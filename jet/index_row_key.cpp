@@ -286,12 +286,17 @@ bool StoredRowKeys::key(size_t prepared, std::span<const uint8_t>& key, bool& al
 bool StoredRowKeys::encode(const Steps& steps, size_t& length, bool& all_null) {
     const IndexKeyPlan& plan = *steps.plan;
     length = 0;
+    text_span_ = {};
     // A part encoded the general way is appended to what came before it.
     auto general = [&](const IndexKeyPart& part) {
         part_.clear();
         const bool ok = append_part(part, plan, part_, all_null);
         if (bytes_.size() < length + part_.size()) bytes_.resize(2 * (length + part_.size()));
         copy_short(bytes_.data() + length, part_.data(), part_.size());
+        if (part.text_order && part_.size() > 1) {  // a text value, not a NULL flag
+            if (text_span_.empty()) text_span_.begin = static_cast<uint32_t>(length + 1);
+            text_span_.end = static_cast<uint32_t>(length + part_.size());
+        }
         length += part_.size();
         return ok;
     };

@@ -64,6 +64,8 @@ public:
     bool key(size_t prepared, index_key::Key& key, bool& all_null);
     // The same as a view of bytes kept here, valid until the next call.
     bool key(size_t prepared, std::span<const uint8_t>& key, bool& all_null);
+    // Where the text values lie in the last key built.
+    index_key::TextSpan text_span() const { return text_span_; }
 
 private:
     // A plan's parts turned once into steps that know their column; raw fixed-width
@@ -98,6 +100,7 @@ private:
     std::vector<Steps> prepared_;  // named by number
     std::vector<uint8_t> bytes_;   // the key being built, with room to spare
     index_key::Key part_;          // a part encoded the general way
+    index_key::TextSpan text_span_;
 };
 
 // UTF-8 (as decoded by the row codec) to UTF-16 code units.

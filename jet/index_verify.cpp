@@ -76,7 +76,7 @@ std::vector<IndexVerdict> verify_table_indexes(Database& db, const TableDef& tab
                     failed[i] = true;
                     continue;
                 }
-                keyed[i].add(pointer, key, all_null);
+                keyed[i].add(pointer, key, all_null, rows.text_span());
             }
         },
         faults);

@@ -25,8 +25,9 @@ struct IndexVerdict {
     std::vector<uint32_t> unmapped_pages;  // reached by the tree, not in the map
     std::vector<uint32_t> stray_pages;     // in the map, not reached by the tree
 
+    // Nothing to rebuild: key bytes that differ in place are Access's own (a note only).
     bool sound() const {
-        return tree.valid() && data.issues.empty() && unmapped_pages.empty() && stray_pages.empty();
+        return tree.valid() && data.sound() && unmapped_pages.empty() && stray_pages.empty();
     }
 };
 

@@ -206,7 +206,11 @@ constexpr std::array kProblems = {
                 "se reconstruye el índice a partir de las filas de la tabla"},
     ProblemInfo{P::IdxEntryOrphan, "IDX_ENTRY_ORPHAN", S::Error, "en el índice {0}, {1}",
                 "se reconstruye el índice a partir de las filas de la tabla"},
-    ProblemInfo{P::IdxEntryKey, "IDX_ENTRY_KEY", S::Error, "en el índice {0}, {1}",
+    // Key bytes in place that we would write otherwise: Access wrote them and finds the
+    // rows through them, so rewriting the index would only swap its keys for ours.
+    ProblemInfo{P::IdxEntryKey, "IDX_ENTRY_KEY", S::Info, "en el índice {0}, {1}",
+                "se deja el índice como está"},
+    ProblemInfo{P::IdxEntryWrong, "IDX_ENTRY_WRONG", S::Error, "en el índice {0}, {1}",
                 "se reconstruye el índice a partir de las filas de la tabla"},
     ProblemInfo{P::IdxEntryDuplicate, "IDX_ENTRY_DUPLICATE", S::Error, "en el índice {0}, {1}",
                 "se reconstruye el índice a partir de las filas de la tabla"},

@@ -82,6 +82,7 @@ enum class Problem {
     IdxEntryMissing,
     IdxEntryOrphan,
     IdxEntryKey,
+    IdxEntryWrong,
     IdxEntryDuplicate,
     Count  // keep last: number of problems
 };

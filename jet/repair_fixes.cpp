@@ -61,7 +61,7 @@ constexpr std::array kFixes = {
     FixRow{"IDX_MAP", fix_rebuild_indexes},
     FixRow{"IDX_ENTRY_MISSING", fix_rebuild_indexes},
     FixRow{"IDX_ENTRY_ORPHAN", fix_rebuild_indexes},
-    FixRow{"IDX_ENTRY_KEY", fix_rebuild_indexes},
+    FixRow{"IDX_ENTRY_WRONG", fix_rebuild_indexes},
     FixRow{"IDX_ENTRY_DUPLICATE", fix_rebuild_indexes},
     FixRow{"IDX_UNIQUE_DUPLICATE", fix_unique_duplicates},
     FixRow{"DPAGE_HEADER", fix_rows},

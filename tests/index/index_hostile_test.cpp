@@ -174,6 +174,44 @@ TEST(IndexTree, TwoLevelTreeWithTailIsRead) {
     EXPECT_EQ(tree.leaves, (std::vector<uint32_t>{4, 5, 6}));
 }
 
+IndexEntry entry_from(std::vector<uint8_t> bytes, uint32_t child = 0) {
+    IndexEntry e;
+    const size_t n = bytes.size() - 4;
+    e.row = {uint32_t(bytes[n]) << 16 | uint32_t(bytes[n + 1]) << 8 | bytes[n + 2], bytes[n + 3]};
+    bytes.resize(n);
+    e.key = bytes;
+    e.child = child;
+    return e;
+}
+
+// Measured in a healthy Jet 3 file: Access's node entry lies between its child's last entry
+// and the next child's first one, equal to neither.
+TEST(IndexTree, NodeEntryIsAnUpperBoundOfItsChild) {
+    const auto& L = jet::kJet3Layout;
+    std::vector<uint8_t> child_last_bytes = {0x7f, 0x00, 0x00, 0x00, 0x37, 0x7f, 0xff, 0x7f, 0x00, 0x00, 0x00,
+                                             0x01, 0x00, 0x00, 0x00, 0x00, 0x04, 0x00, 0x00, 0x10, 0x0b};
+    const IndexEntry child_last = entry_from(child_last_bytes);
+    const IndexEntry bound = entry_from({0x7f, 0x00, 0x00, 0x00, 0x3c, 0x7f, 0x07, 0x7f, 0x00, 0x00, 0x00,
+                                         0x03, 0x00, 0x00, 0x00, 0x00, 0x04, 0x00, 0x00, 0x78, 0x1b},
+                                        4);
+    const IndexEntry next_first = entry_from({0x7f, 0x00, 0x00, 0x00, 0x40, 0x7f, 0x00, 0x7f, 0x00, 0x00, 0x00,
+                                              0x01, 0x00, 0x00, 0x00, 0x00, 0x04, 0x00, 0x00, 0x78, 0x3c});
+    auto tree_with = [&](const IndexEntry& node_entry) {
+        return jet::read_index_tree(file_with(L, 8, {{3, node(L, {node_entry}, 5)},
+                                                    {4, leaf(L, {child_last}, 0, 5)},
+                                                    {5, leaf(L, {next_first}, 4, 0)}}),
+                                    L, 3, kOwner);
+    };
+    const auto healthy = tree_with(bound);
+    EXPECT_TRUE(healthy.valid()) << healthy.issues.front().detail;
+    EXPECT_EQ(healthy.entries.size(), 2u);
+    EXPECT_TRUE(tree_with(node_entry(child_last, 4)).valid());
+    // A bound that reaches the next child's first entry, or one below the child's last, is not.
+    EXPECT_TRUE(has(tree_with(node_entry(next_first, 4)), IndexTreeIssueKind::NodeEntryMismatch));
+    child_last_bytes[4] = 0x36;
+    EXPECT_TRUE(has(tree_with(entry_from(child_last_bytes, 4)), IndexTreeIssueKind::NodeEntryMismatch));
+}
+
 TEST(IndexTree, ShapeDamageIsReported) {
     const auto& L = jet::kJet4Layout;
     auto a = entries(0, 10), b = entries(10, 10);

@@ -7,6 +7,7 @@
 #include "jet/format.h"
 #include "jet/index_codes.h"
 #include "jet/index_key.h"
+#include "jet/text.h"
 
 namespace {
 
@@ -38,6 +39,35 @@ TEST(IndexKeyText, GeneralLegacyMatchesAccessEntry) {
     EXPECT_EQ(text_key(u"admin  ", TextSortOrder::GeneralLegacy),
               text_key(u"ADMIN", TextSortOrder::GeneralLegacy));
     EXPECT_EQ(text_key(u"", TextSortOrder::GeneralLegacy), (Key{0x7f, 0x01, 0x00}));
+}
+
+// Entries of healthy Jet 3 files (row pointer left out).
+TEST(IndexKeyText, General97MatchesAccessEntries) {
+    // A ligature counts as its letters: ß holds two placeholders before the ä accent.
+    EXPECT_EQ(text_key(u"Plutzer Lebensmittelgro\u00dfm\u00e4rkte AG", TextSortOrder::General97),
+              (Key{0x7f, 0x73, 0x6d, 0x78, 0x77, 0x7e, 0x66, 0x75, 0x11, 0x6d, 0x66, 0x61, 0x66, 0x70,
+                   0x76, 0x6f, 0x6a, 0x77, 0x77, 0x66, 0x6d, 0x68, 0x75, 0x72, 0x76, 0x76, 0x6f, 0x60,
+                   0x75, 0x6c, 0x77, 0x66, 0x11, 0x60, 0x68, 0x02, 0x22, 0x22, 0x22, 0x22, 0x22, 0x60}));
+    // MSysModules2: a stored NUL sorts like the other control characters; then a long 0
+    // and a descending long 1.
+    const uint8_t stored[] = {0x4c, 0x6f, 0x63, 0x6b, 0x00};
+    Key k;
+    jet::index_key::append_text(k, jet::decode_text_utf16(stored, jet::kJet3Layout, 1252),
+                                TextSortOrder::General97, true);
+    jet::index_key::append_integer(k, 0, 4, true);
+    jet::index_key::append_integer(k, 1, 4, false);
+    EXPECT_EQ(k, (Key{0x7f, 0x6d, 0x72, 0x62, 0x6c, 0x10, 0x00, 0x7f, 0x80, 0x00, 0x00, 0x00, 0x80, 0x7f,
+                      0xff, 0xff, 0xfe}));
+}
+
+// Placeholders count sort elements until the first extra code (ß holds two before the ä of
+// a Northwind name), then one per character (Æ holds one between Å and Ç of
+// testUnicodeCompV2003).
+TEST(IndexKeyText, GeneralLegacyPlaceholdersMatchAccessEntries) {
+    EXPECT_EQ(text_key(u"\u00c5\u00c6\u00c7", TextSortOrder::GeneralLegacy),
+              (Key{0x7f, 0x4a, 0x4a, 0x51, 0x4d, 0x01, 0x1a, 0x02, 0x1c, 0x00}));
+    EXPECT_EQ(text_key(u"a\u00dfm\u00e4", TextSortOrder::GeneralLegacy),
+              (Key{0x7f, 0x4a, 0x6b, 0x6b, 0x60, 0x4a, 0x01, 0x02, 0x02, 0x02, 0x02, 0x13, 0x00}));
 }
 
 TEST(IndexKeyText, DescendingInvertsValueAndKeepsFinalZero) {

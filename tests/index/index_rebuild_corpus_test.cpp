@@ -140,6 +140,7 @@ TEST(IndexRebuildCorpus, EveryIndexRebuiltInPlaceVerifiesAndKeepsItsEntries) {
                 EXPECT_TRUE(v.sound()) << path << " tdef " << tdef << " index " << v.real_index << " "
                                        << (v.tree.issues.empty() ? "" : v.tree.issues.front().detail) << " unmapped "
                                        << v.unmapped_pages.size() << " stray " << v.stray_pages.size();
+                if (v.keys_checked) EXPECT_EQ(v.data.entries_checked, v.data.keys_identical) << path << " tdef " << tdef;
             }
         }
         ++files_done;
