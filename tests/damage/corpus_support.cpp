@@ -13,7 +13,8 @@ namespace damage {
 namespace fs = std::filesystem;
 
 namespace {
-constexpr char kRowDelimiter = '\x1e';
+// Some corpus values hold every control character, so rows end with a sequence no value holds.
+constexpr std::string_view kRowDelimiter = "\x1e#|@";
 
 std::vector<std::string> split(const std::string& text, char delimiter) {
     std::vector<std::string> parts;
@@ -21,6 +22,17 @@ std::vector<std::string> split(const std::string& text, char delimiter) {
     std::istringstream in(text);
     while (std::getline(in, part, delimiter)) parts.push_back(part);
     return parts;
+}
+
+std::vector<std::string> split_rows(const std::string& text) {
+    std::vector<std::string> rows;
+    for (std::size_t from = 0; from < text.size();) {
+        const std::size_t at = text.find(kRowDelimiter, from);
+        rows.push_back(text.substr(from, at == std::string::npos ? std::string::npos : at - from));
+        if (at == std::string::npos) break;
+        from = at + kRowDelimiter.size();
+    }
+    return rows;
 }
 }  // namespace
 
@@ -75,10 +87,10 @@ std::vector<std::string> mdb_tables(const fs::path& file, bool& ok) {
 
 std::vector<std::string> mdb_rows(const fs::path& file, const std::string& table, bool& ok) {
     // Binary values in hex: raw bytes could hold the row delimiter.
-    const Command c = run("mdb-export -b hex -R \"$(printf '\\036')\" " + shell_quote(file.string()) + " " +
+    const Command c = run("mdb-export -b hex -R \"$(printf '\\036#|@')\" " + shell_quote(file.string()) + " " +
                           shell_quote(table));
     ok = c.exit_code == 0;
-    auto rows = split(c.out, kRowDelimiter);
+    auto rows = split_rows(c.out);
     if (!rows.empty()) rows.erase(rows.begin());  // column names
     return rows;
 }

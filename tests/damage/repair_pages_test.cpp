@@ -5,6 +5,8 @@
 // intact file lacks, and every row the damage could not reach is there unchanged.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <fstream>
 #include <iostream>
 #include <map>
@@ -85,7 +87,8 @@ TEST_P(RowDamageRepair, RepairsAndKeepsEveryUntouchedRow) {
     if (!fs::exists(c.file.path)) GTEST_SKIP() << "corpus file missing: " << c.file.path;
     if (!have_mdbtools()) GTEST_SKIP() << "mdbtools (mdb-tables, mdb-export) not installed";
 
-    if (!jet::check_database(c.file.path).clean()) GTEST_SKIP() << "the corpus file itself has problems";
+    const auto own = jet::check_database(c.file.path).findings;
+    if (!std::all_of(own.begin(), own.end(), jet::tolerated)) GTEST_SKIP() << "the corpus file itself has problems";
 
     TempFolder folder;
     const fs::path database = folder / c.file.path.filename().string();
