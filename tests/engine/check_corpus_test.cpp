@@ -16,6 +16,11 @@ const std::map<std::string, std::set<std::string>>& expected_findings() {
         // with the same key in the unique index .rC: an error the repair fixes by taking
         // the second row out.
         {"ucanaccess/corrupted.accdb", {"IDX_UNIQUE_DUPLICATE", "TDEF_ROWCOUNT_STALE"}},
+        // Table1 stores 3 rows and its one data page holds 4 live ones (mdb-reader's
+        // rowCount says 3 and it reads 4 rows; Jackcess's CalcFieldTest reads 4). Pages 62,
+        // 95, 96, 99 and 100 hold one deleted MSysAccessStorage row each and are neither in
+        // that table's map nor free.
+        {"jackcess/V2010/calcFieldTestV2010.accdb", {"MAP_PAGE_LEAK", "TDEF_ROWCOUNT_STALE"}},
     };
     return expected;
 }
