@@ -2,6 +2,8 @@
 
 #include <cctype>
 
+#include "jet/column_properties.h"
+
 namespace jet {
 namespace {
 
@@ -41,6 +43,9 @@ bool catalog_entry_from_row(const TableDef& def, const std::vector<Value>& value
     get(value_of(def, values, "Database"), out.database);
     get(value_of(def, values, "Connect"), out.connect);
     get(value_of(def, values, "ForeignName"), out.foreign_name);
+    Binary properties;
+    if (out.type == object_type::table && get(value_of(def, values, "LvProp"), properties))
+        out.result_types = calculated_result_types(properties.bytes);
     return true;
 }
 

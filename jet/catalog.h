@@ -2,6 +2,7 @@
 // The system catalog (MSysObjects, TDEF at page 2): its rows and the tables they name.
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "jet/fault.h"
@@ -34,6 +35,8 @@ struct CatalogEntry {
     std::string foreign_name;  // linked tables: name in the source
     uint32_t page = 0;         // where the row lives
     uint16_t row = 0;
+    // Tables: the result type of each calculated column, from the row's property blob.
+    std::vector<std::pair<std::string, uint8_t>> result_types;
 
     uint32_t tdef_page() const { return static_cast<uint32_t>(id) & 0x00FFFFFF; }
     bool linked() const { return type == object_type::linked_table || type == object_type::odbc_linked_table; }

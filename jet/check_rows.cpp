@@ -10,6 +10,7 @@
 #include "jet/check_memo.h"
 #include "jet/check_passes.h"
 #include "jet/data_page.h"
+#include "jet/calculated.h"
 #include "jet/long_value.h"
 #include "jet/row.h"
 
@@ -156,6 +157,10 @@ struct TableWalk {
         if (truncated)
             add(Problem::LvLength, at(page, row),
                          {r(), c.name, std::to_string(def.length), std::to_string(lv.data.size())});
+        Bytes result;
+        if (c.calculated() && lv.complete && !unwrap_calculated(lv.data, result))
+            add(Problem::RowValueLength, at(page, row),
+                {r(), c.name, "el valor largo del campo calculado no contiene los datos que declara"});
         auto listed = t.lv_pages.find(c.number);
         for (const RowPointer& p : lv.rows) {
             const PageRef lval_bytes = file.fetch(p.page);
@@ -189,7 +194,7 @@ struct TableWalk {
         for (size_t k = 0; k < d.columns.size(); ++k) {
             const Column& c = d.columns[k];
             const Field& field = cracked.fields[k];
-            if (!field.present || c.type == data_type::boolean) continue;
+            if (!field.present || c.bit_only()) continue;
             if (c.long_value()) {
                 check_long_value(c, field, page, row);
                 continue;

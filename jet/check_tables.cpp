@@ -93,7 +93,7 @@ void check_columns(CheckContext& ctx, const CheckedTable& t, bool& rows_readable
             ctx.sink.add(Problem::TdefColumnType, where, {c.name, hex_byte(c.type)});
             rows_readable = false;
         }
-        if (c.type == data_type::boolean) continue;
+        if (c.bit_only()) continue;
         if (c.fixed()) {
             fixed.push_back({c.fixed_offset, uint32_t(c.fixed_offset) + jet::fixed_size(c), &c});
         } else if (c.var_index >= d.num_var_cols || var_slots.count(c.var_index)) {

@@ -1,4 +1,8 @@
 #include "jet/database.h"
+
+#include <algorithm>
+
+#include "jet/calculated.h"
 #include "jet/native_file.h"
 
 #include <system_error>
@@ -80,9 +84,20 @@ DecodeContext Database::decode_context() const {
 
 const TableDefResult& Database::table_def(uint32_t page) {
     auto it = table_defs_.find(page);
-    if (it == table_defs_.end())
-        it = table_defs_.emplace(page, read_table_def(*file_, layout(), page, decode_context().code_page)).first;
-    return it->second;
+    if (it != table_defs_.end()) return it->second;
+    TableDefResult read = read_table_def(*file_, layout(), page, decode_context().code_page);
+    if (read.table && page != kCatalogPage &&
+        std::any_of(read.table->columns.begin(), read.table->columns.end(),
+                    [](const Column& c) { return c.calculated(); }))
+        apply_result_types(*read.table, result_types_of(page));
+    return table_defs_.emplace(page, std::move(read)).first->second;
+}
+
+std::vector<std::pair<std::string, uint8_t>> Database::result_types_of(uint32_t tdef_page) {
+    for (const CatalogEntry& e : catalog().entries)
+        if (e.type == object_type::table && e.tdef_page() == tdef_page && !e.result_types.empty())
+            return e.result_types;
+    return {};
 }
 
 const std::optional<std::vector<bool>>& Database::free_pages() {

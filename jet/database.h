@@ -76,6 +76,8 @@ public:
 private:
     // Page 0, the version and the refusals every opened file goes through.
     void read_header(const std::string& shown);
+    // The catalog's result types for the calculated columns of the table at `tdef_page`.
+    std::vector<std::pair<std::string, uint8_t>> result_types_of(uint32_t tdef_page);
 
     std::filesystem::path path_;
     std::unique_ptr<PageFile> file_;

@@ -12,6 +12,7 @@
 #include "jet/database.h"
 #include "jet/dropped_row.h"
 #include "jet/fix_data_page.h"
+#include "jet/calculated.h"
 #include "jet/long_value.h"
 #include "jet/row.h"
 #include "jet/text.h"
@@ -246,7 +247,7 @@ private:
         for (size_t k = 0; k < table_.columns.size(); ++k) {
             const Column& c = table_.columns[k];
             const Field& field = cracked.fields[k];
-            if (!field.present || c.type == data_type::boolean) continue;
+            if (!field.present || c.bit_only()) continue;
             const std::vector<uint8_t> raw(field.bytes.begin(), field.bytes.end());
             if (c.long_value()) {
                 mend_long_value(at, cracked.stored_columns, c, size_t(field.bytes.data() - page.data()), raw);
@@ -308,7 +309,15 @@ private:
             return;
         }
         const LongValue full = read_long_value(disk_, layout_, raw);
-        if (full.faults.empty()) return;
+        Bytes result;
+        if (full.faults.empty() && (!c.calculated() || unwrap_calculated(full.data, result))) return;
+        if (c.calculated()) {
+            // Cut short, a calculated value would no longer hold the length its wrapper
+            // declares; it follows from the row's other fields, so it is left empty.
+            save_value(at, c, "el valor calculado está dañado; se deja vacío", raw, {});
+            clear_null_bit(at, stored_columns, c.number);
+            return;
+        }
 
         ReadablePart part;
         if (def.kind == kLongValueInline) {

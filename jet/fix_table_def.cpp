@@ -109,7 +109,7 @@ bool fix_one(FixContext& context, const TableDef& t, uint16_t code_page) {
     bool any_var = false;
     for (const Column& c : now.columns) {
         max_number = std::max<uint16_t>(max_number, c.number + 1);
-        if (!c.fixed() && c.type != data_type::boolean) {
+        if (!c.fixed() && !c.bit_only()) {
             any_var = true;
             max_var = std::max<uint16_t>(max_var, c.var_index + 1);
         }

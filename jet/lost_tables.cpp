@@ -51,7 +51,7 @@ bool column_layout_sound(const TableDef& t) {
     std::vector<std::pair<uint32_t, uint32_t>> fixed;
     for (const Column& c : t.columns) {
         if (c.number >= t.max_cols || !numbers.insert(c.number).second) return false;
-        if (c.type == data_type::boolean) continue;
+        if (c.bit_only()) continue;
         if (c.fixed()) fixed.emplace_back(c.fixed_offset, uint32_t(c.fixed_offset) + fixed_size(c));
         else if (c.var_index >= t.num_var_cols || !var_slots.insert(c.var_index).second) return false;
     }

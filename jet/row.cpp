@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "jet/calculated.h"
 #include "jet/long_value.h"
 #include "jet/page_file.h"
 #include "jet/text.h"
@@ -197,16 +198,25 @@ Value fixed_value(const Column& c, Bytes b, const std::string& name, Faults& fau
 
 namespace {
 
-// The stored bytes of a present field, a calculated wrapper removed; false when too short.
-bool field_data(const Column& c, const Field& field, Bytes& out, Faults& faults) {
+void calculated_fault(const Column& c, const std::string& what, Faults& faults) {
+    faults.push_back({FaultKind::RowFieldLength, 0, -1, {}, "el campo calculado «" + c.name + "» " + what});
+}
+
+// The data of a calculated value (a stored field, or a calculated memo's long value);
+// false, with a fault, when its wrapper does not hold it.
+bool calculated_data(const Column& c, Bytes stored, Bytes& out, Faults& faults) {
+    if (unwrap_calculated(stored, out)) return true;
+    calculated_fault(c, stored.size() < kCalculatedDataOffset
+                            ? "es demasiado corto (" + std::to_string(stored.size()) + " bytes)"
+                            : "declara más datos de los que guarda",
+                     faults);
+    return false;
+}
+
+// The stored bytes of a present text field, a calculated wrapper removed.
+bool text_data(const Column& c, const Field& field, Bytes& out, Faults& faults) {
     out = field.bytes;
-    if (!c.calculated()) return true;
-    if (out.size() < kCalculatedDataOffset) {
-        faults.push_back({FaultKind::RowFieldLength, 0, -1, {}, "el campo calculado «" + c.name + "» es demasiado corto"});
-        return false;
-    }
-    out = slice(out, kCalculatedDataOffset, u32_at(out, kCalculatedLengthOffset));
-    return true;
+    return !c.calculated() || c.long_value() || calculated_data(c, field.bytes, out, faults);
 }
 
 // The long value a memo or OLE field points to; nullopt when nothing at all was read.
@@ -219,7 +229,37 @@ std::optional<std::vector<uint8_t>> long_value_data(const Column& c, Bytes b, co
         faults.push_back(std::move(f));
     }
     if (lv.data.empty() && !lv.complete) return std::nullopt;
-    return std::move(lv.data);
+    if (!c.calculated()) return std::move(lv.data);
+    Bytes data;
+    if (!lv.complete || !calculated_data(c, lv.data, data, faults)) return std::nullopt;
+    return std::vector<uint8_t>(data.begin(), data.end());
+}
+
+// A calculated value other than a memo. When the column's properties did not confirm its
+// result type, data that does not fit the stored type is given as it is, not as damage.
+Value calculated_value(const Column& c, Bytes stored, const DecodeContext& ctx, Faults& faults) {
+    Bytes b;
+    if (!calculated_data(c, stored, b, faults)) return Null{};
+    const Layout& layout = ctx.layout ? *ctx.layout : kJet4Layout;
+    if (c.type == data_type::text) return decode_text(b, layout, c.code_page ? c.code_page : ctx.code_page);
+    if (b.empty()) return Null{};
+    Faults local;
+    Value v = Null{};
+    if (c.type == data_type::boolean) {
+        v = b[0] != 0;
+    } else if (c.type == data_type::decimal) {
+        Decimal d;
+        if (calculated_decimal(b, d))
+            v = d;
+        else
+            calculated_fault(c, "guarda un decimal de " + std::to_string(b.size()) + " bytes", local);
+    } else {
+        v = fixed_value(c, b, c.name, local);
+    }
+    if (local.empty()) return v;
+    if (!c.result_type_known) return Binary{std::vector<uint8_t>(b.begin(), b.end())};
+    faults.insert(faults.end(), local.begin(), local.end());
+    return Null{};
 }
 
 }  // namespace
@@ -228,7 +268,7 @@ bool decode_field_text_utf16(const Column& c, const Field& field, const DecodeCo
                              std::u16string& out) {
     if (!field.present || (c.type != data_type::text && c.type != data_type::memo)) return false;
     Bytes b;
-    if (!field_data(c, field, b, faults)) return false;
+    if (!text_data(c, field, b, faults)) return false;
     const Layout& layout = ctx.layout ? *ctx.layout : kJet4Layout;
     const uint16_t code_page = c.code_page ? c.code_page : ctx.code_page;
     if (c.type == data_type::text) {
@@ -251,10 +291,10 @@ std::optional<std::u16string> decode_field_text_utf16(const Column& c, const Fie
 Value decode_field(const Column& c, const Field& field, const DecodeContext& ctx, Faults& faults) {
     // A Yes/No value is its null-mask bit and is never NULL: a row written before the
     // column was added reads No, as Access shows it.
-    if (c.type == data_type::boolean) return Value{field.present && field.bit};
+    if (c.bit_only()) return Value{field.present && field.bit};
     if (!field.present) return Null{};
-    Bytes b;
-    if (!field_data(c, field, b, faults)) return Null{};
+    if (c.calculated() && !c.long_value()) return calculated_value(c, field.bytes, ctx, faults);
+    const Bytes b = field.bytes;
     const Layout& layout = ctx.layout ? *ctx.layout : kJet4Layout;
     switch (c.type) {
         case data_type::text:

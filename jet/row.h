@@ -94,7 +94,7 @@ private:
 inline RowFrame::Locate RowFrame::locate_in(const View& v, const Column& c, Field& f) {
     if (c.number >= v.stored_columns) return Locate::Ok;  // column added after the row was written
     f.bit = (v.mask[c.number / 8] >> (c.number % 8)) & 1;
-    if (c.type == data_type::boolean) {
+    if (c.bit_only()) {
         f.present = true;
         return Locate::Ok;
     }

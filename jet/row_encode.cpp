@@ -57,7 +57,7 @@ std::optional<std::vector<uint8_t>> encode_row(const TableDef& table, const Layo
     size_t fixed_end = cs;
     for (const Column& c : table.columns) {
         if (c.number >= n) return std::nullopt;
-        if (c.fixed() && c.type != data_type::boolean) fixed_end = std::max<size_t>(fixed_end, cs + c.fixed_offset + fixed_size(c));
+        if (c.fixed() && !c.bit_only()) fixed_end = std::max<size_t>(fixed_end, cs + c.fixed_offset + fixed_size(c));
     }
     std::vector<uint8_t> row(fixed_end, 0);
     if (cs == 1) row[0] = uint8_t(n);
@@ -69,7 +69,7 @@ std::optional<std::vector<uint8_t>> encode_row(const TableDef& table, const Layo
         const Column& c = table.columns[k];
         const FieldValue& f = fields[k];
         if (f.present) mask[c.number / 8] |= uint8_t(1u << (c.number % 8));
-        if (c.type == data_type::boolean || !f.present) continue;
+        if (c.bit_only() || !f.present) continue;
         if (c.fixed()) {
             if (f.bytes.size() != fixed_size(c)) return std::nullopt;
             std::copy(f.bytes.begin(), f.bytes.end(), row.begin() + cs + c.fixed_offset);

@@ -145,7 +145,7 @@ private:
     Column column_at(size_t at) const {
         Column c;
         c.descriptor_offset = at;
-        c.type = u8_at(b_, at + l_.col_type);
+        c.type = c.stored_type = u8_at(b_, at + l_.col_type);
         c.number = u16_at(b_, at + l_.col_number);
         c.var_index = u16_at(b_, at + l_.col_var_index);
         c.sort_order = u16_at(b_, at + l_.col_sort_order);
@@ -214,7 +214,7 @@ private:
                 fault(FaultKind::TableDefColumn, who + " repite el número de columna " + std::to_string(c.number));
             if (c.number >= t.max_cols)
                 fault(FaultKind::TableDefColumn, who + " tiene un número mayor que el máximo de columnas");
-            if (!c.fixed() && c.type != data_type::boolean) {
+            if (!c.fixed() && !c.bit_only()) {
                 if (c.var_index >= t.num_var_cols)
                     fault(FaultKind::TableDefColumn, who + " usa una posición variable fuera de rango");
                 else if (!var_slots.insert(c.var_index).second)

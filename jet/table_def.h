@@ -28,14 +28,16 @@ inline constexpr uint8_t compressed_unicode = 0x01;
 inline constexpr uint8_t calculated = 0xC0;
 }  // namespace column_ext_flag
 
-// Calculated values are wrapped: data length u32 at +16, data from +20, 23 bytes in all.
+// Calculated values are wrapped: 16 bytes, the data length (u32), the data, 3 bytes.
 inline constexpr size_t kCalculatedLengthOffset = 16;
 inline constexpr size_t kCalculatedDataOffset = 20;
 inline constexpr size_t kCalculatedOverhead = 23;
 
 struct Column {
     std::string name;
-    uint8_t type = 0;
+    uint8_t type = 0;          // calculated columns: the result type once known (see calculated.h)
+    uint8_t stored_type = 0;   // as the definition stores it
+    bool result_type_known = false;  // calculated: `type` comes from the column's properties
     uint16_t number = 0;     // stable id and null-mask bit
     uint16_t var_index = 0;  // slot in the row's variable-offset table
     uint16_t fixed_offset = 0;
@@ -53,6 +55,9 @@ struct Column {
     bool fixed() const { return flags & column_flag::fixed; }
     bool calculated() const { return (ext_flags & column_ext_flag::calculated) == column_ext_flag::calculated; }
     bool long_value() const { return type == data_type::memo || type == data_type::ole; }
+    // A plain boolean: its value is the null-mask bit and it takes no room in the row.
+    // Calculated booleans are wrapped values in the variable area like other calculated ones.
+    bool bit_only() const { return type == data_type::boolean && !calculated(); }
 };
 
 struct IndexColumn {

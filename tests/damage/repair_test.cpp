@@ -6,6 +6,8 @@
 
 #include "corpus_support.h"
 #include "injector.h"
+#include "jet/data_page.h"
+#include "jet/database.h"
 #include "jet/file_lock.h"
 #include "jet/header.h"
 #include "jet/recovery_file.h"
@@ -277,4 +279,55 @@ TEST(RowCountFix, RestoresTheCountAndNothingElse) {
         ++fixed;
     }
     EXPECT_GT(fixed, 10u);
+}
+
+// A calculated value whose wrapper declares more data than it holds is damage: the check
+// names it, the repair empties that one value and keeps every other of the row.
+TEST(RepairDatabase, ABrokenCalculatedValueIsEmptied) {
+    const std::string name = "jackcess/V2010/calcFieldTestV2010.accdb";
+    if (!fs::exists(corpus_dir() / name)) GTEST_SKIP() << "corpus not found";
+    TempFolder folder;
+    const fs::path database = copy_of(folder, name);
+    std::optional<size_t> length_at;  // IsRich's data length in the first row read
+    std::vector<jet::Value> before;
+    {
+        jet::Database db(database);
+        const auto table = db.user_tables().at(0);
+        const jet::TableDef& t = *db.table_def(table.tdef_page()).table;
+        const auto column = std::find_if(t.columns.begin(), t.columns.end(),
+                                         [](const jet::Column& c) { return c.name == "IsRich"; });
+        ASSERT_NE(column, t.columns.end());
+        const size_t k = size_t(column - t.columns.begin());
+        jet::Faults faults;
+        db.scan_stored_rows(t, table.name, [&](const jet::RowLocation& at, jet::Bytes row) {
+            if (length_at) return;
+            const jet::CrackedRow cracked = jet::crack_row(t, db.layout(), row);
+            const jet::PageRef page = db.file().fetch(at.page);
+            const size_t row_start = jet::DataPage(page, db.layout()).slot(at.row).start;
+            length_at = size_t(at.page) * db.header().page_size() + row_start +
+                        size_t(cracked.fields[k].bytes.data() - row.data()) + jet::kCalculatedLengthOffset;
+            before = jet::decode_row(t, row, db.decode_context()).values;
+        }, faults);
+    }
+    ASSERT_TRUE(length_at);
+    auto bytes = read_bytes(database);
+    bytes[*length_at] = 200;
+    write_bytes(database, bytes);
+
+    const jet::Report found = jet::check_database(database);
+    EXPECT_TRUE(std::any_of(found.findings.begin(), found.findings.end(),
+                            [](const jet::Finding& f) { return f.code == "ROW_VALUE_LENGTH"; }));
+    ASSERT_NO_THROW(jet::repair_database(database));
+    for (const auto& f : jet::check_database(database).findings) EXPECT_TRUE(jet::tolerated(f)) << f.code;
+    jet::Database db(database);
+    const auto table = db.user_tables().at(0);
+    const jet::TableDef& t = *db.table_def(table.tdef_page()).table;
+    std::vector<jet::Value> after;
+    jet::Faults faults;
+    db.scan_rows(t, table.name, [&](const jet::RowLocation&, std::vector<jet::Value>&& v) {
+        if (after.empty()) after = std::move(v);
+    }, faults);
+    ASSERT_EQ(after.size(), before.size());
+    for (size_t k = 0; k < after.size(); ++k)
+        EXPECT_EQ(after[k], t.columns[k].name == "IsRich" ? jet::Value{jet::Null{}} : before[k]) << t.columns[k].name;
 }

@@ -4,6 +4,8 @@
 #include <cstring>
 #include <string>
 
+#include "jet/calculated.h"
+#include "jet/column_properties.h"
 #include "jet/long_value.h"
 #include "jet/page_file.h"
 #include "jet/row.h"
@@ -159,21 +161,137 @@ TEST(RowCodec, FixedTypesDecode) {
     EXPECT_EQ(std::get<int16_t>(r.values[5]), -32768);
 }
 
-TEST(RowCodec, CalculatedColumnsUnwrapTheirValue) {
+// A stored calculated value: 16 bytes, the data length, the data, 3 bytes.
+std::vector<uint8_t> wrapped(const std::vector<uint8_t>& data) {
+    std::vector<uint8_t> out(kCalculatedDataOffset, 0);
+    test::put32(out, kCalculatedLengthOffset, uint32_t(data.size()));
+    out.insert(out.end(), data.begin(), data.end());
+    out.insert(out.end(), 3, 0);
+    return out;
+}
+
+// One calculated column per variable slot, its stored type as in the definition.
+TableDef calculated_table(const std::vector<std::pair<const char*, uint8_t>>& stored) {
     TableDef t;
-    t.max_cols = 1;
-    t.num_var_cols = 1;
-    t.columns = {column("Calc", data_type::text, 0, false, 0, 255)};
-    t.columns[0].ext_flags = column_ext_flag::calculated;
-    std::vector<uint8_t> wrapped(20, 0);
-    auto text = ucs2(u"ok");
-    test::put32(wrapped, kCalculatedLengthOffset, uint32_t(text.size()));
-    wrapped.insert(wrapped.end(), text.begin(), text.end());
-    wrapped.insert(wrapped.end(), 3, 0);
-    test::RowSpec s{1, {}, {wrapped}, {true}};
-    auto r = decode_row(t, test::jet4_row(s), jet4_context());
+    t.max_cols = uint16_t(stored.size());
+    t.num_var_cols = uint16_t(stored.size());
+    for (uint16_t i = 0; i < stored.size(); ++i) {
+        t.columns.push_back(column(stored[i].first, stored[i].second, i, false, i, 39));
+        t.columns.back().stored_type = stored[i].second;
+        t.columns.back().ext_flags = column_ext_flag::calculated;
+    }
+    return t;
+}
+
+DecodedRow decode_calculated(const TableDef& t, const std::vector<std::vector<uint8_t>>& data) {
+    std::vector<std::vector<uint8_t>> stored;
+    for (const auto& d : data) stored.push_back(wrapped(d));
+    test::RowSpec s{uint16_t(data.size()), {}, stored, std::vector<bool>(data.size(), true)};
+    return decode_row(t, test::jet4_row(s), jet4_context());
+}
+
+// Values as calcFieldTestV2010 stores them: the definition's types are not the results'.
+TEST(CalculatedColumns, ReadAsTheirResultTypeFromTheProperties) {
+    TableDef t = calculated_table({{"IsRich", data_type::integer},
+                                   {"Monthly", data_type::double_},
+                                   {"Weekly", data_type::double_},
+                                   {"Float", data_type::decimal},
+                                   {"Big", data_type::decimal},
+                                   {"Name", data_type::text},
+                                   {"Len", data_type::long_integer},
+                                   {"When", data_type::datetime}});
+    apply_result_types(t, {{"IsRich", data_type::boolean}, {"Monthly", data_type::currency},
+                           {"Weekly", data_type::decimal}, {"Float", data_type::single}, {"Big", data_type::decimal}});
+    auto r = decode_calculated(
+        t, {{0xFF},
+            {0x55, 0xA8, 0xAB, 0x31, 0, 0, 0, 0},
+            {0x0E, 0, 0x10, 0x80, 0, 0, 0, 0, 0xEC, 0x04, 0xB0, 0x1F, 0xE7, 0xAE, 0, 0},
+            {0x59, 0x73, 0x21, 0x45},
+            {0, 0, 0x12, 0, 0x58, 0xE9, 0x93, 0xB6, 0x74, 0x4D, 0xEA, 0xC8, 0xF7, 0xAA, 0x52, 0x18},
+            ucs2(u"Doe, John"),
+            {12, 0, 0, 0},
+            {}});  // an empty result: extDateTestV2019's DateNormalCalc of a row without dates
     ASSERT_TRUE(r.usable);
-    EXPECT_EQ(std::get<std::string>(r.values[0]), "ok");
+    EXPECT_TRUE(r.faults.empty()) << r.faults.front().detail;
+    EXPECT_EQ(std::get<bool>(r.values[0]), true);
+    EXPECT_EQ(format_currency(std::get<Currency>(r.values[1]).scaled), "83333.3333");
+    EXPECT_EQ(format_decimal(std::get<Decimal>(r.values[2])), "-0.0192307692307692");
+    EXPECT_FLOAT_EQ(std::get<float>(r.values[3]), 2583.2092f);
+    // Count 0: the magnitude is all that follows, 12 bytes.
+    EXPECT_EQ(format_decimal(std::get<Decimal>(r.values[4])), "56505085819.424791296572280180");
+    EXPECT_EQ(std::get<std::string>(r.values[5]), "Doe, John");
+    EXPECT_EQ(std::get<int32_t>(r.values[6]), 12);
+    EXPECT_TRUE(is_null(r.values[7]));
+}
+
+TEST(CalculatedColumns, TextDeclaringNoLengthIsAMemo) {
+    TableDef t = calculated_table({{"All", data_type::text}, {"Short", data_type::text}});
+    t.columns[0].length = 0;
+    apply_result_types(t, {});
+    EXPECT_EQ(t.columns[0].type, data_type::memo);
+    EXPECT_EQ(t.columns[1].type, data_type::text);
+}
+
+TEST(CalculatedColumns, ABrokenWrapperIsAFaultUnlessTheTypeIsOnlyStored) {
+    struct Case {
+        const char* what;
+        std::vector<uint8_t> stored;
+        bool type_known;
+        bool fault;
+    };
+    std::vector<uint8_t> overlong = wrapped({1, 2, 3, 4});
+    test::put32(overlong, kCalculatedLengthOffset, 40);
+    const std::vector<Case> cases = {
+        {"shorter than the wrapper", std::vector<uint8_t>(19, 0), false, true},
+        {"data past the value", overlong, false, true},
+        {"a long of 2 bytes, type from the properties", wrapped({1, 2}), true, true},
+        {"a long of 2 bytes, type only stored", wrapped({1, 2}), false, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        TableDef t = calculated_table({{"Len", data_type::long_integer}});
+        apply_result_types(t, c.type_known ? std::vector<std::pair<std::string, uint8_t>>{{"Len", data_type::long_integer}}
+                                           : std::vector<std::pair<std::string, uint8_t>>{});
+        test::RowSpec s{1, {}, {c.stored}, {true}};
+        auto r = decode_row(t, test::jet4_row(s), jet4_context());
+        ASSERT_TRUE(r.usable);
+        EXPECT_EQ(!r.faults.empty(), c.fault);
+        if (c.fault) EXPECT_TRUE(is_null(r.values[0]));
+        if (c.fault) EXPECT_EQ(r.faults.front().kind, FaultKind::RowFieldLength);
+    }
+}
+
+TEST(CalculatedColumns, ResultTypesComeFromTheTablesPropertyBlob) {
+    auto name = [](std::vector<uint8_t>& b, const std::u16string& n) {
+        const auto u = ucs2(n);
+        b.push_back(uint8_t(u.size()));
+        b.push_back(0);
+        b.insert(b.end(), u.begin(), u.end());
+    };
+    auto chunk = [](std::vector<uint8_t>& blob, uint16_t kind, const std::vector<uint8_t>& body) {
+        std::vector<uint8_t> head(6, 0);
+        test::put32(head, 0, uint32_t(6 + body.size()));
+        test::put16(head, 4, kind);
+        blob.insert(blob.end(), head.begin(), head.end());
+        blob.insert(blob.end(), body.begin(), body.end());
+    };
+    std::vector<uint8_t> blob = {'M', 'R', '2', 0}, names, block(4, 0);
+    name(names, u"Expression");
+    name(names, u"ResultType");
+    chunk(blob, 0x80, names);
+    name(block, u"IsRich");
+    test::put32(block, 0, uint32_t(block.size()));
+    const std::vector<uint8_t> expression = {10, 0, 0, 10, 0, 0, 2, 0, 'x', 0};  // a text property, name 0
+    const std::vector<uint8_t> result = {9, 0, 0, 2, 1, 0, 1, 0, data_type::boolean};
+    block.insert(block.end(), expression.begin(), expression.end());
+    block.insert(block.end(), result.begin(), result.end());
+    chunk(blob, 0x01, block);
+    using Types = std::vector<std::pair<std::string, uint8_t>>;
+    EXPECT_EQ(calculated_result_types(blob), (Types{{"IsRich", data_type::boolean}}));
+    for (size_t cut = 0; cut < blob.size(); ++cut)  // every truncation stays in bounds
+        calculated_result_types(Bytes(blob).first(cut));
+    blob[0] = 'K';
+    EXPECT_TRUE(calculated_result_types(blob).empty());
 }
 
 TEST(Text, CompressedUnicodeTogglesOnZeroBytes) {

@@ -99,7 +99,10 @@ void dump_table(jet::Database& db, const jet::CatalogEntry& entry, bool first, R
     }
     const jet::TableDef& t = *def.table;
     ordered_json columns = ordered_json::array();
-    for (const auto& c : t.columns) columns.push_back({{"name", c.name}, {"type", jet::data_type_name(c.type)}});
+    for (const auto& c : t.columns) {
+        columns.push_back({{"name", c.name}, {"type", jet::data_type_name(c.type)}});
+        if (c.calculated()) columns.back()["calculated"] = true;
+    }
     std::cout << (first ? "" : ",\n") << "{\"name\":" << dumped(entry.name) << ",\"columns\":" << dumped(columns)
               << ",\"rows\":[";
     bool first_row = true;
