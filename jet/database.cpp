@@ -1,6 +1,7 @@
 #include "jet/database.h"
 #include "jet/native_file.h"
 
+#include <algorithm>
 #include <system_error>
 
 #include "jet/data_page.h"
@@ -96,6 +97,7 @@ const std::optional<std::vector<bool>>& Database::free_pages() {
     if (!map.readable) return free_pages_;
     std::vector<bool> free(file_->page_count(), false);
     for (uint32_t p : map.pages) free[p] = true;
+    for (const PageSpan& s : map.unrecorded) std::fill(free.begin() + s.first, free.begin() + s.end, true);
     free_pages_ = std::move(free);
     return free_pages_;
 }

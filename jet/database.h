@@ -53,7 +53,9 @@ public:
 
     DecodeContext decode_context() const;
 
-    // Pages flagged free in the global map (page 1, row 0); absent when it cannot be read.
+    // Pages flagged free in the global map (page 1, row 0), and those it keeps no bit for
+    // (a reference map's slot without a map page): nothing shows those in use either.
+    // Absent when the map cannot be read.
     const std::optional<std::vector<bool>>& free_pages();
 
     // Data pages of a table: its owned-pages map, checked page by page; when the map is

@@ -16,6 +16,9 @@ const std::map<std::string, std::set<std::string>>& expected_findings() {
         // with the same key in the unique index .rC: an error the repair fixes by taking
         // the second row out.
         {"ucanaccess/corrupted.accdb", {"IDX_UNIQUE_DUPLICATE", "TDEF_ROWCOUNT_STALE"}},
+        // MSysACEs stores 61 rows and holds 64 (to become an Info note). Its global map is a
+        // reference map whose slots hold no map page: nothing there to judge.
+        {"jackcess/V2000/testRefGlobalV2000.mdb", {"TDEF_ROWCOUNT_STALE"}},
     };
     return expected;
 }
