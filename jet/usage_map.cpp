@@ -63,15 +63,17 @@ UsageMap parse_usage_map(Bytes row, const PageFile& file, const Layout& layout) 
         // it holds names no page yet (testRefGlobalV2000 keeps old inline bits there).
         for (size_t j = 0; j < slots && j * per_page < page_count; ++j) {
             uint32_t map_page = u32_at(row, 1 + 4 * j);
+            const PageSpan slot_pages{static_cast<uint32_t>(j * per_page),
+                                      static_cast<uint32_t>(std::min(page_count, (j + 1) * per_page))};
             if (map_page == 0) {
-                map.unrecorded.push_back({static_cast<uint32_t>(j * per_page),
-                                          static_cast<uint32_t>(std::min(page_count, (j + 1) * per_page))});
+                map.unrecorded.push_back(slot_pages);
                 continue;
             }
             const PageRef page = file.fetch(map_page);
             if (page.empty() || page[0] != page_type::usage_map) {
                 map.faults.push_back({FaultKind::UsageMapPageBad, map_page, -1, {},
                                       "el mapa de uso remite a una página que no es de mapa"});
+                map.unrecorded.push_back(slot_pages);
                 continue;
             }
             add_bits(map, page.bytes().subspan(kMapPageBitmap), j * per_page, file.page_count());

@@ -23,8 +23,9 @@ struct UsageMap {
     uint32_t start_page = 0;   // inline maps
     std::vector<uint32_t> pages;  // set bits inside the file, ascending
     uint32_t pages_past_end = 0;  // set bits naming pages past the end of the file
-    // Reference maps: pages of the file whose slot holds no map page, so no bit of theirs
-    // is stored. Slots that only name pages past the end of the file are not read at all.
+    // Reference maps: pages of the file whose slot holds no map page (or names a page that
+    // is none: a fault too), so no bit of theirs is kept. Slots that only name pages past the
+    // end of the file are not read at all.
     std::vector<PageSpan> unrecorded;
     Faults faults;
 

@@ -53,10 +53,11 @@ TEST(ReferenceUsageMap, SlotsNameMapPagesFromPageZero) {
     EXPECT_EQ(empty.unrecorded[0].end, 3u);
     EXPECT_FALSE(empty.records(2));
 
-    // A slot the file reaches that names a page of another type is a fault.
+    // A slot the file reaches that names a page of another type is a fault, and keeps no bit.
     const jet::UsageMap bad = jet::parse_usage_map(reference_row({1}), file, jet4());
     ASSERT_EQ(bad.faults.size(), 1u);
     EXPECT_EQ(bad.faults[0].kind, jet::FaultKind::UsageMapPageBad);
+    EXPECT_FALSE(bad.records(0));
 }
 
 }  // namespace
