@@ -55,7 +55,7 @@ public:
     DecodeContext decode_context() const;
 
     // Pages flagged free in the global map (page 1, row 0), and those it keeps no bit for
-    // (a reference map's slot without a map page): nothing shows those in use either.
+    // (a reference map's slot without a usable map page): nothing shows those in use either.
     // Absent when the map cannot be read.
     const std::optional<std::vector<bool>>& free_pages();
     // Whether the global map keeps a bit for the page (a reference map's slot may have no

@@ -365,7 +365,8 @@ public:
             }
         }
         // The file grows: a reference global map records the new pages in their slot's map
-        // page, and a slot without one gets one of the new pages too.
+        // page, and a slot without one gets one of the new pages too (pages already in the
+        // file there marked used: the map kept no bit to say otherwise).
         std::vector<uint32_t> global_pages;
         std::vector<size_t> global_slots;
         if (!global->is_inline()) {
