@@ -47,6 +47,15 @@ size_t live_rows_of_unmapped_page(const CheckContext& ctx, UnlistedPageJudge& ju
     return live;
 }
 
+// A reference map lists its type-5 map pages after the type byte.
+void claim_map_pages(CheckContext& ctx, Bytes row, Claim kind, uint32_t owner) {
+    for (size_t k = 1; k + 4 <= row.size(); k += 4) {
+        const uint32_t map_page = u32_at(row, k);
+        const PageRef mp = ctx.file.fetch(map_page);
+        if (map_page != 0 && !mp.empty() && mp[0] == page_type::usage_map) claim_page(ctx, map_page, kind, owner);
+    }
+}
+
 }  // namespace
 
 std::string describe_page(const CheckContext& ctx, Bytes page) {
@@ -135,24 +144,22 @@ MapCheck read_checked_map(CheckContext& ctx, uint32_t row_pointer, uint32_t owne
     if (out.map.readable) {
         const PageRef host = ctx.file.fetch(at.page);
         if (u32_at(host, 4) == 0) claim_page(ctx, at.page, Claim::MapHost, owner);
-        if (out.map.type == 1) {
-            // A reference map lists its type-5 map pages after the type byte.
-            const Bytes row = DataPage(host, ctx.layout).row(at.row);
-            for (size_t k = 1; k + 4 <= row.size(); k += 4) {
-                const uint32_t map_page = u32_at(row, k);
-                const PageRef mp = ctx.file.fetch(map_page);
-                if (map_page != 0 && !mp.empty() && mp[0] == page_type::usage_map)
-                    claim_page(ctx, map_page, Claim::MapPage, owner);
-            }
-        }
+        if (out.map.type == 1) claim_map_pages(ctx, DataPage(host, ctx.layout).row(at.row), Claim::MapPage, owner);
     }
     return out;
+}
+
+UsageMap read_global_map(CheckContext& ctx) {
+    UsageMap global = read_usage_map(ctx.file, ctx.layout, (1u << 8) | 0u);
+    if (global.readable && global.type == 1)
+        claim_map_pages(ctx, DataPage(ctx.file.page(1), ctx.layout).row(0), Claim::GlobalMap, 0);
+    return global;
 }
 
 void check_page_map(CheckContext& ctx) {
     const uint32_t page_count = ctx.file.page_count();
     const std::string where = "mapa global (página 1)";
-    UsageMap global = read_usage_map(ctx.file, ctx.layout, (1u << 8) | 0u);
+    UsageMap global = read_global_map(ctx);
     if (!global.readable || !global.faults.empty()) {
         std::string why;
         for (const Fault& f : global.faults) why += (why.empty() ? "" : "; ") + f.detail;
@@ -171,6 +178,9 @@ void check_page_map(CheckContext& ctx) {
 
     UnlistedPageJudge judge(ctx.file, ctx.layout);
     for (uint32_t p = 0; p < page_count; ++p) {
+        // No bit is kept for it (a reference map's slot without a map page; Jackcess adds one
+        // only when it first records a page there): the map says nothing either way.
+        if (!global.records(p)) continue;
         const Claim claim = ctx.claims.kind(p);
         if (claim != Claim::None) {
             if (free[p])

@@ -29,4 +29,8 @@ struct MapCheck {
 // pages of a reference map) for `owner`, and says in words what is wrong with it.
 MapCheck read_checked_map(CheckContext& ctx, uint32_t row_pointer, uint32_t owner);
 
+// The global map (page 1, row 0) as read, its map pages (when it is a reference map)
+// claimed as the global map's.
+UsageMap read_global_map(CheckContext& ctx);
+
 }  // namespace jet

@@ -5,6 +5,7 @@
 #include "jet/calculated.h"
 #include "jet/native_file.h"
 
+#include <algorithm>
 #include <system_error>
 
 #include "jet/data_page.h"
@@ -111,8 +112,16 @@ const std::optional<std::vector<bool>>& Database::free_pages() {
     if (!map.readable) return free_pages_;
     std::vector<bool> free(file_->page_count(), false);
     for (uint32_t p : map.pages) free[p] = true;
+    for (const PageSpan& s : map.unrecorded) std::fill(free.begin() + s.first, free.begin() + s.end, true);
     free_pages_ = std::move(free);
+    unrecorded_ = std::move(map.unrecorded);
     return free_pages_;
+}
+
+bool Database::global_map_records(uint32_t page) {
+    free_pages();
+    return std::none_of(unrecorded_.begin(), unrecorded_.end(),
+                        [&](const PageSpan& s) { return page >= s.first && page < s.end; });
 }
 
 std::vector<uint32_t> Database::data_pages(const TableDef& table, const std::string& name, Faults& faults) {
@@ -149,7 +158,7 @@ std::vector<uint32_t> Database::data_pages(const TableDef& table, const std::str
             const PageRef bytes = file_->fetch(p);
             DataPage page(bytes, layout());
             if (!page.is_data_page() || page.owner() != table.page) continue;
-            if (free && (*free)[p]) continue;
+            if (free && (*free)[p] && global_map_records(p)) continue;
             pages.push_back(p);
         }
     }

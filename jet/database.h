@@ -18,6 +18,7 @@
 #include "jet/page_file.h"
 #include "jet/row.h"
 #include "jet/table_def.h"
+#include "jet/usage_map.h"
 #include "jet/value.h"
 
 namespace jet {
@@ -53,8 +54,13 @@ public:
 
     DecodeContext decode_context() const;
 
-    // Pages flagged free in the global map (page 1, row 0); absent when it cannot be read.
+    // Pages flagged free in the global map (page 1, row 0), and those it keeps no bit for
+    // (a reference map's slot without a usable map page): nothing shows those in use either.
+    // Absent when the map cannot be read.
     const std::optional<std::vector<bool>>& free_pages();
+    // Whether the global map keeps a bit for the page (a reference map's slot may have no
+    // map page, or a bad one); true when the map cannot be read at all.
+    bool global_map_records(uint32_t page);
 
     // Data pages of a table: its owned-pages map, checked page by page; when the map is
     // unusable, every in-use data page whose owner field names the TDEF. Faults are
@@ -87,6 +93,7 @@ private:
     std::map<uint32_t, TableDefResult> table_defs_;
     bool free_pages_read_ = false;
     std::optional<std::vector<bool>> free_pages_;
+    std::vector<PageSpan> unrecorded_;
 };
 
 // Path as UTF-8 for messages.

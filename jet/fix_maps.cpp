@@ -16,6 +16,7 @@
 #include <map>
 #include <set>
 
+#include "jet/check_maps.h"
 #include "jet/check_passes.h"
 #include "jet/data_page.h"
 #include "jet/long_value.h"
@@ -173,6 +174,7 @@ void rebuild_global_map(FixContext& context) {
     StructureWalk walk(context.copy_path());
     check_table_defs(walk.ctx);
     check_rows(walk.ctx);
+    const UsageMap global = read_global_map(walk.ctx);
     const PageFile& file = walk.db.file();
     const auto& current = walk.db.free_pages();
     std::vector<bool> free(file.page_count(), false);
@@ -180,10 +182,10 @@ void rebuild_global_map(FixContext& context) {
     for (const CheckedTable& t : walk.ctx.tables) tables.insert(t.tdef_page);
     for (uint32_t p = 0; p < file.page_count(); ++p) {
         if (walk.ctx.claims.kind(p) != Claim::None) continue;
-        // Unused pages keep their bit. A map that cannot be read frees only empty pages and
-        // data pages of a table that its map does not list: Access already sees no row there
-        // (they are what a table leaves behind when it shrinks).
-        if (current) {
+        // Unused pages keep their bit. A map that cannot be read, or keeps no bit for the page,
+        // frees only empty pages and data pages of a table that its map does not list: Access
+        // already sees no row there (they are what a table leaves behind when it shrinks).
+        if (current && global.records(p)) {
             free[p] = (*current)[p];
             continue;
         }

@@ -364,6 +364,36 @@ public:
                 owned->add_map_page((*slots)[i], map_pages.back());
             }
         }
+        // The file grows: a reference global map records the new pages in their slot's map
+        // page, and a slot without one gets one of the new pages too (pages already in the
+        // file there marked used: the map kept no bit to say otherwise).
+        std::vector<uint32_t> global_pages;
+        std::vector<size_t> global_slots;
+        if (!global->is_inline()) {
+            std::vector<uint32_t> appended;
+            for (const std::vector<uint32_t>* list : {&placed.pages, &map_pages})
+                for (uint32_t p : *list)
+                    if (p >= store_.page_count()) appended.push_back(p);
+            const auto slots = global->missing_slots(appended);
+            if (!slots) return fail(r, ": necesita páginas nuevas que el mapa global de páginas no abarca.");
+            if (!slots->empty()) {
+                all_pools();
+                const size_t taken = needed + map_pages.size();
+                const Placement more = place_pages(pools, taken + slots->size());
+                if (more.pages.size() < taken + slots->size())
+                    return fail(r, ": necesita páginas nuevas que el mapa global de páginas no abarca.");
+                global_pages.assign(more.pages.begin() + static_cast<std::ptrdiff_t>(taken), more.pages.end());
+                global_slots = *slots;
+                std::vector<uint32_t> theirs;
+                for (uint32_t p : global_pages)
+                    if (p >= store_.page_count()) theirs.push_back(p);
+                const auto further = global->missing_slots(theirs);
+                if (!further || std::any_of(further->begin(), further->end(), [&](size_t s) {
+                        return std::find(global_slots.begin(), global_slots.end(), s) == global_slots.end();
+                    }))
+                    return fail(r, ": necesita páginas nuevas que el mapa global de páginas no abarca.");
+            }
+        }
         const std::vector<uint32_t>& numbers = placed.pages;
         const std::set<uint32_t> chosen(numbers.begin(), numbers.end());
         r.pages_reused = placed.reused;
@@ -388,12 +418,18 @@ public:
         const size_t page_size = layout.page_size;
         for (size_t i = 0; i < numbers.size(); ++i)
             store_.write(numbers[i], std::span(pages).subspan(i * page_size, page_size));
+        uint64_t end = store_.page_count();  // the file's end once every new page is in
+        for (const std::vector<uint32_t>* list :
+             std::initializer_list<const std::vector<uint32_t>*>{&numbers, &map_pages, &global_pages})
+            for (uint32_t p : *list) end = std::max<uint64_t>(end, uint64_t(p) + 1);
+        for (size_t i = 0; i < global_pages.size(); ++i) global->add_map_page(global_slots[i], global_pages[i], end);
         owned->clear_all();
         for (uint32_t p : numbers) {
             owned->set(p, true);
             global->set(p, false);
         }
-        for (uint32_t p : map_pages) global->set(p, false);
+        for (const std::vector<uint32_t>* list : {&map_pages, &global_pages})
+            for (uint32_t p : *list) global->set(p, false);
         std::vector<uint8_t> empty;
         for (uint32_t p : old) {
             if (chosen.count(p)) continue;
@@ -431,7 +467,7 @@ private:
             if (global.get(p)) pools.free.push_back(p);
         // Enough for the index and a map page per slot of its map, however the pages fall.
         const uint64_t enough = uint64_t(count) + needed + 64;
-        while (pools.append_limit < enough && global.covers(pools.append_limit)) ++pools.append_limit;
+        while (pools.append_limit < enough && global.can_cover(pools.append_limit)) ++pools.append_limit;
         return pools;
     }
 

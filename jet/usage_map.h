@@ -12,14 +12,29 @@ namespace jet {
 
 class PageFile;
 
+struct PageSpan {
+    uint32_t first = 0;
+    uint32_t end = 0;  // one past the last page
+};
+
 struct UsageMap {
     bool readable = false;     // the map row was found and its type is known
     uint8_t type = 0xFF;
     uint32_t start_page = 0;   // inline maps
     std::vector<uint32_t> pages;  // set bits inside the file, ascending
     uint32_t pages_past_end = 0;  // set bits naming pages past the end of the file
+    // Reference maps: pages of the file whose slot holds no map page (or names a page that
+    // is none: a fault too), so no bit of theirs is kept. Slots that only name pages past the
+    // end of the file are not read at all.
+    std::vector<PageSpan> unrecorded;
     Faults faults;
+
+    bool records(uint32_t page) const;
 };
+
+// Pages one map page of a reference map names: its bitmap runs from byte 4 to the page end,
+// and slot j covers the pages from j times this number.
+uint64_t pages_per_map_page(const Layout& layout);
 
 // The map stored in the row a row pointer (as stored: row byte + 24-bit page) names.
 UsageMap read_usage_map(const PageFile& file, const Layout& layout, uint32_t row_pointer);

@@ -142,6 +142,12 @@ bool UsageMapEdit::cover_all(const std::vector<uint32_t>& pages) {
     return true;
 }
 
+bool UsageMapEdit::can_cover(uint32_t page) const {
+    if (covers(page)) return true;
+    const uint64_t per_page = uint64_t(layout_->page_size - kMapPageBitmap) * 8;
+    return type_ == kReference && page / per_page < (row_end_ - row_start_ - 1) / 4;
+}
+
 uint32_t UsageMapEdit::window_start() const {
     return is_inline() ? u32_at(pages_.at(host_), row_start_ + 1) : 0;
 }
@@ -176,11 +182,14 @@ bool UsageMapEdit::make_reference() {
     return true;
 }
 
-void UsageMapEdit::add_map_page(size_t slot, uint32_t page) {
+void UsageMapEdit::add_map_page(size_t slot, uint32_t page, uint64_t set_from) {
     if (type_ != kReference || slot >= (row_end_ - row_start_ - 1) / 4) return;
     std::vector<uint8_t> bytes(layout_->page_size, 0);
     bytes[0] = page_type::usage_map;
     bytes[1] = 0x01;
+    const uint64_t first = slot * uint64_t(layout_->page_size - kMapPageBitmap) * 8;
+    for (uint64_t bit = set_from > first ? set_from - first : 0; kMapPageBitmap + bit / 8 < bytes.size(); ++bit)
+        bytes[kMapPageBitmap + bit / 8] |= static_cast<uint8_t>(1u << (bit % 8));
     pages_[page] = std::move(bytes);
     put_u32(pages_.at(host_), row_start_ + 1 + 4 * slot, page);
     changed_.insert(page);

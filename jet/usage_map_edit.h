@@ -51,8 +51,11 @@ public:
     // Turns an inline map into a reference map in the same row, every slot empty; false
     // when the row cannot hold a single slot.
     bool make_reference();
-    // Gives a reference map's empty slot a new map page (every bit clear).
-    void add_map_page(size_t slot, uint32_t page);
+    // Gives a reference map's empty slot a new map page: bits clear, or, from page
+    // `set_from` on, set (the global map's pages past the end of the file are free).
+    void add_map_page(size_t slot, uint32_t page, uint64_t set_from = UINT64_MAX);
+    // Covered, or a reference map's slot for it exists and can be given a map page.
+    bool can_cover(uint32_t page) const;
 
 private:
     uint8_t* bit_byte(uint32_t page, uint8_t& mask);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <functional>
 #include <optional>
+#include <set>
 #include <string>
 
 #include "jet/bytes.h"
@@ -10,6 +11,7 @@
 #include "jet/fix_data_page.h"
 #include "jet/fix_indexes.h"
 #include "jet/repair.h"
+#include "jet/usage_map.h"
 #include "jet/usage_map_edit.h"
 
 namespace jet {
@@ -232,6 +234,57 @@ std::optional<std::vector<uint8_t>> with_row_resized(const std::vector<uint8_t>&
 // lays out the row when it grows it with the file.
 std::size_t global_bitmap_bytes(uint64_t pages) { return static_cast<std::size_t>((pages + 31) / 32 * 4); }
 
+// The global map as a reference map. A slot the file reaches keeps its map page; one that
+// names a page that is no map page gets a new one at the end of the file, and so does an
+// empty slot after one with a map page (the file grew into it: its pages are to be recorded,
+// as Jackcess records them when it first sets a bit there). An empty slot before any map page
+// stays empty: the map records nothing there, and nothing here says what it should record
+// (testRefGlobalV2000). New map pages may reach a further slot, which then needs one too.
+// Map pages are in use; pages past the end are free.
+bool write_global_reference(FixContext& context, const Layout& layout, MapRow& row,
+                            const std::vector<bool>& free_in_file) {
+    const uint64_t per_page = pages_per_map_page(layout);
+    const std::size_t slots = (row.end - row.start - 1) / 4;
+    const uint32_t page_count = static_cast<uint32_t>(free_in_file.size());
+    std::vector<uint32_t> map_pages;  // by slot, 0 for a slot left empty
+    std::set<uint32_t> in_use;        // the map pages themselves
+    uint32_t next = page_count;       // where new map pages go
+    for (std::size_t j = 0; j * per_page < next; ++j) {
+        if (j >= slots) return false;
+        uint32_t number = u32_at(Bytes(row.bytes()), 1 + 4 * j);
+        const bool recorded_before = j > 0 && map_pages[j - 1] != 0;
+        if (number == 0 && !recorded_before) {
+            map_pages.push_back(0);
+            continue;
+        }
+        const std::vector<uint8_t> old = number < page_count ? context.read_page(number) : std::vector<uint8_t>{};
+        if (number == 0 || old.empty() || old[0] != page_type::usage_map || in_use.count(number)) number = next++;
+        map_pages.push_back(number);
+        in_use.insert(number);
+    }
+    const Wanted wanted = [&](uint64_t p) {
+        if (p >= next) return true;
+        if (in_use.count(static_cast<uint32_t>(p))) return false;
+        return p < page_count && free_in_file[p];
+    };
+    for (std::size_t j = 0; j < map_pages.size(); ++j) {
+        const uint32_t number = map_pages[j];
+        if (number == 0) continue;
+        std::vector<uint8_t> page = number < page_count ? context.read_page(number) : std::vector<uint8_t>{};
+        if (page.empty()) {
+            page.assign(context.page_size(), 0);
+            page[0] = page_type::usage_map;
+            page[1] = 0x01;
+        }
+        fill_bits(std::span<uint8_t>(page).subspan(kMapPageHead), j * per_page, wanted);
+        if (number < page_count) context.write_page(number, page);
+        else context.append_page(page);  // ascending from the old end, slot by slot
+        put_u32(row.bytes(), 1 + 4 * j, number);
+    }
+    context.write_page(row.page, row.host);
+    return true;
+}
+
 }  // namespace
 
 bool write_global_map(FixContext& context, const Layout& layout, const std::vector<bool>& free_in_file) {
@@ -256,8 +309,7 @@ bool write_global_map(FixContext& context, const Layout& layout, const std::vect
             last_used = p;
             any_used = true;
         }
-    if (bytes[0] == kReference)
-        return write_reference(context, *row, wanted, 0, last_used, any_used);
+    if (bytes[0] == kReference) return write_global_reference(context, layout, *row, free_in_file);
     if (bytes.size() < kInlineHead) return false;
     // Pages before the window or past its reach count as free: every used page must be inside.
     // A file that outgrew the row gets a longer row, as Access gives it when the file grows.

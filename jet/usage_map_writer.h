@@ -1,8 +1,8 @@
 #pragma once
 // Writing usage maps back: a map keeps its row and its length; its bits (and, for an
 // inline map, its first page) change. A table's or column's map whose row cannot name every
-// page becomes a reference map with new map pages; the global map is never re-laid out:
-// pages it cannot name are refused, the caller leaves it as it was and the re-check reports it.
+// page becomes a reference map with new map pages; the global map keeps its type: an inline
+// one may grow its row, a reference one gets a map page for every slot the file reaches.
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -28,7 +28,8 @@ bool write_map_pages(FixContext& context, const Layout& layout, uint32_t row_poi
 // The global map (page 1, row 0; a set bit means free). `free_in_file[p]` is the wanted
 // bit of every page inside the file; bits past the end of the file become 1 (free), as
 // Access leaves them. An unreadable map row becomes an inline map starting at page 0 when
-// its length allows. False, writing nothing, when the wanted bits do not fit.
+// its length allows; a reference map appends the map pages it lacks (their own bits clear).
+// False, writing nothing, when the wanted bits do not fit.
 bool write_global_map(FixContext& context, const Layout& layout, const std::vector<bool>& free_in_file);
 
 // Inline bitmap bytes (without the 5-byte head) for `pages` starting at `start`; nothing

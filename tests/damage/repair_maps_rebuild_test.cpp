@@ -13,6 +13,7 @@
 #include "corpus_support.h"
 #include "injector.h"
 #include "jet/database.h"
+#include "jet/engine.h"
 #include "jet/header.h"
 #include "jet/repair.h"
 #include "jet/safe_commit.h"
@@ -270,6 +271,52 @@ TEST(MapRepair, UnreadableGlobalMapIsRebuiltFromTheUsedPages) {
     }, false);
 }
 
+// testRefGlobalV2000's global map is a reference map whose slots hold no map page. Given one
+// at the end of the file (every page in the file used, as the inline map of the file it was
+// made from says) in slot 0, with `damage` applied to the bytes, the repair reports `code` and
+// leaves slot 0 naming a map page whose bit for Table1's definition (page 24) is clear.
+void reference_global_map_repaired(const std::string& code, const std::function<void(File&, std::size_t)>& damage,
+                                   bool page_added) {
+    const std::string name = "jackcess/V2000/testRefGlobalV2000.mdb";
+    if (!fs::exists(corpus_dir() / name)) GTEST_SKIP() << "corpus file missing: " << name;
+    File f = read_bytes(corpus_dir() / name);
+    const Layout l = layout_of(f);
+    const auto global = row_at(f, 1u << 8);
+    ASSERT_TRUE(global && f[global->begin] == 0x01);
+    const uint32_t map_page = static_cast<uint32_t>(f.size() / l.page_size);
+    File page(l.page_size, 0xFF);
+    page[0] = 0x05;
+    page[1] = 0x01;
+    page[2] = page[3] = 0;
+    for (uint32_t p = 0; p <= map_page; ++p) page[4 + p / 8] &= static_cast<uint8_t>(~(1u << (p % 8)));
+    f.insert(f.end(), page.begin(), page.end());
+    put32(f, global->begin + 1, map_page);
+    damage(f, std::size_t(map_page) * l.page_size + 4);
+    const auto out = repair_soundly(name, f, code);
+    ASSERT_TRUE(out);
+    ASSERT_EQ(out->repaired.size(), f.size() + (page_added ? l.page_size : 0));
+    const uint32_t named = u32(out->repaired, global->begin + 1);
+    EXPECT_EQ(named, page_added ? map_page + 1 : map_page);
+    const std::size_t bits = std::size_t(named) * l.page_size + 4;
+    EXPECT_EQ(out->repaired[bits - 4], 0x05);
+    EXPECT_FALSE(out->repaired[bits + 24 / 8] & (1u << (24 % 8)));
+}
+
+// A used page it flags free: the bit is cleared in the same map page.
+TEST(MapRepair, UsedPageFlaggedFreeInAReferenceGlobalMapIsUsedAgain) {
+    reference_global_map_repaired("MAP_PAGE_FREE_BUT_USED", [](File& f, std::size_t bits) {
+        f[bits + 24 / 8] |= static_cast<uint8_t>(1u << (24 % 8));
+    }, false);
+}
+
+// Slot 0 naming a page that is no map page (Table1's definition): the slot gets a new one.
+TEST(MapRepair, ReferenceGlobalMapSlotNamingAnotherPageGetsAMapPage) {
+    reference_global_map_repaired("GMAP_INVALID", [](File& f, std::size_t) {
+        const auto global = row_at(f, 1u << 8);
+        put32(f, global->begin + 1, 24);
+    }, true);
+}
+
 TEST(CountRepair, AutonumberSeedBelowTheLargestValueIsRaised) {
     int tried = 0;
     std::set<std::string> families;  // one file per JET3 / JET4 / ACE
@@ -437,4 +484,52 @@ TEST(MapRebuild, ReleasedPageIsTakenBackOnlyWhenItsTableMissesRows) {
     jet::Faults faults;
     repaired.scan_rows(*def.table, "MSysNavPaneObjectIDs", [&](const jet::RowLocation&, auto&&) { ++rows; }, faults);
     EXPECT_EQ(rows, listed_rows + kReleasedRows);
+}
+
+// A reference global map that records nothing (its slots empty, as in testRefGlobalV2000) is
+// left so. Once its slot 0 names a page that is no map page, that slot gets one, appended at
+// the end with its own bit clear; written again, it keeps that page. The check then judges
+// every page through it: the page is the global map's, and a used page it flags free is
+// reported.
+TEST_F(MapWriter, GlobalReferenceMapGetsTheMapPageItLacks) {
+    const auto global = row_at(intact, 1u << 8);
+    ASSERT_TRUE(global);
+    const std::size_t at = global->begin - layout().page_size;  // inside page 1
+    std::vector<uint8_t> host = context->read_page(1);
+    std::fill(host.begin() + static_cast<std::ptrdiff_t>(at), host.begin() + static_cast<std::ptrdiff_t>(at + (global->end - global->begin)), 0);
+    host[at] = 0x01;
+    context->write_page(1, host);
+
+    const std::vector<bool> free = *jet::Database(database).free_pages();  // the intact file's bits
+    const uint32_t pages = context->page_count();
+    const std::size_t changes = context->changes();
+    ASSERT_TRUE(jet::write_global_map(*context, layout(), free));
+    EXPECT_EQ(context->changes(), changes) << "nothing recorded, nothing to rewrite";
+
+    host[at + 1] = 2;  // slot 0: the catalog's definition
+    context->write_page(1, host);
+    ASSERT_TRUE(jet::write_global_map(*context, layout(), free));
+    ASSERT_EQ(context->page_count(), pages + 1);
+    const std::vector<uint8_t> added = context->read_page(pages);
+    EXPECT_EQ(std::vector<uint8_t>(added.begin(), added.begin() + 4), (std::vector<uint8_t>{0x05, 0x01, 0x00, 0x00}));
+    EXPECT_EQ(u32(read_bytes(copy->path()), global->begin + 1), pages);
+
+    std::vector<bool> now = free;
+    now.push_back(false);  // the map page
+    EXPECT_EQ(*jet::Database(copy->path()).free_pages(), now);
+    ASSERT_TRUE(jet::write_global_map(*context, layout(), now));
+    EXPECT_EQ(context->page_count(), pages + 1) << "the slot has its map page now";
+
+    auto codes = [&] {
+        std::set<std::string> out;
+        for (const auto& f : jet::check_database(copy->path()).findings) out.insert(f.code);
+        return out;
+    };
+    const std::set<std::string> intact_codes = codes();
+    for (const char* code : {"GMAP_INVALID", "MAP_PAGE_LEAK", "MAP_PAGE_FREE_BUT_USED"})
+        EXPECT_FALSE(intact_codes.count(code)) << code;
+    std::vector<uint8_t> map_page = context->read_page(pages);
+    map_page[4 + 2 / 8] |= 1u << (2 % 8);  // page 2, the catalog's definition
+    context->write_page(pages, map_page);
+    EXPECT_TRUE(codes().count("MAP_PAGE_FREE_BUT_USED"));
 }
