@@ -104,33 +104,6 @@ std::optional<uint32_t> first_data_page_with_rows(const std::vector<uint8_t>& f)
     return std::nullopt;
 }
 
-// Whether a live row of a data page holds the long-value pointer `pointer` (page << 8 | row):
-// a chain only deleted rows reach is not damage anyone can see.
-bool live_row_points_at(const std::vector<uint8_t>& f, const Layout& l, uint32_t pointer) {
-    const uint8_t want[4] = {uint8_t(pointer), uint8_t(pointer >> 8), uint8_t(pointer >> 16), uint8_t(pointer >> 24)};
-    for (uint32_t p = 3; p < page_count(f); ++p) {
-        const std::size_t at = page_at(f, p);
-        if (f[at] != 0x01 || is_lval(f, p) || u32(f, at + 4) == 0) continue;  // owner 0: usage maps
-        const uint16_t rows = u16(f, at + row_count_offset(l));
-        std::vector<uint16_t> starts;
-        for (uint16_t r = 0; r < rows && at + row_table_offset(l) + 2 * r + 2 <= f.size(); ++r)
-            starts.push_back(u16(f, at + row_table_offset(l) + 2 * r));
-        for (const uint16_t slot : starts) {
-            if (slot & 0xC000) continue;
-            const std::size_t begin = slot & 0x1FFF;
-            std::size_t end = l.page_size;
-            for (const uint16_t other : starts)
-                if ((other & 0x1FFF) > begin) end = std::min<std::size_t>(end, other & 0x1FFF);
-            if (begin >= end || end > l.page_size) continue;
-            const auto first = f.begin() + static_cast<std::ptrdiff_t>(at + begin);
-            if (std::search(first, f.begin() + static_cast<std::ptrdiff_t>(at + end), want, want + 4) !=
-                f.begin() + static_cast<std::ptrdiff_t>(at + end))
-                return true;
-        }
-    }
-    return false;
-}
-
 std::optional<std::string> apply(std::vector<uint8_t>& f, const Damage& d) {
     if (f.size() < 4096) return std::nullopt;
     const Layout l = layout_of(f);
@@ -187,18 +160,18 @@ std::optional<std::string> apply(std::vector<uint8_t>& f, const Damage& d) {
         return "global map bit of page " + std::to_string(target) + " flipped";
     }
     case Kind::BreakLvChain: {
-        for (uint32_t p = 3; p < page_count(f); ++p) {
+        // `page`/`value`, when given, name the chain row to break.
+        for (uint32_t p = d.page != 0 ? d.page : 3; p < page_count(f) && (d.page == 0 || p == d.page); ++p) {
             if (!is_lval(f, p)) continue;
             const std::size_t at = page_at(f, p);
             const uint16_t rows = u16(f, at + row_count_offset(l));
-            for (uint16_t r = 0; r < rows; ++r) {
+            for (uint16_t r = d.page != 0 ? uint16_t(d.value) : 0; r < rows && (d.page == 0 || r == d.value); ++r) {
                 const uint16_t slot = u16(f, at + row_table_offset(l) + 2 * r);
                 if (slot & 0xC000) continue;
                 const std::size_t row = at + (slot & 0x1FFF);
                 const uint32_t next = u32(f, row);
                 const uint32_t next_page = next >> 8;
                 if (next == 0 || next_page >= page_count(f) || !is_lval(f, next_page)) continue;
-                if (!live_row_points_at(f, l, (p << 8) | r)) continue;
                 put32(f, row, (next & 0xFF) | 0xFFFFFF00u);
                 return "long-value chain row " + std::to_string(r) + " of page " + std::to_string(p) +
                        " points past the file";

@@ -125,6 +125,13 @@ std::vector<RowKind> all_row_kinds() {
             RowKind::LvCycle,       RowKind::LvEndsEarly,      RowKind::LvFirstOutside};
 }
 
+std::optional<std::pair<uint32_t, uint16_t>> first_long_value_chain(const std::filesystem::path& intact) {
+    jet::Database db(intact);
+    const auto t = value_target(db, true);
+    if (!t) return std::nullopt;
+    return std::pair<uint32_t, uint16_t>{t->def.first.page, t->def.first.row};
+}
+
 std::optional<RowDamage> apply_row_damage(const std::filesystem::path& intact, std::vector<uint8_t>& f, RowKind kind) {
     jet::Database db(intact);
     const jet::Layout& layout = db.layout();

@@ -36,6 +36,10 @@ struct RowDamage {
     std::string note;
 };
 
+// The first LVAL row of a user table's long value spread over two or more rows, as
+// (page, row): breaking that chain is damage a reader sees.
+std::optional<std::pair<uint32_t, uint16_t>> first_long_value_chain(const std::filesystem::path& intact);
+
 // Applies the damage to bytes (the file's contents, also at path for the reader).
 std::optional<RowDamage> apply_row_damage(const std::filesystem::path& intact, std::vector<uint8_t>& bytes,
                                           RowKind kind);
