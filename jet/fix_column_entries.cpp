@@ -1,0 +1,91 @@
+// TDEF_COLUMN_NUMBER, TDEF_VAR_INDEX: a column descriptor whose number or variable slot
+// no definition could hold (256 and up: a table has at most 255 columns). The other
+// columns keep theirs, so when exactly one number (slot) below the definition's maximum
+// is free and exactly one column lost its own, that free one is the lost one. Anything
+// less certain is left to the count fix and, for a user table, to dropping it.
+#include <set>
+
+#include "jet/catalog.h"
+#include "jet/database.h"
+#include "jet/fix_table_def.h"
+#include "jet/repair.h"
+
+namespace jet {
+namespace {
+
+constexpr uint32_t kMostColumns = 256;
+
+bool variable(const Column& c) { return !c.fixed() && !c.bit_only(); }
+
+// The one value in [0, limit) the other columns leave free, for the one column whose
+// value is impossible; nothing otherwise.
+template <class Value, class Applies>
+std::optional<std::pair<const Column*, uint16_t>> lost_value(const TableDef& t, uint32_t limit, Value value,
+                                                            Applies applies) {
+    const Column* lost = nullptr;
+    std::set<uint32_t> used;
+    for (const Column& c : t.columns) {
+        if (!applies(c)) continue;
+        if (value(c) >= kMostColumns) {
+            if (lost) return std::nullopt;
+            lost = &c;
+        } else {
+            used.insert(value(c));
+        }
+    }
+    if (!lost || limit > kMostColumns) return std::nullopt;
+    std::optional<uint16_t> free;
+    for (uint32_t v = 0; v < limit; ++v) {
+        if (used.count(v)) continue;
+        if (free) return std::nullopt;
+        free = uint16_t(v);
+    }
+    if (!free) return std::nullopt;
+    return std::make_pair(lost, *free);
+}
+
+// Writes a u16 at a logical offset of the definition's chain.
+void put_u16(FixContext& context, const TableDef& t, size_t logical, uint16_t value) {
+    std::vector<uint8_t> buffer = t.buffer;
+    if (logical + 2 > buffer.size()) return;
+    buffer[logical] = uint8_t(value);
+    buffer[logical + 1] = uint8_t(value >> 8);
+    write_table_def(context, t, buffer);
+}
+
+void fix_one(FixContext& context, uint32_t tdef_page, uint16_t code_page) {
+    const Layout& l = *context.header().layout;
+    PageFile file(context.copy_path());
+    file.set_page_size(context.page_size());
+    const TableDefResult read = read_table_def(file, l, tdef_page, code_page);
+    if (!read.table || !read.table->complete) return;
+    const TableDef& t = *read.table;
+    if (const auto number = lost_value(t, t.max_cols, [](const Column& c) { return uint32_t(c.number); },
+                                       [](const Column&) { return true; })) {
+        put_u16(context, t, number->first->descriptor_offset + l.col_number, number->second);
+        return;  // one entry at a time: the definition is read afresh for the next
+    }
+    if (const auto slot = lost_value(t, t.num_var_cols, [](const Column& c) { return uint32_t(c.var_index); },
+                                     variable))
+        put_u16(context, t, slot->first->descriptor_offset + l.col_var_index, slot->second);
+}
+
+}  // namespace
+
+void fix_column_entries_or_drop(FixContext& context, std::span<const Finding> findings) {
+    std::vector<uint32_t> pages{kCatalogPage};
+    uint16_t code_page = 0;
+    {
+        Database db(context.copy_path());
+        code_page = db.decode_context().code_page;
+        for (const CatalogEntry& e : db.catalog().entries)
+            if (e.type == object_type::table && !e.linked() && e.tdef_page() != kCatalogPage &&
+                e.tdef_page() < context.page_count())
+                pages.push_back(e.tdef_page());
+    }
+    for (int pass = 0; pass < 2; ++pass)  // a number and a slot of one table
+        for (uint32_t page : pages) fix_one(context, page, code_page);
+    fix_table_defs_or_drop(context, findings);
+}
+
+}  // namespace jet
