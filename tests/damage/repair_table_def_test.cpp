@@ -186,6 +186,8 @@ enum class FieldDamage {
     ChainPastEnd,       // a one-page definition's next-page pointer names a page past the end
     ColumnNumberGone,   // the last column's number becomes one no table can have
     VarSlotGone,        // the last variable column's slot becomes one no table can have
+    TerminatorGone,     // the FF FF that ends the definition is overwritten
+    NameLengthGone,     // the first column name's length is changed
 };
 
 const char* field_damage_name(FieldDamage d) {
@@ -198,6 +200,8 @@ const char* field_damage_name(FieldDamage d) {
         case FieldDamage::ChainPastEnd: return "ChainPastEnd";
         case FieldDamage::ColumnNumberGone: return "ColumnNumberGone";
         case FieldDamage::VarSlotGone: return "VarSlotGone";
+        case FieldDamage::TerminatorGone: return "TerminatorGone";
+        case FieldDamage::NameLengthGone: return "NameLengthGone";
     }
     return "?";
 }
@@ -219,7 +223,8 @@ std::vector<FieldCase> field_cases() {
                           "efcore-jet/JetProviderExceptionTests/Northwind.accdb"})
         for (FieldDamage d : {FieldDamage::IndexColumnGone, FieldDamage::LogicalIndexGone, FieldDamage::IndexMapType,
                               FieldDamage::IndexMapPastEnd, FieldDamage::IndexMapMissesRoot, FieldDamage::ChainPastEnd,
-                              FieldDamage::ColumnNumberGone, FieldDamage::VarSlotGone})
+                              FieldDamage::ColumnNumberGone, FieldDamage::VarSlotGone, FieldDamage::TerminatorGone,
+                              FieldDamage::NameLengthGone})
             for (bool system : {true, false}) cases.push_back({f, d, system});
     return cases;
 }
@@ -237,6 +242,7 @@ std::optional<DefinitionAt> target_definition(const std::vector<uint8_t>& file, 
     for (uint32_t page : definition_pages(file)) {
         const auto d = definition_at(file, page);
         if (!d || d->system != c.system) continue;
+        if (c.damage == FieldDamage::TerminatorGone || c.damage == FieldDamage::NameLengthGone) return d;
         const bool columns = c.damage == FieldDamage::ColumnNumberGone || c.damage == FieldDamage::VarSlotGone;
         // Column damage: a table whose columns were never deleted (numbers 0 .. max - 1).
         if (columns ? d->column_numbers.size() == d->max_columns_stored
@@ -313,6 +319,10 @@ bool damage_field(std::vector<uint8_t>& file, const FieldCase& c) {
                 return true;
             }
             return false;
+        case FieldDamage::TerminatorGone: d->put(file, d->terminator, 0x5AFF, 2); return true;
+        case FieldDamage::NameLengthGone:
+            d->put(file, d->first_name, d->get(file, d->first_name, 1) + 0x20, 1);
+            return true;
     }
     return false;
 }
@@ -347,7 +357,8 @@ TEST_P(TableDefFieldRepair, RepairedWithEveryRow) {
     expect_sound_repair(database, intact, bytes, report, /*may_lose_rows=*/false);
     const auto d = target_definition(original, c);
     const bool comes_back = c.damage == FieldDamage::ChainPastEnd || c.damage == FieldDamage::ColumnNumberGone ||
-                            c.damage == FieldDamage::VarSlotGone ||
+                            c.damage == FieldDamage::VarSlotGone || c.damage == FieldDamage::TerminatorGone ||
+                            c.damage == FieldDamage::NameLengthGone ||
                             (c.damage == FieldDamage::LogicalIndexGone && one_logical_per_real(original, *d));
     if (comes_back) {
         EXPECT_EQ(read_bytes(database), original) << "the definition did not come back exactly";

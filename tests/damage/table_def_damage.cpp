@@ -74,6 +74,9 @@ std::optional<DefinitionAt> definition_at(const std::vector<uint8_t>& f, uint32_
         d.column_flags.push_back(buffer[pos + o.col_flags]);
         d.column_types.push_back(buffer[pos]);
     }
+    d.first_name = pos;
+    d.terminator = le(buffer, 0x08, 4) - 2;
+    if (d.terminator + 2 > buffer.size()) return std::nullopt;
     for (uint32_t i = 0; i < cols && pos < buffer.size(); ++i) pos += o.name_length + le(buffer, pos, o.name_length);
     for (uint32_t i = 0; i < real; ++i, pos += o.real_index) {
         if (pos + o.real_index > buffer.size()) return std::nullopt;

@@ -20,6 +20,8 @@ struct DefinitionAt {
     std::vector<uint8_t> column_flags;         // each column's flags (0x01: fixed)
     std::vector<uint8_t> column_types;         // each column's data type (0x01: boolean)
     uint8_t max_columns_stored = 0;            // low byte of the highest-number count
+    std::size_t first_name = 0;                // the first column name's length field
+    std::size_t terminator = 0;                // the FF FF ending the definition (tdef_len - 2)
     std::vector<uint32_t> pages;               // the chain
     std::vector<std::size_t> origin;           // file offset of each logical byte
 
