@@ -1,14 +1,18 @@
 // TDEF_COLUMN_NUMBER, TDEF_VAR_INDEX: a column descriptor whose number or variable slot
 // no definition could hold (256 and up: a table has at most 255 columns). The other
 // columns keep theirs, so when exactly one number (slot) below the definition's maximum
-// is free and exactly one column lost its own, that free one is the lost one. Anything
-// less certain is left to the count fix and, for a user table, to dropping it.
+// is free and exactly one column lost its own, that free one is the lost one.
+// TDEF_FIXED_OVERLAP: fixed columns lie end to end; of two that overlap, the one whose
+// offset is wrong is the one that fits the single gap the others leave (or their end).
+// Anything less certain is left to the count fix and, for a user table, to dropping it.
+#include <algorithm>
 #include <set>
 
 #include "jet/catalog.h"
 #include "jet/database.h"
 #include "jet/fix_table_def.h"
 #include "jet/repair.h"
+#include "jet/row.h"
 
 namespace jet {
 namespace {
@@ -44,6 +48,62 @@ std::optional<std::pair<const Column*, uint16_t>> lost_value(const TableDef& t, 
     return std::make_pair(lost, *free);
 }
 
+struct Span {
+    uint32_t begin, end;
+};
+
+// Where `c` goes so that the fixed columns tile the fixed area with no gap or overlap.
+std::optional<uint16_t> tiling_offset(const TableDef& t, const Column& c) {
+    std::vector<Span> others;
+    for (const Column& o : t.columns)
+        if (&o != &c && o.fixed() && !o.bit_only()) others.push_back({o.fixed_offset, o.fixed_offset + uint32_t(fixed_size(o))});
+    std::sort(others.begin(), others.end(), [](const Span& a, const Span& b) { return a.begin < b.begin; });
+    std::optional<uint32_t> hole;
+    uint32_t end = 0;
+    for (const Span& s : others) {
+        if (s.begin < end) return std::nullopt;  // the others overlap too
+        if (s.begin > end) {
+            if (hole || s.begin - end != fixed_size(c)) return std::nullopt;
+            hole = end;
+        }
+        end = s.end;
+    }
+    const uint32_t at = hole ? *hole : end;
+    if (at == c.fixed_offset || at > 0xFFFF) return std::nullopt;
+    return uint16_t(at);
+}
+
+std::optional<std::pair<const Column*, uint16_t>> lost_fixed_offset(const TableDef& t) {
+    std::vector<const Column*> fixed;
+    for (const Column& c : t.columns)
+        if (c.fixed() && !c.bit_only()) fixed.push_back(&c);
+    std::vector<std::pair<const Column*, uint16_t>> found;
+    for (const Column* c : fixed) {
+        const uint32_t begin = c->fixed_offset, end = begin + uint32_t(fixed_size(*c));
+        const bool overlaps = std::any_of(fixed.begin(), fixed.end(), [&](const Column* o) {
+            return o != c && o->fixed_offset < end && begin < o->fixed_offset + uint32_t(fixed_size(*o));
+        });
+        if (!overlaps) continue;
+        if (const auto at = tiling_offset(t, *c)) found.emplace_back(c, *at);
+    }
+    if (found.size() == 1) return found.front();
+    // Two columns of one size tile either way: Access lays fixed columns out in number
+    // order (columns is sorted by number), so the order that keeps to it wins.
+    std::vector<std::pair<const Column*, uint16_t>> in_order;
+    for (const auto& [c, at] : found) {
+        uint32_t last = 0;
+        bool ordered = true;
+        for (const Column* o : fixed) {
+            const uint32_t offset = o == c ? at : o->fixed_offset;
+            if (offset < last) ordered = false;
+            last = offset;
+        }
+        if (ordered) in_order.emplace_back(c, at);
+    }
+    if (in_order.size() == 1) return in_order.front();
+    return std::nullopt;
+}
+
 // Writes a u16 at a logical offset of the definition's chain.
 void put_u16(FixContext& context, const TableDef& t, size_t logical, uint16_t value) {
     std::vector<uint8_t> buffer = t.buffer;
@@ -66,8 +126,12 @@ void fix_one(FixContext& context, uint32_t tdef_page, uint16_t code_page) {
         return;  // one entry at a time: the definition is read afresh for the next
     }
     if (const auto slot = lost_value(t, t.num_var_cols, [](const Column& c) { return uint32_t(c.var_index); },
-                                     variable))
+                                     variable)) {
         put_u16(context, t, slot->first->descriptor_offset + l.col_var_index, slot->second);
+        return;
+    }
+    if (const auto offset = lost_fixed_offset(t))
+        put_u16(context, t, offset->first->descriptor_offset + l.col_fixed_offset, offset->second);
 }
 
 }  // namespace
@@ -83,7 +147,7 @@ void fix_column_entries_or_drop(FixContext& context, std::span<const Finding> fi
                 e.tdef_page() < context.page_count())
                 pages.push_back(e.tdef_page());
     }
-    for (int pass = 0; pass < 2; ++pass)  // a number and a slot of one table
+    for (int pass = 0; pass < 3; ++pass)  // a number, a slot and an offset of one table
         for (uint32_t page : pages) fix_one(context, page, code_page);
     fix_table_defs_or_drop(context, findings);
 }

@@ -69,9 +69,21 @@ std::optional<Counts> rederive_counts(const TableDef& t, const Layout& l, uint16
 // Changed back to the one value that makes the definition read whole to tdef_len, when
 // exactly one does.
 std::optional<std::vector<uint8_t>> rederive_lengths(const TableDef& t, const Layout& l, uint16_t code_page) {
+    if (t.complete && t.parsed_length == t.tdef_len) return std::nullopt;  // the lengths led the parse right
     std::vector<uint8_t> buffer = t.buffer;
     std::vector<std::vector<uint8_t>> found;
-    auto sound = [&] { return sound_definition(parse_table_def(buffer, l, code_page), t.tdef_len); };
+    // A name stretched over the bytes after it would swallow entries whole: names Access
+    // writes hold no control characters.
+    auto sound = [&] {
+        const TableDefResult r = parse_table_def(buffer, l, code_page);
+        if (!sound_definition(r, t.tdef_len)) return false;
+        auto plain = [](const std::string& name) {
+            return std::none_of(name.begin(), name.end(), [](char c) { return static_cast<unsigned char>(c) < 0x20; });
+        };
+        return std::all_of(r.table->columns.begin(), r.table->columns.end(), [&](const Column& c) { return plain(c.name); }) &&
+               std::all_of(r.table->logical_indexes.begin(), r.table->logical_indexes.end(),
+                           [&](const LogicalIndex& i) { return plain(i.name); });
+    };
     if (t.tdef_len >= 2 && t.tdef_len <= buffer.size()) {
         const uint8_t a = buffer[t.tdef_len - 2], b = buffer[t.tdef_len - 1];
         buffer[t.tdef_len - 2] = buffer[t.tdef_len - 1] = 0xFF;
@@ -109,6 +121,27 @@ std::optional<std::vector<uint8_t>> rederive_lengths(const TableDef& t, const La
     return found.front();
 }
 
+// A long-value map entry naming a column that keeps no long values (or one another entry
+// names): set back to the one memo / OLE column no entry names, when there is exactly one
+// such column and one such entry.
+std::optional<std::vector<uint8_t>> rederive_lv_columns(const TableDef& t, const Layout& l, uint16_t code_page) {
+    if (!t.complete) return std::nullopt;
+    std::set<uint16_t> named;
+    std::vector<const LongValueMaps*> astray;
+    for (const LongValueMaps& lv : t.long_value_maps) {
+        const Column* c = t.column_by_number(lv.column_number);
+        if (!c || !c->long_value() || !named.insert(lv.column_number).second) astray.push_back(&lv);
+    }
+    std::vector<uint16_t> unnamed;
+    for (const Column& c : t.columns)
+        if (c.long_value() && !named.count(c.number)) unnamed.push_back(c.number);
+    if (astray.size() != 1 || unnamed.size() != 1) return std::nullopt;
+    std::vector<uint8_t> buffer = t.buffer;
+    put(buffer, astray.front()->descriptor_offset, unnamed.front(), 2);
+    if (!sound_definition(parse_table_def(buffer, l, code_page), t.tdef_len)) return std::nullopt;
+    return buffer;
+}
+
 // The largest column count any row of the table was written with (rows keep the count
 // the table had then, deleted columns included).
 uint16_t widest_row(const FixContext& context, const Layout& l, uint32_t tdef_page) {
@@ -143,7 +176,7 @@ bool fix_one(FixContext& context, const TableDef& t, uint16_t code_page) {
             std::vector<uint8_t> buffer = t.buffer;
             put_counts(buffer, l, *counts);
             now = *parse_table_def(buffer, l, code_page).table;
-        } else if (const auto buffer = rederive_lengths(t, l, code_page)) {
+        } else if (auto buffer = rederive_lv_columns(t, l, code_page); buffer || (buffer = rederive_lengths(t, l, code_page))) {
             write_table_def(context, t, *buffer);
             first = context.read_page(t.page);
             now = *parse_table_def(*buffer, l, code_page).table;

@@ -109,7 +109,7 @@ void fix_table_defs_or_drop(FixContext& context, std::span<const Finding> findin
 // taken out of the definition (jet/fix_index_defs.cpp).
 void fix_index_definitions(FixContext& context, std::span<const Finding> findings);
 // A column number or variable slot no definition could hold set back to the one the
-// other columns leave free, then as fix_table_defs_or_drop (jet/fix_column_entries.cpp).
+// other columns leave free, a fixed offset that overlaps set to the gap the others leave, then as fix_table_defs_or_drop (jet/fix_column_entries.cpp).
 void fix_column_entries_or_drop(FixContext& context, std::span<const Finding> findings);
 // Catalog rows naming a page that is no table definition: re-pointed or dropped.
 void fix_catalog_table_ids(FixContext& context, std::span<const Finding> findings);

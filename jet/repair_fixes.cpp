@@ -39,7 +39,7 @@ constexpr std::array kFixes = {
     FixRow{"TDEF_COLUMN_NUMBER", fix_column_entries_or_drop},
     FixRow{"TDEF_COLUMN_TYPE", fix_table_defs_or_drop},
     FixRow{"TDEF_VAR_INDEX", fix_column_entries_or_drop},
-    FixRow{"TDEF_FIXED_OVERLAP", fix_table_defs_or_drop},
+    FixRow{"TDEF_FIXED_OVERLAP", fix_column_entries_or_drop},
     FixRow{"TDEF_INDEX_COLUMN", fix_index_definitions},
     FixRow{"TDEF_INDEX_ROOT", fix_map_pointers},
     FixRow{"TDEF_INDEX_MAP", fix_map_pointers},

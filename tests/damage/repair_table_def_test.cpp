@@ -188,6 +188,8 @@ enum class FieldDamage {
     VarSlotGone,        // the last variable column's slot becomes one no table can have
     TerminatorGone,     // the FF FF that ends the definition is overwritten
     NameLengthGone,     // the first column name's length is changed
+    FixedOffsetGone,    // the last fixed column's offset becomes the first one's
+    LvColumnGone,       // a long-value map entry names a column that does not exist
 };
 
 const char* field_damage_name(FieldDamage d) {
@@ -202,6 +204,8 @@ const char* field_damage_name(FieldDamage d) {
         case FieldDamage::VarSlotGone: return "VarSlotGone";
         case FieldDamage::TerminatorGone: return "TerminatorGone";
         case FieldDamage::NameLengthGone: return "NameLengthGone";
+        case FieldDamage::FixedOffsetGone: return "FixedOffsetGone";
+        case FieldDamage::LvColumnGone: return "LvColumnGone";
     }
     return "?";
 }
@@ -224,7 +228,7 @@ std::vector<FieldCase> field_cases() {
         for (FieldDamage d : {FieldDamage::IndexColumnGone, FieldDamage::LogicalIndexGone, FieldDamage::IndexMapType,
                               FieldDamage::IndexMapPastEnd, FieldDamage::IndexMapMissesRoot, FieldDamage::ChainPastEnd,
                               FieldDamage::ColumnNumberGone, FieldDamage::VarSlotGone, FieldDamage::TerminatorGone,
-                              FieldDamage::NameLengthGone})
+                              FieldDamage::NameLengthGone, FieldDamage::FixedOffsetGone, FieldDamage::LvColumnGone})
             for (bool system : {true, false}) cases.push_back({f, d, system});
     return cases;
 }
@@ -236,6 +240,14 @@ std::string field_case_name(const ::testing::TestParamInfo<FieldCase>& info) {
     return name;
 }
 
+// Columns taking room in the fixed area (fixed flag, not a boolean), in descriptor order.
+std::vector<std::size_t> fixed_columns(const DefinitionAt& d) {
+    std::vector<std::size_t> out;
+    for (std::size_t i = 0; i < d.column_flags.size(); ++i)
+        if ((d.column_flags[i] & 0x01) && d.column_types[i] != 0x01) out.push_back(i);
+    return out;
+}
+
 // The first definition of the wanted kind with a real index (any, for chain damage to a
 // one-page definition).
 std::optional<DefinitionAt> target_definition(const std::vector<uint8_t>& file, const FieldCase& c) {
@@ -243,6 +255,14 @@ std::optional<DefinitionAt> target_definition(const std::vector<uint8_t>& file, 
         const auto d = definition_at(file, page);
         if (!d || d->system != c.system) continue;
         if (c.damage == FieldDamage::TerminatorGone || c.damage == FieldDamage::NameLengthGone) return d;
+        if (c.damage == FieldDamage::LvColumnGone) {
+            if (!d->lv_columns.empty()) return d;
+            continue;
+        }
+        if (c.damage == FieldDamage::FixedOffsetGone) {
+            if (fixed_columns(*d).size() >= 2) return d;
+            continue;
+        }
         const bool columns = c.damage == FieldDamage::ColumnNumberGone || c.damage == FieldDamage::VarSlotGone;
         // Column damage: a table whose columns were never deleted (numbers 0 .. max - 1).
         if (columns ? d->column_numbers.size() == d->max_columns_stored
@@ -320,6 +340,14 @@ bool damage_field(std::vector<uint8_t>& file, const FieldCase& c) {
             }
             return false;
         case FieldDamage::TerminatorGone: d->put(file, d->terminator, 0x5AFF, 2); return true;
+        case FieldDamage::LvColumnGone: d->put(file, d->lv_columns.back(), 0x00ED, 2); return true;
+        case FieldDamage::FixedOffsetGone: {
+            const std::vector<std::size_t> fixed = fixed_columns(*d);
+            const uint32_t first = d->get(file, d->column_offsets[fixed.front()], 2);
+            if (d->get(file, d->column_offsets[fixed.back()], 2) == first) return false;
+            d->put(file, d->column_offsets[fixed.back()], first, 2);
+            return true;
+        }
         case FieldDamage::NameLengthGone:
             d->put(file, d->first_name, d->get(file, d->first_name, 1) + 0x20, 1);
             return true;
@@ -358,10 +386,15 @@ TEST_P(TableDefFieldRepair, RepairedWithEveryRow) {
     const auto d = target_definition(original, c);
     const bool comes_back = c.damage == FieldDamage::ChainPastEnd || c.damage == FieldDamage::ColumnNumberGone ||
                             c.damage == FieldDamage::VarSlotGone || c.damage == FieldDamage::TerminatorGone ||
-                            c.damage == FieldDamage::NameLengthGone ||
+                            c.damage == FieldDamage::NameLengthGone || c.damage == FieldDamage::FixedOffsetGone ||
+                            c.damage == FieldDamage::LvColumnGone ||
                             (c.damage == FieldDamage::LogicalIndexGone && one_logical_per_real(original, *d));
     if (comes_back) {
-        EXPECT_EQ(read_bytes(database), original) << "the definition did not come back exactly";
+        const std::vector<uint8_t> repaired = read_bytes(database);
+        const auto differ = std::mismatch(repaired.begin(), repaired.end(), original.begin(), original.end());
+        EXPECT_TRUE(differ.first == repaired.end() && differ.second == original.end())
+            << "the definition did not come back exactly: first difference at byte "
+            << (differ.first - repaired.begin()) << " of " << repaired.size() << " (intact: " << original.size() << ")";
     }
 }
 

@@ -7,12 +7,12 @@ namespace {
 
 struct Offsets {
     std::size_t table_type, num_cols, num_idx, num_real_idx, variable_start, count_entry, column, real_index,
-        logical_index, name_length, ri_columns, ri_map, li_real, col_number, col_slot, col_flags, max_cols;
+        logical_index, name_length, ri_columns, ri_map, li_real, col_number, col_slot, col_flags, max_cols, col_offset;
 };
 
 Offsets offsets(bool jet3) {
-    if (jet3) return {0x14, 0x19, 0x1B, 0x1F, 0x2B, 8, 18, 39, 20, 1, 0, 30, 4, 1, 3, 13, 0x15};
-    return {0x28, 0x2D, 0x2F, 0x33, 0x3F, 12, 25, 52, 28, 2, 4, 34, 8, 5, 7, 15, 0x29};
+    if (jet3) return {0x14, 0x19, 0x1B, 0x1F, 0x2B, 8, 18, 39, 20, 1, 0, 30, 4, 1, 3, 13, 0x15, 14};
+    return {0x28, 0x2D, 0x2F, 0x33, 0x3F, 12, 25, 52, 28, 2, 4, 34, 8, 5, 7, 15, 0x29, 21};
 }
 
 uint32_t le(const std::vector<uint8_t>& b, std::size_t at, std::size_t width) {
@@ -73,6 +73,7 @@ std::optional<DefinitionAt> definition_at(const std::vector<uint8_t>& f, uint32_
         d.column_slots.push_back(pos + o.col_slot);
         d.column_flags.push_back(buffer[pos + o.col_flags]);
         d.column_types.push_back(buffer[pos]);
+        d.column_offsets.push_back(pos + o.col_offset);
     }
     d.first_name = pos;
     d.terminator = le(buffer, 0x08, 4) - 2;
@@ -87,6 +88,9 @@ std::optional<DefinitionAt> definition_at(const std::vector<uint8_t>& f, uint32_
         if (pos + o.logical_index > buffer.size()) return std::nullopt;
         d.logical_reals.push_back(pos + o.li_real);
     }
+    for (uint32_t i = 0; i < logical && pos < buffer.size(); ++i) pos += o.name_length + le(buffer, pos, o.name_length);
+    // Long-value map entries (column number, two map pointers) up to FF FF.
+    for (; pos + 2 <= buffer.size() && le(buffer, pos, 2) != 0xFFFF; pos += 10) d.lv_columns.push_back(pos);
     return d;
 }
 

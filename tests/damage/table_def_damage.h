@@ -19,6 +19,8 @@ struct DefinitionAt {
     std::vector<std::size_t> column_slots;     // each column's variable slot
     std::vector<uint8_t> column_flags;         // each column's flags (0x01: fixed)
     std::vector<uint8_t> column_types;         // each column's data type (0x01: boolean)
+    std::vector<std::size_t> column_offsets;   // each column's offset in the fixed area
+    std::vector<std::size_t> lv_columns;       // each long-value map entry's column number
     uint8_t max_columns_stored = 0;            // low byte of the highest-number count
     std::size_t first_name = 0;                // the first column name's length field
     std::size_t terminator = 0;                // the FF FF ending the definition (tdef_len - 2)
