@@ -1,11 +1,13 @@
 // TDEF_COLUMN_NUMBER, TDEF_VAR_INDEX: a column descriptor whose number or variable slot
-// no definition could hold (256 and up: a table has at most 255 columns). The other
-// columns keep theirs, so when exactly one number (slot) below the definition's maximum
-// is free and exactly one column lost its own, that free one is the lost one.
+// no definition could hold (256 and up: a table has at most 255 columns), or that another
+// column has too. The other columns keep theirs, so when exactly one number (slot) below
+// the definition's maximum is free and exactly one column lost its own, that free one is
+// the lost one.
 // TDEF_FIXED_OVERLAP: fixed columns lie end to end; of two that overlap, the one whose
 // offset is wrong is the one that fits the single gap the others leave (or their end).
 // Anything less certain is left to the count fix and, for a user table, to dropping it.
 #include <algorithm>
+#include <map>
 #include <set>
 
 #include "jet/catalog.h"
@@ -22,30 +24,47 @@ constexpr uint32_t kMostColumns = 256;
 bool variable(const Column& c) { return !c.fixed() && !c.bit_only(); }
 
 // The one value in [0, limit) the other columns leave free, for the one column whose
-// value is impossible; nothing otherwise.
-template <class Value, class Applies>
-std::optional<std::pair<const Column*, uint16_t>> lost_value(const TableDef& t, uint32_t limit, Value value,
-                                                            Applies applies) {
-    const Column* lost = nullptr;
-    std::set<uint32_t> used;
-    for (const Column& c : t.columns) {
-        if (!applies(c)) continue;
-        if (value(c) >= kMostColumns) {
-            if (lost) return std::nullopt;
-            lost = &c;
-        } else {
-            used.insert(value(c));
-        }
+// value is impossible, or, when two columns share a value, for the one of them whose
+// move keeps the values rising in `order` (Access hands them out in that order); nothing
+// otherwise.
+template <class Value>
+std::optional<std::pair<const Column*, uint16_t>> lost_value(const std::vector<const Column*>& order, uint32_t limit,
+                                                            Value value) {
+    if (limit > kMostColumns) return std::nullopt;
+    std::vector<const Column*> impossible;
+    std::map<uint32_t, std::vector<const Column*>> by_value;
+    for (const Column* c : order) {
+        if (value(*c) >= kMostColumns)
+            impossible.push_back(c);
+        else
+            by_value[value(*c)].push_back(c);
     }
-    if (!lost || limit > kMostColumns) return std::nullopt;
     std::optional<uint16_t> free;
     for (uint32_t v = 0; v < limit; ++v) {
-        if (used.count(v)) continue;
+        if (by_value.count(v)) continue;
         if (free) return std::nullopt;
         free = uint16_t(v);
     }
     if (!free) return std::nullopt;
-    return std::make_pair(lost, *free);
+    if (impossible.size() == 1) return std::make_pair(impossible.front(), *free);
+    if (!impossible.empty()) return std::nullopt;
+    std::vector<const Column*> shared;
+    for (const auto& [v, columns] : by_value)
+        if (columns.size() > 1) shared.insert(shared.end(), columns.begin(), columns.end());
+    if (shared.size() != 2) return std::nullopt;
+    std::vector<const Column*> rising;
+    for (const Column* moved : shared) {
+        uint32_t last = 0;
+        bool ok = true;
+        for (const Column* c : order) {
+            const uint32_t v = c == moved ? *free : value(*c);
+            if (v < last) ok = false;
+            last = v;
+        }
+        if (ok) rising.push_back(moved);
+    }
+    if (rising.size() != 1) return std::nullopt;
+    return std::make_pair(rising.front(), *free);
 }
 
 struct Span {
@@ -120,13 +139,19 @@ void fix_one(FixContext& context, uint32_t tdef_page, uint16_t code_page) {
     const TableDefResult read = read_table_def(file, l, tdef_page, code_page);
     if (!read.table || !read.table->complete) return;
     const TableDef& t = *read.table;
-    if (const auto number = lost_value(t, t.max_cols, [](const Column& c) { return uint32_t(c.number); },
-                                       [](const Column&) { return true; })) {
+    std::vector<const Column*> by_descriptor, variable_by_number;
+    for (const Column& c : t.columns) {
+        by_descriptor.push_back(&c);
+        if (variable(c)) variable_by_number.push_back(&c);  // columns are sorted by number
+    }
+    std::sort(by_descriptor.begin(), by_descriptor.end(),
+              [](const Column* a, const Column* b) { return a->descriptor_offset < b->descriptor_offset; });
+    if (const auto number = lost_value(by_descriptor, t.max_cols, [](const Column& c) { return uint32_t(c.number); })) {
         put_u16(context, t, number->first->descriptor_offset + l.col_number, number->second);
         return;  // one entry at a time: the definition is read afresh for the next
     }
-    if (const auto slot = lost_value(t, t.num_var_cols, [](const Column& c) { return uint32_t(c.var_index); },
-                                     variable)) {
+    if (const auto slot = lost_value(variable_by_number, t.num_var_cols,
+                                     [](const Column& c) { return uint32_t(c.var_index); })) {
         put_u16(context, t, slot->first->descriptor_offset + l.col_var_index, slot->second);
         return;
     }

@@ -190,6 +190,7 @@ enum class FieldDamage {
     NameLengthGone,     // the first column name's length is changed
     FixedOffsetGone,    // the last fixed column's offset becomes the first one's
     LvColumnGone,       // a long-value map entry names a column that does not exist
+    VarSlotShared,      // the last variable column's slot becomes the first one's
 };
 
 const char* field_damage_name(FieldDamage d) {
@@ -206,6 +207,7 @@ const char* field_damage_name(FieldDamage d) {
         case FieldDamage::NameLengthGone: return "NameLengthGone";
         case FieldDamage::FixedOffsetGone: return "FixedOffsetGone";
         case FieldDamage::LvColumnGone: return "LvColumnGone";
+        case FieldDamage::VarSlotShared: return "VarSlotShared";
     }
     return "?";
 }
@@ -228,7 +230,8 @@ std::vector<FieldCase> field_cases() {
         for (FieldDamage d : {FieldDamage::IndexColumnGone, FieldDamage::LogicalIndexGone, FieldDamage::IndexMapType,
                               FieldDamage::IndexMapPastEnd, FieldDamage::IndexMapMissesRoot, FieldDamage::ChainPastEnd,
                               FieldDamage::ColumnNumberGone, FieldDamage::VarSlotGone, FieldDamage::TerminatorGone,
-                              FieldDamage::NameLengthGone, FieldDamage::FixedOffsetGone, FieldDamage::LvColumnGone})
+                              FieldDamage::NameLengthGone, FieldDamage::FixedOffsetGone, FieldDamage::LvColumnGone,
+                              FieldDamage::VarSlotShared})
             for (bool system : {true, false}) cases.push_back({f, d, system});
     return cases;
 }
@@ -248,6 +251,14 @@ std::vector<std::size_t> fixed_columns(const DefinitionAt& d) {
     return out;
 }
 
+// Columns with a slot in the variable area (not fixed, not a boolean), in descriptor order.
+std::vector<std::size_t> variable_columns(const DefinitionAt& d) {
+    std::vector<std::size_t> out;
+    for (std::size_t i = 0; i < d.column_flags.size(); ++i)
+        if (!(d.column_flags[i] & 0x01) && d.column_types[i] != 0x01) out.push_back(i);
+    return out;
+}
+
 // The first definition of the wanted kind with a real index (any, for chain damage to a
 // one-page definition).
 std::optional<DefinitionAt> target_definition(const std::vector<uint8_t>& file, const FieldCase& c) {
@@ -263,8 +274,10 @@ std::optional<DefinitionAt> target_definition(const std::vector<uint8_t>& file, 
             if (fixed_columns(*d).size() >= 2) return d;
             continue;
         }
-        const bool columns = c.damage == FieldDamage::ColumnNumberGone || c.damage == FieldDamage::VarSlotGone;
+        const bool columns = c.damage == FieldDamage::ColumnNumberGone || c.damage == FieldDamage::VarSlotGone ||
+                             c.damage == FieldDamage::VarSlotShared;
         // Column damage: a table whose columns were never deleted (numbers 0 .. max - 1).
+        if (c.damage == FieldDamage::VarSlotShared && variable_columns(*d).size() < 2) continue;
         if (columns ? d->column_numbers.size() == d->max_columns_stored
                     : c.damage == FieldDamage::ChainPastEnd ? d->pages.size() == 1 : !d->index_maps.empty())
             return d;
@@ -333,14 +346,16 @@ bool damage_field(std::vector<uint8_t>& file, const FieldCase& c) {
             d->put(file, d->column_numbers.back(), 0x9D01, 2);
             return true;
         case FieldDamage::VarSlotGone:
-            for (std::size_t i = d->column_slots.size(); i-- > 0;) {
-                if ((d->column_flags[i] & 0x01) || d->column_types[i] == 0x01) continue;  // fixed or a bit
-                d->put(file, d->column_slots[i], 0x6E01, 2);
-                return true;
-            }
-            return false;
+            if (variable_columns(*d).empty()) return false;
+            d->put(file, d->column_slots[variable_columns(*d).back()], 0x6E01, 2);
+            return true;
         case FieldDamage::TerminatorGone: d->put(file, d->terminator, 0x5AFF, 2); return true;
         case FieldDamage::LvColumnGone: d->put(file, d->lv_columns.back(), 0x00ED, 2); return true;
+        case FieldDamage::VarSlotShared: {
+            const std::vector<std::size_t> variable = variable_columns(*d);
+            d->put(file, d->column_slots[variable.back()], d->get(file, d->column_slots[variable.front()], 2), 2);
+            return true;
+        }
         case FieldDamage::FixedOffsetGone: {
             const std::vector<std::size_t> fixed = fixed_columns(*d);
             const uint32_t first = d->get(file, d->column_offsets[fixed.front()], 2);
@@ -387,7 +402,7 @@ TEST_P(TableDefFieldRepair, RepairedWithEveryRow) {
     const bool comes_back = c.damage == FieldDamage::ChainPastEnd || c.damage == FieldDamage::ColumnNumberGone ||
                             c.damage == FieldDamage::VarSlotGone || c.damage == FieldDamage::TerminatorGone ||
                             c.damage == FieldDamage::NameLengthGone || c.damage == FieldDamage::FixedOffsetGone ||
-                            c.damage == FieldDamage::LvColumnGone ||
+                            c.damage == FieldDamage::LvColumnGone || c.damage == FieldDamage::VarSlotShared ||
                             (c.damage == FieldDamage::LogicalIndexGone && one_logical_per_real(original, *d));
     if (comes_back) {
         const std::vector<uint8_t> repaired = read_bytes(database);
