@@ -191,6 +191,7 @@ enum class FieldDamage {
     FixedOffsetGone,    // the last fixed column's offset becomes the first one's
     LvColumnGone,       // a long-value map entry names a column that does not exist
     VarSlotShared,      // the last variable column's slot becomes the first one's
+    AutonumberNegative, // the stored autonumber seed's top byte set: a negative seed
 };
 
 const char* field_damage_name(FieldDamage d) {
@@ -208,6 +209,7 @@ const char* field_damage_name(FieldDamage d) {
         case FieldDamage::FixedOffsetGone: return "FixedOffsetGone";
         case FieldDamage::LvColumnGone: return "LvColumnGone";
         case FieldDamage::VarSlotShared: return "VarSlotShared";
+        case FieldDamage::AutonumberNegative: return "AutonumberNegative";
     }
     return "?";
 }
@@ -231,7 +233,7 @@ std::vector<FieldCase> field_cases() {
                               FieldDamage::IndexMapPastEnd, FieldDamage::IndexMapMissesRoot, FieldDamage::ChainPastEnd,
                               FieldDamage::ColumnNumberGone, FieldDamage::VarSlotGone, FieldDamage::TerminatorGone,
                               FieldDamage::NameLengthGone, FieldDamage::FixedOffsetGone, FieldDamage::LvColumnGone,
-                              FieldDamage::VarSlotShared})
+                              FieldDamage::VarSlotShared, FieldDamage::AutonumberNegative})
             for (bool system : {true, false}) cases.push_back({f, d, system});
     return cases;
 }
@@ -266,6 +268,11 @@ std::optional<DefinitionAt> target_definition(const std::vector<uint8_t>& file, 
         const auto d = definition_at(file, page);
         if (!d || d->system != c.system) continue;
         if (c.damage == FieldDamage::TerminatorGone || c.damage == FieldDamage::NameLengthGone) return d;
+        if (c.damage == FieldDamage::AutonumberNegative) {
+            // A table whose seed is in use (rows numbered by it).
+            if (d->get(file, d->autonumber, 4) > 0) return d;
+            continue;
+        }
         if (c.damage == FieldDamage::LvColumnGone) {
             if (!d->lv_columns.empty()) return d;
             continue;
@@ -351,6 +358,7 @@ bool damage_field(std::vector<uint8_t>& file, const FieldCase& c) {
             return true;
         case FieldDamage::TerminatorGone: d->put(file, d->terminator, 0x5AFF, 2); return true;
         case FieldDamage::LvColumnGone: d->put(file, d->lv_columns.back(), 0x00ED, 2); return true;
+        case FieldDamage::AutonumberNegative: file[d->origin.at(d->autonumber + 3)] |= 0xDE; return true;
         case FieldDamage::VarSlotShared: {
             const std::vector<std::size_t> variable = variable_columns(*d);
             d->put(file, d->column_slots[variable.back()], d->get(file, d->column_slots[variable.front()], 2), 2);
@@ -403,6 +411,7 @@ TEST_P(TableDefFieldRepair, RepairedWithEveryRow) {
                             c.damage == FieldDamage::VarSlotGone || c.damage == FieldDamage::TerminatorGone ||
                             c.damage == FieldDamage::NameLengthGone || c.damage == FieldDamage::FixedOffsetGone ||
                             c.damage == FieldDamage::LvColumnGone || c.damage == FieldDamage::VarSlotShared ||
+                            c.damage == FieldDamage::AutonumberNegative ||
                             (c.damage == FieldDamage::LogicalIndexGone && one_logical_per_real(original, *d));
     if (comes_back) {
         const std::vector<uint8_t> repaired = read_bytes(database);

@@ -62,6 +62,7 @@ std::optional<DefinitionAt> definition_at(const std::vector<uint8_t>& f, uint32_
         p = le(f, at + 4, 4);
     }
     d.system = buffer[o.table_type] == 'S';
+    d.autonumber = l.jet3 ? 0x10 : 0x14;
     const uint32_t cols = le(buffer, o.num_cols, 2), logical = le(buffer, o.num_idx, 4),
                    real = le(buffer, o.num_real_idx, 4);
     if (cols > 512 || logical > 64 || real > 64) return std::nullopt;

@@ -24,6 +24,7 @@ struct DefinitionAt {
     uint8_t max_columns_stored = 0;            // low byte of the highest-number count
     std::size_t first_name = 0;                // the first column name's length field
     std::size_t terminator = 0;                // the FF FF ending the definition (tdef_len - 2)
+    std::size_t autonumber = 0;                // the stored autonumber seed
     std::vector<uint32_t> pages;               // the chain
     std::vector<std::size_t> origin;           // file offset of each logical byte
 
