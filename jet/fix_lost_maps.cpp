@@ -62,6 +62,16 @@ std::vector<uint32_t> table_pages(Database& db) {
     return {pages.begin(), pages.end()};
 }
 
+// An index's map row that is there but cannot be edited (of an unknown type, too short,
+// naming map pages that are none): the index rebuild could not record its pages in it.
+// The index is rebuilt from the rows anyway, so a fresh row loses nothing.
+bool index_map_unusable(FixContext& context, const Layout& layout, const MapPointerRef& m) {
+    if (m.kind != MapPointerRef::Kind::Index || m.pointer == 0) return false;
+    FixContextPageStore store(context);
+    std::string why;
+    return !UsageMapEdit::load(store, layout, m.pointer, why).has_value();
+}
+
 std::vector<MapPointer> lost_pointers(FixContext& context) {
     const Layout& layout = *context.header().layout;
     std::vector<MapPointer> lost;
@@ -74,7 +84,8 @@ std::vector<MapPointer> lost_pointers(FixContext& context) {
         for (const MapPointerRef& m : map_pointers(*read.table, layout)) {
             // A row a map walked before already names is as good as lost to this one.
             const bool shared = m.pointer != 0 && !named.insert(m.pointer).second;
-            if (shared || map_row_lost(context, layout, m.pointer)) lost.push_back({tdef, read.table->pages, m.offset});
+            if (shared || map_row_lost(context, layout, m.pointer) || index_map_unusable(context, layout, m))
+                lost.push_back({tdef, read.table->pages, m.offset});
         }
     }
     return lost;

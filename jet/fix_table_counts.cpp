@@ -87,8 +87,9 @@ void fix_counts(FixContext& context, std::span<const Finding> findings, bool row
         if (page.size() < layout.tdef_autonumber + 4 || page[0] != page_type::table_def) continue;
         if (rows) put_u32(page, layout.tdef_num_rows, count.rows);
         // Only ever raised: a seed above the largest value is what Access leaves after deletions.
+        // Signed, as the check reads it: a seed gone negative is below every value.
         if (autonumbers && count.max_autonumber && *count.max_autonumber > 0 &&
-            u32_at(Bytes(page), layout.tdef_autonumber) < static_cast<uint32_t>(*count.max_autonumber))
+            static_cast<int32_t>(u32_at(Bytes(page), layout.tdef_autonumber)) < *count.max_autonumber)
             put_u32(page, layout.tdef_autonumber, static_cast<uint32_t>(*count.max_autonumber));
         context.write_page(count.tdef_page, page);
     }

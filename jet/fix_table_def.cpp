@@ -64,6 +64,84 @@ std::optional<Counts> rederive_counts(const TableDef& t, const Layout& l, uint16
     return Counts{columns, real, logical};
 }
 
+// Bytes of a definition whose loss leaves every count right but the parse astray: the
+// FF FF that ends it (just before tdef_len) and the length of one column or index name.
+// Changed back to the one value that makes the definition read whole to tdef_len, when
+// exactly one does.
+std::optional<std::vector<uint8_t>> rederive_lengths(const TableDef& t, const Layout& l, uint16_t code_page) {
+    if (t.complete && t.parsed_length == t.tdef_len) return std::nullopt;  // the lengths led the parse right
+    std::vector<uint8_t> buffer = t.buffer;
+    std::vector<std::vector<uint8_t>> found;
+    // A name stretched over the bytes after it would swallow entries whole: names Access
+    // writes hold no control characters.
+    auto sound = [&] {
+        const TableDefResult r = parse_table_def(buffer, l, code_page);
+        if (!sound_definition(r, t.tdef_len)) return false;
+        auto plain = [](const std::string& name) {
+            return std::none_of(name.begin(), name.end(), [](char c) { return static_cast<unsigned char>(c) < 0x20; });
+        };
+        return std::all_of(r.table->columns.begin(), r.table->columns.end(), [&](const Column& c) { return plain(c.name); }) &&
+               std::all_of(r.table->logical_indexes.begin(), r.table->logical_indexes.end(),
+                           [&](const LogicalIndex& i) { return plain(i.name); });
+    };
+    if (t.tdef_len >= 2 && t.tdef_len <= buffer.size()) {
+        const uint8_t a = buffer[t.tdef_len - 2], b = buffer[t.tdef_len - 1];
+        buffer[t.tdef_len - 2] = buffer[t.tdef_len - 1] = 0xFF;
+        if (sound()) found.push_back(buffer);
+        buffer[t.tdef_len - 2] = a;
+        buffer[t.tdef_len - 1] = b;
+    }
+    // Name length fields, found by walking the stored lengths up to each.
+    std::vector<size_t> fields;
+    const uint64_t columns = u16_at(buffer, l.tdef_num_cols), real = u32_at(buffer, l.tdef_num_real_idx),
+                   logical = u32_at(buffer, l.tdef_num_idx);
+    if (columns > kMaxColumnsTried || real > kMaxIndexesTried || logical > kMaxIndexesTried) return std::nullopt;
+    size_t pos = l.tdef_variable_start + real * l.real_index_count_entry_size + columns * l.column_size;
+    auto walk = [&](uint64_t names) {
+        for (uint64_t i = 0; i < names && fits(buffer, pos, l.name_length_size); ++i) {
+            fields.push_back(pos);
+            pos += l.name_length_size + (l.name_length_size == 1 ? u8_at(buffer, pos) : u16_at(buffer, pos));
+        }
+    };
+    walk(columns);
+    pos += real * l.real_index_size + logical * l.logical_index_size;
+    walk(logical);
+    for (size_t at : fields) {
+        if (!fits(buffer, at, l.name_length_size)) continue;
+        const std::vector<uint8_t> stored(buffer.begin() + std::ptrdiff_t(at),
+                                          buffer.begin() + std::ptrdiff_t(at + l.name_length_size));
+        for (uint32_t length = 0; length < 256; ++length) {
+            put(buffer, at, length, l.name_length_size);
+            if (std::equal(stored.begin(), stored.end(), buffer.begin() + std::ptrdiff_t(at))) continue;
+            if (sound()) found.push_back(buffer);
+        }
+        std::copy(stored.begin(), stored.end(), buffer.begin() + std::ptrdiff_t(at));
+    }
+    if (found.size() != 1) return std::nullopt;
+    return found.front();
+}
+
+// A long-value map entry naming a column that keeps no long values (or one another entry
+// names): set back to the one memo / OLE column no entry names, when there is exactly one
+// such column and one such entry.
+std::optional<std::vector<uint8_t>> rederive_lv_columns(const TableDef& t, const Layout& l, uint16_t code_page) {
+    if (!t.complete) return std::nullopt;
+    std::set<uint16_t> named;
+    std::vector<const LongValueMaps*> astray;
+    for (const LongValueMaps& lv : t.long_value_maps) {
+        const Column* c = t.column_by_number(lv.column_number);
+        if (!c || !c->long_value() || !named.insert(lv.column_number).second) astray.push_back(&lv);
+    }
+    std::vector<uint16_t> unnamed;
+    for (const Column& c : t.columns)
+        if (c.long_value() && !named.count(c.number)) unnamed.push_back(c.number);
+    if (astray.size() != 1 || unnamed.size() != 1) return std::nullopt;
+    std::vector<uint8_t> buffer = t.buffer;
+    put(buffer, astray.front()->descriptor_offset, unnamed.front(), 2);
+    if (!sound_definition(parse_table_def(buffer, l, code_page), t.tdef_len)) return std::nullopt;
+    return buffer;
+}
+
 // The largest column count any row of the table was written with (rows keep the count
 // the table had then, deleted columns included).
 uint16_t widest_row(const FixContext& context, const Layout& l, uint32_t tdef_page) {
@@ -98,6 +176,10 @@ bool fix_one(FixContext& context, const TableDef& t, uint16_t code_page) {
             std::vector<uint8_t> buffer = t.buffer;
             put_counts(buffer, l, *counts);
             now = *parse_table_def(buffer, l, code_page).table;
+        } else if (auto buffer = rederive_lv_columns(t, l, code_page); buffer || (buffer = rederive_lengths(t, l, code_page))) {
+            write_table_def(context, t, *buffer);
+            first = context.read_page(t.page);
+            now = *parse_table_def(*buffer, l, code_page).table;
         } else {
             return false;  // beyond re-deriving: left for the checks to report
         }

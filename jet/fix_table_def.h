@@ -12,3 +12,15 @@ namespace jet {
 bool sound_definition(const TableDefResult& parsed, uint32_t tdef_len);
 
 }  // namespace jet
+
+namespace jet {
+
+class FixContext;
+
+// Writes a definition's new logical buffer (no longer than the old one) over its chain:
+// bytes past the new end up to the old one become zero, Jet 4/ACE pages keep their free
+// space field in step, and continuation pages the shorter buffer no longer reaches leave
+// the chain, emptied and flagged free.
+void write_table_def(FixContext& context, const TableDef& old, const std::vector<uint8_t>& buffer);
+
+}  // namespace jet

@@ -39,6 +39,12 @@ std::vector<uint8_t> buffer_with(const FixContext& context, std::vector<uint8_t>
     return buffer;
 }
 
+void cut_after(FixContext& context, uint32_t page) {
+    std::vector<uint8_t> last = context.read_page(page);
+    for (size_t i = 0; i < 4; ++i) last[kNextPage + i] = 0;
+    context.write_page(page, last);
+}
+
 }  // namespace
 
 void fix_table_def_chain(FixContext& context, std::span<const Finding>) {
@@ -91,20 +97,24 @@ void fix_table_def_chain(FixContext& context, std::span<const Finding>) {
         read.table->pages = own;
         read.table->buffer = std::move(buffer);
         if (whole_without) {
-            std::vector<uint8_t> last = context.read_page(own.back());
-            for (size_t i = 0; i < 4; ++i) last[kNextPage + i] = 0;
-            context.write_page(own.back(), last);
+            cut_after(context, own.back());
         } else {
             read.faults.push_back({FaultKind::TableDefChainBroken, *into, -1, {}, "continúa en otra tabla"});
         }
     }
 
     for (const TableDefResult& read : reads) {
-        if (!read.table || sound_definition(read, read.table->tdef_len)) continue;
+        if (!read.table) continue;
         const bool broken = std::any_of(read.faults.begin(), read.faults.end(), [](const Fault& f) {
             return f.kind == FaultKind::TableDefChainBroken || f.kind == FaultKind::TableDefChainCycle;
         });
         if (!broken) continue;
+        if (sound_definition(read, read.table->tdef_len)) {
+            // Whole without what the pointer names (past the end, a page of another kind,
+            // back into itself): the chain ends where the definition does.
+            cut_after(context, read.table->pages.back());
+            continue;
+        }
         const TableDef& t = *read.table;
         std::vector<uint32_t> fits;
         std::set<std::vector<uint8_t>> definitions;  // what each fitting page makes of it

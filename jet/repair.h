@@ -105,6 +105,12 @@ void fix_table_def_counts(FixContext& context, std::span<const Finding> findings
 // The same, then user tables whose definition still cannot be read are saved to the
 // recovery file and dropped (jet/drop_table.h).
 void fix_table_defs_or_drop(FixContext& context, std::span<const Finding> findings);
+// Index definitions naming a column or a real index that does not exist: pointed back or
+// taken out of the definition (jet/fix_index_defs.cpp).
+void fix_index_definitions(FixContext& context, std::span<const Finding> findings);
+// A column number or variable slot no definition could hold set back to the one the
+// other columns leave free, a fixed offset that overlaps set to the gap the others leave, then as fix_table_defs_or_drop (jet/fix_column_entries.cpp).
+void fix_column_entries_or_drop(FixContext& context, std::span<const Finding> findings);
 // Catalog rows naming a page that is no table definition: re-pointed or dropped.
 void fix_catalog_table_ids(FixContext& context, std::span<const Finding> findings);
 // User table definitions no catalog row names, given a catalog row again.
