@@ -1,5 +1,5 @@
-// HDR_FILE_SIZE: the file ends inside a page. Access cannot use a partial page. A data page
-// cut after its slot table is a torn page: it is completed with zeros and keeps every row
+// HDR_FILE_SIZE: the file ends inside a page. Access cannot use a partial page. A table's
+// data page cut after its slot table is a torn page: it is completed with zeros and keeps every row
 // lying wholly before the cut (rows reaching past it are deleted); the row walk then judges
 // what is left. Any other partial page is cut away. Either way the cut bytes are saved.
 #include "jet/data_page.h"
@@ -16,6 +16,8 @@ std::vector<uint8_t> completed_data_page(std::vector<uint8_t> part, const Layout
     if (kept < layout.data_header_size || part[0] != page_type::data) return {};
     part.resize(layout.page_size, 0);
     const DataPage view(part, layout);
+    // Long-value rows are read through pointers that no slot flag stops: a cut one goes whole.
+    if (view.is_lval()) return {};
     const size_t slots = view.row_count();
     if (kept < layout.data_header_size + 2 * slots) return {};
     uint16_t upper = static_cast<uint16_t>(layout.page_size);

@@ -159,6 +159,7 @@ const char* row_kind_name(RowKind kind) {
     case RowKind::LvEndsEarly: return "lv-ends-early";
     case RowKind::LvFirstOutside: return "lv-first-outside";
     case RowKind::OverlapFewRows: return "overlap-few-rows";
+    case RowKind::OverlapFewAbove: return "overlap-few-above";
     case RowKind::TornRows: return "torn-rows";
     case RowKind::OutsideManySlots: return "outside-many-slots";
     case RowKind::CutInPage: return "cut-in-page";
@@ -169,7 +170,7 @@ const char* row_kind_name(RowKind kind) {
 bool is_long_value_kind(RowKind kind) { return !is_page_kind(kind); }
 
 bool judged_by_damaged_reading(RowKind kind) {
-    return kind == RowKind::OverlapFewRows || kind == RowKind::TornRows || kind == RowKind::OutsideManySlots ||
+    return kind == RowKind::OverlapFewRows || kind == RowKind::OverlapFewAbove || kind == RowKind::TornRows || kind == RowKind::OutsideManySlots ||
            kind == RowKind::CutInPage;
 }
 
@@ -177,7 +178,7 @@ std::vector<RowKind> all_row_kinds() {
     return {RowKind::TornPage,     RowKind::RowOffsetOutside, RowKind::RowOffsetOverlap, RowKind::FreeSpaceWrong,
             RowKind::RowUndecodable, RowKind::OverflowNowhere, RowKind::LvOutside,      RowKind::LvWrongPage,
             RowKind::LvCycle,       RowKind::LvEndsEarly,      RowKind::LvFirstOutside,   RowKind::OverlapFewRows,
-            RowKind::TornRows,      RowKind::OutsideManySlots, RowKind::CutInPage};
+            RowKind::OverlapFewAbove, RowKind::TornRows,      RowKind::OutsideManySlots, RowKind::CutInPage};
 }
 
 std::optional<RowDamage> apply_row_damage(const std::filesystem::path& intact, std::vector<uint8_t>& f, RowKind kind) {
@@ -198,7 +199,7 @@ std::optional<RowDamage> apply_row_damage(const std::filesystem::path& intact, s
     }
     if (is_page_kind(kind)) {
         PageFits fits = two_live_rows;
-        if (kind == RowKind::OverlapFewRows)
+        if (kind == RowKind::OverlapFewRows || kind == RowKind::OverlapFewAbove)
             fits = [](const PageTarget& t, const jet::DataPage&) { return t.live.size() == 3 && t.occupied == 3; };
         if (kind == RowKind::TornRows)
             fits = [&](const PageTarget& t, const jet::DataPage& p) { return tear_inside_rows(t, p, page_size) != 0; };
@@ -253,6 +254,13 @@ std::optional<RowDamage> apply_row_damage(const std::filesystem::path& intact, s
             put16(f, slot_at + 2 * middle, static_cast<uint16_t>(page.slot(t->live[2]).start + 2));
             d.rows_at_risk = 2;
             d.note = "slot " + std::to_string(middle) + " of 3 starts inside the row below";
+            break;
+        }
+        case RowKind::OverlapFewAbove: {
+            const uint16_t middle = t->live[1];
+            put16(f, slot_at + 2 * middle, static_cast<uint16_t>(page.slot(middle).end + 2));
+            d.rows_at_risk = 2;
+            d.note = "slot " + std::to_string(middle) + " of 3 starts inside the row above";
             break;
         }
         case RowKind::TornRows: {

@@ -25,6 +25,7 @@ enum class RowKind {
     LvFirstOutside,    // a long value's definition points past the file
     // Measured on real files: each also judged against what mdbtools reads from the damaged file.
     OverlapFewRows,    // on a page of exactly 3 rows, the middle slot starts inside the row below it
+    OverlapFewAbove,   // ... inside the row above it
     TornRows,          // zeros from a sector boundary inside the row area to the page end
     OutsideManySlots,  // every other live slot of a page with many rows points past the page
     CutInPage,         // the file ends at a sector boundary inside the last user data page
