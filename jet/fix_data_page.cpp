@@ -193,17 +193,18 @@ DataPagePlan plan_data_page(Bytes page, const Layout& layout, const RowSoundness
     for (uint16_t i = 0; i < n; ++i) starts[i] = u16_at(page, layout.data_header_size + 2 * size_t(i)) & kRowOffsetMask;
     std::vector<bool> trusted = trusted_offsets(starts, layout.data_header_size + 2 * size_t(n), layout.page_size);
     DataPagePlan plan = plan_with(page, layout, sound, exact, framed_from_end, trusted);
+    auto raws_at = [&](int i) { return u16_at(page, layout.data_header_size + 2 * size_t(i)); };
     // An offset moved down into the row below still sorts among the others, but leaves that
-    // row too short to decode and itself frames a row from another row's bytes. When
-    // distrusting the offset above a dropped row saves more rows (the dropped one and the
-    // one recovered at its true place), that offset was the wrong one.
+    // row too short to decode, and its own span (the rest of that row and all of its own)
+    // frames a wrong row or none. When distrusting the offset above a dropped row saves more
+    // rows (the dropped one and the one recovered at its true place), that offset was wrong.
     for (bool better = true; better;) {
         better = false;
         for (uint16_t i = 0; i < n && !better; ++i) {
             if (plan.slots[i].fate != SlotFate::Dropped || !trusted[i]) continue;
             int above = i - 1;
             while (above >= 0 && !trusted[above]) --above;
-            if (above < 0 || plan.slots[above].fate != SlotFate::Kept || !plan.slots[above].was_live) continue;
+            if (above < 0 || !plan.slots[above].was_live || !live(raws_at(above))) continue;
             std::vector<bool> other = trusted;
             other[above] = false;
             DataPagePlan alternative = plan_with(page, layout, sound, exact, framed_from_end, other);
