@@ -12,6 +12,7 @@ namespace {
 
 constexpr uint16_t kFlagsMask = static_cast<uint16_t>(~kRowOffsetMask);
 constexpr uint16_t kDeletedSlot = kRowDeleted | kRowOverflow;  // 0xC000, how Access marks deletions
+constexpr size_t kAlternativeTries = 4;
 
 void put_u16(std::vector<uint8_t>& page, size_t at, uint16_t value) {
     page[at] = static_cast<uint8_t>(value);
@@ -198,13 +199,16 @@ DataPagePlan plan_data_page(Bytes page, const Layout& layout, const RowSoundness
     // row too short to decode, and its own span (the rest of that row and all of its own)
     // frames a wrong row or none. When distrusting the offset above a dropped row saves more
     // rows (the dropped one and the one recovered at its true place), that offset was wrong.
+    // A few tries only: a page of garbage drops most rows, and each try plans the page again.
+    size_t tries = 0;
     for (bool better = true; better;) {
         better = false;
-        for (uint16_t i = 0; i < n && !better; ++i) {
+        for (uint16_t i = 0; i < n && !better && tries < kAlternativeTries; ++i) {
             if (plan.slots[i].fate != SlotFate::Dropped || !trusted[i]) continue;
             int above = i - 1;
             while (above >= 0 && !trusted[above]) --above;
             if (above < 0 || !plan.slots[above].was_live || !live(raws_at(above))) continue;
+            ++tries;
             std::vector<bool> other = trusted;
             other[above] = false;
             DataPagePlan alternative = plan_with(page, layout, sound, exact, framed_from_end, other);
