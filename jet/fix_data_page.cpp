@@ -2,6 +2,7 @@
 #include "jet/fix_data_page.h"
 
 #include <algorithm>
+#include <functional>
 
 #include "jet/data_page.h"
 
@@ -11,6 +12,7 @@ namespace {
 
 constexpr uint16_t kFlagsMask = static_cast<uint16_t>(~kRowOffsetMask);
 constexpr uint16_t kDeletedSlot = kRowDeleted | kRowOverflow;  // 0xC000, how Access marks deletions
+constexpr size_t kAlternativeTries = 4;
 
 void put_u16(std::vector<uint8_t>& page, size_t at, uint16_t value) {
     page[at] = static_cast<uint8_t>(value);
@@ -49,10 +51,14 @@ bool DataPagePlan::changes_slots() const {
     return std::any_of(slots.begin(), slots.end(), [](const SlotPlan& s) { return s.fate != SlotFate::Kept; });
 }
 
-DataPagePlan plan_data_page(Bytes page, const Layout& layout, const RowSoundness& sound, const RowSoundness& exact) {
+namespace {
+
+// The plan that keeps the rows at the `trusted` offsets and recovers what it can of the rest.
+DataPagePlan plan_with(Bytes page, const Layout& layout, const RowSoundness& sound, const RowSoundness& exact,
+                       bool framed_from_end, const std::vector<bool>& trusted) {
     DataPagePlan plan;
     const DataPage view(page, layout);
-    const uint16_t n = std::min<uint16_t>(view.row_count(), 255);
+    const uint16_t n = static_cast<uint16_t>(trusted.size());
     plan.row_count = n;
     const size_t table_end = layout.data_header_size + 2 * size_t(n);
     std::vector<uint16_t> raws(n), starts(n);
@@ -60,7 +66,6 @@ DataPagePlan plan_data_page(Bytes page, const Layout& layout, const RowSoundness
         raws[i] = u16_at(page, layout.data_header_size + 2 * size_t(i));
         starts[i] = raws[i] & kRowOffsetMask;
     }
-    const std::vector<bool> trusted = trusted_offsets(starts, table_end, layout.page_size);
 
     plan.slots.resize(n);
     // The shortest span from `from` (below `limit`) that decodes as a row; 0 when none does.
@@ -69,25 +74,49 @@ DataPagePlan plan_data_page(Bytes page, const Layout& layout, const RowSoundness
             if (exact(page.subspan(from, e - from))) return e;
         return 0;
     };
-    // Gives the untrusted slots `lost` (in slot order, so the last lies lowest) the rows
-    // stacked in [low, high) when every one of them decodes there; false leaves them alone.
+    // Where the rows of `count` slots stacked in [low, high) start, the first (highest) first,
+    // when every one of them decodes there; empty when they do not. A row with variable
+    // columns is framed from its end, where its trailer pins its length, so the search runs
+    // down from `high`; a row of fixed columns only is framed from its start, where its
+    // column count says how long it is, so the search runs up from `low`. Either way the
+    // shortest row that lets the rest frame is taken (a bounded search).
+    auto frame_gap = [&](uint16_t low, uint16_t high, size_t count) {
+        std::vector<uint16_t> starts(count);
+        size_t budget = 4 * size_t(layout.page_size);
+        // Down: row k ends at `end`; up: row k (counted from the lowest) starts at `from`.
+        std::function<bool(size_t, uint16_t)> down = [&](size_t k, uint16_t end) {
+            if (k + 1 == count) {
+                starts[k] = low;
+                return low < end && exact(page.subspan(low, end - low));
+            }
+            for (uint16_t at = end - 1; at > low && budget > 0; --at, --budget)
+                if (exact(page.subspan(at, end - at)) && down(k + 1, at)) {
+                    starts[k] = at;
+                    return true;
+                }
+            return false;
+        };
+        std::function<bool(size_t, uint16_t)> up = [&](size_t k, uint16_t from) {
+            starts[count - 1 - k] = from;
+            if (k + 1 == count) return from < high && exact(page.subspan(from, high - from));
+            for (uint16_t e = from + 1; e < high && budget > 0; ++e, --budget)
+                if (exact(page.subspan(from, e - from)) && up(k + 1, e)) return true;
+            return false;
+        };
+        const bool framed = count > 0 && low < high && (framed_from_end ? down(0, high) : up(0, low));
+        if (!framed) starts.clear();
+        return starts;
+    };
+    auto recover = [&](uint16_t high, const std::vector<uint16_t>& lost, const std::vector<uint16_t>& starts) {
+        for (size_t k = 0; k < lost.size(); ++k) {
+            const uint16_t end = k == 0 ? high : starts[k - 1];
+            plan.slots[lost[k]] = {starts[k], starts[k], end, SlotFate::Recovered, true};
+        }
+    };
     auto fill_gap = [&](uint16_t low, uint16_t high, const std::vector<uint16_t>& lost) {
-        std::vector<uint16_t> ends;
-        uint16_t at = low;
-        for (size_t k = lost.size(); k-- > 1;) {
-            const uint16_t e = row_end(at, high);
-            if (e == 0 || e == high) return false;
-            ends.push_back(e);
-            at = e;
-        }
-        if (lost.empty() || at >= high || !exact(page.subspan(at, high - at))) return false;
-        uint16_t start = low;
-        for (size_t k = lost.size(); k-- > 0;) {
-            const uint16_t end = ends.empty() || k == 0 ? high : ends[lost.size() - 1 - k];
-            plan.slots[lost[k]] = {start, start, end, SlotFate::Recovered, true};
-            start = end;
-        }
-        return true;
+        const std::vector<uint16_t> starts = frame_gap(low, high, lost.size());
+        if (!starts.empty()) recover(high, lost, starts);
+        return !starts.empty();
     };
     uint16_t upper = static_cast<uint16_t>(layout.page_size);  // end of the next row down
     std::vector<uint16_t> pending;                              // untrusted slots above it
@@ -119,12 +148,12 @@ DataPagePlan plan_data_page(Bytes page, const Layout& layout, const RowSoundness
             // The lost slots above this row held the bytes between its real end and the
             // next trusted row. Splitting is tried first: a row with another row's bytes
             // after it can still frame, since the trailer is read from the end.
-            uint16_t split = 0;
-            for (uint16_t e = start + 1; e < upper && split == 0; ++e)
-                if (exact(page.subspan(start, e - start)) && fill_gap(e, upper, pending)) split = e;
+            const std::vector<uint16_t> framed = frame_gap(start, upper, pending.size() + 1);
+            const uint16_t split = framed.empty() ? 0 : framed[pending.size() - 1];
             const uint16_t end = split ? split : row_end(start, upper - 1);
             if (split != 0) {
                 slot.end = split;
+                recover(upper, pending, framed);
                 pending.clear();
             } else if (sound(page.subspan(start, upper - start))) {
                 lose_pending(upper);
@@ -146,6 +175,50 @@ DataPagePlan plan_data_page(Bytes page, const Layout& layout, const RowSoundness
     const size_t lowest = table_end + view.free_space();
     if (!pending.empty() && lowest < upper && fill_gap(static_cast<uint16_t>(lowest), upper, pending)) pending.clear();
     lose_pending(upper);
+    return plan;
+}
+
+size_t live_rows(const DataPagePlan& plan) {
+    return size_t(std::count_if(plan.slots.begin(), plan.slots.end(), [](const SlotPlan& s) {
+        return s.fate == SlotFate::Recovered || (s.fate == SlotFate::Kept && s.was_live && live(s.raw));
+    }));
+}
+
+}  // namespace
+
+DataPagePlan plan_data_page(Bytes page, const Layout& layout, const RowSoundness& sound, const RowSoundness& exact,
+                            bool framed_from_end) {
+    const DataPage view(page, layout);
+    const uint16_t n = std::min<uint16_t>(view.row_count(), 255);
+    std::vector<uint16_t> starts(n);
+    for (uint16_t i = 0; i < n; ++i) starts[i] = u16_at(page, layout.data_header_size + 2 * size_t(i)) & kRowOffsetMask;
+    std::vector<bool> trusted = trusted_offsets(starts, layout.data_header_size + 2 * size_t(n), layout.page_size);
+    DataPagePlan plan = plan_with(page, layout, sound, exact, framed_from_end, trusted);
+    auto raws_at = [&](int i) { return u16_at(page, layout.data_header_size + 2 * size_t(i)); };
+    // An offset moved down into the row below still sorts among the others, but leaves that
+    // row too short to decode, and its own span (the rest of that row and all of its own)
+    // frames a wrong row or none. When distrusting the offset above a dropped row saves more
+    // rows (the dropped one and the one recovered at its true place), that offset was wrong.
+    // A few tries only: a page of garbage drops most rows, and each try plans the page again.
+    size_t tries = 0;
+    for (bool better = true; better;) {
+        better = false;
+        for (uint16_t i = 0; i < n && !better && tries < kAlternativeTries; ++i) {
+            if (plan.slots[i].fate != SlotFate::Dropped || !trusted[i]) continue;
+            int above = i - 1;
+            while (above >= 0 && !trusted[above]) --above;
+            if (above < 0 || !plan.slots[above].was_live || !live(raws_at(above))) continue;
+            ++tries;
+            std::vector<bool> other = trusted;
+            other[above] = false;
+            DataPagePlan alternative = plan_with(page, layout, sound, exact, framed_from_end, other);
+            if (live_rows(alternative) > live_rows(plan)) {
+                plan = std::move(alternative);
+                trusted = std::move(other);
+                better = true;
+            }
+        }
+    }
     return plan;
 }
 

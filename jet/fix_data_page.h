@@ -42,8 +42,10 @@ using RowSoundness = std::function<bool(Bytes row)>;
 
 // The slot table the page should have. Never fails: in the worst case every slot is Lost.
 // `exact` is the stricter test a span must pass before a lost slot is given it (a span cut
-// at the wrong place can still frame as a row).
-DataPagePlan plan_data_page(Bytes page, const Layout& layout, const RowSoundness& sound, const RowSoundness& exact);
+// at the wrong place can still frame as a row). `framed_from_end`: the table's rows carry a
+// trailer that fixes their length (variable columns), so lost rows are sought from their end.
+DataPagePlan plan_data_page(Bytes page, const Layout& layout, const RowSoundness& sound, const RowSoundness& exact,
+                            bool framed_from_end);
 
 // Writes row count, slots and the free-space figure the plan implies into the page.
 void apply_data_page_plan(std::vector<uint8_t>& page, const Layout& layout, const DataPagePlan& plan);

@@ -147,7 +147,7 @@ private:
             return size_t(row.data() - before.data()) + row.size() <= torn && row_sound(table_, layout_, row);
         };
         auto exact = [&](Bytes row) { return sound(row) && row_packed(table_, layout_, row); };
-        const DataPagePlan plan = plan_data_page(before, layout_, sound, exact);
+        const DataPagePlan plan = plan_data_page(before, layout_, sound, exact, table_.num_var_cols > 0);
         for (size_t i = 0; i < plan.slots.size(); ++i) {
             const SlotPlan& s = plan.slots[i];
             const uint16_t slot = static_cast<uint16_t>(i);

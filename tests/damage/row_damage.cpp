@@ -1,5 +1,7 @@
 #include "row_damage.h"
 
+#include <functional>
+
 #include "jet/data_page.h"
 #include "jet/database.h"
 #include "jet/long_value.h"
@@ -19,7 +21,8 @@ void put32(std::vector<uint8_t>& f, std::size_t at, uint32_t v) {
 
 bool is_page_kind(RowKind k) {
     return k == RowKind::TornPage || k == RowKind::RowOffsetOutside || k == RowKind::RowOffsetOverlap ||
-           k == RowKind::FreeSpaceWrong || k == RowKind::RowUndecodable || k == RowKind::OverflowNowhere;
+           k == RowKind::FreeSpaceWrong || k == RowKind::RowUndecodable || k == RowKind::OverflowNowhere ||
+           judged_by_damaged_reading(k);
 }
 
 struct PageTarget {
@@ -29,8 +32,12 @@ struct PageTarget {
     std::size_t occupied = 0;    // slots holding rows of any kind (live, overflow header or target)
 };
 
-// The first data page of a user table holding at least two ordinary live rows.
-std::optional<PageTarget> page_target(jet::Database& db) {
+using PageFits = std::function<bool(const PageTarget&, const jet::DataPage&)>;
+
+bool two_live_rows(const PageTarget& t, const jet::DataPage&) { return t.live.size() >= 2; }
+
+// The first data page of a user table that fits (by default: two ordinary live rows).
+std::optional<PageTarget> page_target(jet::Database& db, const PageFits& fits = two_live_rows) {
     for (const jet::CatalogEntry& e : db.user_tables()) {
         const jet::TableDefResult& def = db.table_def(e.tdef_page());
         if (!def.table || !def.table->complete) continue;
@@ -43,10 +50,48 @@ std::optional<PageTarget> page_target(jet::Database& db) {
                 if ((s.raw & (jet::kRowDeleted | jet::kRowOverflow)) != (jet::kRowDeleted | jet::kRowOverflow)) ++t.occupied;
                 if (!s.deleted() && !s.overflow() && s.bounds_ok && s.length() >= 4) t.live.push_back(i);
             }
-            if (t.live.size() >= 2) return t;
+            if (fits(t, page)) return t;
         }
     }
     return std::nullopt;
+}
+
+// The highest sector boundary in the row area with a live row starting at or past it and
+// another lying wholly before it; 0 when the page has none.
+std::size_t tear_inside_rows(const PageTarget& t, const jet::DataPage& page, std::size_t page_size) {
+    constexpr std::size_t kSector = 512;
+    for (std::size_t at = page_size - kSector; at >= kSector; at -= kSector) {
+        bool cut = false, whole = false;
+        for (uint16_t i : t.live) {
+            const jet::RowSlot s = page.slot(i);
+            cut |= s.start >= at;
+            whole |= s.end <= at;
+        }
+        if (cut && whole) return at;
+    }
+    return 0;
+}
+
+// The user data page with the highest number that a tear inside its rows can hit.
+std::optional<PageTarget> last_tearable_page(jet::Database& db) {
+    std::optional<PageTarget> best;
+    for (const jet::CatalogEntry& e : db.user_tables()) {
+        const jet::TableDefResult& def = db.table_def(e.tdef_page());
+        if (!def.table || !def.table->complete) continue;
+        jet::Faults faults;
+        for (uint32_t p : db.data_pages(*def.table, e.name, faults)) {
+            if (best && p < best->page) continue;
+            jet::DataPage page(db.file().page(p), db.layout());
+            PageTarget t{e.name, p, {}, 0};
+            for (uint16_t i = 0; i < page.row_count(); ++i) {
+                const jet::RowSlot s = page.slot(i);
+                if ((s.raw & (jet::kRowDeleted | jet::kRowOverflow)) != (jet::kRowDeleted | jet::kRowOverflow)) ++t.occupied;
+                if (!s.deleted() && !s.overflow() && s.bounds_ok && s.length() >= 4) t.live.push_back(i);
+            }
+            if (tear_inside_rows(t, page, db.layout().page_size) != 0) best = t;
+        }
+    }
+    return best;
 }
 
 struct ValueTarget {
@@ -113,16 +158,27 @@ const char* row_kind_name(RowKind kind) {
     case RowKind::LvCycle: return "lv-cycle";
     case RowKind::LvEndsEarly: return "lv-ends-early";
     case RowKind::LvFirstOutside: return "lv-first-outside";
+    case RowKind::OverlapFewRows: return "overlap-few-rows";
+    case RowKind::OverlapFewAbove: return "overlap-few-above";
+    case RowKind::TornRows: return "torn-rows";
+    case RowKind::OutsideManySlots: return "outside-many-slots";
+    case RowKind::CutInPage: return "cut-in-page";
     }
     return "?";
 }
 
 bool is_long_value_kind(RowKind kind) { return !is_page_kind(kind); }
 
+bool judged_by_damaged_reading(RowKind kind) {
+    return kind == RowKind::OverlapFewRows || kind == RowKind::OverlapFewAbove || kind == RowKind::TornRows || kind == RowKind::OutsideManySlots ||
+           kind == RowKind::CutInPage;
+}
+
 std::vector<RowKind> all_row_kinds() {
     return {RowKind::TornPage,     RowKind::RowOffsetOutside, RowKind::RowOffsetOverlap, RowKind::FreeSpaceWrong,
             RowKind::RowUndecodable, RowKind::OverflowNowhere, RowKind::LvOutside,      RowKind::LvWrongPage,
-            RowKind::LvCycle,       RowKind::LvEndsEarly,      RowKind::LvFirstOutside};
+            RowKind::LvCycle,       RowKind::LvEndsEarly,      RowKind::LvFirstOutside,   RowKind::OverlapFewRows,
+            RowKind::OverlapFewAbove, RowKind::TornRows,      RowKind::OutsideManySlots, RowKind::CutInPage};
 }
 
 std::optional<std::pair<uint32_t, uint16_t>> first_long_value_chain(const std::filesystem::path& intact) {
@@ -136,14 +192,33 @@ std::optional<RowDamage> apply_row_damage(const std::filesystem::path& intact, s
     jet::Database db(intact);
     const jet::Layout& layout = db.layout();
     const std::size_t page_size = layout.page_size;
+    if (kind == RowKind::CutInPage) {
+        const auto t = last_tearable_page(db);
+        if (!t) return std::nullopt;
+        const jet::DataPage page(db.file().page(t->page), layout);
+        const std::size_t cut = tear_inside_rows(*t, page, page_size);
+        const std::size_t pages_after = f.size() / page_size - t->page - 1;
+        f.resize(std::size_t(t->page) * page_size + cut);
+        RowDamage d{t->table, t->page, t->occupied, pages_after > 0, {}};
+        d.note = "file cut at byte " + std::to_string(cut) + " of the page (" + std::to_string(pages_after) +
+                 " pages after it)";
+        return d;
+    }
     if (is_page_kind(kind)) {
-        const auto t = page_target(db);
+        PageFits fits = two_live_rows;
+        if (kind == RowKind::OverlapFewRows || kind == RowKind::OverlapFewAbove)
+            fits = [](const PageTarget& t, const jet::DataPage&) { return t.live.size() == 3 && t.occupied == 3; };
+        if (kind == RowKind::TornRows)
+            fits = [&](const PageTarget& t, const jet::DataPage& p) { return tear_inside_rows(t, p, page_size) != 0; };
+        if (kind == RowKind::OutsideManySlots)
+            fits = [](const PageTarget& t, const jet::DataPage&) { return t.live.size() >= 6; };
+        const auto t = page_target(db, fits);
         if (!t) return std::nullopt;
         const std::size_t at = std::size_t(t->page) * page_size;
         const jet::DataPage page(db.file().page(t->page), layout);
         const uint16_t first = t->live[0], second = t->live[1];
         const std::size_t slot_at = at + layout.data_header_size;
-        RowDamage d{t->table, t->page, 1, {}};
+        RowDamage d{t->table, t->page, 1, false, {}};
         switch (kind) {
         case RowKind::TornPage:
             std::fill(f.begin() + at + page_size / 2, f.begin() + at + page_size, uint8_t{0});
@@ -181,6 +256,38 @@ std::optional<RowDamage> apply_row_damage(const std::filesystem::path& intact, s
             d.note = "slot " + std::to_string(first) + " made an overflow pointer past the file";
             break;
         }
+        case RowKind::OverlapFewRows: {
+            const uint16_t middle = t->live[1];
+            put16(f, slot_at + 2 * middle, static_cast<uint16_t>(page.slot(t->live[2]).start + 2));
+            d.rows_at_risk = 2;
+            d.note = "slot " + std::to_string(middle) + " of 3 starts inside the row below";
+            break;
+        }
+        case RowKind::OverlapFewAbove: {
+            const uint16_t middle = t->live[1];
+            put16(f, slot_at + 2 * middle, static_cast<uint16_t>(page.slot(middle).end + 2));
+            d.rows_at_risk = 2;
+            d.note = "slot " + std::to_string(middle) + " of 3 starts inside the row above";
+            break;
+        }
+        case RowKind::TornRows: {
+            const std::size_t tear = tear_inside_rows(*t, page, page_size);
+            std::fill(f.begin() + at + tear, f.begin() + at + page_size, uint8_t{0});
+            d.rows_at_risk = t->occupied;
+            d.note = "zeros from byte " + std::to_string(tear) + " to the page end";
+            break;
+        }
+        case RowKind::OutsideManySlots: {
+            std::string slots;
+            for (std::size_t k = 0; k < t->live.size(); ++k) {
+                if (!(k < 3 || k + 1 == t->live.size() || k == 5)) continue;
+                put16(f, slot_at + 2 * t->live[k], 0x1FFF);
+                slots += " " + std::to_string(t->live[k]);
+            }
+            d.rows_at_risk = t->live.size();
+            d.note = "slots" + slots + " of " + std::to_string(t->live.size()) + " point past the page";
+            break;
+        }
         default: return std::nullopt;
         }
         return d;
@@ -188,7 +295,7 @@ std::optional<RowDamage> apply_row_damage(const std::filesystem::path& intact, s
     const bool chain = kind != RowKind::LvFirstOutside;
     const auto v = value_target(db, chain);
     if (!v) return std::nullopt;
-    RowDamage d{v->table, chain ? v->chain_page : v->row_page, 1, {}};
+    RowDamage d{v->table, chain ? v->chain_page : v->row_page, 1, false, {}};
     const uint32_t first = (v->def.first.page << 8) | v->def.first.row;
     switch (kind) {
     case RowKind::LvOutside: put32(f, v->chain_row, 0xFFFFFF00u); d.note = "chain points past the file"; break;

@@ -23,16 +23,25 @@ enum class RowKind {
     LvCycle,           // ... points back at the chain's first row
     LvEndsEarly,       // ... is 0, long before the declared length
     LvFirstOutside,    // a long value's definition points past the file
+    // Measured on real files: each also judged against what mdbtools reads from the damaged file.
+    OverlapFewRows,    // on a page of exactly 3 rows, the middle slot starts inside the row below it
+    OverlapFewAbove,   // ... inside the row above it
+    TornRows,          // zeros from a sector boundary inside the row area to the page end
+    OutsideManySlots,  // every other live slot of a page with many rows points past the page
+    CutInPage,         // the file ends at a sector boundary inside the last user data page
 };
 
 const char* row_kind_name(RowKind kind);
 bool is_long_value_kind(RowKind kind);
+// Kinds whose rows are judged against what a reader still gets from the damaged file.
+bool judged_by_damaged_reading(RowKind kind);
 std::vector<RowKind> all_row_kinds();
 
 struct RowDamage {
     std::string table;          // the user table hit
     uint32_t page = 0;          // data page (or LVAL page) written
     std::size_t rows_at_risk = 0;  // rows of the table whose values the damage can change or destroy
+    bool other_tables_at_risk = false;  // pages of other tables may go too (a cut file)
     std::string note;
 };
 
