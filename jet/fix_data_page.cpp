@@ -155,6 +155,15 @@ DataPagePlan plan_with(Bytes page, const Layout& layout, const RowSoundness& sou
                 slot.end = split;
                 recover(upper, pending, framed);
                 pending.clear();
+            } else if (end != 0 && sound(page.subspan(end, upper - end))) {
+                // This row ends where Access would end it and what follows still reads as a
+                // row (one laid out otherwise, e.g. with slack before its offset table): that
+                // is the lowest lost slot's row, not a tail of this one.
+                slot.end = end;
+                const uint16_t above = pending.back();
+                pending.pop_back();
+                lose_pending(upper);
+                plan.slots[above] = {end, end, upper, SlotFate::Recovered, true};
             } else if (sound(page.subspan(start, upper - start))) {
                 lose_pending(upper);
             } else if (end != 0) {
