@@ -74,7 +74,9 @@ TEST(RepairDatabase, SystemTableCountsAreMendedOnlyAlongsideRealDamage) {
         const jet::Report report = jet::repair_database(database);
         EXPECT_EQ(report.backup.empty(), !user_damage);
         EXPECT_EQ(read_bytes(database) == bytes, !user_damage);
-        if (user_damage) EXPECT_TRUE(read_bytes(database) == read_bytes(intact)) << "both counts put back";
+        if (user_damage) {
+            EXPECT_TRUE(read_bytes(database) == read_bytes(intact)) << "both counts put back";
+        }
     }
 }
 
