@@ -69,7 +69,9 @@ TEST(RepairDatabase, SystemTableCountsAreMendedOnlyAlongsideRealDamage) {
         const fs::path database = folder / "db.mdb";
         auto bytes = read_bytes(intact);
         ASSERT_TRUE(damage::apply(bytes, Damage{Kind::StaleRowCount, 2}));
-        if (user_damage) ASSERT_TRUE(damage::apply(bytes, Damage{Kind::StaleRowCount, user_table}));
+        if (user_damage) {
+            ASSERT_TRUE(damage::apply(bytes, Damage{Kind::StaleRowCount, user_table}));
+        }
         write_bytes(database, bytes);
         const jet::Report report = jet::repair_database(database);
         EXPECT_EQ(report.backup.empty(), !user_damage);
