@@ -94,7 +94,9 @@ private:
             const DataPage page(page_bytes, layout());
             if (page.is_data_page() && page.owner() == def_.page) owned.insert(p);
         }
-        owned.insert(unlisted_live_.begin(), unlisted_live_.end());
+        UnlistedPageJudge judge(file(), layout());
+        for (uint32_t p : unlisted_live_)
+            if (!owned.count(p) && judge.rows_missing(def_, p)) owned.insert(p);
         return sorted(std::move(owned));
     }
 
@@ -137,22 +139,19 @@ bool all_zero(Bytes page) {
     return std::all_of(page.begin(), page.end(), [](uint8_t b) { return b == 0; });
 }
 
-// Data pages with live rows, by owner, that the global map does not flag free and whose
-// table is missing rows (jet/unlisted_pages.h): candidates for their owner's map (pages it
-// already lists are simply found again). Without a readable global map nothing tells a
+// Data pages with live rows, by owner, that the global map does not flag free: candidates
+// for their owner's map (pages it already lists are simply found again; the others are
+// taken only when the table is missing rows, jet/unlisted_pages.h). Without a readable global map nothing tells a
 // lost page from a freed one, so none is adopted.
 std::map<uint32_t, std::vector<uint32_t>> live_data_pages(Database& db) {
     std::map<uint32_t, std::vector<uint32_t>> out;
     const auto& free = db.free_pages();
     if (!free) return out;
-    UnlistedPageJudge judge(db.file(), db.layout());
     for (uint32_t p = 3; p < db.file().page_count(); ++p) {
         const PageRef page_bytes = db.file().fetch(p);
         const DataPage page(page_bytes, db.layout());
         if (!page.is_data_page() || page.is_lval() || page.owner() == 0) continue;
         if ((*free)[p] || !has_live_rows(page)) continue;
-        const TableDefResult& read = db.table_def(page.owner());
-        if (read.table && !judge.rows_missing(*read.table, p)) continue;
         out[page.owner()].push_back(p);
     }
     return out;

@@ -36,6 +36,17 @@ using PageFits = std::function<bool(const PageTarget&, const jet::DataPage&)>;
 
 bool two_live_rows(const PageTarget& t, const jet::DataPage&) { return t.live.size() >= 2; }
 
+// A data page with its slots sorted out.
+PageTarget target_of(const std::string& table, uint32_t number, const jet::DataPage& page) {
+    PageTarget t{table, number, {}, 0};
+    for (uint16_t i = 0; i < page.row_count(); ++i) {
+        const jet::RowSlot s = page.slot(i);
+        if ((s.raw & (jet::kRowDeleted | jet::kRowOverflow)) != (jet::kRowDeleted | jet::kRowOverflow)) ++t.occupied;
+        if (!s.deleted() && !s.overflow() && s.bounds_ok && s.length() >= 4) t.live.push_back(i);
+    }
+    return t;
+}
+
 // The first data page of a user table that fits (by default: two ordinary live rows).
 std::optional<PageTarget> page_target(jet::Database& db, const PageFits& fits = two_live_rows) {
     for (const jet::CatalogEntry& e : db.user_tables()) {
@@ -44,12 +55,7 @@ std::optional<PageTarget> page_target(jet::Database& db, const PageFits& fits = 
         jet::Faults faults;
         for (uint32_t p : db.data_pages(*def.table, e.name, faults)) {
             jet::DataPage page(db.file().page(p), db.layout());
-            PageTarget t{e.name, p, {}, 0};
-            for (uint16_t i = 0; i < page.row_count(); ++i) {
-                const jet::RowSlot s = page.slot(i);
-                if ((s.raw & (jet::kRowDeleted | jet::kRowOverflow)) != (jet::kRowDeleted | jet::kRowOverflow)) ++t.occupied;
-                if (!s.deleted() && !s.overflow() && s.bounds_ok && s.length() >= 4) t.live.push_back(i);
-            }
+            const PageTarget t = target_of(e.name, p, page);
             if (fits(t, page)) return t;
         }
     }
@@ -82,12 +88,7 @@ std::optional<PageTarget> last_tearable_page(jet::Database& db) {
         for (uint32_t p : db.data_pages(*def.table, e.name, faults)) {
             if (best && p < best->page) continue;
             jet::DataPage page(db.file().page(p), db.layout());
-            PageTarget t{e.name, p, {}, 0};
-            for (uint16_t i = 0; i < page.row_count(); ++i) {
-                const jet::RowSlot s = page.slot(i);
-                if ((s.raw & (jet::kRowDeleted | jet::kRowOverflow)) != (jet::kRowDeleted | jet::kRowOverflow)) ++t.occupied;
-                if (!s.deleted() && !s.overflow() && s.bounds_ok && s.length() >= 4) t.live.push_back(i);
-            }
+            const PageTarget t = target_of(e.name, p, page);
             if (tear_inside_rows(t, page, db.layout().page_size) != 0) best = t;
         }
     }
