@@ -214,7 +214,7 @@ Report repair_database(const fs::path& path) {
     }
 
     WorkingCopy copy(lock);
-    RecoveryFile recovery(path);
+    RecoveryFile recovery(lock.path());  // beside the file itself, wherever a link led
     try {
         const RoundsOutcome outcome = run_fix_rounds(copy, recovery, found.findings, memo, path);
         for (const Finding& f : outcome.uncovered) found.findings.push_back(f);

@@ -40,8 +40,8 @@ fs::path working_name(const fs::path& database, unsigned n) {
                       ": no queda espacio en el disco para la copia de trabajo. La base de datos no se ha modificado.");
 }
 
-[[noreturn]] void fail_read_only_folder(const fs::path& database) {
-    throw EngineError("No se puede reparar " + quoted(database) + ": la carpeta " + quoted(folder_of(database)) +
+[[noreturn]] void fail_read_only_folder(const fs::path& database, const fs::path& real) {
+    throw EngineError("No se puede reparar " + quoted(database) + ": la carpeta " + quoted(folder_of(real)) +
                       " es de solo lectura o no tiene permiso para escribir en ella.");
 }
 
@@ -87,7 +87,7 @@ fs::path backup_name(const fs::path& database, unsigned n) {
     return database.parent_path() / fs::path(name);
 }
 
-WorkingCopy::WorkingCopy(const DatabaseLock& database) : database_(database.path()) {
+WorkingCopy::WorkingCopy(const DatabaseLock& database) : database_(database.path()), shown_(database.shown()) {
     database.require_writable();
     for (unsigned n = 0; n < max_name_attempts && !file_.is_open(); ++n) {
         path_ = working_name(database_, n);
@@ -95,14 +95,14 @@ WorkingCopy::WorkingCopy(const DatabaseLock& database) : database_(database.path
             file_ = NativeFile::create_new(path_, NativeFile::Share::ReadersAndWriters);
         } catch (const FileError& error) {
             path_.clear();
-            if (error.disk_full()) fail_disk_full(database_);
-            if (error.access_denied()) fail_read_only_folder(database_);
+            if (error.disk_full()) fail_disk_full(shown_);
+            if (error.access_denied()) fail_read_only_folder(shown_, database_);
             throw;
         }
     }
     if (!file_.is_open()) {
         path_.clear();
-        throw EngineError("No se puede reparar " + quoted(database_) +
+        throw EngineError("No se puede reparar " + quoted(shown_) +
                           ": hay demasiadas copias de trabajo anteriores en su carpeta.");
     }
     try {
@@ -116,7 +116,7 @@ WorkingCopy::WorkingCopy(const DatabaseLock& database) : database_(database.path
         file_.start_writeback();
     } catch (const FileError& error) {
         discard();
-        if (error.disk_full()) fail_disk_full(database_);
+        if (error.disk_full()) fail_disk_full(shown_);
         throw;
     } catch (...) {
         discard();
@@ -138,7 +138,7 @@ void WorkingCopy::write_at(std::uint64_t offset, std::span<const std::uint8_t> d
     try {
         file_.write_at(offset, data);
     } catch (const FileError& error) {
-        if (error.disk_full()) fail_disk_full(database_);
+        if (error.disk_full()) fail_disk_full(shown_);
         throw;
     }
 }
@@ -150,7 +150,7 @@ fs::path WorkingCopy::commit(DatabaseLock& database) {
         file_.sync();
     } catch (const FileError& error) {
         discard();
-        if (error.disk_full()) fail_disk_full(database_);
+        if (error.disk_full()) fail_disk_full(shown_);
         throw;
     }
     file_.close();
@@ -162,7 +162,7 @@ fs::path WorkingCopy::commit(DatabaseLock& database) {
     }
     if (backup.empty()) {
         discard();
-        throw EngineError("No se puede reparar " + quoted(database_) +
+        throw EngineError("No se puede reparar " + quoted(shown_) +
                           ": hay demasiadas copias de seguridad anteriores en su carpeta.");
     }
     // ReplaceFileW needs the database closed; it keeps its attributes and security.
@@ -174,7 +174,7 @@ fs::path WorkingCopy::commit(DatabaseLock& database) {
             MoveFileExW(backup.c_str(), database_.c_str(), MOVEFILE_WRITE_THROUGH);
         }
         discard();
-        throw EngineError("No se puede reemplazar " + quoted(database_) + " por la copia reparada: " +
+        throw EngineError("No se puede reemplazar " + quoted(shown_) + " por la copia reparada: " +
                           system_error_text(static_cast<int>(code)) + ". La base de datos no se ha modificado.");
     }
     committed_ = true;
@@ -220,9 +220,9 @@ fs::path keep_backup(const DatabaseLock& database) {
             }
             links = false;
         }
-        if (copy_backup(database.file(), backup, database.path())) return backup;
+        if (copy_backup(database.file(), backup, database.shown())) return backup;
     }
-    throw EngineError("No se puede reparar " + quoted(database.path()) +
+    throw EngineError("No se puede reparar " + quoted(database.shown()) +
                       ": hay demasiadas copias de seguridad anteriores en su carpeta.");
 }
 
@@ -233,20 +233,20 @@ fs::path WorkingCopy::commit(DatabaseLock& database) {
     try {
         file_.sync();
         if (!database.still_holds_path()) {
-            throw EngineError("La base de datos " + quoted(database_) +
+            throw EngineError("La base de datos " + quoted(shown_) +
                               " ha sido sustituida por otro programa durante la reparación. No se ha modificado.");
         }
         backup = keep_backup(database);
         sync_directory(folder_of(database_));
         if (::rename(path_.c_str(), database_.c_str()) != 0) {
-            throw FileError("No se puede reemplazar " + quoted(database_) + " por la copia reparada: " +
+            throw FileError("No se puede reemplazar " + quoted(shown_) + " por la copia reparada: " +
                                 system_error_text(errno) + ".",
                             errno);
         }
     } catch (const FileError& error) {
         if (!backup.empty()) remove_quietly(backup);
         discard();
-        if (error.disk_full()) fail_disk_full(database_);
+        if (error.disk_full()) fail_disk_full(shown_);
         throw;
     } catch (...) {
         if (!backup.empty()) remove_quietly(backup);

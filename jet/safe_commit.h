@@ -42,7 +42,8 @@ public:
     void discard() noexcept;
 
 private:
-    std::filesystem::path database_;
+    std::filesystem::path database_;  // where the database lives
+    std::filesystem::path shown_;     // its path as given, for messages
     std::filesystem::path path_;
     NativeFile file_;
     bool committed_ = false;
