@@ -6,6 +6,7 @@
 
 #include "command_line.h"
 #include "commands.h"
+#include "usage_error.h"
 
 namespace {
 
@@ -60,7 +61,7 @@ int run(int argc, char** argv) {
     } catch (const CLI::CallForAllHelp& e) {
         return app.exit(e);
     } catch (const CLI::ParseError& e) {
-        std::cerr << "jetrepair: argumentos no válidos (" << e.what() << ").\n"
+        std::cerr << "jetrepair: argumentos no válidos: " << spanish_usage_error(e) << ".\n"
                   << "Use «jetrepair --help» para ver el modo de empleo.\n";
         return kExitUsage;
     }
