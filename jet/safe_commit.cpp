@@ -1,3 +1,4 @@
+#include <array>
 #include "jet/safe_commit.h"
 
 #include <algorithm>
@@ -43,6 +44,24 @@ fs::path working_name(const fs::path& database, unsigned n) {
 [[noreturn]] void fail_read_only_folder(const fs::path& database, const fs::path& real) {
     throw EngineError("No se puede reparar " + quoted(database) + ": la carpeta " + quoted(folder_of(real)) +
                       " es de solo lectura o no tiene permiso para escribir en ella.");
+}
+
+// A working copy starts as the database's bytes, and no fix rewrites the format's
+// signature: a file at a working copy's name that does not begin with it is someone else's.
+bool left_by_a_killed_repair(const fs::path& path) noexcept {
+    try {
+        std::error_code error;
+        if (!fs::is_regular_file(fs::symlink_status(path, error))) return false;
+        const NativeFile file = NativeFile::open(path, NativeFile::Mode::Read);
+        std::array<std::uint8_t, 19> start{};
+        if (file.size() < start.size()) return false;
+        file.read_at(0, start);
+        const std::string name(start.begin() + 4, start.end());
+        return start[0] == 0x00 && start[1] == 0x01 && start[2] == 0x00 && start[3] == 0x00 &&
+               (name == "Standard Jet DB" || name == "Standard ACE DB");
+    } catch (...) {
+        return false;
+    }
 }
 
 // Copies every byte of from into to, which must be empty.
@@ -91,8 +110,11 @@ WorkingCopy::WorkingCopy(const DatabaseLock& database) : database_(database.path
     database.require_writable();
     for (unsigned n = 0; n < max_name_attempts && !file_.is_open(); ++n) {
         path_ = working_name(database_, n);
+        // The lock is ours, so no repair is writing this copy: one left there was killed.
+        if (left_by_a_killed_repair(path_)) remove_quietly(path_);
         try {
             file_ = NativeFile::create_new(path_, NativeFile::Share::ReadersAndWriters);
+            if (file_.is_open()) scratch_.emplace(path_);
         } catch (const FileError& error) {
             path_.clear();
             if (error.disk_full()) fail_disk_full(shown_);
@@ -129,6 +151,7 @@ WorkingCopy::~WorkingCopy() {
 }
 
 void WorkingCopy::discard() noexcept {
+    scratch_.reset();
     file_.close();
     if (!path_.empty()) remove_quietly(path_);
     path_.clear();
@@ -146,6 +169,7 @@ void WorkingCopy::write_at(std::uint64_t offset, std::span<const std::uint8_t> d
 #ifdef _WIN32
 
 fs::path WorkingCopy::commit(DatabaseLock& database) {
+    const SignalsHeldBack hold;  // a stop waits until the original and its backup are apart
     try {
         file_.sync();
     } catch (const FileError& error) {
@@ -177,6 +201,7 @@ fs::path WorkingCopy::commit(DatabaseLock& database) {
         throw EngineError("No se puede reemplazar " + quoted(shown_) + " por la copia reparada: " +
                           system_error_text(static_cast<int>(code)) + ". La base de datos no se ha modificado.");
     }
+    scratch_.reset();
     committed_ = true;
     return backup;
 }
@@ -229,6 +254,7 @@ fs::path keep_backup(const DatabaseLock& database) {
 }  // namespace
 
 fs::path WorkingCopy::commit(DatabaseLock& database) {
+    const SignalsHeldBack hold;  // a stop waits until the original and its backup are apart
     fs::path backup;
     try {
         file_.sync();
@@ -253,6 +279,7 @@ fs::path WorkingCopy::commit(DatabaseLock& database) {
         discard();
         throw;
     }
+    scratch_.reset();
     committed_ = true;
     file_.close();
     // The rename is done; a failure to flush the folder now cannot undo it.

@@ -6,6 +6,7 @@
 
 #include "command_line.h"
 #include "commands.h"
+#include "jet/engine.h"
 #include "usage_error.h"
 
 namespace {
@@ -66,6 +67,9 @@ int run(int argc, char** argv) {
         return kExitUsage;
     }
 
+    jet::remove_unfinished_repair_on_signal(
+        "\njetrepair: reparación interrumpida. Se han borrado la copia de trabajo y los archivos a medio "
+        "escribir; la base de datos no se ha modificado.\n");
     const std::filesystem::path path = path_from_argument(file);
     if (dump->parsed()) return run_dump(path, table);
     if (check->parsed()) return run_check(path);
