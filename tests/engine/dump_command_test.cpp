@@ -135,6 +135,16 @@ TEST(DumpCommand, HelpIsSpanish) {
     EXPECT_NE(r.out.find("Muestra esta ayuda"), std::string::npos);
 }
 
+TEST(DumpCommand, VersionNamesTheFormats) {
+    REQUIRE_JETREPAIR();
+    for (const char* flag : {"--version", "-V"}) {
+        const Outcome r = jetrepair(flag);
+        EXPECT_EQ(r.status, 0) << flag;
+        EXPECT_EQ(r.out.rfind("jetrepair 1.00\n", 0), 0u) << r.out;
+        for (const char* format : {"Jet 3", "Jet 4", "ACE"}) EXPECT_NE(r.out.find(format), std::string::npos) << r.out;
+    }
+}
+
 // Wrong arguments are explained in Spanish, with none of the argument library's English.
 TEST(DumpCommand, WrongArgumentsAreExplainedInSpanish) {
     REQUIRE_JETREPAIR();

@@ -33,6 +33,11 @@ int run(int argc, char** argv) {
                  "8 el archivo no se pudo examinar, 2 argumentos no válidos.",
                  "jetrepair"};
     spanish_help(app);
+    app.set_version_flag("-V,--version",
+                         "jetrepair " TARSOLIN_VERSION "\n"
+                         "Formatos: Jet 3 (.mdb de Access 95 y 97), Jet 4 (.mdb de Access 2000 a 2003) y ACE "
+                         "(.accdb de Access 2007 y posteriores).",
+                         "Muestra la versión y los formatos que trata, y termina");
     app.require_subcommand(1);
     app.allow_windows_style_options(false);  // "/carpeta/base.mdb" is a file, never an option
 
@@ -60,6 +65,8 @@ int run(int argc, char** argv) {
     } catch (const CLI::CallForHelp& e) {
         return app.exit(e);
     } catch (const CLI::CallForAllHelp& e) {
+        return app.exit(e);
+    } catch (const CLI::CallForVersion& e) {
         return app.exit(e);
     } catch (const CLI::ParseError& e) {
         std::cerr << "jetrepair: argumentos no válidos: " << spanish_usage_error(e) << ".\n"
