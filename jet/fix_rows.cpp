@@ -1,5 +1,6 @@
-// The walk behind fix_rows and fix_long_values: for each table, rebuild the slot tables
-// of its damaged data pages, drop overflow headers that lead nowhere, empty values that
+// The walk behind fix_rows and fix_long_values: for each table, put NULL fields' offsets
+// back in order, rebuild the slot tables of its damaged data pages, drop overflow headers
+// that lead nowhere (and their targets that do not decode), empty values that
 // cannot be right, and cut long values back to the part that reads. Every row or value
 // dropped is first written to the recovery file as far as it decodes. Pages are patched
 // in memory and written back once at the end of each table.
