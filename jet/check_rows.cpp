@@ -99,6 +99,9 @@ struct TableWalk {
             case FaultKind::OverflowPointer:
                 add(Problem::RowOverflowTarget, where, {r, "otra fila", f.detail});
                 break;
+            case FaultKind::RowNullPlace:
+                add(Problem::RowNullPlace, where, {r, f.detail});
+                break;
             default:
                 add(Problem::RowLayout, where, {r, f.detail});
                 break;

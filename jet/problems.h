@@ -65,6 +65,7 @@ enum class Problem {
     DpageFreeSpace,
     RowColumnCount,
     RowLayout,
+    RowNullPlace,
     RowValueLength,
     RowOverflowTarget,
     RowOverflowShared,

@@ -70,6 +70,7 @@ constexpr std::array kFixes = {
     FixRow{"DPAGE_FREE_SPACE", fix_rows},
     FixRow{"ROW_COLUMN_COUNT", fix_rows},
     FixRow{"ROW_LAYOUT", fix_rows},
+    FixRow{"ROW_NULL_PLACE", fix_rows},
     FixRow{"ROW_VALUE_LENGTH", fix_rows},
     FixRow{"ROW_OVERFLOW_TARGET", fix_rows},
     FixRow{"ROW_OVERFLOW_SHARED", fix_rows},

@@ -7,6 +7,7 @@
 #include "jet/calculated.h"
 #include "jet/column_properties.h"
 #include "jet/long_value.h"
+#include "jet/null_field_places.h"
 #include "jet/page_file.h"
 #include "jet/row.h"
 #include "jet/text.h"
@@ -113,6 +114,38 @@ TEST(RowCodec, BrokenVarOffsetsNullOnlyThatFieldAndReportIt) {
     EXPECT_EQ(r.faults[0].kind, FaultKind::RowVarTable);
     EXPECT_EQ(std::get<int32_t>(r.values[0]), 1);
     EXPECT_TRUE(is_null(r.values[1]) || is_null(r.values[3]));
+}
+
+// mdbtools places every stored field before it reads the null mask and skips a row with
+// one out of place: an entry only NULL fields use, out of order, is a fault, and putting it
+// back in order keeps the row's values.
+TEST(RowCodec, NullFieldOutOfPlaceIsReportedAndPutBack) {
+    TableDef t;
+    t.max_cols = 3;
+    t.num_var_cols = 3;
+    t.columns = {column("A", data_type::text, 0, false, 0, 255), column("B", data_type::text, 1, false, 1, 255),
+                 column("C", data_type::text, 2, false, 2, 255)};
+    const test::RowSpec s{3, {}, {bytes("abc"), {}, {}}, {true, false, false}};
+    for (const bool jet3 : {false, true}) {
+        SCOPED_TRACE(jet3 ? "Jet 3" : "Jet 4");
+        const Layout& layout = jet3 ? kJet3Layout : kJet4Layout;
+        const std::vector<uint8_t> intact = jet3 ? test::jet3_row(s) : test::jet4_row(s);
+        // Entry 2 lies between the NULL fields B and C.
+        std::vector<uint8_t> row = intact;
+        const size_t entry2 = jet3 ? row.size() - 1 - 2 - 2 : row.size() - 1 - 4 - 4;
+        row[entry2] = 0xF0;
+        const CrackedRow damaged = crack_row(t, layout, row);
+        ASSERT_EQ(damaged.faults.size(), 1u);
+        EXPECT_EQ(damaged.faults[0].kind, FaultKind::RowNullPlace);
+        EXPECT_EQ(damaged.faults[0].detail, "B");
+        ASSERT_TRUE(place_null_fields(t, layout, row));
+        EXPECT_EQ(row, intact);
+        // A present field out of place is not a NULL field's entry: left for the row's repair.
+        row[row.size() - 1 - (jet3 ? 2 : 4)] = 0xF0;
+        const std::vector<uint8_t> broken = row;
+        EXPECT_FALSE(place_null_fields(t, layout, row));
+        EXPECT_EQ(row, broken);
+    }
 }
 
 TEST(RowCodec, GarbageRowsAreUnusableNotFatal) {
