@@ -11,6 +11,7 @@
 #include "jet/check_passes.h"
 #include "jet/data_page.h"
 #include "jet/calculated.h"
+#include "jet/column_properties.h"
 #include "jet/long_value.h"
 #include "jet/row.h"
 
@@ -138,6 +139,23 @@ struct TableWalk {
         return next.row(to.row);
     }
 
+    // The catalog row's object name, for a finding about its properties.
+    std::string object_name() {
+        for (size_t k = 0; k < d.columns.size(); ++k)
+            if (d.columns[k].name == "Name" && cracked.fields[k].present) {
+                Faults ignored;
+                const Value v = decode_field(d.columns[k], cracked.fields[k], DecodeContext{&file, &layout, code_page}, ignored);
+                if (const auto* name = std::get_if<std::string>(&v)) return "«" + *name + "»";
+            }
+        return "un objeto sin nombre legible";
+    }
+
+    void check_property_blob(Bytes blob, uint32_t page, int row) {
+        const PropertyBlob read = read_property_blob(blob);
+        if (read.fault.empty()) return;
+        add(Problem::LvPropertyBlob, at(page, row), {object_name(), read.fault, property_blob_summary(read)});
+    }
+
     void check_long_value(const Column& c, const Field& field, uint32_t page, int row) {
         auto r = [&] { return row_text(page, row); };  // built only for a finding
         LongValueDefinition def;
@@ -157,6 +175,7 @@ struct TableWalk {
         if (truncated)
             add(Problem::LvLength, at(page, row),
                          {r(), c.name, std::to_string(def.length), std::to_string(lv.data.size())});
+        if (lv.complete && lv.faults.empty() && holds_property_blobs(t.tdef_page, c.name)) check_property_blob(lv.data, page, row);
         Bytes result;
         if (c.calculated() && lv.complete && !unwrap_calculated(lv.data, result))
             add(Problem::RowValueLength, at(page, row),
