@@ -137,9 +137,8 @@ std::string property_blob_summary(const PropertyBlob& blob) {
         return out;
     };
     const std::string names = list(blob.names), columns = list(blob.blocks);
-    std::string out = names.empty() ? "propiedades que no se pudieron leer" : "propiedades " + names;
-    if (!columns.empty()) out += "; columnas " + columns;
-    return out;
+    if (names.empty()) return "nada";
+    return "propiedades " + names + (columns.empty() ? "" : "; columnas " + columns);
 }
 
 }  // namespace jet

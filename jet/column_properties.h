@@ -36,7 +36,8 @@ PropertyBlob read_property_blob(Bytes blob);
 // empty for a blob that is not an ACE/Jet 4 property list or is damaged before any.
 std::vector<std::pair<std::string, uint8_t>> calculated_result_types(Bytes blob);
 
-// What a blob described, for a user reading the report: "propiedades X, Y; columnas A, B".
+// What of a blob still reads, for a user reading the report: "propiedades X, Y; columnas
+// A, B", or "nada".
 std::string property_blob_summary(const PropertyBlob& blob);
 
 }  // namespace jet

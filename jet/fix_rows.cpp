@@ -316,7 +316,7 @@ private:
         if (blob.fault.empty()) return false;
         save_value(at, c,
                    "las propiedades de «" + object_name(cracked) + "» están dañadas (" + blob.fault +
-                       "); se quitan y se pierden sus " + property_blob_summary(blob),
+                       "); se quitan del objeto (se leía aún: " + property_blob_summary(blob) + ")",
                    full.data, {});
         clear_null_bit(at, cracked.stored_columns, c.number);
         return true;

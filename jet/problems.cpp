@@ -195,7 +195,7 @@ constexpr std::array kProblems = {
     // Readers walk property blobs by their own lengths: a broken one sends them into
     // endless loops or past the value (mdbtools does so for every catalog row it lists).
     ProblemInfo{P::LvPropertyBlob, "LV_PROPERTY_BLOB", S::Error,
-                "las propiedades de {0} están dañadas: {1} (guardaba {2})",
+                "las propiedades de {0} están dañadas: {1} (se lee aún: {2})",
                 "se guardan sus bytes en el archivo de recuperación y se quitan del objeto: se pierden "
                 "sus títulos, formatos, descripciones y demás propiedades"},
     // Access refuses a table whose unique index repeats a key.

@@ -10,9 +10,13 @@
 
 namespace damage {
 
+// The sector holding the middle of the value's first LVAL row, or (PageStart) the first
+// sector of its page: the page header and slot table, so every value on the page is lost.
 enum class BlobKind {
-    CatalogProperties,  // a catalog row's property blob (MSysObjects.LvProp)
-    SystemLongValue,    // a long value of another system table (MSysAccessStorage, ...)
+    CatalogProperties,           // a catalog row's property blob (MSysObjects.LvProp)
+    CatalogPropertiesPageStart,
+    SystemLongValue,             // a long value of another table Access flags system (MSysAccessStorage, ...)
+    SystemLongValuePageStart,
 };
 
 const char* blob_kind_name(BlobKind kind);
@@ -26,8 +30,8 @@ struct BlobDamage {
     std::string note;
 };
 
-// Zeroes the sector holding the middle of the first LVAL row of the first value of that
-// kind stored outside its row (table order, then row order); nothing when there is none.
+// Zeroes a sector of the LVAL page holding the first value of that kind stored outside its
+// row (table order, then row order); nothing when there is none.
 std::optional<BlobDamage> apply_blob_damage(const std::filesystem::path& intact, std::vector<uint8_t>& bytes,
                                             BlobKind kind);
 
