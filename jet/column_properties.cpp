@@ -130,10 +130,24 @@ std::vector<std::pair<std::string, uint8_t>> calculated_result_types(Bytes blob)
 }
 
 std::string property_blob_summary(const PropertyBlob& blob) {
+    // Names the zeros reached read as control characters; a long list is cut short.
     auto list = [](const std::vector<std::string>& items) {
+        constexpr size_t kShown = 12;
         std::string out;
-        for (const std::string& s : items)
-            if (!s.empty()) out += (out.empty() ? "" : ", ") + s;
+        size_t shown = 0, more = 0;
+        for (const std::string& item : items) {
+            std::string name;
+            for (char ch : item)
+                if (static_cast<unsigned char>(ch) >= 0x20) name += ch;
+            if (name.empty()) continue;
+            if (shown == kShown) {
+                ++more;
+                continue;
+            }
+            out += (out.empty() ? "" : ", ") + name;
+            ++shown;
+        }
+        if (more > 0) out += " y " + std::to_string(more) + " más";
         return out;
     };
     const std::string names = list(blob.names), columns = list(blob.blocks);
