@@ -141,13 +141,8 @@ struct TableWalk {
 
     // The catalog row's object name, for a finding about its properties.
     std::string object_name() {
-        for (size_t k = 0; k < d.columns.size(); ++k)
-            if (d.columns[k].name == "Name" && cracked.fields[k].present) {
-                Faults ignored;
-                const Value v = decode_field(d.columns[k], cracked.fields[k], DecodeContext{&file, &layout, code_page}, ignored);
-                if (const auto* name = std::get_if<std::string>(&v)) return "«" + *name + "»";
-            }
-        return "un objeto sin nombre legible";
+        const std::string name = catalog_row_name(d, cracked, DecodeContext{&file, &layout, code_page});
+        return name.empty() ? "un objeto sin nombre legible" : "«" + name + "»";
     }
 
     void check_property_blob(Bytes blob, uint32_t page, int row) {

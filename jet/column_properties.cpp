@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "jet/row.h"
 #include "jet/text.h"
 
 namespace jet {
@@ -127,6 +128,16 @@ PropertyBlob read_property_blob(Bytes blob) {
 std::vector<std::pair<std::string, uint8_t>> calculated_result_types(Bytes blob) {
     if (blob.size() < 4 || !std::equal(blob.begin(), blob.begin() + 4, kJet4Magic)) return {};
     return read_property_blob(blob).result_types;
+}
+
+std::string catalog_row_name(const TableDef& catalog, const CrackedRow& row, const DecodeContext& context) {
+    for (size_t k = 0; k < catalog.columns.size() && k < row.fields.size(); ++k)
+        if (catalog.columns[k].name == "Name" && row.fields[k].present) {
+            Faults ignored;
+            const Value v = decode_field(catalog.columns[k], row.fields[k], context, ignored);
+            if (const auto* name = std::get_if<std::string>(&v)) return *name;
+        }
+    return {};
 }
 
 std::string property_blob_summary(const PropertyBlob& blob) {

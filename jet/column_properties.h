@@ -36,6 +36,13 @@ PropertyBlob read_property_blob(Bytes blob);
 // empty for a blob that is not an ACE/Jet 4 property list or is damaged before any.
 std::vector<std::pair<std::string, uint8_t>> calculated_result_types(Bytes blob);
 
+struct CrackedRow;
+struct DecodeContext;
+struct TableDef;
+// The Name of a catalog row already cracked, to say whose properties a finding concerns;
+// empty when it does not decode.
+std::string catalog_row_name(const TableDef& catalog, const CrackedRow& row, const DecodeContext& context);
+
 // What of a blob still reads, for a user reading the report: "propiedades X, Y; columnas
 // A, B", or "nada".
 std::string property_blob_summary(const PropertyBlob& blob);

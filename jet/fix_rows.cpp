@@ -297,29 +297,17 @@ private:
         return decode_text(data, layout_, c.code_page ? c.code_page : db_.header().code_page);
     }
 
-    // The catalog row's object name ("" elsewhere), to say whose properties went.
-    std::string object_name(const CrackedRow& cracked) const {
-        for (size_t k = 0; k < table_.columns.size() && k < cracked.fields.size(); ++k)
-            if (table_.columns[k].name == "Name" && cracked.fields[k].present) {
-                Faults ignored;
-                const Value v = decode_field(table_.columns[k], cracked.fields[k], decode_context(), ignored);
-                if (const auto* name = std::get_if<std::string>(&v)) return *name;
-            }
-        return {};
-    }
-
     // A property blob whose lengths do not hold together leads readers astray; it goes
-    // whole to the recovery file and the object keeps no properties. True when it went.
-    bool drop_broken_properties(RowAt at, const CrackedRow& cracked, const Column& c, const LongValue& full) {
-        if (!holds_property_blobs(table_.page, c.name)) return false;
+    // whole to the recovery file and the object keeps no properties.
+    void drop_broken_properties(RowAt at, const CrackedRow& cracked, const Column& c, const LongValue& full) {
+        if (!holds_property_blobs(table_.page, c.name)) return;
         const PropertyBlob blob = read_property_blob(full.data);
-        if (blob.fault.empty()) return false;
+        if (blob.fault.empty()) return;
         save_value(at, c,
-                   "las propiedades de «" + object_name(cracked) + "» están dañadas (" + blob.fault +
+                   "las propiedades de «" + catalog_row_name(table_, cracked, decode_context()) + "» están dañadas (" + blob.fault +
                        "); se quitan del objeto (se leía aún: " + property_blob_summary(blob) + ")",
                    full.data, {});
         clear_null_bit(at, cracked.stored_columns, c.number);
-        return true;
     }
 
     void mend_long_value(RowAt at, const CrackedRow& cracked, const Column& c, size_t field_offset,

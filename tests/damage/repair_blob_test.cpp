@@ -44,11 +44,11 @@ public:
         std::cout << "\n== System long values with a zeroed sector (kind, format: cases, repaired / refused / "
                      "nothing found; read whole before -> after by mdbtools, mdb-reader; rows read from the damaged "
                      "file / kept / missing / invented, both readers) ==\n";
-        for (const auto& [key, f] : figures())
+        for (auto& [key, f] : figures())
             std::cout << key.first << ", " << key.second << ": " << f.cases << " cases, " << f.repaired << " / "
-                      << f.refused << " / " << f.nothing_found << "; mdbtools " << f.whole_before.at(Reader::Mdbtools)
-                      << " -> " << f.whole_after.at(Reader::Mdbtools) << ", mdb-reader "
-                      << f.whole_before.at(Reader::MdbReader) << " -> " << f.whole_after.at(Reader::MdbReader)
+                      << f.refused << " / " << f.nothing_found << "; mdbtools " << f.whole_before[Reader::Mdbtools]
+                      << " -> " << f.whole_after[Reader::Mdbtools] << ", mdb-reader "
+                      << f.whole_before[Reader::MdbReader] << " -> " << f.whole_after[Reader::MdbReader]
                       << "; " << f.floor.read << " / " << f.floor.kept << " / " << f.floor.missing << " / "
                       << f.floor.invented << "\n";
     }
@@ -131,6 +131,11 @@ TEST_P(BlobDamageRepair, RepairedFileReadsWholeWithEveryRowKept) {
     }
     ++f.repaired;
     EXPECT_EQ(read_bytes(report.backup), bytes) << "the backup must be the damaged file byte for byte";
+    // What went is the damaged table's long values, kept in the recovery file.
+    EXPECT_TRUE(std::any_of(report.findings.begin(), report.findings.end(), [&](const jet::Finding& finding) {
+        return finding.code.rfind("LV_", 0) == 0 && finding.object.find(hit->table) != std::string::npos;
+    })) << "no long-value finding names " << hit->table;
+    EXPECT_FALSE(report.recovery.empty()) << "the dropped values are not in a recovery file";
     for (const jet::Finding& finding : jet::check_database(database).findings)
         EXPECT_TRUE(jet::tolerated(finding)) << finding.code << ": " << finding.description << " (" << finding.object << ")";
     const auto repaired_bytes = read_bytes(database);
