@@ -14,6 +14,7 @@
 #include "jet/dropped_row.h"
 #include "jet/fix_data_page.h"
 #include "jet/calculated.h"
+#include "jet/column_properties.h"
 #include "jet/long_value.h"
 #include "jet/null_field_places.h"
 #include "jet/row.h"
@@ -285,7 +286,7 @@ private:
             if (!field.present || c.bit_only()) continue;
             const std::vector<uint8_t> raw(field.bytes.begin(), field.bytes.end());
             if (c.long_value()) {
-                mend_long_value(at, cracked.stored_columns, c, size_t(field.bytes.data() - page.data()), raw);
+                mend_long_value(at, cracked, c, size_t(field.bytes.data() - page.data()), raw);
                 continue;
             }
             const bool too_long = !c.fixed() && !c.calculated() &&
@@ -331,8 +332,22 @@ private:
         return decode_text(data, layout_, c.code_page ? c.code_page : db_.header().code_page);
     }
 
-    void mend_long_value(RowAt at, uint16_t stored_columns, const Column& c, size_t field_offset,
+    // A property blob whose lengths do not hold together leads readers astray; it goes
+    // whole to the recovery file and the object keeps no properties.
+    void drop_broken_properties(RowAt at, const CrackedRow& cracked, const Column& c, const LongValue& full) {
+        if (!holds_property_blobs(table_.page, c.name)) return;
+        const PropertyBlob blob = read_property_blob(full.data);
+        if (blob.fault.empty()) return;
+        save_value(at, c,
+                   "las propiedades de «" + catalog_row_name(table_, cracked, decode_context()) + "» están dañadas (" + blob.fault +
+                       "); se quitan del objeto (se leía aún: " + property_blob_summary(blob) + ")",
+                   full.data, {});
+        clear_null_bit(at, cracked.stored_columns, c.number);
+    }
+
+    void mend_long_value(RowAt at, const CrackedRow& cracked, const Column& c, size_t field_offset,
                          const std::vector<uint8_t>& raw) {
+        const uint16_t stored_columns = cracked.stored_columns;
         std::vector<uint8_t>& page = pages_.get(at.page);
         LongValueDefinition def;
         const bool framed = parse_long_value_definition(raw, def) &&
@@ -345,7 +360,10 @@ private:
         }
         const LongValue full = read_long_value(disk_, layout_, raw);
         Bytes result;
-        if (full.faults.empty() && (!c.calculated() || unwrap_calculated(full.data, result))) return;
+        if (full.faults.empty() && (!c.calculated() || unwrap_calculated(full.data, result))) {
+            drop_broken_properties(at, cracked, c, full);
+            return;
+        }
         if (c.calculated()) {
             // Cut short, a calculated value would no longer hold the length its wrapper
             // declares; it follows from the row's other fields, so it is left empty.

@@ -196,6 +196,12 @@ constexpr std::array kProblems = {
     ProblemInfo{P::LvPageUnmapped, "LV_PAGE_UNMAPPED", S::Warning,
                 "la página de valores largos {0} de la columna {1} falta en el mapa de la columna",
                 "se añade la página al mapa de la columna"},
+    // Readers walk property blobs by their own lengths: a broken one sends them into
+    // endless loops or past the value (mdbtools does so for every catalog row it lists).
+    ProblemInfo{P::LvPropertyBlob, "LV_PROPERTY_BLOB", S::Error,
+                "las propiedades de {0} están dañadas: {1} (se lee aún: {2})",
+                "se guardan sus bytes en el archivo de recuperación y se quitan del objeto: se pierden "
+                "sus títulos, formatos, descripciones y demás propiedades"},
     // Access refuses a table whose unique index repeats a key.
     ProblemInfo{P::IdxUniqueDuplicate, "IDX_UNIQUE_DUPLICATE", S::Error, "en el índice {0}, {1}",
                 "se guarda la fila repetida en el archivo de recuperación, se quita de la tabla y se "

@@ -75,6 +75,7 @@ enum class Problem {
     LvChainCycle,
     LvLength,
     LvPageUnmapped,
+    LvPropertyBlob,
     // Indexes (repeated unique keys first: their fix must run before any index rebuild)
     IdxUniqueDuplicate,
     IdxPage,

@@ -78,6 +78,7 @@ constexpr std::array kFixes = {
     FixRow{"LV_POINTER", fix_long_values},
     FixRow{"LV_CHAIN_CYCLE", fix_long_values},
     FixRow{"LV_LENGTH", fix_long_values},
+    FixRow{"LV_PROPERTY_BLOB", fix_long_values},
 };
 
 }  // namespace

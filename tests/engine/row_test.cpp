@@ -325,6 +325,42 @@ TEST(CalculatedColumns, ResultTypesComeFromTheTablesPropertyBlob) {
         calculated_result_types(Bytes(blob).first(cut));
     blob[0] = 'K';
     EXPECT_TRUE(calculated_result_types(blob).empty());
+    blob[0] = 'M';
+
+    // The walk every reader makes: each length must land inside the blob, on the next field.
+    const PropertyBlob whole = read_property_blob(blob);
+    EXPECT_EQ(whole.fault, "");
+    EXPECT_EQ(whole.names, (std::vector<std::string>{"Expression", "ResultType"}));
+    EXPECT_EQ(whole.blocks, (std::vector<std::string>{"IsRich"}));
+    const size_t block_at = 4 + 6 + names.size() + 6, entry_at = block_at + 18;
+    struct Damage {
+        const char* what;
+        size_t at;
+        std::vector<uint8_t> bytes;
+    };
+    const Damage damages[] = {
+        {"signature", 0, {0, 0, 0, 0}},
+        {"chunk length 0", 4, {0, 0, 0, 0}},
+        {"chunk past the end", 4, {0xFF, 0, 0, 0}},
+        {"name past its list", 10, {0x40, 0}},
+        {"block name length", block_at + 4, {2, 0}},
+        {"entry length 0", entry_at, {0, 0}},
+        {"entry past its block", entry_at, {0x40, 0}},
+        {"entry without a type", entry_at + 3, {0}},
+        {"name index past the list", entry_at + 4, {2, 0}},
+        {"value past its entry", entry_at + 6, {3, 0}},
+    };
+    for (const Damage& d : damages) {
+        std::vector<uint8_t> broken = blob;
+        std::copy(d.bytes.begin(), d.bytes.end(), broken.begin() + d.at);
+        EXPECT_NE(read_property_blob(broken).fault, "") << d.what;
+    }
+    for (size_t cut = 1; cut < blob.size(); ++cut)
+        if (cut != 4 && cut != 4 + 6 + names.size())  // a list of no chunks, or of names only
+            EXPECT_NE(read_property_blob(Bytes(blob).first(cut)).fault, "") << "cut at " << cut;
+    blob.push_back(0);
+    EXPECT_NE(read_property_blob(blob).fault, "") << "a stray byte after the last chunk";
+    EXPECT_EQ(read_property_blob({}).fault, "");
 }
 
 TEST(Text, CompressedUnicodeTogglesOnZeroBytes) {
