@@ -40,14 +40,17 @@ std::vector<TablePages> user_tables_with_rows(jet::Database& db) {
 }
 
 // The higher of a table's first two pages written over the lower: the copy then has the
-// lower number, so keeping the lower page alone would keep the copy.
+// lower number, so keeping the lower page alone would keep the copy. A table without a
+// unique index first, where one has two pages.
 std::optional<PageCopyDamage> within_table(const std::vector<TablePages>& tables, bool unique) {
+    const TablePages* chosen = nullptr;
     for (const TablePages& t : tables) {
-        if (t.pages.size() < 2 || t.unique != unique) continue;
-        return PageCopyDamage{t.name, t.name, t.pages[1].first, t.pages[0].first, t.pages[0].second,
-                              t.pages[1].second};
+        if (t.pages.size() < 2 || (unique && !t.unique)) continue;
+        if (!chosen || (chosen->unique && !t.unique)) chosen = &t;
     }
-    return std::nullopt;
+    if (!chosen) return std::nullopt;
+    const TablePages& t = *chosen;
+    return PageCopyDamage{t.name, t.name, t.pages[1].first, t.pages[0].first, t.pages[0].second, t.pages[1].second};
 }
 
 // The first page of one table over the last page of the next table that has rows.

@@ -11,7 +11,7 @@
 namespace damage {
 
 enum class CopyKind {
-    SameTable,   // a page over another page of the same table (one without a unique index)
+    SameTable,   // a page over another page of the same table (one without a unique index if any)
     OtherTable,  // a page of one table over a data page of another
     UniqueKey,   // a page over another page of the same table, repeating its unique keys
 };
