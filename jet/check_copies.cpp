@@ -17,10 +17,7 @@ std::string lost_rows_text(const std::optional<uint32_t>& lost) {
 }  // namespace
 
 void check_page_copies(CheckContext& ctx) {
-    std::vector<uint32_t> tables;
-    for (const CheckedTable& t : ctx.tables)
-        if (!t.system && t.def) tables.push_back(t.tdef_page);
-    for (const PageCopy& c : find_page_copies(ctx.db, tables)) {
+    for (const PageCopy& c : find_page_copies(ctx.db, tables_compared(ctx.db.catalog()))) {
         const std::string where = c.listed_by ? object::table_page(ctx.table_name(c.listed_by), c.copy) : object::page(c.copy);
         ctx.sink.add(Problem::DpageCopy, where,
                      {std::to_string(c.copy), std::to_string(c.original), std::to_string(c.copied_rows),

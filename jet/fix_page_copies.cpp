@@ -79,9 +79,7 @@ void fix_page_copies(FixContext& context, std::span<const Finding> findings) {
     std::vector<PageCopy> copies;
     {
         Database db(context.copy_path());
-        std::vector<uint32_t> tables;
-        for (const CatalogEntry& e : db.user_tables()) tables.push_back(e.tdef_page());
-        copies = find_page_copies(db, tables, named);
+        copies = find_page_copies(db, tables_compared(db.catalog()), named);
         for (const PageCopy& c : copies) save_copied_rows(context, db, c);
     }
     if (copies.empty()) return;

@@ -4,6 +4,7 @@
 #include <map>
 #include <set>
 
+#include "jet/catalog.h"
 #include "jet/data_page.h"
 #include "jet/index.h"
 #include "jet/index_row_key.h"
@@ -259,6 +260,13 @@ private:
 };
 
 }  // namespace
+
+std::vector<uint32_t> tables_compared(const Catalog& catalog) {
+    std::set<uint32_t> pages;
+    for (const CatalogEntry& e : catalog.entries)
+        if (e.type == object_type::table && e.tdef_page() != kCatalogPage) pages.insert(e.tdef_page());
+    return {pages.begin(), pages.end()};
+}
 
 std::vector<PageCopy> find_page_copies(Database& db, const std::vector<uint32_t>& tables,
                                        const std::vector<uint32_t>& also) {

@@ -1,7 +1,7 @@
 #pragma once
 // Data pages written over with a copy of another data page (a misdirected write): the page
 // repeats the live rows of another page of the same or another table, byte for byte, and
-// its own rows are gone. Only pages a user table's map lists are compared: a page Access
+// its own rows are gone. Only pages a table's map lists are compared: a page Access
 // released may keep an older copy of rows, and no reader sees it.
 //
 // Which of two identical pages is the copy is told by evidence, strongest first:
@@ -34,7 +34,11 @@ struct PageCopy {
     std::string evidence;  // Spanish: what told the copy from the original
 };
 
-// `tables`: definition pages of the user tables whose maps are compared. `also`: pages to
+// Definition pages of the tables whose pages are compared: every table the catalog names
+// but the catalog itself (its repeats are names, for the catalog checks).
+std::vector<uint32_t> tables_compared(const Catalog& catalog);
+
+// `tables`: definition pages of the tables whose maps are compared. `also`: pages to
 // compare even when no map lists them (a fix may have taken a copy out of a map already).
 std::vector<PageCopy> find_page_copies(Database& db, const std::vector<uint32_t>& tables,
                                        const std::vector<uint32_t>& also = {});
