@@ -131,9 +131,10 @@ TEST_P(PageCopyRepair, KeepsTheOriginalAndDropsTheCopy) {
     ++f.evidence[because];
     if (c.kind != CopyKind::SameTable || because.rfind("nada distingue", 0) != 0) {
         EXPECT_NE(copy->object.find("página " + std::to_string(hit->target)), std::string::npos) << copy->object;
-        if (c.kind == CopyKind::UniqueKey && hit->rows_lost > 1)
-            EXPECT_NE(copy->description.find("las " + std::to_string(hit->rows_lost) + " filas"), std::string::npos)
-                << copy->description;
+        const std::string lost = hit->rows_lost == 1 ? "se ha perdido la fila que tenía"
+                                                      : "se han perdido las " + std::to_string(hit->rows_lost) +
+                                                            " filas que tenía";
+        EXPECT_NE(copy->description.find(lost), std::string::npos) << copy->description;
     }
     EXPECT_GE(lines_in(report.recovery), hit->rows_copied) << "the copied rows go to the recovery file";
 
