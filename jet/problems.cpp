@@ -69,6 +69,14 @@ constexpr std::array kProblems = {
                 "la página de datos {0} pertenece a la tabla pero falta en su mapa de páginas "
                 "({1} filas no se verían)",
                 "se añade la página al mapa de páginas de la tabla"},
+    // A misdirected write: the page's own rows are gone, the copied ones appear twice. With the
+    // page problems so that its fix runs before the row and index fixes (a repeated unique key
+    // stops an index rebuild).
+    ProblemInfo{P::DpageCopy, "DPAGE_COPY", S::Error,
+                "la página de datos {0} es una copia de la página {1} ({2} filas de la tabla {3} "
+                "aparecen dos veces) y {4}; es la copia porque {5}",
+                "se guardan las filas repetidas en el archivo de recuperación, se deja vacía y libre la "
+                "página y se recalculan los índices y el número de filas de la tabla"},
 
     // ---- Catalog
     ProblemInfo{P::CatTdefInvalid, "CAT_TDEF_INVALID", S::Error,

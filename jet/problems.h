@@ -34,6 +34,7 @@ enum class Problem {
     MapFreeNotOwned,
     MapPageWrongOwner,
     TablePageUnmapped,
+    DpageCopy,
     // Catalog
     CatTdefInvalid,
     CatRowUnreadable,

@@ -53,6 +53,7 @@ constexpr std::array kFixes = {
     FixRow{"MAP_FREE_NOT_OWNED", fix_usage_maps},
     FixRow{"MAP_PAGE_WRONG_OWNER", fix_usage_maps},
     FixRow{"TABLE_PAGE_UNMAPPED", fix_usage_maps},
+    FixRow{"DPAGE_COPY", fix_page_copies},
     FixRow{"LV_PAGE_UNMAPPED", fix_usage_maps},
     FixRow{"TDEF_MAP_POINTER", fix_map_pointers},
     FixRow{"TDEF_LV_MAP", fix_map_pointers},
