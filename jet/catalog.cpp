@@ -1,5 +1,6 @@
 #include "jet/catalog.h"
 
+#include <algorithm>
 #include <cctype>
 
 #include "jet/column_properties.h"
@@ -47,6 +48,14 @@ bool catalog_entry_from_row(const TableDef& def, const std::vector<Value>& value
     if (out.type == object_type::table && get(value_of(def, values, "LvProp"), properties))
         out.result_types = calculated_result_types(properties.bytes);
     return true;
+}
+
+std::string garbled_catalog_entry(const CatalogEntry& e) {
+    if (e.name.empty()) return "no tiene nombre";
+    if (std::any_of(e.name.begin(), e.name.end(), [](char c) { return static_cast<unsigned char>(c) < 0x20; }))
+        return "su nombre contiene caracteres de control";
+    if (e.id == 0) return "su identificador es 0";
+    return {};
 }
 
 bool is_system_object(const CatalogEntry& e) { return (e.flags & kSystemObjectFlags) != 0 || starts_with_msys(e.name); }

@@ -51,6 +51,10 @@ struct Catalog {
 // Builds an entry from a decoded MSysObjects row; false when Id, Name or Type is missing.
 bool catalog_entry_from_row(const TableDef& catalog_def, const std::vector<Value>& values, CatalogEntry& out);
 
+// Why a decoded catalog row cannot be the row of any object (a name Access would never
+// accept, an Id of 0): zeros or garbage over part of it. Empty when nothing says so.
+std::string garbled_catalog_entry(const CatalogEntry& e);
+
 bool is_system_object(const CatalogEntry& entry);
 
 // Local user tables, in catalog order: Type 1, not system by flags or MSys name, under

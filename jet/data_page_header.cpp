@@ -1,0 +1,61 @@
+#include "jet/data_page_header.h"
+
+#include <algorithm>
+
+namespace jet {
+
+bool data_page_header_lost(Bytes page) {
+    if (page.size() <= kDiskSector) return false;
+    const auto first = page.subspan(0, kDiskSector);
+    const auto rest = page.subspan(kDiskSector);
+    return std::all_of(first.begin(), first.end(), [](uint8_t b) { return b == 0; }) &&
+           std::any_of(rest.begin(), rest.end(), [](uint8_t b) { return b != 0; });
+}
+
+FramedRows frame_rows_from_end(Bytes page, const Layout& layout, const RowSoundness& exact) {
+    FramedRows out;
+    uint16_t end = static_cast<uint16_t>(layout.page_size);
+    // A row starting in the zeroed sector lost its head; the offset table needs room too.
+    auto floor = [&] {
+        return std::max<size_t>(kDiskSector, layout.data_header_size + 2 * (out.starts.size() + 1));
+    };
+    while (out.starts.size() < 255 && end > floor()) {
+        // The shortest span ending here that is a whole row: a row's trailer fixes where it starts.
+        uint16_t start = 0;
+        for (uint16_t at = end - 1; at >= floor() && at < end; --at)
+            if (exact(page.subspan(at, end - at))) {
+                start = at;
+                break;
+            }
+        if (start == 0) break;
+        out.starts.push_back(start);
+        end = start;
+    }
+    out.lowest = end;
+    // Bytes left below the lowest row belong to a row cut by the zeros.
+    uint16_t from = end;
+    for (uint16_t at = static_cast<uint16_t>(kDiskSector); at < end; ++at)
+        if (page[at] != 0) {
+            from = at;
+            break;
+        }
+    out.leftover = from;
+    return out;
+}
+
+void rebuild_data_page_header(std::vector<uint8_t>& page, const Layout& layout, uint32_t owner,
+                              const FramedRows& rows) {
+    auto put16 = [&](size_t at, uint16_t v) {
+        page[at] = static_cast<uint8_t>(v);
+        page[at + 1] = static_cast<uint8_t>(v >> 8);
+    };
+    std::fill(page.begin(), page.begin() + std::min(page.size(), kDiskSector), uint8_t{0});
+    page[0] = page_type::data;
+    page[1] = 0x01;
+    for (int i = 0; i < 4; ++i) page[4 + i] = static_cast<uint8_t>(owner >> (8 * i));
+    put16(layout.data_row_count, static_cast<uint16_t>(rows.starts.size()));
+    for (size_t i = 0; i < rows.starts.size(); ++i) put16(layout.data_header_size + 2 * i, rows.starts[i]);
+    set_free_space(page, layout);
+}
+
+}  // namespace jet
