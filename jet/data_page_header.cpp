@@ -12,14 +12,21 @@ bool data_page_header_lost(Bytes page) {
            std::any_of(rest.begin(), rest.end(), [](uint8_t b) { return b != 0; });
 }
 
-FramedRows frame_rows_from_end(Bytes page, const Layout& layout, const RowSoundness& exact) {
+FramedRows frame_rows_from_end(Bytes page, const Layout& layout, const RowSoundness& exact,
+                               const RowSoundness& moved) {
+    constexpr uint16_t kPointer = 4;
     FramedRows out;
     uint16_t end = static_cast<uint16_t>(layout.page_size);
     // A row starting in the zeroed sector lost its head; the offset table needs room too.
     auto floor = [&] {
-        return std::max<size_t>(kDiskSector, layout.data_header_size + 2 * (out.starts.size() + 1));
+        return std::max<size_t>(kDiskSector, layout.data_header_size + 2 * (out.slots.size() + 1));
     };
-    while (out.starts.size() < 255 && end > floor()) {
+    while (out.slots.size() < 255 && end > floor()) {
+        if (end >= floor() + kPointer && moved(page.subspan(end - kPointer, kPointer))) {
+            end -= kPointer;
+            out.slots.push_back(static_cast<uint16_t>(kRowOverflow | end));
+            continue;
+        }
         // The shortest span ending here that is a whole row: a row's trailer fixes where it starts.
         uint16_t start = 0;
         for (uint16_t at = end - 1; at >= floor() && at < end; --at)
@@ -28,7 +35,7 @@ FramedRows frame_rows_from_end(Bytes page, const Layout& layout, const RowSoundn
                 break;
             }
         if (start == 0) break;
-        out.starts.push_back(start);
+        out.slots.push_back(start);
         end = start;
     }
     out.lowest = end;
@@ -53,8 +60,8 @@ void rebuild_data_page_header(std::vector<uint8_t>& page, const Layout& layout, 
     page[0] = page_type::data;
     page[1] = 0x01;
     for (int i = 0; i < 4; ++i) page[4 + i] = static_cast<uint8_t>(owner >> (8 * i));
-    put16(layout.data_row_count, static_cast<uint16_t>(rows.starts.size()));
-    for (size_t i = 0; i < rows.starts.size(); ++i) put16(layout.data_header_size + 2 * i, rows.starts[i]);
+    put16(layout.data_row_count, static_cast<uint16_t>(rows.slots.size()));
+    for (size_t i = 0; i < rows.slots.size(); ++i) put16(layout.data_header_size + 2 * i, rows.slots[i]);
     set_free_space(page, layout);
 }
 

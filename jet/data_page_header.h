@@ -18,14 +18,16 @@ inline constexpr std::size_t kDiskSector = 512;
 bool data_page_header_lost(Bytes page);
 
 struct FramedRows {
-    std::vector<uint16_t> starts;  // slot order: the row nearest the page end first
+    std::vector<uint16_t> slots;   // slot values (flags | start), the row nearest the page end first
     uint16_t lowest = 0;           // start of the lowest row framed (page size when none)
     uint16_t leftover = 0;         // start of the bytes below it that frame as no row (== lowest when none)
 };
 
 // Rows framed from the end of the page down to the first sector; `exact` says whether a
-// span is a whole row as Access writes it.
-FramedRows frame_rows_from_end(Bytes page, const Layout& layout, const RowSoundness& exact);
+// span is a whole row as Access writes it, `moved` whether 4 bytes point at the row a
+// grown row was moved to (such a slot is flagged overflow).
+FramedRows frame_rows_from_end(Bytes page, const Layout& layout, const RowSoundness& exact,
+                               const RowSoundness& moved);
 
 // Writes page type, owner, row count, offsets and free space for the framed rows.
 void rebuild_data_page_header(std::vector<uint8_t>& page, const Layout& layout, uint32_t owner,

@@ -6,6 +6,7 @@
 #include <set>
 
 #include "jet/catalog.h"
+#include "jet/data_page.h"
 #include "jet/data_page_header.h"
 #include "jet/database.h"
 #include "jet/dropped_row.h"
@@ -16,6 +17,25 @@
 namespace jet {
 namespace {
 
+// The rows of `page` that overflow headers on the table's other pages point at: rows moved
+// there when they grew, flagged so that scans skip them.
+std::set<uint16_t> moved_here(Database& db, const std::vector<uint32_t>& pages, uint32_t page) {
+    std::set<uint16_t> rows;
+    for (uint32_t p : pages) {
+        if (p == page) continue;
+        const PageRef bytes = db.file().fetch(p);
+        const DataPage other(bytes, db.layout());
+        if (!other.is_data_page()) continue;
+        for (uint16_t i = 0; i < other.row_count(); ++i) {
+            const RowSlot s = other.slot(i);
+            if (s.deleted() || !s.overflow() || s.length() < 4) continue;
+            const RowPointer to = RowPointer::from_u32(u32_at(other.row(i), 0));
+            if (to.page == page) rows.insert(to.row);
+        }
+    }
+    return rows;
+}
+
 // Rebuilds the lost headers among the pages one table's map lists; true when one was.
 bool rebuild_headers_of(FixContext& context, Database& db, uint32_t tdef_page, const std::string& name) {
     const TableDefResult& read = db.table_def(tdef_page);
@@ -25,11 +45,24 @@ bool rebuild_headers_of(FixContext& context, Database& db, uint32_t tdef_page, c
     const UsageMap map = read_usage_map(db.file(), layout, def.owned_map);
     if (!map.readable) return false;
     bool rebuilt = false;
+    // An overflow header points at a row of the table's that is flagged as moved there.
+    const auto moved = [&](Bytes pointer) {
+        const RowPointer to = RowPointer::from_u32(u32_at(pointer, 0));
+        if (to.page == 0 || to.page >= db.file().page_count()) return false;
+        const PageRef bytes = db.file().fetch(to.page);
+        const DataPage target(bytes, layout);
+        if (!target.is_data_page() || target.owner() != tdef_page || to.row >= target.row_count()) return false;
+        const RowSlot s = target.slot(to.row);
+        return s.bounds_ok && (s.raw & (kRowDeleted | kRowOverflow)) == kRowDeleted &&
+               row_sound(def, layout, target.row(to.row));
+    };
     for (uint32_t p : map.pages) {
         std::vector<uint8_t> page = context.read_page(p);
         if (page.size() != layout.page_size || !data_page_header_lost(page)) continue;
         const auto exact = [&](Bytes row) { return row_sound(def, layout, row) && row_packed(def, layout, row); };
-        const FramedRows rows = frame_rows_from_end(page, layout, exact);
+        FramedRows rows = frame_rows_from_end(page, layout, exact, moved);
+        for (uint16_t k : moved_here(db, map.pages, p))
+            if (k < rows.slots.size() && !(rows.slots[k] & kRowOverflow)) rows.slots[k] |= kRowDeleted;
         if (rows.leftover < rows.lowest) {
             const Bytes cut = Bytes(page).subspan(rows.leftover, rows.lowest - rows.leftover);
             RecoveredItem item{name, p, -1, {},

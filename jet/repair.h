@@ -117,6 +117,8 @@ void fix_catalog_table_ids(FixContext& context, std::span<const Finding> finding
 void fix_lost_tables(FixContext& context, std::span<const Finding> findings);
 // Catalog rows that describe no object (zeros over part of them): saved, then dropped.
 void fix_garbled_catalog_rows(FixContext& context, std::span<const Finding> findings);
+// A catalog row without Id, name or type: the catalog's counts first, then as above.
+void fix_unreadable_catalog_rows(FixContext& context, std::span<const Finding> findings);
 // A definition's broken next-page pointer set back to the one page that completes it.
 void fix_table_def_chain(FixContext& context, std::span<const Finding> findings);
 // Garbage pages nothing claims: saved, then emptied.

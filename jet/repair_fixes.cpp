@@ -31,7 +31,7 @@ constexpr std::array kFixes = {
     FixRow{"PAGE_TYPE_UNKNOWN", fix_unknown_pages},
     FixRow{"DPAGE_HEADER_LOST", fix_lost_page_headers},
     FixRow{"CAT_TDEF_INVALID", fix_table_def_counts},
-    FixRow{"CAT_ROW_UNREADABLE", fix_table_def_counts},
+    FixRow{"CAT_ROW_UNREADABLE", fix_unreadable_catalog_rows},
     FixRow{"CAT_TABLE_ID_INVALID", fix_catalog_table_ids},
     FixRow{"CAT_TABLE_LOST", fix_lost_tables},
     FixRow{"CAT_ROW_GARBLED", fix_garbled_catalog_rows},
