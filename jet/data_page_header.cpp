@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "jet/data_page.h"
+
 namespace jet {
 
 bool data_page_header_lost(Bytes page) {
@@ -48,6 +50,27 @@ FramedRows frame_rows_from_end(Bytes page, const Layout& layout, const RowSoundn
         }
     out.leftover = from;
     return out;
+}
+
+std::vector<size_t> zeroed_row_sectors(Bytes page, const Layout& layout) {
+    std::vector<size_t> out;
+    const DataPage view(page, layout);
+    if (!view.is_data_page()) return out;
+    const std::vector<RowSlot> slots = view.slots();
+    for (size_t at = kDiskSector; at + kDiskSector <= page.size(); at += kDiskSector) {
+        const auto sector = page.subspan(at, kDiskSector);
+        if (std::any_of(sector.begin(), sector.end(), [](uint8_t b) { return b != 0; })) continue;
+        const bool row_starts = std::any_of(slots.begin(), slots.end(), [&](const RowSlot& s) {
+            return s.bounds_ok && !s.deleted() && s.length() > 0 && s.start >= at && s.start < at + kDiskSector;
+        });
+        if (row_starts) out.push_back(at);
+    }
+    return out;
+}
+
+bool crosses_sector(const std::vector<size_t>& sectors, size_t start, size_t end) {
+    return std::any_of(sectors.begin(), sectors.end(),
+                       [&](size_t at) { return start < at + kDiskSector && end > at; });
 }
 
 void rebuild_data_page_header(std::vector<uint8_t>& page, const Layout& layout, uint32_t owner,

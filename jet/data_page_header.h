@@ -29,6 +29,13 @@ struct FramedRows {
 FramedRows frame_rows_from_end(Bytes page, const Layout& layout, const RowSoundness& exact,
                                const RowSoundness& moved);
 
+// Sectors of the row area that read as zeros where a row starts: no row Access writes
+// starts with zeros, so the sector never reached the disk, and every row crossing it lost
+// bytes even when what is left still decodes. Byte offsets of the sectors' starts.
+std::vector<size_t> zeroed_row_sectors(Bytes page, const Layout& layout);
+// Whether the span [start, end) crosses one of those sectors.
+bool crosses_sector(const std::vector<size_t>& sectors, size_t start, size_t end);
+
 // Writes page type, owner, row count, offsets and free space for the framed rows.
 void rebuild_data_page_header(std::vector<uint8_t>& page, const Layout& layout, uint32_t owner,
                               const FramedRows& rows);

@@ -10,6 +10,7 @@
 #include "jet/data_page_header.h"
 #include "jet/database.h"
 #include "jet/dropped_row.h"
+#include "jet/index.h"
 #include "jet/fix_rows.h"
 #include "jet/repair.h"
 #include "jet/usage_map.h"
@@ -34,6 +35,22 @@ std::set<uint16_t> moved_here(Database& db, const std::vector<uint32_t>& pages, 
         }
     }
     return rows;
+}
+
+// The rows of `page` an index of the table lists, when one reads whole and lists any there:
+// every live row has an entry in every index, so a row no entry names was deleted (Access
+// keeps a deleted row's bytes). Empty when no index says.
+std::set<uint16_t> indexed_here(Database& db, const TableDef& def, uint32_t page) {
+    for (const RealIndex& index : def.real_indexes) {
+        if (index.root_page == 0 || index.root_page >= db.file().page_count()) continue;
+        const IndexTree tree = read_index_tree(db.file(), db.layout(), index.root_page, def.page, index.entry_count);
+        if (!tree.valid()) continue;
+        std::set<uint16_t> rows;
+        for (size_t i = 0; i < tree.entries.size(); ++i)
+            if (tree.entries.row(i).page == page) rows.insert(tree.entries.row(i).row);
+        if (!rows.empty()) return rows;
+    }
+    return {};
 }
 
 // Rebuilds the lost headers among the pages one table's map lists; true when one was.
@@ -63,6 +80,10 @@ bool rebuild_headers_of(FixContext& context, Database& db, uint32_t tdef_page, c
         FramedRows rows = frame_rows_from_end(page, layout, exact, moved);
         for (uint16_t k : moved_here(db, map.pages, p))
             if (k < rows.slots.size() && !(rows.slots[k] & kRowOverflow)) rows.slots[k] |= kRowDeleted;
+        if (const std::set<uint16_t> indexed = indexed_here(db, def, p); !indexed.empty())
+            for (size_t k = 0; k < rows.slots.size(); ++k)
+                if ((rows.slots[k] & (kRowDeleted | kRowOverflow)) == 0 && !indexed.count(uint16_t(k)))
+                    rows.slots[k] |= kRowDeleted | kRowOverflow;
         if (rows.leftover < rows.lowest) {
             const Bytes cut = Bytes(page).subspan(rows.leftover, rows.lowest - rows.leftover);
             RecoveredItem item{name, p, -1, {},

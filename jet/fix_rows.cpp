@@ -9,6 +9,7 @@
 #include <set>
 
 #include "jet/data_page.h"
+#include "jet/data_page_header.h"
 #include "jet/database.h"
 #include "jet/dropped_row.h"
 #include "jet/fix_data_page.h"
@@ -147,8 +148,12 @@ private:
         const std::vector<uint8_t> before = page;
         // Rows reaching into a torn tail lost their trailer, even when the zeros frame.
         const size_t torn = torn_tail(before);
+        // Rows crossing a sector that never reached the disk lost bytes, even when they decode.
+        const std::vector<size_t> zeroed = zeroed_row_sectors(before, layout_);
         auto sound = [&](Bytes row) {
-            return size_t(row.data() - before.data()) + row.size() <= torn && row_sound(table_, layout_, row);
+            const size_t start = size_t(row.data() - before.data());
+            return start + row.size() <= torn && !crosses_sector(zeroed, start, start + row.size()) &&
+                   row_sound(table_, layout_, row);
         };
         auto exact = [&](Bytes row) { return sound(row) && row_packed(table_, layout_, row); };
         const DataPagePlan plan = plan_data_page(before, layout_, sound, exact, table_.num_var_cols > 0);
