@@ -7,6 +7,7 @@
 
 #include "jet/bytes.h"
 #include "jet/check_maps.h"
+#include "jet/catalog.h"
 #include "jet/check_memo.h"
 #include "jet/check_passes.h"
 #include "jet/data_page.h"
@@ -223,7 +224,9 @@ struct TableWalk {
         const PageRef page_bytes = file.fetch(page_number);
         DataPage page(page_bytes, layout);
         page_faults(validate_data_page(page, page_number), page_number);
-        const std::vector<size_t> zeroed = zeroed_row_sectors(page_bytes, layout);
+        // Catalog rows are judged by what they say (check_catalog): a hit one is often mended.
+        const std::vector<size_t> zeroed =
+            t.tdef_page == kCatalogPage ? std::vector<size_t>{} : zeroed_row_sectors(page_bytes, layout);
         for (uint16_t i = 0; i < page.row_count(); ++i) {
             const RowSlot slot = page.slot(i);
             if (slot.deleted() || !slot.bounds_ok) continue;  // deleted or overflow target; bounds reported

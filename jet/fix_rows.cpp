@@ -8,6 +8,7 @@
 #include <map>
 #include <set>
 
+#include "jet/catalog.h"
 #include "jet/data_page.h"
 #include "jet/data_page_header.h"
 #include "jet/database.h"
@@ -149,7 +150,8 @@ private:
         // Rows reaching into a torn tail lost their trailer, even when the zeros frame.
         const size_t torn = torn_tail(before);
         // Rows crossing a sector that never reached the disk lost bytes, even when they decode.
-        const std::vector<size_t> zeroed = zeroed_row_sectors(before, layout_);
+        const std::vector<size_t> zeroed =
+            table_.page == kCatalogPage ? std::vector<size_t>{} : zeroed_row_sectors(before, layout_);
         auto sound = [&](Bytes row) {
             const size_t start = size_t(row.data() - before.data());
             return start + row.size() <= torn && !crosses_sector(zeroed, start, start + row.size()) &&
