@@ -1,5 +1,6 @@
 #include "jet/catalog.h"
 
+#include <algorithm>
 #include <cctype>
 
 #include "jet/column_properties.h"
@@ -38,6 +39,10 @@ bool catalog_entry_from_row(const TableDef& def, const std::vector<Value>& value
     if (!get(value_of(def, values, "Name"), out.name)) return false;
     if (!get(value_of(def, values, "Type"), out.type)) return false;
     get(value_of(def, values, "ParentId"), out.parent_id);
+    DateTime created{0}, updated{0};
+    get(value_of(def, values, "DateCreate"), created);
+    get(value_of(def, values, "DateUpdate"), updated);
+    out.dated = created.days != 0 || updated.days != 0;
     int32_t flags = 0;
     if (get(value_of(def, values, "Flags"), flags)) out.flags = static_cast<uint32_t>(flags);
     get(value_of(def, values, "Database"), out.database);
@@ -47,6 +52,25 @@ bool catalog_entry_from_row(const TableDef& def, const std::vector<Value>& value
     if (out.type == object_type::table && get(value_of(def, values, "LvProp"), properties))
         out.result_types = calculated_result_types(properties.bytes);
     return true;
+}
+
+bool complex_flat_table(const std::string& name) {
+    if (name.size() <= 35 || name.rfind("f_", 0) != 0 || name[34] != '_') return false;
+    return std::all_of(name.begin() + 2, name.begin() + 34, [](char c) { return std::isxdigit(static_cast<unsigned char>(c)); });
+}
+
+std::string garbled_catalog_entry(const CatalogEntry& e) {
+    if (e.name.empty()) return "no tiene nombre";
+    if (std::any_of(e.name.begin(), e.name.end(), [](char c) { return static_cast<unsigned char>(c) < 0x20; }))
+        return "su nombre contiene caracteres de control";
+    if (e.id == 0) return "su identificador es 0";
+    if (!e.dated) return "sus campos fijos (tipo, fechas, atributos) están a cero";
+    // Access flags the tables behind multi-valued columns as system ones (some of its other
+    // tables keep flags 0); readers show a table whose flags are 0.
+    if (e.type == object_type::table && e.flags == 0 &&
+        (e.name.rfind("MSysComplexType_", 0) == 0 || complex_flat_table(e.name)))
+        return "los atributos de una tabla del sistema están a cero";
+    return {};
 }
 
 bool is_system_object(const CatalogEntry& e) { return (e.flags & kSystemObjectFlags) != 0 || starts_with_msys(e.name); }

@@ -35,6 +35,8 @@ struct CatalogEntry {
     std::string foreign_name;  // linked tables: name in the source
     uint32_t page = 0;         // where the row lives
     uint16_t row = 0;
+    // Access dates every row it writes: both dates 0 means zeros over the row's fixed part.
+    bool dated = true;
     // Tables: the result type of each calculated column, from the row's property blob.
     std::vector<std::pair<std::string, uint8_t>> result_types;
 
@@ -50,6 +52,12 @@ struct Catalog {
 
 // Builds an entry from a decoded MSysObjects row; false when Id, Name or Type is missing.
 bool catalog_entry_from_row(const TableDef& catalog_def, const std::vector<Value>& values, CatalogEntry& out);
+
+// Why a decoded catalog row cannot be the row of any object (a name Access would never
+// accept, an Id of 0): zeros or garbage over part of it. Empty when nothing says so.
+std::string garbled_catalog_entry(const CatalogEntry& e);
+// f_<32 hex digits>_<column>: the flat table of a multi-valued column.
+bool complex_flat_table(const std::string& name);
 
 bool is_system_object(const CatalogEntry& entry);
 

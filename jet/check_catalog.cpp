@@ -45,6 +45,10 @@ void check_catalog(CheckContext& ctx) {
     if (!catalog.readable) return;
     std::map<uint32_t, std::string> by_page{{kCatalogPage, "MSysObjects"}};
     for (const CatalogEntry& e : catalog.entries) {
+        if (const std::string why = garbled_catalog_entry(e); !why.empty()) {
+            ctx.sink.add(Problem::CatRowGarbled, object::table_row("MSysObjects", e.page, e.row), {why});
+            continue;
+        }
         if (e.type != object_type::table) continue;
         const uint32_t page = e.tdef_page();
         auto [it, inserted] = by_page.emplace(page, e.name);

@@ -11,6 +11,7 @@
 #include "jet/check_memo.h"
 #include "jet/check_passes.h"
 #include "jet/data_page.h"
+#include "jet/data_page_header.h"
 #include "jet/map_pointers.h"
 #include "jet/row.h"
 
@@ -209,6 +210,12 @@ void check_table_maps(CheckContext& ctx, CheckedTable& t) {
         for (uint32_t p : listed) {
             const PageRef page_bytes = ctx.file.fetch(p);
             DataPage page(page_bytes, ctx.layout);
+            if (data_page_header_lost(page.bytes())) {
+                // Still the table's page: its rows are there, only the header is gone.
+                ctx.sink.add(Problem::DpageHeaderLost, object::table_page(t.name, p), {std::to_string(p)});
+                claim_page(ctx, p, Claim::TableData, t.tdef_page);
+                continue;
+            }
             if (!page.is_data_page() || page.owner() != t.tdef_page) {
                 ctx.sink.add(Problem::MapPageWrongOwner, object::table(t.name),
                              {std::to_string(p), describe_page(ctx, page.bytes())});

@@ -2,6 +2,8 @@
 // Its catalog row is written again under the name Tabla_recuperada_<page> (one of
 // Access's own hidden tables, recognised by its columns, under its own name and flags),
 // so the table and every row it holds come back; its own pages are not touched.
+#include <set>
+
 #include "jet/catalog.h"
 #include "jet/catalog_insert.h"
 #include "jet/database.h"
@@ -9,13 +11,38 @@
 #include "jet/repair.h"
 
 namespace jet {
+namespace {
+
+// Definition pages of the flat tables behind multi-valued columns (MSysComplexColumns'
+// FlatTableID): Access keeps them hidden, flagged 0x800A0000, and so must their new row.
+std::set<uint32_t> flat_tables(Database& db) {
+    std::set<uint32_t> out;
+    for (const CatalogEntry& e : db.catalog().entries) {
+        if (e.type != object_type::table || e.name != "MSysComplexColumns") continue;
+        const TableDefResult& read = db.table_def(e.tdef_page());
+        if (!read.table || !read.table->complete) continue;
+        size_t column = read.table->columns.size();
+        for (size_t k = 0; k < read.table->columns.size(); ++k)
+            if (read.table->columns[k].name == "FlatTableID") column = k;
+        Faults ignored;
+        db.scan_rows(*read.table, e.name, [&](const RowLocation&, std::vector<Value>&& values) {
+            if (column >= values.size()) return;
+            if (const auto* id = std::get_if<int32_t>(&values[column])) out.insert(static_cast<uint32_t>(*id) & 0x00FFFFFF);
+        }, ignored);
+    }
+    return out;
+}
+
+}  // namespace
 
 void fix_lost_tables(FixContext& context, std::span<const Finding>) {
     std::vector<NewCatalogTable> tables;
     {
         Database db(context.copy_path());
+        const std::set<uint32_t> flat = flat_tables(db);
         for (const LostTable& lost : find_lost_tables(db)) {
             NewCatalogTable table{lost.tdef_page, lost_table_name(lost.tdef_page), 0};
+            if (flat.count(lost.tdef_page)) table.flags = 0x800A0000;
             if (const TableDefResult& read = db.table_def(lost.tdef_page); read.table)
                 if (const auto shape = access_table_shape(*read.table)) {
                     // Under its own name unless the catalog already has that table; hidden either way.

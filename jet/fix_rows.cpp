@@ -9,7 +9,9 @@
 #include <map>
 #include <set>
 
+#include "jet/catalog.h"
 #include "jet/data_page.h"
+#include "jet/data_page_header.h"
 #include "jet/database.h"
 #include "jet/dropped_row.h"
 #include "jet/fix_data_page.h"
@@ -49,6 +51,8 @@ private:
     std::set<uint32_t> changed_;
 };
 
+}  // namespace
+
 // A row's framing and counts, as the check judges them: a row failing this is unreadable.
 bool row_sound(const TableDef& table, const Layout& layout, Bytes row) {
     const CrackedRow cracked = crack_row(table, layout, row);
@@ -82,6 +86,8 @@ bool row_packed(const TableDef& table, const Layout& layout, Bytes row) {
     if (L < nm + 4 + 2 * v) return false;
     return u16_at(row, L - nm - 4 - 2 * v) == L - nm - 4 - 2 * v;
 }
+
+namespace {
 
 // Where the zeros that fill the end of a page begin, when a write was cut short there: a
 // run of at least one sector that starts on a sector boundary. page_size when none.
@@ -160,8 +166,13 @@ private:
         const std::vector<uint8_t> before = page;
         // Rows reaching into a torn tail lost their trailer, even when the zeros frame.
         const size_t torn = torn_tail(before);
+        // Rows crossing a sector that never reached the disk lost bytes, even when they decode.
+        const std::vector<size_t> zeroed =
+            table_.page == kCatalogPage ? std::vector<size_t>{} : zeroed_row_sectors(before, layout_);
         auto sound = [&](Bytes row) {
-            return size_t(row.data() - before.data()) + row.size() <= torn && row_sound(table_, layout_, row);
+            const size_t start = size_t(row.data() - before.data());
+            return start + row.size() <= torn && !crosses_sector(zeroed, start, start + row.size()) &&
+                   row_sound(table_, layout_, row);
         };
         auto exact = [&](Bytes row) { return sound(row) && row_packed(table_, layout_, row); };
         const DataPagePlan plan = plan_data_page(before, layout_, sound, exact, table_.num_var_cols > 0);

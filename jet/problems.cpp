@@ -47,6 +47,11 @@ constexpr std::array kProblems = {
     ProblemInfo{P::PageTypeUnknown, "PAGE_TYPE_UNKNOWN", S::Warning,
                 "la página tiene un tipo desconocido ({0}) y no pertenece a ninguna estructura",
                 "se guarda su contenido en el archivo de recuperación y se deja la página vacía"},
+    ProblemInfo{P::DpageHeaderLost, "DPAGE_HEADER_LOST", S::Error,
+                "el principio de la página de datos {0} está a cero (cabecera y posiciones de las filas "
+                "perdidas) y la página aún guarda filas",
+                "se reconstruyen la cabecera y las posiciones de las filas a partir de las filas que quedan; "
+                "la fila cortada se guarda en el archivo de recuperación"},
     ProblemInfo{P::GmapInvalid, "GMAP_INVALID", S::Error,
                 "el mapa global de páginas (página 1) no se puede leer: {0}",
                 "se reconstruye el mapa global a partir de las páginas en uso"},
@@ -100,6 +105,10 @@ constexpr std::array kProblems = {
                 "su fila del catálogo se ha perdido",
                 "se vuelve a dar de alta la tabla en el catálogo con el nombre Tabla_recuperada_<página> "
                 "(o con el suyo, si es una de las tablas propias de Access)"},
+    ProblemInfo{P::CatRowGarbled, "CAT_ROW_GARBLED", S::Error,
+                "una fila del catálogo del sistema no describe ningún objeto: {0}",
+                "se guarda la fila en el archivo de recuperación y se quita del catálogo; una tabla "
+                "cuya definición siga en el archivo se vuelve a dar de alta"},
 
     // ---- Table definitions
     ProblemInfo{P::TdefChain, "TDEF_CHAIN", S::Error,

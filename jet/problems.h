@@ -27,6 +27,7 @@ enum class Problem {
     HdrCommitSlots,
     // Pages and the global page map
     PageTypeUnknown,
+    DpageHeaderLost,  // before the map fixes: they would drop the page from its table's map
     GmapInvalid,
     MapPageFreeButUsed,
     MapPageSharedOwner,
@@ -42,6 +43,7 @@ enum class Problem {
     CatTableSharedTdef,
     CatDuplicateName,
     CatTableLost,
+    CatRowGarbled,
     // Table definitions
     TdefChain,
     TdefLength,

@@ -115,10 +115,16 @@ void fix_column_entries_or_drop(FixContext& context, std::span<const Finding> fi
 void fix_catalog_table_ids(FixContext& context, std::span<const Finding> findings);
 // User table definitions no catalog row names, given a catalog row again.
 void fix_lost_tables(FixContext& context, std::span<const Finding> findings);
+// Catalog rows that describe no object (zeros over part of them): saved, then dropped.
+void fix_garbled_catalog_rows(FixContext& context, std::span<const Finding> findings);
+// A catalog row without Id, name or type: the catalog's counts first, then as above.
+void fix_unreadable_catalog_rows(FixContext& context, std::span<const Finding> findings);
 // A definition's broken next-page pointer set back to the one page that completes it.
 void fix_table_def_chain(FixContext& context, std::span<const Finding> findings);
 // Garbage pages nothing claims: saved, then emptied.
 void fix_unknown_pages(FixContext& context, std::span<const Finding> findings);
+// Data pages whose first sector reads back as zeros: header and offsets rebuilt from the rows left.
+void fix_lost_page_headers(FixContext& context, std::span<const Finding> findings);
 // Map problems may come from a definition read with damaged counts: counts first.
 void fix_table_defs_then_maps(FixContext& context, std::span<const Finding> findings);
 // Index roots and map pointers into pages the file no longer has: roots and index-map bits

@@ -1,0 +1,117 @@
+// DPAGE_HEADER_LOST: a page a table's map lists whose first sector reads back as zeros
+// (a write that never reached the disk). The owner is the table whose map lists the page;
+// the rows still packed below the header are framed from the page end and given a header
+// and offsets again. The bytes of a row cut by the zeros go to the recovery file. The
+// catalog comes first: the tables whose rows it held are known only once it reads again.
+#include <set>
+
+#include "jet/catalog.h"
+#include "jet/data_page.h"
+#include "jet/data_page_header.h"
+#include "jet/database.h"
+#include "jet/dropped_row.h"
+#include "jet/index.h"
+#include "jet/fix_rows.h"
+#include "jet/repair.h"
+#include "jet/usage_map.h"
+
+namespace jet {
+namespace {
+
+// The rows of `page` that overflow headers on the table's other pages point at: rows moved
+// there when they grew, flagged so that scans skip them.
+std::set<uint16_t> moved_here(Database& db, const std::vector<uint32_t>& pages, uint32_t page) {
+    std::set<uint16_t> rows;
+    for (uint32_t p : pages) {
+        if (p == page) continue;
+        const PageRef bytes = db.file().fetch(p);
+        const DataPage other(bytes, db.layout());
+        if (!other.is_data_page()) continue;
+        for (uint16_t i = 0; i < other.row_count(); ++i) {
+            const RowSlot s = other.slot(i);
+            if (s.deleted() || !s.overflow() || s.length() < 4) continue;
+            const RowPointer to = RowPointer::from_u32(u32_at(other.row(i), 0));
+            if (to.page == page) rows.insert(to.row);
+        }
+    }
+    return rows;
+}
+
+// The rows of `page` an index of the table lists, when one reads whole and lists any there:
+// every live row has an entry in every index, so a row no entry names was deleted (Access
+// keeps a deleted row's bytes). Empty when no index says.
+std::set<uint16_t> indexed_here(Database& db, const TableDef& def, uint32_t page) {
+    for (const RealIndex& index : def.real_indexes) {
+        if (index.root_page == 0 || index.root_page >= db.file().page_count()) continue;
+        const IndexTree tree = read_index_tree(db.file(), db.layout(), index.root_page, def.page, index.entry_count);
+        if (!tree.valid()) continue;
+        std::set<uint16_t> rows;
+        for (size_t i = 0; i < tree.entries.size(); ++i)
+            if (tree.entries.row(i).page == page) rows.insert(tree.entries.row(i).row);
+        if (!rows.empty()) return rows;
+    }
+    return {};
+}
+
+// Rebuilds the lost headers among the pages one table's map lists; true when one was.
+bool rebuild_headers_of(FixContext& context, Database& db, uint32_t tdef_page, const std::string& name) {
+    const TableDefResult& read = db.table_def(tdef_page);
+    if (!read.table || !read.table->complete || read.table->columns.empty()) return false;
+    const TableDef& def = *read.table;
+    const Layout& layout = db.layout();
+    const UsageMap map = read_usage_map(db.file(), layout, def.owned_map);
+    if (!map.readable) return false;
+    bool rebuilt = false;
+    // An overflow header points at a row of the table's that is flagged as moved there.
+    const auto moved = [&](Bytes pointer) {
+        const RowPointer to = RowPointer::from_u32(u32_at(pointer, 0));
+        if (to.page == 0 || to.page >= db.file().page_count()) return false;
+        const PageRef bytes = db.file().fetch(to.page);
+        const DataPage target(bytes, layout);
+        if (!target.is_data_page() || target.owner() != tdef_page || to.row >= target.row_count()) return false;
+        const RowSlot s = target.slot(to.row);
+        return s.bounds_ok && (s.raw & (kRowDeleted | kRowOverflow)) == kRowDeleted &&
+               row_sound(def, layout, target.row(to.row));
+    };
+    for (uint32_t p : map.pages) {
+        std::vector<uint8_t> page = context.read_page(p);
+        if (page.size() != layout.page_size || !data_page_header_lost(page)) continue;
+        const auto exact = [&](Bytes row) { return row_sound(def, layout, row) && row_packed(def, layout, row); };
+        FramedRows rows = frame_rows_from_end(page, layout, exact, moved);
+        for (uint16_t k : moved_here(db, map.pages, p))
+            if (k < rows.slots.size() && !(rows.slots[k] & kRowOverflow)) rows.slots[k] |= kRowDeleted;
+        if (const std::set<uint16_t> indexed = indexed_here(db, def, p); !indexed.empty())
+            for (size_t k = 0; k < rows.slots.size(); ++k)
+                if ((rows.slots[k] & (kRowDeleted | kRowOverflow)) == 0 && !indexed.count(uint16_t(k)))
+                    rows.slots[k] |= kRowDeleted | kRowOverflow;
+        if (rows.leftover < rows.lowest) {
+            const Bytes cut = Bytes(page).subspan(rows.leftover, rows.lowest - rows.leftover);
+            RecoveredItem item{name, p, -1, {},
+                               "la fila quedó cortada por la pérdida del principio de la página; se quita",
+                               {}, std::vector<uint8_t>(cut.begin(), cut.end())};
+            context.save_dropped(item);
+        }
+        rebuild_data_page_header(page, layout, tdef_page, rows);
+        context.write_page(p, page);
+        rebuilt = true;
+    }
+    return rebuilt;
+}
+
+}  // namespace
+
+void fix_lost_page_headers(FixContext& context, std::span<const Finding>) {
+    {
+        Database db(context.copy_path());
+        rebuild_headers_of(context, db, kCatalogPage, "MSysObjects");
+    }
+    Database db(context.copy_path());  // the catalog as it reads now
+    if (!db.catalog().readable) return;
+    std::set<uint32_t> seen{kCatalogPage};
+    for (const CatalogEntry& e : db.catalog().entries)
+        if (e.type == object_type::table && !e.linked() && seen.insert(e.tdef_page()).second &&
+            e.tdef_page() < context.page_count())
+            rebuild_headers_of(context, db, e.tdef_page(), e.name);
+}
+
+}  // namespace jet
