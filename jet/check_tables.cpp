@@ -9,6 +9,7 @@
 #include "jet/catalog.h"
 #include "jet/check_maps.h"
 #include "jet/check_memo.h"
+#include "jet/column_type_guess.h"
 #include "jet/check_passes.h"
 #include "jet/data_page.h"
 #include "jet/map_pointers.h"
@@ -16,19 +17,6 @@
 
 namespace jet {
 namespace {
-
-bool known_type(uint8_t type) { return type >= data_type::boolean && type <= data_type::datetime_ext; }
-
-// Types that appeared with a later version than the file's.
-bool type_too_new(uint8_t type, uint8_t version_byte, const Layout& layout) {
-    // A version byte that does not match the page layout is damaged (HDR_VERSION): no judgment.
-    if (layout_for_version(version_byte) != &layout) return false;
-    if (type == data_type::decimal) return version_byte < 0x01;
-    if (type == data_type::complex) return version_byte < 0x02;
-    if (type == data_type::big_int) return version_byte < 0x05;
-    if (type == data_type::datetime_ext) return version_byte < 0x06;
-    return false;
-}
 
 // Pages a free-space map lists must be among the pages the matching owned map lists.
 void report_free_not_owned(CheckContext& ctx, const std::string& where, const std::vector<uint32_t>& free,
@@ -89,8 +77,11 @@ void check_columns(CheckContext& ctx, const CheckedTable& t, bool& rows_readable
                          {c.name, std::to_string(c.number), std::to_string(d.max_cols)});
             rows_readable = false;
         }
-        if (!known_type(c.type) || type_too_new(c.type, ctx.header.version_byte, ctx.layout)) {
-            ctx.sink.add(Problem::TdefColumnType, where, {c.name, hex_byte(c.type)});
+        if (!type_known_for(c.type, ctx.header.version_byte, ctx.layout)) {
+            const TypeGuess guess =
+                guess_column_type(d, t.name, c, ctx.layout, ctx.header.version_byte,
+                                  column_values(ctx.file, ctx.layout, d, c, ctx.db.decode_context().code_page));
+            ctx.sink.add(Problem::TdefColumnType, where, {c.name, hex_byte(c.type), guess.reason});
             rows_readable = false;
         }
         if (c.bit_only()) continue;

@@ -184,6 +184,9 @@ enum class FieldDamage {
     IndexMapPastEnd,    // the index map marks a page past the end of the file
     IndexMapMissesRoot, // the index map no longer lists the index's root page
     ChainPastEnd,       // a one-page definition's next-page pointer names a page past the end
+    ChainToDataPage,    // ... names a data page
+    ChainToZeroedPage,  // ... names a page of zeros (never used, or wiped)
+    ChainToOtherPart,   // ... names another definition's continuation page
     ColumnNumberGone,   // the last column's number becomes one no table can have
     VarSlotGone,        // the last variable column's slot becomes one no table can have
     TerminatorGone,     // the FF FF that ends the definition is overwritten
@@ -202,6 +205,9 @@ const char* field_damage_name(FieldDamage d) {
         case FieldDamage::IndexMapPastEnd: return "IndexMapPastEnd";
         case FieldDamage::IndexMapMissesRoot: return "IndexMapMissesRoot";
         case FieldDamage::ChainPastEnd: return "ChainPastEnd";
+        case FieldDamage::ChainToDataPage: return "ChainToDataPage";
+        case FieldDamage::ChainToZeroedPage: return "ChainToZeroedPage";
+        case FieldDamage::ChainToOtherPart: return "ChainToOtherPart";
         case FieldDamage::ColumnNumberGone: return "ColumnNumberGone";
         case FieldDamage::VarSlotGone: return "VarSlotGone";
         case FieldDamage::TerminatorGone: return "TerminatorGone";
@@ -231,6 +237,7 @@ std::vector<FieldCase> field_cases() {
                           "efcore-jet/JetProviderExceptionTests/Northwind.accdb"})
         for (FieldDamage d : {FieldDamage::IndexColumnGone, FieldDamage::LogicalIndexGone, FieldDamage::IndexMapType,
                               FieldDamage::IndexMapPastEnd, FieldDamage::IndexMapMissesRoot, FieldDamage::ChainPastEnd,
+                              FieldDamage::ChainToDataPage, FieldDamage::ChainToZeroedPage, FieldDamage::ChainToOtherPart,
                               FieldDamage::ColumnNumberGone, FieldDamage::VarSlotGone, FieldDamage::TerminatorGone,
                               FieldDamage::NameLengthGone, FieldDamage::FixedOffsetGone, FieldDamage::LvColumnGone,
                               FieldDamage::VarSlotShared, FieldDamage::AutonumberNegative})
@@ -261,6 +268,30 @@ std::vector<std::size_t> variable_columns(const DefinitionAt& d) {
     return out;
 }
 
+bool chain_damage(FieldDamage d) {
+    return d == FieldDamage::ChainPastEnd || d == FieldDamage::ChainToDataPage || d == FieldDamage::ChainToZeroedPage ||
+           d == FieldDamage::ChainToOtherPart;
+}
+
+// The page a damaged next-page pointer names: past the end, or the first page of the
+// wanted kind (a continuation being a definition page that starts no definition).
+std::optional<uint32_t> chain_target(const std::vector<uint8_t>& file, FieldDamage d) {
+    const Layout l = layout_of(file);
+    const uint32_t pages = uint32_t(file.size() / l.page_size);
+    if (d == FieldDamage::ChainPastEnd) return pages + 50;
+    const std::vector<uint32_t> firsts = definition_pages(file);
+    for (uint32_t p = 3; p < pages; ++p) {
+        const uint8_t* page = file.data() + std::size_t(p) * l.page_size;
+        const bool wanted =
+            d == FieldDamage::ChainToDataPage ? page[0] == 0x01
+            : d == FieldDamage::ChainToZeroedPage
+                ? std::all_of(page, page + l.page_size, [](uint8_t b) { return b == 0; })
+                : page[0] == 0x02 && page[1] == 0x01 && !std::binary_search(firsts.begin(), firsts.end(), p);
+        if (wanted) return p;
+    }
+    return std::nullopt;
+}
+
 // The first definition of the wanted kind with a real index (any, for chain damage to a
 // one-page definition).
 std::optional<DefinitionAt> target_definition(const std::vector<uint8_t>& file, const FieldCase& c) {
@@ -286,7 +317,7 @@ std::optional<DefinitionAt> target_definition(const std::vector<uint8_t>& file, 
         // Column damage: a table whose columns were never deleted (numbers 0 .. max - 1).
         if (c.damage == FieldDamage::VarSlotShared && variable_columns(*d).size() < 2) continue;
         if (columns ? d->column_numbers.size() == d->max_columns_stored
-                    : c.damage == FieldDamage::ChainPastEnd ? d->pages.size() == 1 : !d->index_maps.empty())
+                    : chain_damage(c.damage) ? d->pages.size() == 1 : !d->index_maps.empty())
             return d;
     }
     return std::nullopt;
@@ -347,8 +378,14 @@ bool damage_field(std::vector<uint8_t>& file, const FieldCase& c) {
             return true;
         }
         case FieldDamage::ChainPastEnd:
-            for (int i = 0; i < 4; ++i) file[std::size_t(d->page) * l.page_size + 4 + i] = uint8_t((pages + 50) >> (8 * i));
+        case FieldDamage::ChainToDataPage:
+        case FieldDamage::ChainToZeroedPage:
+        case FieldDamage::ChainToOtherPart: {
+            const auto target = chain_target(file, c.damage);
+            if (!target) return false;
+            for (int i = 0; i < 4; ++i) file[std::size_t(d->page) * l.page_size + 4 + i] = uint8_t(*target >> (8 * i));
             return true;
+        }
         case FieldDamage::ColumnNumberGone:
             d->put(file, d->column_numbers.back(), 0x9D01, 2);
             return true;
@@ -407,7 +444,7 @@ TEST_P(TableDefFieldRepair, RepairedWithEveryRow) {
     ASSERT_NO_THROW(report = jet::repair_database(database));
     expect_sound_repair(database, intact, bytes, report, /*may_lose_rows=*/false);
     const auto d = target_definition(original, c);
-    const bool comes_back = c.damage == FieldDamage::ChainPastEnd || c.damage == FieldDamage::ColumnNumberGone ||
+    const bool comes_back = chain_damage(c.damage) || c.damage == FieldDamage::ColumnNumberGone ||
                             c.damage == FieldDamage::VarSlotGone || c.damage == FieldDamage::TerminatorGone ||
                             c.damage == FieldDamage::NameLengthGone || c.damage == FieldDamage::FixedOffsetGone ||
                             c.damage == FieldDamage::LvColumnGone || c.damage == FieldDamage::VarSlotShared ||
