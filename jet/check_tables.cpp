@@ -226,7 +226,11 @@ void check_one(CheckContext& ctx, CheckedTable& t) {
     if (!read.table) return;
     t.def = &*read.table;
     const TableDef& d = *t.def;
-    for (uint32_t page : d.pages) claim_page(ctx, page, Claim::TableDef, t.tdef_page);
+    // Pages past those a whole definition fills are not its own (the chain check reports them).
+    const size_t own = d.complete && d.parsed_length == d.tdef_len
+                           ? std::min(d.pages.size(), table_def_pages_needed(d.tdef_len, ctx.layout.page_size))
+                           : d.pages.size();
+    for (size_t i = 0; i < own; ++i) claim_page(ctx, d.pages[i], Claim::TableDef, t.tdef_page);
     if (d.complete && d.tdef_len != d.parsed_length)
         ctx.sink.add(Problem::TdefLength, object::table(t.name),
                      {std::to_string(d.tdef_len), std::to_string(d.parsed_length)});
@@ -310,21 +314,40 @@ void check_shared_map_rows(CheckContext& ctx) {
     }
 }
 
-// A definition whose chain runs on into another table's first page (a next-page pointer
-// copied over): both read, but the page is claimed twice and the first definition takes
-// the other's bytes for its own.
+// A definition whose chain runs on past the pages its length fills (no Access file in
+// the corpus links more), or into another table's first page or one of its
+// continuation pages (a next-page pointer copied over): both read, but the page is
+// claimed twice and one definition takes the other's bytes for its own.
 void check_chains_into_other_tables(CheckContext& ctx) {
     std::map<uint32_t, std::string> firsts{{kCatalogPage, "MSysObjects"}};
     for (const CheckedTable& t : ctx.tables)
         if (t.def) firsts.emplace(t.tdef_page, t.name);
+    std::map<uint32_t, std::string> continuations;  // first holder of each continuation page
     for (const CheckedTable& t : ctx.tables) {
         if (!t.def) continue;
-        const auto into = std::find_if(t.def->pages.begin() + 1, t.def->pages.end(),
-                                       [&](uint32_t q) { return firsts.count(q) > 0; });
-        if (into == t.def->pages.end()) continue;
-        ctx.sink.add(Problem::TdefChain, object::table_page(t.name, *into),
-                     {"la definición continúa en la página " + std::to_string(*into) +
-                      ", que es la primera de la definición de la tabla " + firsts.at(*into)});
+        const TableDef& d = *t.def;
+        const size_t needed = table_def_pages_needed(d.tdef_len, ctx.layout.page_size);
+        if (d.complete && d.parsed_length == d.tdef_len && d.pages.size() > needed) {
+            ctx.sink.add(Problem::TdefChain, object::table_page(t.name, d.pages[needed]),
+                         {"la definición termina en la página " + std::to_string(d.pages[needed - 1]) +
+                          ", pero su cadena sigue en la página " + std::to_string(d.pages[needed])});
+            continue;
+        }
+        for (auto q = t.def->pages.begin() + 1; q != t.def->pages.end(); ++q) {
+            if (const auto first = firsts.find(*q); first != firsts.end()) {
+                ctx.sink.add(Problem::TdefChain, object::table_page(t.name, *q),
+                             {"la definición continúa en la página " + std::to_string(*q) +
+                              ", que es la primera de la definición de la tabla " + first->second});
+                break;
+            }
+            const auto [held, fresh] = continuations.emplace(*q, t.name);
+            if (!fresh && held->second != t.name) {
+                ctx.sink.add(Problem::TdefChain, object::table_page(t.name, *q),
+                             {"la definición continúa en la página " + std::to_string(*q) +
+                              ", que también continúa la definición de la tabla " + held->second});
+                break;
+            }
+        }
     }
 }
 
