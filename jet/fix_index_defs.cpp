@@ -1,11 +1,16 @@
 // TDEF_INDEX_COLUMN, TDEF_LOGICAL_INDEX: an index definition naming a column the table
-// does not have, or a logical index naming a real index that does not exist. The rows do
-// not depend on an index, so such an index leaves the definition: its logical entry and
+// does not have, or a logical index naming a real index that does not exist. A damaged
+// column number is named again when the index's entries or its name tell which column it
+// was (index_column_evidence.h). Otherwise the rows do not depend on an index, so such an
+// index leaves the definition: its logical entry and
 // name, and its real index when no remaining logical index uses it (count entry,
 // descriptor, pages flagged free). A single dangling logical index facing a single real
 // index no logical index uses is pointed back at it instead: that pairing is the only one
 // the definition allows. The definition's old bytes go to the recovery file first.
 #include <algorithm>
+#include <array>
+#include <functional>
+#include <map>
 #include <optional>
 #include <set>
 
@@ -14,6 +19,7 @@
 #include "jet/database.h"
 #include "jet/fix_indexes.h"
 #include "jet/fix_table_def.h"
+#include "jet/index_column_evidence.h"
 #include "jet/repair.h"
 #include "jet/table_def_sections.h"
 #include "jet/usage_map_edit.h"
@@ -50,13 +56,21 @@ std::set<size_t> real_indexes_without_columns(const TableDef& t) {
 struct IndexPlan {
     std::set<size_t> drop_real;
     std::set<size_t> drop_logical;
+    std::map<size_t, std::array<IndexColumn, 10>> columns;  // real indexes whose column is named again
     std::vector<uint32_t> real_number;  // per logical index, as it will be stored
-    bool changed() const { return !drop_real.empty() || !drop_logical.empty(); }
+    bool changed() const { return !drop_real.empty() || !drop_logical.empty() || !columns.empty(); }
 };
 
-IndexPlan plan_for(const TableDef& t) {
+using Rederive = std::function<std::optional<std::array<IndexColumn, 10>>(size_t real)>;
+
+IndexPlan plan_for(const TableDef& t, const Rederive& rederive) {
     IndexPlan plan;
-    plan.drop_real = real_indexes_without_columns(t);
+    for (size_t r : real_indexes_without_columns(t)) {
+        if (auto columns = rederive(r))
+            plan.columns[r] = *columns;
+        else
+            plan.drop_real.insert(r);
+    }
     for (const LogicalIndex& li : t.logical_indexes) plan.real_number.push_back(li.real_number);
     std::vector<size_t> dangling;
     std::set<size_t> used;
@@ -85,6 +99,11 @@ void put_u32(std::vector<uint8_t>& b, size_t at, uint32_t value) {
     for (size_t i = 0; i < 4; ++i) b[at + i] = uint8_t(value >> (8 * i));
 }
 
+void put_u16(std::vector<uint8_t>& b, size_t at, uint16_t value) {
+    b[at] = uint8_t(value);
+    b[at + 1] = uint8_t(value >> 8);
+}
+
 // The definition's buffer without the planned entries; real numbers remapped.
 std::vector<uint8_t> rewritten(const TableDef& t, const TableDefSections& s, const IndexPlan& plan, const Layout& l) {
     const std::vector<uint8_t>& b = t.buffer;
@@ -101,9 +120,14 @@ std::vector<uint8_t> rewritten(const TableDef& t, const TableDefSections& s, con
             copy(out, s.count_entries + r * l.real_index_count_entry_size,
                  s.count_entries + (r + 1) * l.real_index_count_entry_size);
     copy(out, s.columns, s.real_indexes);
-    for (size_t r = 0; r < t.real_indexes.size(); ++r)
-        if (!plan.drop_real.count(r))
-            copy(out, s.real_indexes + r * l.real_index_size, s.real_indexes + (r + 1) * l.real_index_size);
+    for (size_t r = 0; r < t.real_indexes.size(); ++r) {
+        if (plan.drop_real.count(r)) continue;
+        const size_t at = out.size();
+        copy(out, s.real_indexes + r * l.real_index_size, s.real_indexes + (r + 1) * l.real_index_size);
+        if (const auto named = plan.columns.find(r); named != plan.columns.end())
+            for (size_t k = 0; k < named->second.size(); ++k)
+                put_u16(out, at + l.ri_columns + 3 * k, named->second[k].number);
+    }
     for (size_t i = 0; i < t.logical_indexes.size(); ++i) {
         if (plan.drop_logical.count(i)) continue;
         const size_t at = out.size();
@@ -151,7 +175,7 @@ void save_old_definition(FixContext& context, const NamedDef& table, const Table
     item.page = table.tdef_page;
     std::string names;
     for (size_t i : plan.drop_logical) names += (names.empty() ? "«" : ", «") + t.logical_indexes[i].name + "»";
-    item.reason = "definición de la tabla antes de retirar índices que no se pueden usar" +
+    item.reason = "definición de la tabla antes de corregir o retirar índices que no se pueden usar" +
                   (names.empty() ? std::string() : " (" + names + ")") + "; bytes de la definición completa";
     item.raw.assign(t.buffer.begin(), t.buffer.begin() + std::ptrdiff_t(std::min<size_t>(t.tdef_len, t.buffer.size())));
     context.save_dropped(item);
@@ -174,7 +198,11 @@ bool fix_one(FixContext& context, const NamedDef& table, uint16_t code_page) {
     const TableDefResult read = read_table_def(file, l, table.tdef_page, code_page);
     if (!read.table || !read.table->complete || read.table->parsed_length != read.table->tdef_len) return false;
     const TableDef& t = *read.table;
-    const IndexPlan plan = plan_for(t);
+    std::optional<Database> db;  // opened only for a damaged column number
+    const IndexPlan plan = plan_for(t, [&](size_t real) {
+        if (!db) db.emplace(context.copy_path());
+        return rederived_index_columns(*db, t, table.name, real);
+    });
     const bool repointed = plan.real_number.size() == t.logical_indexes.size() &&
                            !std::equal(plan.real_number.begin(), plan.real_number.end(), t.logical_indexes.begin(),
                                        [](uint32_t r, const LogicalIndex& li) { return r == li.real_number; });

@@ -122,7 +122,8 @@ constexpr std::array kProblems = {
                 "se reconstruye el mapa a partir de las páginas de la tabla"},
     ProblemInfo{P::TdefIndexColumn, "TDEF_INDEX_COLUMN", S::Error,
                 "el índice {0} usa la columna número {1}, que no existe",
-                "se elimina el índice"},
+                "se vuelve a dar al índice la columna que indican sus entradas o su nombre; si no se sabe cuál "
+                "era, se elimina el índice"},
     ProblemInfo{P::TdefIndexRoot, "TDEF_INDEX_ROOT", S::Error,
                 "la raíz del índice {0} (página {1}) no es válida: {2}",
                 "se reconstruye el índice a partir de las filas"},
@@ -131,7 +132,7 @@ constexpr std::array kProblems = {
                 "se reconstruye el índice a partir de las filas"},
     ProblemInfo{P::TdefLogicalIndex, "TDEF_LOGICAL_INDEX", S::Error,
                 "el índice {0} remite al índice físico {1}, que no existe ({2} físicos)",
-                "se elimina el índice"},
+                "se vuelve a unir al único índice físico libre, o se elimina el índice"},
     ProblemInfo{P::TdefPrimaryKeys, "TDEF_PRIMARY_KEYS", S::Error,
                 "la tabla tiene {0} claves principales",
                 "se deja solo la primera clave principal"},

@@ -156,7 +156,9 @@ TEST_P(HeaderRepair, RederivesPageZeroAndKeepsEveryRow) {
     EXPECT_EQ(u16(after, 0x3C), u16(before, 0x3C)) << "code page";
     const size_t sort = jet3(original) ? 0x3A : 0x6E;
     EXPECT_EQ(u16(after, sort), u16(before, sort)) << "sort order";
-    if (!jet3(original)) EXPECT_EQ(after[0x71], before[0x71]) << "sort version";
+    if (!jet3(original)) {
+        EXPECT_EQ(after[0x71], before[0x71]) << "sort version";
+    }
     EXPECT_EQ(u16(after, 0x3E) | u16(after, 0x40), 0) << "database key";
     // Nothing beyond page 0 changes.
     EXPECT_TRUE(std::equal(repaired.begin() + after.size(), repaired.end(), original.begin() + after.size()));

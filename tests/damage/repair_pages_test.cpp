@@ -18,6 +18,7 @@
 #include "row_damage.h"
 #include "repair_outcome.h"
 #include "temp_folder.h"
+#include "two_readers.h"
 
 namespace fs = std::filesystem;
 using namespace damage;
@@ -36,6 +37,12 @@ struct FloorFigures {
 
 std::map<std::pair<std::string, std::string>, FloorFigures>& floor_figures() {
     static std::map<std::pair<std::string, std::string>, FloorFigures> f;
+    return f;
+}
+
+// The same, as mdb-reader reads the damaged and the repaired file.
+std::map<std::pair<std::string, std::string>, Floor>& second_reader_figures() {
+    static std::map<std::pair<std::string, std::string>, Floor> f;
     return f;
 }
 
@@ -74,6 +81,11 @@ public:
         for (const auto& [key, f] : floor_figures())
             std::cout << key.first << ", " << key.second << ": " << f.files << " files, kept " << f.kept << " / read "
                       << f.read << " / invented " << f.invented << "\n";
+        std::cout << "\n== The same by mdb-reader (kind, format: rows of the intact files, read from the damaged "
+                     "file, kept, invented) ==\n";
+        for (const auto& [key, f] : second_reader_figures())
+            std::cout << key.first << ", " << key.second << ": " << f.intact << " / read " << f.read << " / kept "
+                      << f.kept << " / invented " << f.invented << "\n";
     }
 };
 const auto* const printer = ::testing::AddGlobalTestEnvironment(new FiguresPrinter);
@@ -199,6 +211,17 @@ TEST_P(RowDamageRepair, RepairsAndKeepsEveryUntouchedRow) {
             EXPECT_LE(remaining.size(), damaged ? hit->rows_at_risk : 0)
                 << remaining.size() << " rows missing from " << table << ", more than the damage reached";
         }
+    }
+    if (floor && have_both_readers()) {
+        // mdb-reader judges too: the repaired file reads whole and keeps what it read from the damaged one.
+        const Reading repaired_reading = read_with(Reader::MdbReader, database);
+        EXPECT_TRUE(repaired_reading.whole()) << "mdb-reader cannot read every table of the repaired file";
+        const Floor f = measure_floor(intact_reading(Reader::MdbReader, c.file.path),
+                                      read_with(Reader::MdbReader, report.backup), repaired_reading);
+        EXPECT_EQ(f.missing, 0u) << "rows mdb-reader gets from the damaged file are missing, e.g. "
+                                 << (f.examples.empty() ? "" : f.examples.front());
+        EXPECT_LE(f.invented, may_change) << (f.examples.empty() ? "" : f.examples.back());
+        second_reader_figures()[{row_kind_name(c.kind), format_family(c.file.format)}] += f;
     }
     if (floor) {
         FloorFigures& ff = floor_figures()[{row_kind_name(c.kind), format_family(c.file.format)}];

@@ -9,6 +9,7 @@
 
 #include "corpus_support.h"
 #include "injector.h"
+#include "jet/database.h"
 #include "jet/repair.h"
 #include "repair_outcome.h"
 #include "table_def_damage.h"
@@ -430,6 +431,12 @@ bool one_logical_per_real(const std::vector<uint8_t>& file, const DefinitionAt& 
     return std::all_of(users.begin(), users.end(), [](const auto& u) { return u.second == 1; });
 }
 
+bool stores_rows(const fs::path& file, uint32_t tdef_page) {
+    jet::Database db(file);
+    const jet::TableDefResult& def = db.table_def(tdef_page);
+    return def.table && def.table->num_rows > 0;
+}
+
 class TableDefFieldRepair : public ::testing::TestWithParam<FieldCase> {};
 
 }  // namespace
@@ -450,7 +457,10 @@ TEST_P(TableDefFieldRepair, RepairedWithEveryRow) {
     ASSERT_NO_THROW(report = jet::repair_database(database));
     expect_sound_repair(database, intact, bytes, report, /*may_lose_rows=*/false);
     const auto d = target_definition(original, c);
-    const bool comes_back = chain_damage(c.damage) || c.damage == FieldDamage::ColumnNumberGone ||
+    // An index's damaged column is named again from its entries; an empty table's index
+    // has only its name to go by, which not every index spells.
+    const bool comes_back = (c.damage == FieldDamage::IndexColumnGone && stores_rows(intact, d->page)) ||
+                            chain_damage(c.damage) || c.damage == FieldDamage::ColumnNumberGone ||
                             c.damage == FieldDamage::VarSlotGone || c.damage == FieldDamage::TerminatorGone ||
                             c.damage == FieldDamage::NameLengthGone || c.damage == FieldDamage::FixedOffsetGone ||
                             c.damage == FieldDamage::LvColumnGone || c.damage == FieldDamage::VarSlotShared ||

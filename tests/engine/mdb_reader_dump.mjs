@@ -1,7 +1,8 @@
 // Prints every user table of an Access file as read by the mdb-reader package, as JSON
 // on stdout, for comparison with our own reader. Values JSON cannot carry exactly are
 // tagged: {"hex"} binary, {"ms"} dates (ms since 1970), {"bigint"}, {"num"} non-finite,
-// {"complex"} attachment count, {"unread"} a complex value the reader fails on.
+// {"complex"} attachment count, {"unread"} a complex value the reader fails on. A table
+// the reader cannot read at all (a damaged file) carries {"error"} in place of its rows.
 //   node mdb_reader_dump.mjs NODE_MODULES_DIR FILE
 import { readFileSync } from "node:fs";
 import { createRequire } from "node:module";
@@ -38,10 +39,16 @@ function rowsOf(table, columns) {
   }
 }
 
+function tableOf(reader, name) {
+  try {
+    const table = reader.getTable(name);
+    const columns = table.getColumns().map((c) => ({ name: c.name, type: c.type }));
+    return { name, columns, rows: rowsOf(table, columns) };
+  } catch (error) {
+    return { name, error: String(error) };
+  }
+}
+
 const reader = new MDBReader(readFileSync(file));
-const tables = reader.getTableNames().map((name) => {
-  const table = reader.getTable(name);
-  const columns = table.getColumns().map((c) => ({ name: c.name, type: c.type }));
-  return { name, columns, rows: rowsOf(table, columns) };
-});
+const tables = reader.getTableNames().map((name) => tableOf(reader, name));
 process.stdout.write(JSON.stringify({ tables }));
