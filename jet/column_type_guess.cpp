@@ -69,26 +69,38 @@ bool all_zero(const std::vector<std::vector<uint8_t>>& values) {
                        [](const auto& v) { return std::all_of(v.begin(), v.end(), [](uint8_t b) { return b == 0; }); });
 }
 
-// A date Access would store: whole seconds, from 1910 to 2100, or a time of day alone.
-bool date_like(double d) {
-    if (!std::isfinite(d)) return false;
-    const double seconds = std::abs(d - std::trunc(d)) * 86400.0;
-    if (std::abs(seconds - std::round(seconds)) > 1e-3) return false;
-    return (d >= 3653.0 && d < 73415.0) || (d > 0.0 && d < 1.0);
+// Seconds of the day a date/time value stands for, when it is a whole number of them
+// within the dates Access stores (years 100 to 9999).
+std::optional<long> time_of_day(double d) {
+    if (!std::isfinite(d) || d < -657434.0 || d >= 2958466.0) return std::nullopt;
+    const double seconds = (std::abs(d) - std::floor(std::abs(d))) * 86400.0;
+    if (std::abs(seconds - std::round(seconds)) > 1e-3) return std::nullopt;
+    return long(std::round(seconds));
+}
+
+// A value only a date tells well: a day from 1910 to 2100, or a time of day that no
+// decimal of up to three places gives (such decimals, typed as doubles, often fall on
+// whole seconds: 444.555 is 13:19:12).
+bool telling_date(double d) {
+    if (d >= 3653.0 && d < 73415.0) return true;
+    const double thousandths = (std::abs(d) - std::floor(std::abs(d))) * 1000.0;
+    return std::abs(thousandths - std::round(thousandths)) > 1e-6;
 }
 
 // A scaled integer (currency, large number) read as a double is subnormal, or NaN when negative.
 bool integer_like(double d) { return d != 0.0 && !std::isnormal(d); }
 
 TypeGuess eight_bytes(const TableDef& t, const ColumnValues& v, uint8_t version_byte) {
-    if (v.samples.empty() || all_zero(v.samples)) {
+    if (v.samples.empty()) {
         if (t.table_type == 'S')
             return {data_type::datetime, "8 bytes sin valores que lo decidan; los de 8 bytes de las tablas propias de "
                                          "Access son siempre fechas: Fecha/Hora"};
         return {data_type::binary, "8 bytes sin valores que decidan entre Doble, Fecha/Hora, Moneda y Número grande; "
                                    "se toma Binario, que conserva los bytes"};
     }
-    size_t integers = 0, dates = 0, doubles = 0, late = 0, nonzero = 0;
+    if (all_zero(v.samples))
+        return {data_type::double_, "8 bytes cuyos valores son todos cero, que cualquier tipo numérico lee igual: Doble"};
+    size_t integers = 0, dates = 0, telling = 0, doubles = 0, nonzero = 0;
     bool hundreds = true;
     for (const auto& b : v.samples) {
         const double d = as_double(b);
@@ -98,8 +110,10 @@ TypeGuess eight_bytes(const TableDef& t, const ColumnValues& v, uint8_t version_
             ++integers;
             if (as_int(b) % 100 != 0) hundreds = false;
         }
-        if (date_like(d)) ++dates;
-        if (date_like(d) && d >= 3653.0) ++late;
+        if (time_of_day(d)) {
+            ++dates;
+            if (telling_date(d)) ++telling;
+        }
         if (std::isnormal(d) && std::abs(d) < 1e300) ++doubles;
     }
     if (integers == nonzero) {
@@ -107,8 +121,8 @@ TypeGuess eight_bytes(const TableDef& t, const ColumnValues& v, uint8_t version_
             return {data_type::big_int, "8 bytes con valores enteros que no son importes: Número grande"};
         return {data_type::currency, "8 bytes con valores enteros escalados (importes): Moneda"};
     }
-    if (dates == nonzero && late > 0)
-        return {data_type::datetime, "8 bytes cuyos valores son fechas plausibles: Fecha/Hora"};
+    if (dates == nonzero && telling > 0)
+        return {data_type::datetime, "8 bytes cuyos valores son fechas y horas en segundos exactos: Fecha/Hora"};
     if (doubles == nonzero) return {data_type::double_, "8 bytes con valores de coma flotante finitos: Doble"};
     return {data_type::binary, "8 bytes con valores que no encajan en ningún tipo numérico; se toma Binario, que "
                                "conserva los bytes"};
@@ -118,15 +132,19 @@ TypeGuess four_bytes(const TableDef& t, const Column& c, const ColumnValues& v) 
     if (c.flags & column_flag::auto_long) return {data_type::long_integer, "4 bytes con autonumeración: Entero largo"};
     if (t.table_type == 'S')
         return {data_type::long_integer, "4 bytes en una tabla propia de Access, que no usa Simple: Entero largo"};
-    if (v.samples.empty() || all_zero(v.samples))
+    if (v.samples.empty())
         return {data_type::binary, "4 bytes sin valores que decidan entre Entero largo y Simple; se toma Binario, que "
                                    "conserva los bytes"};
+    if (all_zero(v.samples))
+        return {data_type::long_integer, "4 bytes cuyos valores son todos cero, que cualquier tipo numérico lee igual: "
+                                         "Entero largo"};
     bool small_integers = true, floats = true;
     for (const auto& b : v.samples) {
         const int64_t i = as_int(b);
         const float f = as_float(b);
         if (i >= (1 << 24) || i <= -(1 << 24)) small_integers = false;
-        if (f != 0.0f && !(std::isnormal(f) && std::abs(f) > 1e-20f && std::abs(f) < 1e20f)) floats = false;
+        // Longs past 2^24 read as floats mostly fall below 1e-6 (up to about 9 * 10^8).
+        if (f != 0.0f && !(std::isnormal(f) && std::abs(f) >= 1e-6f)) floats = false;
     }
     if (!small_integers && floats) return {data_type::single, "4 bytes con valores de coma flotante: Simple"};
     return {data_type::long_integer, "4 bytes con valores enteros: Entero largo"};
@@ -265,7 +283,7 @@ ColumnValues column_values(const PageFile& file, const Layout& layout, const Tab
             if (!field.present || field.bytes.empty()) continue;
             ++out.values;
             if (out.samples.size() < kSampledValues) out.samples.emplace_back(field.bytes.begin(), field.bytes.end());
-            if (!column.fixed() && text_value(as_text, field, context, layout)) ++out.text;
+            if (text_value(as_text, field, context, layout)) ++out.text;
         }
     }
     return out;
@@ -292,6 +310,8 @@ TypeGuess guess_column_type(const TableDef& t, std::string_view table_name, cons
             break;
         default: break;
     }
+    if (v.values > 0 && v.text == v.values)
+        return {data_type::text, std::to_string(c.length) + " bytes fijos cuyos valores son texto: Texto"};
     return {data_type::binary, std::to_string(c.length) + " bytes, tamaño de ningún tipo numérico: Binario, que conserva los bytes"};
 }
 

@@ -18,7 +18,7 @@ class PageFile;
 // What the rows hold in one column.
 struct ColumnValues {
     size_t values = 0;         // rows holding a non-empty value
-    size_t text = 0;           // of those, variable values that read as text
+    size_t text = 0;           // of those, values that read as text
     size_t outside_fixed = 0;  // rows whose fixed area ends before the column's slot
     std::vector<std::vector<uint8_t>> samples;  // the stored bytes of some of the values
 };

@@ -44,6 +44,10 @@ constexpr uint8_t kVariable = column_flag::updatable;
 
 const GuessCase kCases[] = {
     {"Dates", kFixed, 8, {bytes_of(45000.5), bytes_of(36526.0), bytes_of(0.25)}, 0, 0, 'N', data_type::datetime},
+    {"TimesOfOddDays", kFixed, 8, {bytes_of(1.1), bytes_of(43.32451388888889), bytes_of(-94.43003472222222)}, 0, 0, 'N',
+     data_type::datetime},
+    {"RoundDoubles", kFixed, 8, {bytes_of(2.5), bytes_of(444.555), bytes_of(1.1)}, 0, 0, 'N', data_type::double_},
+    {"Zeros", kFixed, 8, {bytes_of(0.0)}, 0, 0, 'N', data_type::double_},
     {"Doubles", kFixed, 8, {bytes_of(3.14159), bytes_of(-2.5e6), bytes_of(12.0)}, 0, 0, 'N', data_type::double_},
     {"Currency", kFixed, 8, {bytes_of(123400, 8), bytes_of(-50000, 8)}, 0, 0, 'N', data_type::currency},
     {"EightNoValues", kFixed, 8, {}, 0, 0, 'N', data_type::binary},
@@ -55,6 +59,8 @@ const GuessCase kCases[] = {
     {"Integer", kFixed, 2, {}, 0, 0, 'N', data_type::integer},
     {"Guid", kFixed, 16, {}, 0, 0, 'N', data_type::guid},
     {"FixedBinary", kFixed, 241, {}, 0, 0, 'N', data_type::binary},
+    {"FixedText", kFixed, 10, {{'V', 0, 'I', 0, 'N', 0, 'E', 0, 'T', 0}}, 1, 1, 'N', data_type::text},
+    {"HugeSingles", kFixed, 4, {bytes_of(3.4e38f), bytes_of(1e-5f)}, 0, 0, 'N', data_type::single},
     {"Text", kVariable, 100, {}, 5, 5, 'N', data_type::text},
     {"Binary", kVariable, 510, {}, 5, 2, 'N', data_type::binary},
     {"VariableNoValues", kVariable, 510, {}, 0, 0, 'N', data_type::binary},
