@@ -17,13 +17,14 @@ namespace {
 constexpr size_t kSampledRows = 2000;
 constexpr size_t kSampledValues = 500;
 
-// Text Access stores reads as printable characters (tabs and line breaks aside) with
-// surrogates in pairs; binary values hold zeros and control bytes.
+// Text Access stores reads as printable characters (tabs and line breaks aside; a
+// control character may lead, as in the names of OLE storages) with surrogates in pairs
+// and no private-use or special code units; binary values hold zeros and control bytes.
 bool reads_as_text(const std::u16string& s) {
     for (size_t i = 0; i < s.size(); ++i) {
         const char16_t c = s[i];
-        if (c < 0x20 && c != u'\t' && c != u'\r' && c != u'\n') return false;
-        if (c == 0xFFFE || c == 0xFFFF) return false;
+        if (c < 0x20 && c != u'\t' && c != u'\r' && c != u'\n' && (i > 0 || s.size() == 1)) return false;
+        if ((c >= 0xE000 && c <= 0xF8FF) || c >= 0xFFF0) return false;
         if (c >= 0xD800 && c <= 0xDBFF) {
             if (i + 1 >= s.size() || s[i + 1] < 0xDC00 || s[i + 1] > 0xDFFF) return false;
             ++i;
@@ -91,10 +92,10 @@ bool telling_date(double d) {
 bool integer_like(double d) { return d != 0.0 && !std::isnormal(d); }
 
 TypeGuess eight_bytes(const TableDef& t, const ColumnValues& v, uint8_t version_byte) {
+    if (t.table_type == 'S')
+        return {data_type::datetime, "8 bytes en una tabla propia de Access, cuyas columnas de 8 bytes son siempre "
+                                     "fechas: Fecha/Hora"};
     if (v.samples.empty()) {
-        if (t.table_type == 'S')
-            return {data_type::datetime, "8 bytes sin valores que lo decidan; los de 8 bytes de las tablas propias de "
-                                         "Access son siempre fechas: Fecha/Hora"};
         return {data_type::binary, "8 bytes sin valores que decidan entre Doble, Fecha/Hora, Moneda y Número grande; "
                                    "se toma Binario, que conserva los bytes"};
     }
@@ -234,11 +235,26 @@ std::optional<TypeGuess> complex_value_column(std::string_view table, const Colu
     return std::nullopt;
 }
 
-// Values stored in the variable area that all have the declared size and are no text:
-// a number Access stored there, told as a fixed one of that size.
-bool sized_values(const Column& c, const ColumnValues& v) {
-    if (c.fixed() || v.samples.empty() || v.text == v.values) return false;
-    return std::all_of(v.samples.begin(), v.samples.end(), [&](const auto& b) { return b.size() == c.length; });
+// Values stored in the variable area that all have the declared size: a number Access
+// stored there, told as a fixed one of that size, when they are no text or read as
+// numbers too well to be text of exactly that length (dates, amounts, small integers).
+bool sized_values(const TableDef& t, const Column& c, const ColumnValues& v, uint8_t version_byte) {
+    if (c.fixed() || v.samples.empty() || all_zero(v.samples) || (c.ext_flags & column_ext_flag::compressed_unicode))
+        return false;
+    if (!std::all_of(v.samples.begin(), v.samples.end(), [&](const auto& b) { return b.size() == c.length; }))
+        return false;
+    if (v.text < v.values) return true;
+    if (c.length == 8) {
+        const uint8_t type = eight_bytes(t, v, version_byte).type;
+        return type == data_type::datetime || type == data_type::currency || type == data_type::big_int;
+    }
+    // Two characters of text read as a long are at least 0x200000 (the second one's code).
+    if (c.length == 4)
+        return std::all_of(v.samples.begin(), v.samples.end(), [](const auto& b) {
+            const int64_t i = as_int(b);
+            return i < 0x200000 && i > -0x200000;
+        });
+    return false;
 }
 
 bool indexed(const TableDef& t, const Column& c) {
@@ -293,7 +309,7 @@ TypeGuess guess_column_type(const TableDef& t, std::string_view table_name, cons
                             uint8_t version_byte, const ColumnValues& v) {
     if (v.values == 0)
         if (auto named = complex_value_column(table_name, c, l)) return *named;
-    if (!c.fixed() && !sized_values(c, v)) return variable(t, c, l, v, indexed(t, c));
+    if (!c.fixed() && !sized_values(t, c, v, version_byte)) return variable(t, c, l, v, indexed(t, c));
     if (c.flags & column_flag::auto_guid) return {data_type::guid, "16 bytes con identificador automático: Id. de réplica"};
     switch (c.length) {
         case 1: return one_byte(t, c, v);
