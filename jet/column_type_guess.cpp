@@ -70,13 +70,14 @@ bool all_zero(const std::vector<std::vector<uint8_t>>& values) {
                        [](const auto& v) { return std::all_of(v.begin(), v.end(), [](uint8_t b) { return b == 0; }); });
 }
 
-// Seconds of the day a date/time value stands for, when it is a whole number of them
-// within the dates Access stores (years 100 to 9999).
-std::optional<long> time_of_day(double d) {
-    if (!std::isfinite(d) || d < -657434.0 || d >= 2958466.0) return std::nullopt;
+// A value a date/time column would hold: within the dates Access stores (years 100 to
+// 9999), on a whole second, or any time of a day from 1910 to 2100 (Access's own tables
+// keep times finer than seconds).
+bool date_like(double d) {
+    if (!std::isfinite(d) || d < -657434.0 || d >= 2958466.0) return false;
+    if (d >= 3653.0 && d < 73415.0) return true;
     const double seconds = (std::abs(d) - std::floor(std::abs(d))) * 86400.0;
-    if (std::abs(seconds - std::round(seconds)) > 1e-3) return std::nullopt;
-    return long(std::round(seconds));
+    return std::abs(seconds - std::round(seconds)) <= 1e-3;
 }
 
 // A value only a date tells well: a day from 1910 to 2100, or a time of day that no
@@ -111,7 +112,7 @@ TypeGuess eight_bytes(const TableDef& t, const ColumnValues& v, uint8_t version_
             ++integers;
             if (as_int(b) % 100 != 0) hundreds = false;
         }
-        if (time_of_day(d)) {
+        if (date_like(d)) {
             ++dates;
             if (telling_date(d)) ++telling;
         }
