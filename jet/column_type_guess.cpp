@@ -215,15 +215,28 @@ TypeGuess variable(const TableDef& t, const Column& c, const Layout& l, const Co
     return {data_type::binary, "longitud variable sin valores que lo decidan; se toma Binario, que conserva los bytes"};
 }
 
+struct Named {
+    std::string_view suffix;
+    uint8_t type;
+};
+
 // The tables Access keeps multi-valued fields in are named after the type of their one
 // "Value" column; where they hold no rows, the name tells it.
 std::optional<TypeGuess> complex_value_column(std::string_view table, const Column& c, const Layout& l) {
     constexpr std::string_view kPrefix = "MSysComplexType_";
-    if (l.jet3 || c.name != "Value" || table.substr(0, kPrefix.size()) != kPrefix) return std::nullopt;
-    struct Named {
-        std::string_view suffix;
-        uint8_t type;
-    };
+    if (l.jet3 || table.substr(0, kPrefix.size()) != kPrefix) return std::nullopt;
+    if (table == "MSysComplexType_Attachment") {
+        // The attachment template: its columns are named after what they hold.
+        static constexpr Named kAttachment[] = {
+            {"FileURL", data_type::memo},      {"FileTimeStamp", data_type::datetime}, {"FileType", data_type::text},
+            {"FileFlags", data_type::long_integer}, {"FileData", data_type::ole},  {"FileName", data_type::text},
+        };
+        for (const Named& n : kAttachment)
+            if (c.name == n.suffix)
+                return TypeGuess{n.type, "columna «" + c.name + "» de la plantilla de adjuntos de Access, sin valores"};
+        return std::nullopt;
+    }
+    if (c.name != "Value") return std::nullopt;
     static constexpr Named kNamed[] = {
         {"UnsignedByte", data_type::byte}, {"Short", data_type::integer},      {"Long", data_type::long_integer},
         {"IEEESingle", data_type::single}, {"IEEEDouble", data_type::double_}, {"GUID", data_type::guid},

@@ -117,3 +117,20 @@ TEST(GuessColumnType, OneByteByItsSlot) {
     values.outside_fixed = 1;
     EXPECT_EQ(guess_column_type(t, "Tabla", t.columns[0], kJet4Layout, 0x01, values).type, data_type::boolean);
 }
+
+// Access's tables for multi-valued fields say their columns' types in their names.
+TEST(GuessColumnType, EmptyComplexTemplatesByName) {
+    TableDef t;
+    t.table_type = 'N';
+    Column c;
+    c.flags = kFixed;
+    c.length = 8;
+    c.name = "Value";
+    t.columns = {c};
+    EXPECT_EQ(guess_column_type(t, "MSysComplexType_IEEEDouble", t.columns[0], kJet4Layout, 0x02, {}).type,
+              data_type::double_);
+    t.columns[0].name = "FileTimeStamp";
+    EXPECT_EQ(guess_column_type(t, "MSysComplexType_Attachment", t.columns[0], kJet4Layout, 0x02, {}).type,
+              data_type::datetime);
+    EXPECT_EQ(guess_column_type(t, "Tabla", t.columns[0], kJet4Layout, 0x02, {}).type, data_type::binary);
+}
