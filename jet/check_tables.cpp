@@ -78,9 +78,9 @@ void check_columns(CheckContext& ctx, const CheckedTable& t, bool& rows_readable
             rows_readable = false;
         }
         if (!type_known_for(c.type, ctx.header.version_byte, ctx.layout)) {
-            const TypeGuess guess =
-                guess_column_type(d, t.name, c, ctx.layout, ctx.header.version_byte,
-                                  column_values(ctx.file, ctx.layout, d, c, ctx.db.decode_context().code_page));
+            ColumnValues values = column_values(ctx.file, ctx.layout, d, c, ctx.db.decode_context().code_page);
+            values.complex_listed = complex_column_listed(ctx.db, t.tdef_page, c.name);
+            const TypeGuess guess = guess_column_type(d, t.name, c, ctx.layout, ctx.header.version_byte, values);
             ctx.sink.add(Problem::TdefColumnType, where, {c.name, hex_byte(c.type), guess.reason});
             rows_readable = false;
         }

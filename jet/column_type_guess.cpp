@@ -6,7 +6,9 @@
 #include <optional>
 #include <string_view>
 
+#include "jet/catalog.h"
 #include "jet/data_page.h"
+#include "jet/database.h"
 #include "jet/page_file.h"
 #include "jet/row.h"
 #include "jet/table_pages.h"
@@ -131,6 +133,8 @@ TypeGuess eight_bytes(const TableDef& t, const ColumnValues& v, uint8_t version_
 }
 
 TypeGuess four_bytes(const TableDef& t, const Column& c, const ColumnValues& v) {
+    if (v.complex_listed)
+        return {data_type::complex, "4 bytes que la lista de campos multivalor de Access nombra: Complejo"};
     if (c.flags & column_flag::auto_long) return {data_type::long_integer, "4 bytes con autonumeración: Entero largo"};
     if (t.table_type == 'S')
         return {data_type::long_integer, "4 bytes en una tabla propia de Access, que no usa Simple: Entero largo"};
@@ -279,6 +283,31 @@ bool indexed(const TableDef& t, const Column& c) {
 }
 
 }  // namespace
+
+bool complex_column_listed(Database& db, uint32_t tdef_page, const std::string& column) {
+    for (const CatalogEntry& e : db.catalog().entries) {
+        if (e.name != "MSysComplexColumns" || e.type != object_type::table || e.tdef_page() >= db.file().page_count())
+            continue;
+        const TableDefResult& read = db.table_def(e.tdef_page());
+        if (!read.table || !read.table->complete) return false;
+        const TableDef& t = *read.table;
+        std::optional<size_t> name_at, table_at;
+        for (size_t i = 0; i < t.columns.size(); ++i) {
+            if (t.columns[i].name == "ColumnName") name_at = i;
+            if (t.columns[i].name == "ConceptualTableID") table_at = i;
+        }
+        if (!name_at || !table_at) return false;
+        bool listed = false;
+        Faults faults;
+        db.scan_rows(t, e.name, [&](const RowLocation&, std::vector<Value>&& values) {
+            const auto* name = std::get_if<std::string>(&values[*name_at]);
+            const auto* table = std::get_if<int32_t>(&values[*table_at]);
+            if (name && table && *name == column && uint32_t(*table) == tdef_page) listed = true;
+        }, faults);
+        return listed;
+    }
+    return false;
+}
 
 bool type_known_for(uint8_t type, uint8_t version_byte, const Layout& layout) {
     if (type < data_type::boolean || type > data_type::datetime_ext) return false;

@@ -21,7 +21,14 @@ struct ColumnValues {
     size_t text = 0;           // of those, values that read as text
     size_t outside_fixed = 0;  // rows whose fixed area ends before the column's slot
     std::vector<std::vector<uint8_t>> samples;  // the stored bytes of some of the values
+    bool complex_listed = false;  // MSysComplexColumns names the column (a multi-valued field)
 };
+
+class Database;
+
+// Whether Access's list of multi-valued fields (MSysComplexColumns) names `column` of the
+// table whose definition starts at `tdef_page`.
+bool complex_column_listed(Database& db, uint32_t tdef_page, const std::string& column);
 
 // The values of `column` in the rows of `table` (every data page whose owner is the
 // definition's first page).

@@ -19,15 +19,12 @@ void fix_column_types(FixContext& context) {
     const Layout& l = *context.header().layout;
     const uint8_t version = context.header().version_byte;
     std::map<uint32_t, std::string> names{{kCatalogPage, "MSysObjects"}};
-    uint16_t code_page = 0;
-    {
-        Database db(context.copy_path());
-        code_page = db.decode_context().code_page;
-        for (const CatalogEntry& e : db.catalog().entries)
-            if (e.type == object_type::table && !e.linked() && e.tdef_page() > kCatalogPage &&
-                e.tdef_page() < context.page_count())
-                names.emplace(e.tdef_page(), e.name);
-    }
+    Database db(context.copy_path());
+    const uint16_t code_page = db.decode_context().code_page;
+    for (const CatalogEntry& e : db.catalog().entries)
+        if (e.type == object_type::table && !e.linked() && e.tdef_page() > kCatalogPage &&
+            e.tdef_page() < context.page_count())
+            names.emplace(e.tdef_page(), e.name);
     for (const auto& [page, name] : names) {
         PageFile file(context.copy_path());
         file.set_page_size(context.page_size());
@@ -37,11 +34,9 @@ void fix_column_types(FixContext& context) {
         std::vector<uint8_t> buffer = t.buffer;
         for (const Column& c : t.columns) {
             if (type_known_for(c.stored_type, version, l) || c.descriptor_offset + l.col_type >= buffer.size()) continue;
-            // A calculated column stores its result type, which its properties still give.
-            buffer[c.descriptor_offset + l.col_type] =
-                c.calculated() && c.result_type_known
-                    ? c.type
-                    : guess_column_type(t, name, c, l, version, column_values(file, l, t, c, code_page)).type;
+            ColumnValues values = column_values(file, l, t, c, code_page);
+            values.complex_listed = complex_column_listed(db, page, c.name);
+            buffer[c.descriptor_offset + l.col_type] = guess_column_type(t, name, c, l, version, values).type;
         }
         if (buffer != t.buffer) write_table_def(context, t, buffer);
     }
