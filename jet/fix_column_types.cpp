@@ -29,7 +29,9 @@ void fix_column_types(FixContext& context) {
         PageFile file(context.copy_path());
         file.set_page_size(context.page_size());
         const TableDefResult read = read_table_def(file, l, page, code_page);
-        if (!read.table || !read.table->complete) continue;
+        // Only a definition whose sections read to its length: with a count astray the
+        // descriptors are read from the wrong bytes (the count fix sets it right first).
+        if (!read.table || !read.table->complete || read.table->parsed_length != read.table->tdef_len) continue;
         const TableDef& t = *read.table;
         std::vector<uint8_t> buffer = t.buffer;
         for (const Column& c : t.columns) {
