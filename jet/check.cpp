@@ -30,6 +30,7 @@ Report check_opened(Database& db, CheckMemo* memo = nullptr) {
         rows.report();
         indexes.report();
     }
+    check_page_copies(ctx);
     check_lost_tables(ctx);
     check_page_map(ctx);
     return sink.take();

@@ -147,6 +147,9 @@ private:
 };
 void check_indexes(CheckContext& ctx);
 
+// Pass 4c: data pages of user tables written over with a copy of another (jet/page_copies.h).
+void check_page_copies(CheckContext& ctx);
+
 // Pass 5: the global page map against what the walk found.
 void check_page_map(CheckContext& ctx);
 

@@ -11,6 +11,7 @@
 #include "jet/check_passes.h"
 #include "jet/data_page.h"
 #include "jet/calculated.h"
+#include "jet/column_properties.h"
 #include "jet/long_value.h"
 #include "jet/row.h"
 
@@ -99,6 +100,9 @@ struct TableWalk {
             case FaultKind::OverflowPointer:
                 add(Problem::RowOverflowTarget, where, {r, "otra fila", f.detail});
                 break;
+            case FaultKind::RowNullPlace:
+                add(Problem::RowNullPlace, where, {r, f.detail});
+                break;
             default:
                 add(Problem::RowLayout, where, {r, f.detail});
                 break;
@@ -138,6 +142,18 @@ struct TableWalk {
         return next.row(to.row);
     }
 
+    // The catalog row's object name, for a finding about its properties.
+    std::string object_name() {
+        const std::string name = catalog_row_name(d, cracked, DecodeContext{&file, &layout, code_page});
+        return name.empty() ? "un objeto sin nombre legible" : "«" + name + "»";
+    }
+
+    void check_property_blob(Bytes blob, uint32_t page, int row) {
+        const PropertyBlob read = read_property_blob(blob);
+        if (read.fault.empty()) return;
+        add(Problem::LvPropertyBlob, at(page, row), {object_name(), read.fault, property_blob_summary(read)});
+    }
+
     void check_long_value(const Column& c, const Field& field, uint32_t page, int row) {
         auto r = [&] { return row_text(page, row); };  // built only for a finding
         LongValueDefinition def;
@@ -157,6 +173,7 @@ struct TableWalk {
         if (truncated)
             add(Problem::LvLength, at(page, row),
                          {r(), c.name, std::to_string(def.length), std::to_string(lv.data.size())});
+        if (lv.complete && lv.faults.empty() && holds_property_blobs(t.tdef_page, c.name)) check_property_blob(lv.data, page, row);
         Bytes result;
         if (c.calculated() && lv.complete && !unwrap_calculated(lv.data, result))
             add(Problem::RowValueLength, at(page, row),

@@ -44,4 +44,10 @@ Report check_database(const std::filesystem::path& path);
 // file is not rewritten. Throws EngineError (Spanish description) when it cannot repair.
 Report repair_database(const std::filesystem::path& path);
 
+// Programs that repair call this once at start: a repair then stopped by a signal (Ctrl-C,
+// a closed terminal, a plain kill) first removes the files it was writing beside the
+// database, whose bytes were never touched, and writes `message` (a static text, or null)
+// to standard error; the process then ends as the signal asks.
+void remove_unfinished_repair_on_signal(const char* message);
+
 }  // namespace jet

@@ -35,6 +35,7 @@ const char* fault_kind_name(FaultKind kind) {
         case FaultKind::RowColumnCount: return "row-column-count";
         case FaultKind::RowVarTable: return "row-var-table";
         case FaultKind::RowFixedField: return "row-fixed-field";
+        case FaultKind::RowNullPlace: return "row-null-place";
         case FaultKind::RowFieldLength: return "row-field-length";
         case FaultKind::OverflowPointer: return "overflow-pointer";
         case FaultKind::LongValueKind: return "long-value-kind";

@@ -50,6 +50,7 @@ enum class FaultKind {
     RowColumnCount,      // stored column count implausible
     RowVarTable,         // variable-offset table inconsistent
     RowFixedField,       // fixed field outside the row
+    RowNullPlace,        // a NULL field's place outside the row or out of order
     RowFieldLength,      // a value has the wrong size for its type
     OverflowPointer,     // overflow pointer bad, looping or too many hops
 

@@ -34,13 +34,34 @@ fs::path folder_of(const fs::path& path) {
            "Ciérrela y vuelva a intentarlo.");
 }
 
-void refuse_if_lock_file_is_live(const fs::path& database) {
-    for (const fs::path& lock_file : lock_file_candidates(database)) {
-        if (has_live_locks(lock_file)) {
-            refuse("La base de datos " + quoted(database) + " está abierta en otro programa: su archivo de bloqueo " +
-                   quoted(lock_file.filename()) + " está en uso. Ciérrela y vuelva a intentarlo.");
+// Access keeps its lock file beside the path it opened: the link's or the file's own.
+void refuse_if_lock_file_is_live(const fs::path& database, const fs::path& given) {
+    for (const fs::path& opened : {given, database})
+        for (const fs::path& lock_file : lock_file_candidates(opened)) {
+            if (has_live_locks(lock_file)) {
+                refuse("La base de datos " + quoted(given) + " está abierta en otro programa: su archivo de bloqueo " +
+                       quoted(lock_file.filename()) + " está en uso. Ciérrela y vuelva a intentarlo.");
+            }
         }
+}
+
+// A symbolic link (or a chain of them) leads to the file the repair must replace.
+fs::path where_it_lives(const fs::path& database) {
+    std::error_code error;
+    if (!fs::is_symlink(fs::symlink_status(database, error))) return database;
+    fs::path real = fs::canonical(database, error);
+    if (error) {
+        refuse("No se encuentra la base de datos " + quoted(database) +
+               ": es un enlace simbólico que no lleva a ningún archivo.");
     }
+    return real;
+}
+
+void refuse_several_names(const fs::path& database, unsigned long links) {
+    refuse("No se puede reparar " + quoted(database) + ": el archivo tiene " + std::to_string(links) +
+           " nombres (enlaces físicos) y, al sustituirlo por la copia reparada, los demás nombres seguirían "
+           "llevando al archivo sin reparar. Haga una copia de la base de datos con un solo nombre y repare esa "
+           "copia. La base de datos no se ha modificado.");
 }
 
 void refuse_read_only_file(const fs::path& database) {
@@ -48,8 +69,8 @@ void refuse_read_only_file(const fs::path& database) {
            ": el archivo es de solo lectura o no tiene permiso para modificarlo.");
 }
 
-void refuse_read_only_folder(const fs::path& database) {
-    refuse("No se puede reparar " + quoted(database) + ": la carpeta " + quoted(folder_of(database)) +
+void refuse_read_only_folder(const fs::path& database, const fs::path& real) {
+    refuse("No se puede reparar " + quoted(database) + ": la carpeta " + quoted(folder_of(real)) +
            " es de solo lectura o no tiene permiso para escribir en ella.");
 }
 
@@ -75,21 +96,23 @@ bool has_live_locks(const fs::path& path) {
     return code == ERROR_SHARING_VIOLATION || code == ERROR_LOCK_VIOLATION;
 }
 
-DatabaseLock::DatabaseLock(const fs::path& database) : path_(database) {
-    if (database.empty()) refuse("No se ha indicado ninguna base de datos.");
+DatabaseLock::DatabaseLock(const fs::path& given) : shown_(given) {
+    if (given.empty()) refuse("No se ha indicado ninguna base de datos.");
+    path_ = where_it_lives(given);
+    const fs::path& database = path_;
     const DWORD attributes = GetFileAttributesW(database.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES) {
         const DWORD code = GetLastError();
         if (code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND || code == ERROR_INVALID_NAME)
-            refuse("No se encuentra la base de datos " + quoted(database) + ".");
-        refuse("No se puede abrir " + quoted(database) + ": " + system_error_text(static_cast<int>(code)) + ".");
+            refuse("No se encuentra la base de datos " + quoted(given) + ".");
+        refuse("No se puede abrir " + quoted(given) + ": " + system_error_text(static_cast<int>(code)) + ".");
     }
-    if (attributes & FILE_ATTRIBUTE_DIRECTORY) refuse(quoted(database) + " es una carpeta, no una base de datos.");
+    if (attributes & FILE_ATTRIBUTE_DIRECTORY) refuse(quoted(given) + " es una carpeta, no una base de datos.");
     file_writable_ = (attributes & FILE_ATTRIBUTE_READONLY) == 0;
     // A folder's read-only attribute means nothing on Windows; creating the working copy
     // tells whether the folder can be written.
     folder_writable_ = true;
-    refuse_if_lock_file_is_live(database);
+    refuse_if_lock_file_is_live(database, given);
     const auto open_held = [&](NativeFile::Mode mode) {
         // Nobody else may open it at all while the repair runs; the engine reads it through
         // this handle.
@@ -104,9 +127,11 @@ DatabaseLock::DatabaseLock(const fs::path& database) : path_(database) {
             open_held(NativeFile::Mode::Read);
         }
     } catch (const FileError& error) {
-        if (error.code() == ERROR_SHARING_VIOLATION || error.code() == ERROR_LOCK_VIOLATION) refuse_in_use(database);
+        if (error.code() == ERROR_SHARING_VIOLATION || error.code() == ERROR_LOCK_VIOLATION) refuse_in_use(given);
         throw;
     }
+    BY_HANDLE_FILE_INFORMATION info;
+    if (GetFileInformationByHandle(file_.handle(), &info)) links_ = info.nNumberOfLinks;
 }
 
 bool DatabaseLock::still_holds_path() const { return file_.is_open(); }
@@ -167,26 +192,29 @@ bool has_live_locks(const fs::path& path) {
     return live;
 }
 
-DatabaseLock::DatabaseLock(const fs::path& database) : path_(database) {
-    if (database.empty()) refuse("No se ha indicado ninguna base de datos.");
+DatabaseLock::DatabaseLock(const fs::path& given) : shown_(given) {
+    if (given.empty()) refuse("No se ha indicado ninguna base de datos.");
+    path_ = where_it_lives(given);
+    const fs::path& database = path_;
     struct stat st;
     if (::stat(database.c_str(), &st) != 0) {
-        if (errno == ENOENT || errno == ENOTDIR) refuse("No se encuentra la base de datos " + quoted(database) + ".");
-        refuse("No se puede abrir " + quoted(database) + ": " + system_error_text(errno) + ".");
+        if (errno == ENOENT || errno == ENOTDIR) refuse("No se encuentra la base de datos " + quoted(given) + ".");
+        refuse("No se puede abrir " + quoted(given) + ": " + system_error_text(errno) + ".");
     }
-    if (S_ISDIR(st.st_mode)) refuse(quoted(database) + " es una carpeta, no una base de datos.");
-    if (!S_ISREG(st.st_mode)) refuse(quoted(database) + " no es un archivo normal.");
+    if (S_ISDIR(st.st_mode)) refuse(quoted(given) + " es una carpeta, no una base de datos.");
+    if (!S_ISREG(st.st_mode)) refuse(quoted(given) + " no es un archivo normal.");
+    links_ = static_cast<unsigned long>(st.st_nlink);
     file_writable_ = writable(database, st);
     struct stat folder;
     const fs::path dir = folder_of(database);
     folder_writable_ = ::stat(dir.c_str(), &folder) == 0 && writable(dir, folder);
 
-    refuse_if_lock_file_is_live(database);
+    refuse_if_lock_file_is_live(database, given);
 
     file_ = NativeFile::open(database, file_writable_ ? NativeFile::Mode::ReadWrite : NativeFile::Mode::Read);
-    if (probe_lock(file_.handle()) || !take_lock(file_.handle(), file_writable_)) refuse_in_use(database);
+    if (probe_lock(file_.handle()) || !take_lock(file_.handle(), file_writable_)) refuse_in_use(given);
     // A repair that committed between our stat and our lock replaced the file at the path.
-    if (!still_holds_path()) refuse_in_use(database);
+    if (!still_holds_path()) refuse_in_use(given);
 }
 
 bool DatabaseLock::still_holds_path() const {
@@ -200,8 +228,9 @@ bool DatabaseLock::still_holds_path() const {
 #endif
 
 void DatabaseLock::require_writable() const {
-    if (!file_writable_) refuse_read_only_file(path_);
-    if (!folder_writable_) refuse_read_only_folder(path_);
+    if (!file_writable_) refuse_read_only_file(shown_);
+    if (!folder_writable_) refuse_read_only_folder(shown_, path_);
+    if (links_ > 1) refuse_several_names(shown_, links_);
 }
 
 }  // namespace jet

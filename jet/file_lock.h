@@ -5,6 +5,11 @@
 // and a database another repair is already working on. A read-only file or folder is
 // refused only once something has to be written (require_writable), so checking a clean
 // read-only database still succeeds.
+//
+// A database reached through symbolic links is held where it lives, at the end of the
+// chain: the repair replaces that file, beside it, and leaves the links as they were; the
+// messages name the path as given. A file with several names (hard links) cannot be
+// replaced under one name without splitting it from the others: require_writable refuses it.
 #include <filesystem>
 
 #include "jet/native_file.h"
@@ -17,7 +22,10 @@ public:
     DatabaseLock(const DatabaseLock&) = delete;
     DatabaseLock& operator=(const DatabaseLock&) = delete;
 
+    // Where the file lives (symbolic links followed).
     const std::filesystem::path& path() const noexcept { return path_; }
+    // The path as given, for messages.
+    const std::filesystem::path& shown() const noexcept { return shown_; }
     // The database, open for reading through the handle that holds the lock.
     const NativeFile& file() const noexcept { return file_; }
     // Whether the path still names the file this lock holds (nobody replaced it).
@@ -28,8 +36,10 @@ public:
     void require_writable() const;
 
 private:
+    std::filesystem::path shown_;
     std::filesystem::path path_;
     NativeFile file_;
+    unsigned long links_ = 1;  // names the file has (hard links)
     bool file_writable_ = false;
     bool folder_writable_ = false;
 };

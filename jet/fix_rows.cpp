@@ -1,5 +1,6 @@
-// The walk behind fix_rows and fix_long_values: for each table, rebuild the slot tables
-// of its damaged data pages, drop overflow headers that lead nowhere, empty values that
+// The walk behind fix_rows and fix_long_values: for each table, put NULL fields' offsets
+// back in order, rebuild the slot tables of its damaged data pages, drop overflow headers
+// that lead nowhere (and their targets that do not decode), empty values that
 // cannot be right, and cut long values back to the part that reads. Every row or value
 // dropped is first written to the recovery file as far as it decodes. Pages are patched
 // in memory and written back once at the end of each table.
@@ -13,7 +14,9 @@
 #include "jet/dropped_row.h"
 #include "jet/fix_data_page.h"
 #include "jet/calculated.h"
+#include "jet/column_properties.h"
 #include "jet/long_value.h"
+#include "jet/null_field_places.h"
 #include "jet/row.h"
 #include "jet/text.h"
 
@@ -136,10 +139,24 @@ private:
         ++dropped_rows_;
     }
 
+    // Rows and overflow targets whose values are whole but a NULL field's offsets are out
+    // of place get them back in order, where the rest of the row frames as Access ends it.
+    void mend_null_places(uint32_t number, std::vector<uint8_t>& page) {
+        const DataPage view(page, layout_);
+        for (uint16_t i = 0; i < view.row_count(); ++i) {
+            const RowSlot slot = view.slot(i);
+            if (!slot.bounds_ok || slot.overflow() || slot.length() == 0) continue;
+            const std::span<uint8_t> row(page.data() + slot.start, slot.length());
+            if (row_sound(table_, layout_, row) || !row_packed(table_, layout_, row)) continue;
+            if (place_null_fields(table_, layout_, row)) pages_.touch(number);
+        }
+    }
+
     void mend_page(uint32_t number) {
         std::vector<uint8_t>& page = pages_.get(number);
         DataPage view(page, layout_);
         if (!view.is_data_page() || view.owner() != table_.page) return;
+        mend_null_places(number, page);
         const std::vector<uint8_t> before = page;
         // Rows reaching into a torn tail lost their trailer, even when the zeros frame.
         const size_t torn = torn_tail(before);
@@ -201,11 +218,30 @@ private:
                     saved = target.row(to.row);
             }
             save_row(number, i, saved, "la fila remite a un contenido que no es válido; se marca como borrada");
-            const uint16_t raw = static_cast<uint16_t>(kRowDeleted | kRowOverflow | slot.start);
-            page[layout_.data_header_size + 2 * size_t(i)] = static_cast<uint8_t>(raw);
-            page[layout_.data_header_size + 2 * size_t(i) + 1] = static_cast<uint8_t>(raw >> 8);
-            pages_.touch(number);
+            delete_slot(number, i);
+            drop_unsound_target(to);
         }
+    }
+
+    void delete_slot(uint32_t number, uint16_t slot_index) {
+        std::vector<uint8_t>& page = pages_.get(number);
+        const RowSlot slot = DataPage(page, layout_).slot(slot_index);
+        const uint16_t raw = static_cast<uint16_t>(kRowDeleted | kRowOverflow | slot.start);
+        page[layout_.data_header_size + 2 * size_t(slot_index)] = static_cast<uint8_t>(raw);
+        page[layout_.data_header_size + 2 * size_t(slot_index) + 1] = static_cast<uint8_t>(raw >> 8);
+        pages_.touch(number);
+    }
+
+    // mdbtools and mdb-reader read an overflow target in place, as a row of its page: one
+    // that does not decode, its header gone, is deleted too (it was saved with the header).
+    void drop_unsound_target(RowPointer to) {
+        if (to.page == 0 || to.page >= context_.page_count()) return;
+        const DataPage target(pages_.get(to.page), layout_);
+        if (!target.is_data_page() || target.owner() != table_.page || to.row >= target.row_count()) return;
+        const RowSlot slot = target.slot(to.row);
+        if (!slot.bounds_ok || (slot.raw & (kRowDeleted | kRowOverflow)) != kRowDeleted) return;
+        if (row_sound(table_, layout_, target.row(to.row))) return;
+        delete_slot(to.page, to.row);
     }
 
     // Makes a column NULL in the row by clearing its bit in the null mask.
@@ -250,7 +286,7 @@ private:
             if (!field.present || c.bit_only()) continue;
             const std::vector<uint8_t> raw(field.bytes.begin(), field.bytes.end());
             if (c.long_value()) {
-                mend_long_value(at, cracked.stored_columns, c, size_t(field.bytes.data() - page.data()), raw);
+                mend_long_value(at, cracked, c, size_t(field.bytes.data() - page.data()), raw);
                 continue;
             }
             const bool too_long = !c.fixed() && !c.calculated() &&
@@ -296,8 +332,22 @@ private:
         return decode_text(data, layout_, c.code_page ? c.code_page : db_.header().code_page);
     }
 
-    void mend_long_value(RowAt at, uint16_t stored_columns, const Column& c, size_t field_offset,
+    // A property blob whose lengths do not hold together leads readers astray; it goes
+    // whole to the recovery file and the object keeps no properties.
+    void drop_broken_properties(RowAt at, const CrackedRow& cracked, const Column& c, const LongValue& full) {
+        if (!holds_property_blobs(table_.page, c.name)) return;
+        const PropertyBlob blob = read_property_blob(full.data);
+        if (blob.fault.empty()) return;
+        save_value(at, c,
+                   "las propiedades de «" + catalog_row_name(table_, cracked, decode_context()) + "» están dañadas (" + blob.fault +
+                       "); se quitan del objeto (se leía aún: " + property_blob_summary(blob) + ")",
+                   full.data, {});
+        clear_null_bit(at, cracked.stored_columns, c.number);
+    }
+
+    void mend_long_value(RowAt at, const CrackedRow& cracked, const Column& c, size_t field_offset,
                          const std::vector<uint8_t>& raw) {
+        const uint16_t stored_columns = cracked.stored_columns;
         std::vector<uint8_t>& page = pages_.get(at.page);
         LongValueDefinition def;
         const bool framed = parse_long_value_definition(raw, def) &&
@@ -310,7 +360,10 @@ private:
         }
         const LongValue full = read_long_value(disk_, layout_, raw);
         Bytes result;
-        if (full.faults.empty() && (!c.calculated() || unwrap_calculated(full.data, result))) return;
+        if (full.faults.empty() && (!c.calculated() || unwrap_calculated(full.data, result))) {
+            drop_broken_properties(at, cracked, c, full);
+            return;
+        }
         if (c.calculated()) {
             // Cut short, a calculated value would no longer hold the length its wrapper
             // declares; it follows from the row's other fields, so it is left empty.

@@ -69,6 +69,14 @@ constexpr std::array kProblems = {
                 "la página de datos {0} pertenece a la tabla pero falta en su mapa de páginas "
                 "({1} filas no se verían)",
                 "se añade la página al mapa de páginas de la tabla"},
+    // A misdirected write: the page's own rows are gone, the copied ones appear twice. With the
+    // page problems so that its fix runs before the row and index fixes (a repeated unique key
+    // stops an index rebuild).
+    ProblemInfo{P::DpageCopy, "DPAGE_COPY", S::Error,
+                "la página de datos {0} es una copia de la página {1} ({2} filas de la tabla {3} "
+                "aparecen dos veces) y {4}; es la copia porque {5}",
+                "se guardan las filas repetidas en el archivo de recuperación, se deja vacía y libre la "
+                "página y se recalculan los índices y el número de filas de la tabla"},
 
     // ---- Catalog
     ProblemInfo{P::CatTdefInvalid, "CAT_TDEF_INVALID", S::Error,
@@ -166,6 +174,9 @@ constexpr std::array kProblems = {
     ProblemInfo{P::RowLayout, "ROW_LAYOUT", S::Error,
                 "la fila {0} no se puede descomponer: {1}",
                 "se aparta la fila como no legible"},
+    ProblemInfo{P::RowNullPlace, "ROW_NULL_PLACE", S::Error,
+                "la fila {0} guarda fuera de su sitio la posición del campo vacío {1}; hay programas que no leen la fila",
+                "se ponen en orden las posiciones de los campos vacíos (o se aparta la fila como no legible)"},
     ProblemInfo{P::RowValueLength, "ROW_VALUE_LENGTH", S::Error,
                 "la fila {0} guarda en la columna {1} un valor de longitud no válida ({2})",
                 "se deja el valor de la columna vacío"},
@@ -194,6 +205,12 @@ constexpr std::array kProblems = {
     ProblemInfo{P::LvPageUnmapped, "LV_PAGE_UNMAPPED", S::Warning,
                 "la página de valores largos {0} de la columna {1} falta en el mapa de la columna",
                 "se añade la página al mapa de la columna"},
+    // Readers walk property blobs by their own lengths: a broken one sends them into
+    // endless loops or past the value (mdbtools does so for every catalog row it lists).
+    ProblemInfo{P::LvPropertyBlob, "LV_PROPERTY_BLOB", S::Error,
+                "las propiedades de {0} están dañadas: {1} (se lee aún: {2})",
+                "se guardan sus bytes en el archivo de recuperación y se quitan del objeto: se pierden "
+                "sus títulos, formatos, descripciones y demás propiedades"},
     // Access refuses a table whose unique index repeats a key.
     ProblemInfo{P::IdxUniqueDuplicate, "IDX_UNIQUE_DUPLICATE", S::Error, "en el índice {0}, {1}",
                 "se guarda la fila repetida en el archivo de recuperación, se quita de la tabla y se "

@@ -34,6 +34,7 @@ enum class Problem {
     MapFreeNotOwned,
     MapPageWrongOwner,
     TablePageUnmapped,
+    DpageCopy,
     // Catalog
     CatTdefInvalid,
     CatRowUnreadable,
@@ -65,6 +66,7 @@ enum class Problem {
     DpageFreeSpace,
     RowColumnCount,
     RowLayout,
+    RowNullPlace,
     RowValueLength,
     RowOverflowTarget,
     RowOverflowShared,
@@ -74,6 +76,7 @@ enum class Problem {
     LvChainCycle,
     LvLength,
     LvPageUnmapped,
+    LvPropertyBlob,
     // Indexes (repeated unique keys first: their fix must run before any index rebuild)
     IdxUniqueDuplicate,
     IdxPage,

@@ -100,6 +100,7 @@ void RecoveryFile::save(const RecoveredItem& item) {
     for (unsigned n = 1; n <= max_name_attempts && !file_.is_open(); ++n) {
         path_ = recovery_name(database_, n);
         file_ = NativeFile::create_new(path_);
+        if (file_.is_open()) scratch_.emplace(path_);
     }
     if (!file_.is_open()) {
         path_.clear();
@@ -115,6 +116,7 @@ void RecoveryFile::save(const RecoveredItem& item) {
 }
 
 void RecoveryFile::discard() noexcept {
+    scratch_.reset();
     file_.close();
     if (!path_.empty()) {
         std::error_code ignored;

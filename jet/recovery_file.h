@@ -4,10 +4,12 @@
 // overwriting a file), one JSON object per line, UTF-8. Created on the first item only.
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "jet/interrupt_cleanup.h"
 #include "jet/native_file.h"
 
 namespace jet {
@@ -39,6 +41,8 @@ public:
     const std::filesystem::path& path() const noexcept { return path_; }
     // Removes the file (the repair gave up, so nothing was dropped).
     void discard() noexcept;
+    // The repair is committed: the file stays, even if a stop comes now.
+    void keep() noexcept { scratch_.reset(); }
 
 private:
     std::filesystem::path database_;
@@ -46,6 +50,7 @@ private:
     NativeFile file_;
     std::uint64_t size_ = 0;
     std::size_t count_ = 0;
+    std::optional<RemovedOnSignal> scratch_;  // until the repair is committed
 };
 
 std::filesystem::path recovery_name(const std::filesystem::path& database, unsigned n);

@@ -7,6 +7,7 @@
 
 #include "jet/check.h"
 #include "jet/check_memo.h"
+#include "jet/interrupt_cleanup.h"
 #include "jet/problems.h"
 
 namespace jet {
@@ -214,11 +215,16 @@ Report repair_database(const fs::path& path) {
     }
 
     WorkingCopy copy(lock);
-    RecoveryFile recovery(path);
+    RecoveryFile recovery(lock.path());  // beside the file itself, wherever a link led
     try {
         const RoundsOutcome outcome = run_fix_rounds(copy, recovery, found.findings, memo, path);
         for (const Finding& f : outcome.uncovered) found.findings.push_back(f);
-        found.backup = copy.commit(lock);
+        {
+            // A stop lands before the commit (nothing changed) or after the whole repair.
+            const SignalsHeldBack hold;
+            found.backup = copy.commit(lock);
+            recovery.keep();
+        }
         found.recovery = recovery.path();
         found.unsaved = outcome.unsaved;
         return found;

@@ -129,6 +129,9 @@ void replace_lost_map_rows(FixContext& context);
 void fix_row_counts(FixContext& context, std::span<const Finding> findings);
 void fix_autonumber_seeds(FixContext& context, std::span<const Finding> findings);
 void fix_usage_maps(FixContext& context, std::span<const Finding> findings);
+// A data page written over with a copy of another: the copy emptied and freed, its rows
+// (repeats) saved, its table recounted and reindexed (jet/fix_page_copies.cpp).
+void fix_page_copies(FixContext& context, std::span<const Finding> findings);
 
 // Every table's and long-value column's maps and the global map, rebuilt from what the
 // pages hold (jet/fix_maps.cpp). Runs after the other fixes whenever they changed pages.

@@ -53,6 +53,7 @@ constexpr std::array kFixes = {
     FixRow{"MAP_FREE_NOT_OWNED", fix_usage_maps},
     FixRow{"MAP_PAGE_WRONG_OWNER", fix_usage_maps},
     FixRow{"TABLE_PAGE_UNMAPPED", fix_usage_maps},
+    FixRow{"DPAGE_COPY", fix_page_copies},
     FixRow{"LV_PAGE_UNMAPPED", fix_usage_maps},
     FixRow{"TDEF_MAP_POINTER", fix_map_pointers},
     FixRow{"TDEF_LV_MAP", fix_map_pointers},
@@ -70,6 +71,7 @@ constexpr std::array kFixes = {
     FixRow{"DPAGE_FREE_SPACE", fix_rows},
     FixRow{"ROW_COLUMN_COUNT", fix_rows},
     FixRow{"ROW_LAYOUT", fix_rows},
+    FixRow{"ROW_NULL_PLACE", fix_rows},
     FixRow{"ROW_VALUE_LENGTH", fix_rows},
     FixRow{"ROW_OVERFLOW_TARGET", fix_rows},
     FixRow{"ROW_OVERFLOW_SHARED", fix_rows},
@@ -77,6 +79,7 @@ constexpr std::array kFixes = {
     FixRow{"LV_POINTER", fix_long_values},
     FixRow{"LV_CHAIN_CYCLE", fix_long_values},
     FixRow{"LV_LENGTH", fix_long_values},
+    FixRow{"LV_PROPERTY_BLOB", fix_long_values},
 };
 
 }  // namespace

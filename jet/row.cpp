@@ -141,7 +141,7 @@ void crack_row_into(const TableDef& table, const Layout& layout, Bytes row, Crac
             fault(FaultKind::RowVarTable, "la tabla de posiciones variables de la fila no cabe en ella");
             return;
     }
-    bool var_fault = false;
+    bool var_fault = false, null_fault = false;
     for (size_t k = 0; k < table.columns.size(); ++k) {
         const Column& c = table.columns[k];
         switch (RowFrame::locate_in(view, c, out.fields[k])) {
@@ -154,6 +154,12 @@ void crack_row_into(const TableDef& table, const Layout& layout, Bytes row, Crac
                     fault(FaultKind::RowVarTable, "las posiciones del campo variable «" + c.name + "» no son válidas");
                 var_fault = true;
                 break;
+        }
+        // mdbtools places every stored field, NULL or not, before it reads the null mask,
+        // and skips the whole row when one falls outside it.
+        if (!null_fault && !out.fields[k].bit && !RowFrame::null_place_ok(view, c)) {
+            fault(FaultKind::RowNullPlace, c.name);
+            null_fault = true;
         }
     }
 }

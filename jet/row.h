@@ -84,11 +84,22 @@ private:
                         View& view);
     // `out` must be empty (Field{}); the column must be the table's.
     static Locate locate_in(const View& view, const Column& column, Field& out);
+    // Whether the place of a stored NULL field is one Access writes: its fixed slot inside
+    // the fixed area, its variable range in order inside the variable area.
+    static bool null_place_ok(const View& view, const Column& column);
 
     bool usable_ = false;
     View view_{};
     std::vector<uint32_t> offsets_;
 };
+
+inline bool RowFrame::null_place_ok(const View& v, const Column& c) {
+    if (c.number >= v.stored_columns || c.bit_only()) return true;
+    if (c.fixed()) return v.cs + c.fixed_offset + fixed_size(c) <= v.fixed_end;
+    if (!v.has_var || c.var_index >= v.var_count) return true;
+    const size_t start = v.offset(c.var_index), end = v.offset(c.var_index + 1);
+    return start <= end && start >= v.cs && end <= v.trailer_start;
+}
 
 // Inline: scans locate several fields of every row.
 inline RowFrame::Locate RowFrame::locate_in(const View& v, const Column& c, Field& f) {

@@ -1,3 +1,4 @@
+#include <array>
 #include "jet/safe_commit.h"
 
 #include <algorithm>
@@ -40,9 +41,27 @@ fs::path working_name(const fs::path& database, unsigned n) {
                       ": no queda espacio en el disco para la copia de trabajo. La base de datos no se ha modificado.");
 }
 
-[[noreturn]] void fail_read_only_folder(const fs::path& database) {
-    throw EngineError("No se puede reparar " + quoted(database) + ": la carpeta " + quoted(folder_of(database)) +
+[[noreturn]] void fail_read_only_folder(const fs::path& database, const fs::path& real) {
+    throw EngineError("No se puede reparar " + quoted(database) + ": la carpeta " + quoted(folder_of(real)) +
                       " es de solo lectura o no tiene permiso para escribir en ella.");
+}
+
+// A working copy starts as the database's bytes, and no fix rewrites the format's
+// signature: a file at a working copy's name that does not begin with it is someone else's.
+bool left_by_a_killed_repair(const fs::path& path) noexcept {
+    try {
+        std::error_code error;
+        if (!fs::is_regular_file(fs::symlink_status(path, error))) return false;
+        const NativeFile file = NativeFile::open(path, NativeFile::Mode::Read);
+        std::array<std::uint8_t, 19> start{};
+        if (file.size() < start.size()) return false;
+        file.read_at(0, start);
+        const std::string name(start.begin() + 4, start.end());
+        return start[0] == 0x00 && start[1] == 0x01 && start[2] == 0x00 && start[3] == 0x00 &&
+               (name == "Standard Jet DB" || name == "Standard ACE DB");
+    } catch (...) {
+        return false;
+    }
 }
 
 // Copies every byte of from into to, which must be empty.
@@ -87,22 +106,25 @@ fs::path backup_name(const fs::path& database, unsigned n) {
     return database.parent_path() / fs::path(name);
 }
 
-WorkingCopy::WorkingCopy(const DatabaseLock& database) : database_(database.path()) {
+WorkingCopy::WorkingCopy(const DatabaseLock& database) : database_(database.path()), shown_(database.shown()) {
     database.require_writable();
     for (unsigned n = 0; n < max_name_attempts && !file_.is_open(); ++n) {
         path_ = working_name(database_, n);
+        // The lock is ours, so no repair is writing this copy: one left there was killed.
+        if (left_by_a_killed_repair(path_)) remove_quietly(path_);
         try {
             file_ = NativeFile::create_new(path_, NativeFile::Share::ReadersAndWriters);
+            if (file_.is_open()) scratch_.emplace(path_);
         } catch (const FileError& error) {
             path_.clear();
-            if (error.disk_full()) fail_disk_full(database_);
-            if (error.access_denied()) fail_read_only_folder(database_);
+            if (error.disk_full()) fail_disk_full(shown_);
+            if (error.access_denied()) fail_read_only_folder(shown_, database_);
             throw;
         }
     }
     if (!file_.is_open()) {
         path_.clear();
-        throw EngineError("No se puede reparar " + quoted(database_) +
+        throw EngineError("No se puede reparar " + quoted(shown_) +
                           ": hay demasiadas copias de trabajo anteriores en su carpeta.");
     }
     try {
@@ -116,7 +138,7 @@ WorkingCopy::WorkingCopy(const DatabaseLock& database) : database_(database.path
         file_.start_writeback();
     } catch (const FileError& error) {
         discard();
-        if (error.disk_full()) fail_disk_full(database_);
+        if (error.disk_full()) fail_disk_full(shown_);
         throw;
     } catch (...) {
         discard();
@@ -129,6 +151,7 @@ WorkingCopy::~WorkingCopy() {
 }
 
 void WorkingCopy::discard() noexcept {
+    scratch_.reset();
     file_.close();
     if (!path_.empty()) remove_quietly(path_);
     path_.clear();
@@ -138,7 +161,7 @@ void WorkingCopy::write_at(std::uint64_t offset, std::span<const std::uint8_t> d
     try {
         file_.write_at(offset, data);
     } catch (const FileError& error) {
-        if (error.disk_full()) fail_disk_full(database_);
+        if (error.disk_full()) fail_disk_full(shown_);
         throw;
     }
 }
@@ -146,11 +169,12 @@ void WorkingCopy::write_at(std::uint64_t offset, std::span<const std::uint8_t> d
 #ifdef _WIN32
 
 fs::path WorkingCopy::commit(DatabaseLock& database) {
+    const SignalsHeldBack hold;  // a stop waits until the original and its backup are apart
     try {
         file_.sync();
     } catch (const FileError& error) {
         discard();
-        if (error.disk_full()) fail_disk_full(database_);
+        if (error.disk_full()) fail_disk_full(shown_);
         throw;
     }
     file_.close();
@@ -162,7 +186,7 @@ fs::path WorkingCopy::commit(DatabaseLock& database) {
     }
     if (backup.empty()) {
         discard();
-        throw EngineError("No se puede reparar " + quoted(database_) +
+        throw EngineError("No se puede reparar " + quoted(shown_) +
                           ": hay demasiadas copias de seguridad anteriores en su carpeta.");
     }
     // ReplaceFileW needs the database closed; it keeps its attributes and security.
@@ -174,9 +198,10 @@ fs::path WorkingCopy::commit(DatabaseLock& database) {
             MoveFileExW(backup.c_str(), database_.c_str(), MOVEFILE_WRITE_THROUGH);
         }
         discard();
-        throw EngineError("No se puede reemplazar " + quoted(database_) + " por la copia reparada: " +
+        throw EngineError("No se puede reemplazar " + quoted(shown_) + " por la copia reparada: " +
                           system_error_text(static_cast<int>(code)) + ". La base de datos no se ha modificado.");
     }
+    scratch_.reset();
     committed_ = true;
     return backup;
 }
@@ -220,39 +245,41 @@ fs::path keep_backup(const DatabaseLock& database) {
             }
             links = false;
         }
-        if (copy_backup(database.file(), backup, database.path())) return backup;
+        if (copy_backup(database.file(), backup, database.shown())) return backup;
     }
-    throw EngineError("No se puede reparar " + quoted(database.path()) +
+    throw EngineError("No se puede reparar " + quoted(database.shown()) +
                       ": hay demasiadas copias de seguridad anteriores en su carpeta.");
 }
 
 }  // namespace
 
 fs::path WorkingCopy::commit(DatabaseLock& database) {
+    const SignalsHeldBack hold;  // a stop waits until the original and its backup are apart
     fs::path backup;
     try {
         file_.sync();
         if (!database.still_holds_path()) {
-            throw EngineError("La base de datos " + quoted(database_) +
+            throw EngineError("La base de datos " + quoted(shown_) +
                               " ha sido sustituida por otro programa durante la reparación. No se ha modificado.");
         }
         backup = keep_backup(database);
         sync_directory(folder_of(database_));
         if (::rename(path_.c_str(), database_.c_str()) != 0) {
-            throw FileError("No se puede reemplazar " + quoted(database_) + " por la copia reparada: " +
+            throw FileError("No se puede reemplazar " + quoted(shown_) + " por la copia reparada: " +
                                 system_error_text(errno) + ".",
                             errno);
         }
     } catch (const FileError& error) {
         if (!backup.empty()) remove_quietly(backup);
         discard();
-        if (error.disk_full()) fail_disk_full(database_);
+        if (error.disk_full()) fail_disk_full(shown_);
         throw;
     } catch (...) {
         if (!backup.empty()) remove_quietly(backup);
         discard();
         throw;
     }
+    scratch_.reset();
     committed_ = true;
     file_.close();
     // The rename is done; a failure to flush the folder now cannot undo it.

@@ -8,12 +8,16 @@
 // "<stem> (copia de seguridad N)<ext>"), then moves the copy onto the database's path. On
 // POSIX the backup is a hard link taken before the rename, so at every instant the path
 // names either the whole original or the whole repaired file. A copy that is not committed
-// is removed; the database is never touched before the commit.
+// is removed; the database is never touched before the commit, and a process stopped by a
+// signal removes it too (interrupt_cleanup.h). A copy another repair left behind when it
+// was killed outright is removed by the next repair, which holds the database's lock.
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <span>
 
 #include "jet/file_lock.h"
+#include "jet/interrupt_cleanup.h"
 #include "jet/native_file.h"
 
 namespace jet {
@@ -42,10 +46,12 @@ public:
     void discard() noexcept;
 
 private:
-    std::filesystem::path database_;
+    std::filesystem::path database_;  // where the database lives
+    std::filesystem::path shown_;     // its path as given, for messages
     std::filesystem::path path_;
     NativeFile file_;
     bool committed_ = false;
+    std::optional<RemovedOnSignal> scratch_;  // until committed or discarded
 };
 
 // "<stem> (copia de seguridad)<ext>" for n = 1, "<stem> (copia de seguridad n)<ext>" after.

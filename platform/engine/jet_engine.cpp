@@ -37,6 +37,8 @@ void JetEngine::repair_database(const std::u16string& name) {
 #endif
 }
 
+JetEngineFactory::JetEngineFactory() { jet::remove_unfinished_repair_on_signal(nullptr); }
+
 std::unique_ptr<DatabaseEngine> JetEngineFactory::create() { return std::make_unique<JetEngine>(); }
 
 }  // namespace platform

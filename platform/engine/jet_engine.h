@@ -12,6 +12,9 @@ public:
 
 class JetEngineFactory : public DatabaseEngineFactory {
 public:
+    // A repair stopped by a signal (a closed session, kill) leaves no half-written files
+    // beside the database.
+    JetEngineFactory();
     std::unique_ptr<DatabaseEngine> create() override;
 };
 

@@ -9,10 +9,13 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 #include <optional>
 
 #include "jet/file_lock.h"
+#include "jet/interrupt_cleanup.h"
+#include "jet/recovery_file.h"
 #include "jet/safe_commit.h"
 #include "temp_folder.h"
 
@@ -113,6 +116,8 @@ protected:
         write_bytes(database, original);
         ::chmod(database.c_str(), 0640);
     }
+    // Beside the test's folder, so that the folder holds only what the repair leaves.
+    fs::path said_file() const { return folder.path().string() + ".err"; }
     TempFolder folder;
     fs::path database;
     std::vector<std::uint8_t> original;
@@ -175,6 +180,85 @@ TEST_F(CommitTest, WorkingCopyNameAlreadyTakenIsLeftAlone) {
     }
     EXPECT_EQ(read_bytes(folder / "Clientes.mdb.reparando"), stray);
     EXPECT_EQ(folder.entries(), (std::vector<std::string>{"Clientes.mdb", "Clientes.mdb.reparando"}));
+}
+
+TEST_F(CommitTest, WorkingCopyLeftByAKilledRepairIsReplaced) {
+    std::vector<std::uint8_t> left(4096, 0x5A);
+    const std::string signature = std::string("\x00\x01\x00\x00", 4) + "Standard Jet DB";
+    std::copy(signature.begin(), signature.end(), left.begin());
+    write_bytes(folder / "Clientes.mdb.reparando", left);
+    jet::DatabaseLock lock(database);
+    jet::WorkingCopy copy(lock);
+    EXPECT_EQ(copy.path(), folder / "Clientes.mdb.reparando");
+    EXPECT_EQ(read_bytes(copy.path()), original);
+}
+
+// A repair stopped by a signal, in a child process: where it stood when the signal came
+// decides what the user finds, and the signal still ends the process.
+struct Stopped {
+    int signal = 0;
+    std::string said;  // the child's standard error
+};
+
+template <typename Body>
+Stopped stopped_in_child(const fs::path& said_file, Body body) {
+    const pid_t child = ::fork();
+    if (child == 0) {
+        const int err = ::open(said_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        ::dup2(err, 2);
+        jet::remove_unfinished_repair_on_signal("reparación interrumpida\n");
+        try {
+            body();
+        } catch (...) {
+        }
+        ::_exit(0);
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    const auto said = read_bytes(said_file);
+    fs::remove(said_file);
+    return {WIFSIGNALED(status) ? WTERMSIG(status) : 0, std::string(said.begin(), said.end())};
+}
+
+TEST_F(CommitTest, StopBeforeTheCommitLeavesTheDatabaseAndNothingElse) {
+    const Stopped stop = stopped_in_child(said_file(), [&] {
+        jet::DatabaseLock lock(database);
+        jet::WorkingCopy copy(lock);
+        const std::uint8_t patch[] = {1, 2, 3};
+        copy.write_at(0, patch);
+        jet::RecoveryFile recovery(database);
+        recovery.save(jet::RecoveredItem{"Clientes", 2, 0, {}, "prueba", {}, {1, 2}});
+        ::raise(SIGTERM);
+    });
+    EXPECT_EQ(stop.signal, SIGTERM);
+    EXPECT_EQ(stop.said, "reparación interrumpida\n");
+    EXPECT_EQ(read_bytes(database), original);
+    EXPECT_EQ(folder.entries(), std::vector<std::string>{"Clientes.mdb"});
+}
+
+TEST_F(CommitTest, StopDuringTheCommitWaitsForItsEnd) {
+    const Stopped stop = stopped_in_child(said_file(), [&] {
+        jet::DatabaseLock lock(database);
+        jet::WorkingCopy copy(lock);
+        const std::uint8_t patch[] = {1, 2, 3};
+        copy.write_at(0, patch);
+        jet::RecoveryFile recovery(database);
+        recovery.save(jet::RecoveredItem{"Clientes", 2, 0, {}, "prueba", {}, {1, 2}});
+        const jet::SignalsHeldBack hold;
+        ::raise(SIGTERM);
+        copy.commit(lock);
+        recovery.keep();
+    });
+    EXPECT_EQ(stop.signal, SIGTERM);
+    EXPECT_EQ(stop.said, "") << "nothing was left unfinished";
+    auto repaired = original;
+    repaired[0] = 1;
+    repaired[1] = 2;
+    repaired[2] = 3;
+    EXPECT_EQ(read_bytes(database), repaired);
+    EXPECT_EQ(read_bytes(folder / "Clientes (copia de seguridad).mdb"), original);
+    EXPECT_EQ(folder.entries(), (std::vector<std::string>{"Clientes (copia de seguridad).mdb",
+                                                          "Clientes (datos recuperados).jsonl", "Clientes.mdb"}));
 }
 
 TEST_F(CommitTest, UncommittedCopyIsRemovedAndTheDatabaseUntouched) {

@@ -235,7 +235,9 @@ std::vector<FieldCase> field_cases() {
     std::vector<FieldCase> cases;
     for (const char* f : {"jackcess/V1997/test2V1997.mdb", "jackcess/V1997/compIndexTestV1997.mdb",
                           "jackcess/V2000/test2V2000.mdb", "jackcess/V2007/test2V2007.accdb",
-                          "efcore-jet/JetProviderExceptionTests/Northwind.accdb"})
+                          "efcore-jet/JetProviderExceptionTests/Northwind.accdb", "jackcess/V2010/indexTestV2010.accdb",
+                          "msaccess-vcs-addin/Testing/Testing.accdb", "jackcess/empty2016.accdb",
+                          "jackcess/empty2019.accdb"})
         for (FieldDamage d : {FieldDamage::IndexColumnGone, FieldDamage::LogicalIndexGone, FieldDamage::IndexMapType,
                               FieldDamage::IndexMapPastEnd, FieldDamage::IndexMapMissesRoot, FieldDamage::ChainPastEnd,
                               FieldDamage::ChainToDataPage, FieldDamage::ChainToZeroedPage, FieldDamage::ChainToOtherPart,

@@ -22,7 +22,7 @@ void put32(std::vector<uint8_t>& f, std::size_t at, uint32_t v) {
 bool is_page_kind(RowKind k) {
     return k == RowKind::TornPage || k == RowKind::RowOffsetOutside || k == RowKind::RowOffsetOverlap ||
            k == RowKind::FreeSpaceWrong || k == RowKind::RowUndecodable || k == RowKind::OverflowNowhere ||
-           judged_by_damaged_reading(k);
+           k == RowKind::NullPlaceOut || judged_by_damaged_reading(k);
 }
 
 struct PageTarget {
@@ -95,6 +95,83 @@ std::optional<PageTarget> last_tearable_page(jet::Database& db) {
     return best;
 }
 
+struct NullPlaceTarget {
+    std::string table;
+    uint32_t page = 0;
+    uint16_t slot = 0;
+    std::size_t entry = 0;  // offset in the file of the entry's low byte
+    std::size_t index = 0;  // its number in the row's variable-offset table
+    bool overflow_target = false;
+};
+
+// Where variable-offset entry i of a row lies (its low byte), read here on the bytes:
+// Jet 4 u16 entries before the count and the null mask, Jet 3 bytes before the jump table.
+std::optional<std::vector<std::size_t>> offset_entries(jet::Bytes row, bool jet3) {
+    const std::size_t L = row.size(), n = jet3 ? row[0] : jet::u16_at(row, 0), nm = (n + 7) / 8;
+    std::vector<std::size_t> at;
+    if (!jet3) {
+        if (L < 2 + nm + 4) return std::nullopt;
+        const std::size_t v = jet::u16_at(row, L - nm - 2);
+        if (L < 2 + nm + 4 + 2 * v) return std::nullopt;
+        for (std::size_t i = 0; i <= v; ++i) at.push_back(L - nm - 4 - 2 * i);
+        return at;
+    }
+    if (L < nm + 2) return std::nullopt;
+    const std::size_t last = L - 1, v = row[last - nm], jumps = (L - 1) / 256;
+    if (last < nm + jumps + 2 + v) return std::nullopt;
+    for (std::size_t i = 0; i <= v; ++i) at.push_back(last - nm - jumps - 1 - i);
+    return at;
+}
+
+// An entry between two NULL (or deleted) variable fields of a user table's row: an
+// overflow target's row first, else any live row.
+std::optional<NullPlaceTarget> null_place_target(jet::Database& db) {
+    const jet::Layout& layout = db.layout();
+    for (const bool want_target : {true, false}) {
+        for (const jet::CatalogEntry& e : db.user_tables()) {
+            const jet::TableDefResult& def = db.table_def(e.tdef_page());
+            if (!def.table || !def.table->complete || def.table->num_var_cols == 0) continue;
+            const jet::TableDef& t = *def.table;
+            jet::Faults faults;
+            for (uint32_t p : db.data_pages(t, e.name, faults)) {
+                const jet::Bytes bytes = db.file().page(p);
+                const jet::DataPage page(bytes, layout);
+                for (uint16_t i = 0; i < page.row_count(); ++i) {
+                    const jet::RowSlot s = page.slot(i);
+                    const uint16_t flags = s.raw & (jet::kRowDeleted | jet::kRowOverflow);
+                    if (!s.bounds_ok || flags != (want_target ? jet::kRowDeleted : 0)) continue;
+                    const jet::Bytes row = page.row(i);
+                    const jet::CrackedRow cracked = jet::crack_row(t, layout, row);
+                    const auto entries = offset_entries(row, layout.jet3);
+                    if (!cracked.usable || !cracked.faults.empty() || !entries || entries->size() < 3) continue;
+                    // Entries a present field uses, and those a stored NULL field uses (a
+                    // deleted column's entries are read by no one).
+                    std::vector<bool> used(entries->size(), false), null(entries->size(), false);
+                    for (std::size_t k = 0; k < t.columns.size(); ++k) {
+                        const jet::Column& c = t.columns[k];
+                        if (c.fixed() || c.bit_only() || std::size_t(c.var_index) + 1 >= entries->size() ||
+                            c.number >= cracked.stored_columns)
+                            continue;
+                        std::vector<bool>& mark = cracked.fields[k].present ? used : null;
+                        mark[c.var_index] = mark[c.var_index + 1] = true;
+                    }
+                    // Jet 3: neighbours of one value, so that a changed low byte is out of order.
+                    auto same = [&](std::size_t j) {
+                        const auto& a = *entries;
+                        return !layout.jet3 || (row[a[j - 1]] == row[a[j]] && row[a[j]] == row[a[j + 1]]);
+                    };
+                    for (std::size_t j = 1; j + 1 < entries->size(); ++j)
+                        if (!used[j] && null[j] && same(j))
+                            return NullPlaceTarget{e.name, p, i, std::size_t(p) * layout.page_size +
+                                                                     std::size_t(row.data() - bytes.data()) + (*entries)[j],
+                                                   j, want_target};
+                }
+            }
+        }
+    }
+    return std::nullopt;
+}
+
 struct ValueTarget {
     std::string table;
     uint32_t row_page = 0;
@@ -164,6 +241,7 @@ const char* row_kind_name(RowKind kind) {
     case RowKind::TornRows: return "torn-rows";
     case RowKind::OutsideManySlots: return "outside-many-slots";
     case RowKind::CutInPage: return "cut-in-page";
+    case RowKind::NullPlaceOut: return "null-place-out";
     }
     return "?";
 }
@@ -172,14 +250,15 @@ bool is_long_value_kind(RowKind kind) { return !is_page_kind(kind); }
 
 bool judged_by_damaged_reading(RowKind kind) {
     return kind == RowKind::OverlapFewRows || kind == RowKind::OverlapFewAbove || kind == RowKind::TornRows || kind == RowKind::OutsideManySlots ||
-           kind == RowKind::CutInPage;
+           kind == RowKind::CutInPage || kind == RowKind::NullPlaceOut;
 }
 
 std::vector<RowKind> all_row_kinds() {
     return {RowKind::TornPage,     RowKind::RowOffsetOutside, RowKind::RowOffsetOverlap, RowKind::FreeSpaceWrong,
             RowKind::RowUndecodable, RowKind::OverflowNowhere, RowKind::LvOutside,      RowKind::LvWrongPage,
             RowKind::LvCycle,       RowKind::LvEndsEarly,      RowKind::LvFirstOutside,   RowKind::OverlapFewRows,
-            RowKind::OverlapFewAbove, RowKind::TornRows,      RowKind::OutsideManySlots, RowKind::CutInPage};
+            RowKind::OverlapFewAbove, RowKind::TornRows,      RowKind::OutsideManySlots, RowKind::CutInPage,
+            RowKind::NullPlaceOut};
 }
 
 std::optional<std::pair<uint32_t, uint16_t>> first_long_value_chain(const std::filesystem::path& intact) {
@@ -203,6 +282,20 @@ std::optional<RowDamage> apply_row_damage(const std::filesystem::path& intact, s
         RowDamage d{t->table, t->page, t->occupied, pages_after > 0, {}};
         d.note = "file cut at byte " + std::to_string(cut) + " of the page (" + std::to_string(pages_after) +
                  " pages after it)";
+        return d;
+    }
+    if (kind == RowKind::NullPlaceOut) {
+        const auto t = null_place_target(db);
+        if (!t) return std::nullopt;
+        // Jet 4: past any page. Jet 3: the low byte only (its jump bytes give the high part),
+        // moved off its neighbours' value.
+        if (layout.jet3)
+            f[t->entry] ^= 0x80;
+        else
+            put16(f, t->entry, 0x1FFF);
+        RowDamage d{t->table, t->page, 0, false, {}};
+        d.note = "entry " + std::to_string(t->index) + " of slot " + std::to_string(t->slot) +
+                 (t->overflow_target ? " (an overflow target)" : "") + " moved out of place";
         return d;
     }
     if (is_page_kind(kind)) {

@@ -29,6 +29,8 @@ enum class RowKind {
     TornRows,          // zeros from a sector boundary inside the row area to the page end
     OutsideManySlots,  // every other live slot of a page with many rows points past the page
     CutInPage,         // the file ends at a sector boundary inside the last user data page
+    NullPlaceOut,      // a variable-offset entry only NULL fields use points past the row (an overflow
+                       // target's row when the file has one); the values stay whole, so no row may go
 };
 
 const char* row_kind_name(RowKind kind);

@@ -133,9 +133,36 @@ TEST(DumpCommand, HelpIsSpanish) {
     EXPECT_NE(r.out.find("Uso"), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("Vuelca las tablas"), std::string::npos);
     EXPECT_NE(r.out.find("Muestra esta ayuda"), std::string::npos);
-    Outcome bad = jetrepair("dump");
-    EXPECT_EQ(bad.status, 2);
-    EXPECT_NE(bad.err.find("argumentos no válidos"), std::string::npos) << bad.err;
+}
+
+TEST(DumpCommand, VersionNamesTheFormats) {
+    REQUIRE_JETREPAIR();
+    for (const char* flag : {"--version", "-V"}) {
+        const Outcome r = jetrepair(flag);
+        EXPECT_EQ(r.status, 0) << flag;
+        EXPECT_EQ(r.out.rfind("jetrepair 1.00\n", 0), 0u) << r.out;
+        for (const char* format : {"Jet 3", "Jet 4", "ACE"}) EXPECT_NE(r.out.find(format), std::string::npos) << r.out;
+    }
+}
+
+// Wrong arguments are explained in Spanish, with none of the argument library's English.
+TEST(DumpCommand, WrongArgumentsAreExplainedInSpanish) {
+    REQUIRE_JETREPAIR();
+    const std::pair<const char*, const char*> cases[] = {
+        {"dump", "falta el ARCHIVO de la base de datos"},
+        {"", "falta la orden: check, repair o dump"},
+        {"check a.mdb b.mdb", "no se esperaba «b.mdb»"},
+        {"repair --rapido a.mdb", "no se esperaba «--rapido»"},
+        {"dump a.mdb --table", "falta el valor de la opción --table"},
+    };
+    for (const auto& [arguments, reason] : cases) {
+        const Outcome bad = jetrepair(arguments);
+        EXPECT_EQ(bad.status, 2) << arguments;
+        EXPECT_NE(bad.err.find(std::string("argumentos no válidos: ") + reason + "."), std::string::npos)
+            << arguments << ": " << bad.err;
+        for (const char* english : {"required", "expected", "subcommand", "argument "})
+            EXPECT_EQ(bad.err.find(english), std::string::npos) << arguments << ": " << bad.err;
+    }
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include "jet/calculated.h"
 #include "jet/column_properties.h"
 #include "jet/long_value.h"
+#include "jet/null_field_places.h"
 #include "jet/page_file.h"
 #include "jet/row.h"
 #include "jet/text.h"
@@ -113,6 +114,38 @@ TEST(RowCodec, BrokenVarOffsetsNullOnlyThatFieldAndReportIt) {
     EXPECT_EQ(r.faults[0].kind, FaultKind::RowVarTable);
     EXPECT_EQ(std::get<int32_t>(r.values[0]), 1);
     EXPECT_TRUE(is_null(r.values[1]) || is_null(r.values[3]));
+}
+
+// mdbtools places every stored field before it reads the null mask and skips a row with
+// one out of place: an entry only NULL fields use, out of order, is a fault, and putting it
+// back in order keeps the row's values.
+TEST(RowCodec, NullFieldOutOfPlaceIsReportedAndPutBack) {
+    TableDef t;
+    t.max_cols = 3;
+    t.num_var_cols = 3;
+    t.columns = {column("A", data_type::text, 0, false, 0, 255), column("B", data_type::text, 1, false, 1, 255),
+                 column("C", data_type::text, 2, false, 2, 255)};
+    const test::RowSpec s{3, {}, {bytes("abc"), {}, {}}, {true, false, false}};
+    for (const bool jet3 : {false, true}) {
+        SCOPED_TRACE(jet3 ? "Jet 3" : "Jet 4");
+        const Layout& layout = jet3 ? kJet3Layout : kJet4Layout;
+        const std::vector<uint8_t> intact = jet3 ? test::jet3_row(s) : test::jet4_row(s);
+        // Entry 2 lies between the NULL fields B and C.
+        std::vector<uint8_t> row = intact;
+        const size_t entry2 = jet3 ? row.size() - 1 - 2 - 2 : row.size() - 1 - 4 - 4;
+        row[entry2] = 0xF0;
+        const CrackedRow damaged = crack_row(t, layout, row);
+        ASSERT_EQ(damaged.faults.size(), 1u);
+        EXPECT_EQ(damaged.faults[0].kind, FaultKind::RowNullPlace);
+        EXPECT_EQ(damaged.faults[0].detail, "B");
+        ASSERT_TRUE(place_null_fields(t, layout, row));
+        EXPECT_EQ(row, intact);
+        // A present field out of place is not a NULL field's entry: left for the row's repair.
+        row[row.size() - 1 - (jet3 ? 2 : 4)] = 0xF0;
+        const std::vector<uint8_t> broken = row;
+        EXPECT_FALSE(place_null_fields(t, layout, row));
+        EXPECT_EQ(row, broken);
+    }
 }
 
 TEST(RowCodec, GarbageRowsAreUnusableNotFatal) {
@@ -292,6 +325,42 @@ TEST(CalculatedColumns, ResultTypesComeFromTheTablesPropertyBlob) {
         calculated_result_types(Bytes(blob).first(cut));
     blob[0] = 'K';
     EXPECT_TRUE(calculated_result_types(blob).empty());
+    blob[0] = 'M';
+
+    // The walk every reader makes: each length must land inside the blob, on the next field.
+    const PropertyBlob whole = read_property_blob(blob);
+    EXPECT_EQ(whole.fault, "");
+    EXPECT_EQ(whole.names, (std::vector<std::string>{"Expression", "ResultType"}));
+    EXPECT_EQ(whole.blocks, (std::vector<std::string>{"IsRich"}));
+    const size_t block_at = 4 + 6 + names.size() + 6, entry_at = block_at + 18;
+    struct Damage {
+        const char* what;
+        size_t at;
+        std::vector<uint8_t> bytes;
+    };
+    const Damage damages[] = {
+        {"signature", 0, {0, 0, 0, 0}},
+        {"chunk length 0", 4, {0, 0, 0, 0}},
+        {"chunk past the end", 4, {0xFF, 0, 0, 0}},
+        {"name past its list", 10, {0x40, 0}},
+        {"block name length", block_at + 4, {2, 0}},
+        {"entry length 0", entry_at, {0, 0}},
+        {"entry past its block", entry_at, {0x40, 0}},
+        {"entry without a type", entry_at + 3, {0}},
+        {"name index past the list", entry_at + 4, {2, 0}},
+        {"value past its entry", entry_at + 6, {3, 0}},
+    };
+    for (const Damage& d : damages) {
+        std::vector<uint8_t> broken = blob;
+        std::copy(d.bytes.begin(), d.bytes.end(), broken.begin() + d.at);
+        EXPECT_NE(read_property_blob(broken).fault, "") << d.what;
+    }
+    for (size_t cut = 1; cut < blob.size(); ++cut)
+        if (cut != 4 && cut != 4 + 6 + names.size())  // a list of no chunks, or of names only
+            EXPECT_NE(read_property_blob(Bytes(blob).first(cut)).fault, "") << "cut at " << cut;
+    blob.push_back(0);
+    EXPECT_NE(read_property_blob(blob).fault, "") << "a stray byte after the last chunk";
+    EXPECT_EQ(read_property_blob({}).fault, "");
 }
 
 TEST(Text, CompressedUnicodeTogglesOnZeroBytes) {

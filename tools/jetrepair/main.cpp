@@ -6,6 +6,8 @@
 
 #include "command_line.h"
 #include "commands.h"
+#include "jet/engine.h"
+#include "usage_error.h"
 
 namespace {
 
@@ -31,6 +33,11 @@ int run(int argc, char** argv) {
                  "8 el archivo no se pudo examinar, 2 argumentos no válidos.",
                  "jetrepair"};
     spanish_help(app);
+    app.set_version_flag("-V,--version",
+                         "jetrepair " TARSOLIN_VERSION "\n"
+                         "Formatos: Jet 3 (.mdb de Access 95 y 97), Jet 4 (.mdb de Access 2000 a 2003) y ACE "
+                         "(.accdb de Access 2007 y posteriores).",
+                         "Muestra la versión y los formatos que trata, y termina");
     app.require_subcommand(1);
     app.allow_windows_style_options(false);  // "/carpeta/base.mdb" is a file, never an option
 
@@ -59,12 +66,17 @@ int run(int argc, char** argv) {
         return app.exit(e);
     } catch (const CLI::CallForAllHelp& e) {
         return app.exit(e);
+    } catch (const CLI::CallForVersion& e) {
+        return app.exit(e);
     } catch (const CLI::ParseError& e) {
-        std::cerr << "jetrepair: argumentos no válidos (" << e.what() << ").\n"
+        std::cerr << "jetrepair: argumentos no válidos: " << spanish_usage_error(e) << ".\n"
                   << "Use «jetrepair --help» para ver el modo de empleo.\n";
         return kExitUsage;
     }
 
+    jet::remove_unfinished_repair_on_signal(
+        "\njetrepair: reparación interrumpida. Se han borrado la copia de trabajo y los archivos a medio "
+        "escribir; la base de datos no se ha modificado.\n");
     const std::filesystem::path path = path_from_argument(file);
     if (dump->parsed()) return run_dump(path, table);
     if (check->parsed()) return run_check(path);
