@@ -9,6 +9,7 @@
 #include "jet/catalog.h"
 #include "jet/check_maps.h"
 #include "jet/check_memo.h"
+#include "jet/column_type_guess.h"
 #include "jet/check_passes.h"
 #include "jet/data_page.h"
 #include "jet/data_page_header.h"
@@ -17,19 +18,6 @@
 
 namespace jet {
 namespace {
-
-bool known_type(uint8_t type) { return type >= data_type::boolean && type <= data_type::datetime_ext; }
-
-// Types that appeared with a later version than the file's.
-bool type_too_new(uint8_t type, uint8_t version_byte, const Layout& layout) {
-    // A version byte that does not match the page layout is damaged (HDR_VERSION): no judgment.
-    if (layout_for_version(version_byte) != &layout) return false;
-    if (type == data_type::decimal) return version_byte < 0x01;
-    if (type == data_type::complex) return version_byte < 0x02;
-    if (type == data_type::big_int) return version_byte < 0x05;
-    if (type == data_type::datetime_ext) return version_byte < 0x06;
-    return false;
-}
 
 // Pages a free-space map lists must be among the pages the matching owned map lists.
 void report_free_not_owned(CheckContext& ctx, const std::string& where, const std::vector<uint32_t>& free,
@@ -90,8 +78,11 @@ void check_columns(CheckContext& ctx, const CheckedTable& t, bool& rows_readable
                          {c.name, std::to_string(c.number), std::to_string(d.max_cols)});
             rows_readable = false;
         }
-        if (!known_type(c.type) || type_too_new(c.type, ctx.header.version_byte, ctx.layout)) {
-            ctx.sink.add(Problem::TdefColumnType, where, {c.name, hex_byte(c.type)});
+        if (!type_known_for(c.type, ctx.header.version_byte, ctx.layout)) {
+            ColumnValues values = column_values(ctx.file, ctx.layout, d, c, ctx.db.decode_context().code_page);
+            values.complex_listed = complex_column_listed(ctx.db, t.tdef_page, c.name);
+            const TypeGuess guess = guess_column_type(d, t.name, c, ctx.layout, ctx.header.version_byte, values);
+            ctx.sink.add(Problem::TdefColumnType, where, {c.name, hex_byte(c.type), guess.reason});
             rows_readable = false;
         }
         if (c.bit_only()) continue;
@@ -242,7 +233,11 @@ void check_one(CheckContext& ctx, CheckedTable& t) {
     if (!read.table) return;
     t.def = &*read.table;
     const TableDef& d = *t.def;
-    for (uint32_t page : d.pages) claim_page(ctx, page, Claim::TableDef, t.tdef_page);
+    // Pages past those a whole definition fills are not its own (the chain check reports them).
+    const size_t own = d.complete && d.parsed_length == d.tdef_len
+                           ? std::min(d.pages.size(), table_def_pages_needed(d.tdef_len, ctx.layout.page_size))
+                           : d.pages.size();
+    for (size_t i = 0; i < own; ++i) claim_page(ctx, d.pages[i], Claim::TableDef, t.tdef_page);
     if (d.complete && d.tdef_len != d.parsed_length)
         ctx.sink.add(Problem::TdefLength, object::table(t.name),
                      {std::to_string(d.tdef_len), std::to_string(d.parsed_length)});
@@ -326,21 +321,40 @@ void check_shared_map_rows(CheckContext& ctx) {
     }
 }
 
-// A definition whose chain runs on into another table's first page (a next-page pointer
-// copied over): both read, but the page is claimed twice and the first definition takes
-// the other's bytes for its own.
+// A definition whose chain runs on past the pages its length fills (no Access file in
+// the corpus links more), or into another table's first page or one of its
+// continuation pages (a next-page pointer copied over): both read, but the page is
+// claimed twice and one definition takes the other's bytes for its own.
 void check_chains_into_other_tables(CheckContext& ctx) {
     std::map<uint32_t, std::string> firsts{{kCatalogPage, "MSysObjects"}};
     for (const CheckedTable& t : ctx.tables)
         if (t.def) firsts.emplace(t.tdef_page, t.name);
+    std::map<uint32_t, std::string> continuations;  // first holder of each continuation page
     for (const CheckedTable& t : ctx.tables) {
         if (!t.def) continue;
-        const auto into = std::find_if(t.def->pages.begin() + 1, t.def->pages.end(),
-                                       [&](uint32_t q) { return firsts.count(q) > 0; });
-        if (into == t.def->pages.end()) continue;
-        ctx.sink.add(Problem::TdefChain, object::table_page(t.name, *into),
-                     {"la definición continúa en la página " + std::to_string(*into) +
-                      ", que es la primera de la definición de la tabla " + firsts.at(*into)});
+        const TableDef& d = *t.def;
+        const size_t needed = table_def_pages_needed(d.tdef_len, ctx.layout.page_size);
+        if (d.complete && d.parsed_length == d.tdef_len && d.pages.size() > needed) {
+            ctx.sink.add(Problem::TdefChain, object::table_page(t.name, d.pages[needed]),
+                         {"la definición termina en la página " + std::to_string(d.pages[needed - 1]) +
+                          ", pero su cadena sigue en la página " + std::to_string(d.pages[needed])});
+            continue;
+        }
+        for (auto q = t.def->pages.begin() + 1; q != t.def->pages.end(); ++q) {
+            if (const auto first = firsts.find(*q); first != firsts.end()) {
+                ctx.sink.add(Problem::TdefChain, object::table_page(t.name, *q),
+                             {"la definición continúa en la página " + std::to_string(*q) +
+                              ", que es la primera de la definición de la tabla " + first->second});
+                break;
+            }
+            const auto [held, fresh] = continuations.emplace(*q, t.name);
+            if (!fresh && held->second != t.name) {
+                ctx.sink.add(Problem::TdefChain, object::table_page(t.name, *q),
+                             {"la definición continúa en la página " + std::to_string(*q) +
+                              ", que también continúa la definición de la tabla " + held->second});
+                break;
+            }
+        }
     }
 }
 

@@ -232,6 +232,7 @@ void fix_table_defs_then_maps(FixContext& context, std::span<const Finding> find
 }
 
 void fix_table_def_counts(FixContext& context, std::span<const Finding>) {
+    fix_column_types(context);
     std::vector<uint32_t> pages{kCatalogPage};
     uint16_t code_page = 0;
     {

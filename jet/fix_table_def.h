@@ -23,4 +23,8 @@ class FixContext;
 // the chain, emptied and flagged free.
 void write_table_def(FixContext& context, const TableDef& old, const std::vector<uint8_t>& buffer);
 
+// Type bytes no version of Access writes set back to the type each column's descriptor,
+// indexes and rows tell (jet/fix_column_types.cpp).
+void fix_column_types(FixContext& context);
+
 }  // namespace jet

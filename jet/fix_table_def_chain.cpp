@@ -6,6 +6,7 @@
 // or several make different definitions of it, the chain is left for the re-check to
 // report.
 #include <algorithm>
+#include <map>
 #include <set>
 
 #include "jet/bytes.h"
@@ -37,6 +38,11 @@ std::vector<uint8_t> buffer_with(const FixContext& context, std::vector<uint8_t>
         next = u32_at(page, kNextPage);
     }
     return buffer;
+}
+
+// Where page k of a chain starts in the definition's buffer.
+size_t page_start(size_t k, const Layout& layout) {
+    return k == 0 ? 0 : layout.page_size + (k - 1) * (layout.page_size - kContinuationHeader);
 }
 
 void cut_after(FixContext& context, uint32_t page) {
@@ -76,14 +82,37 @@ void fix_table_def_chain(FixContext& context, std::span<const Finding>) {
     for (uint32_t n = 3; n < context.page_count(); ++n)
         if (!taken.count(n) && definition_typed(context.read_page(n))) loose.push_back(n);
 
-    // A chain running on into another table's first page: the definition ends before it
-    // when it reads whole without it (the pointer is then cut), else it lost its own
-    // continuation and is searched for below like any broken chain.
+    // A definition read whole within the pages its length fills, whose chain runs on:
+    // the pointer past them is cut (the pages it named are left to the map rebuild).
+    for (TableDefResult& read : reads) {
+        if (!read.table) continue;
+        TableDef& t = *read.table;
+        const size_t needed = table_def_pages_needed(t.tdef_len, layout.page_size);
+        if (t.pages.size() <= needed) continue;
+        std::vector<uint8_t> buffer(t.buffer.begin(),
+                                    t.buffer.begin() + std::ptrdiff_t(std::min(t.buffer.size(), page_start(needed, layout))));
+        if (!sound_definition(parse_table_def(buffer, layout, code_page), t.tdef_len)) continue;
+        cut_after(context, t.pages[needed - 1]);
+        t.pages.resize(needed);
+        t.buffer = std::move(buffer);
+        read.faults.clear();
+    }
+
+    // Pages of each chain, to find chains that run on into another definition.
+    std::map<uint32_t, size_t> chains_holding;
+    for (const TableDefResult& read : reads)
+        if (read.table)
+            for (uint32_t q : std::set<uint32_t>(read.table->pages.begin(), read.table->pages.end())) ++chains_holding[q];
+
+    // A chain running on into another table's first page, or into a continuation page
+    // another chain holds too: the definition ends before it when it reads whole without
+    // it (the pointer is then cut), else it lost its own continuation and is searched
+    // for below like any broken chain.
     for (TableDefResult& read : reads) {
         if (!read.table) continue;
         const std::vector<uint32_t>& pages = read.table->pages;
         const auto into = std::find_if(pages.begin() + 1, pages.end(), [&](uint32_t q) {
-            return std::binary_search(firsts.begin(), firsts.end(), q);
+            return std::binary_search(firsts.begin(), firsts.end(), q) || chains_holding[q] > 1;
         });
         if (into == pages.end()) continue;
         const std::vector<uint32_t> own(pages.begin(), into);
@@ -94,6 +123,9 @@ void fix_table_def_chain(FixContext& context, std::span<const Finding>) {
         std::vector<uint8_t> buffer(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(own_bytes));
         // From here on the definition is its own pages only, whichever way it goes.
         const bool whole_without = sound_definition(parse_table_def(buffer, layout, code_page), read.table->tdef_len);
+        // A shared continuation the definition needs is its own: the other chain is the
+        // one that runs astray.
+        if (!whole_without && !std::binary_search(firsts.begin(), firsts.end(), *into)) continue;
         read.table->pages = own;
         read.table->buffer = std::move(buffer);
         if (whole_without) {

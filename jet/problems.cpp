@@ -125,8 +125,9 @@ constexpr std::array kProblems = {
                 "la columna {0} tiene un número de columna no válido ({1}; máximo {2})",
                 "se ajusta el número de columnas de la definición a las columnas que tiene"},
     ProblemInfo{P::TdefColumnType, "TDEF_COLUMN_TYPE", S::Error,
-                "la columna {0} tiene un tipo de datos desconocido ({1})",
-                "se trata la columna como binaria"},
+                "la columna {0} tiene un tipo de datos desconocido ({1}); por lo que aún dice: {2}",
+                "se vuelve a escribir en la definición el tipo deducido de la columna (su tamaño, sus "
+                "marcas, los índices que la usan y los valores de sus filas)"},
     ProblemInfo{P::TdefVarIndex, "TDEF_VAR_INDEX", S::Error,
                 "la columna {0} tiene una posición variable no válida ({1}; máximo {2})",
                 "se ajusta el número de posiciones variables de la definición a sus columnas"},

@@ -100,7 +100,8 @@ void fix_header_creation_date(FixContext& context, std::span<const Finding> find
 void fix_header_password_area(FixContext& context, std::span<const Finding> findings);
 void fix_header_database_key(FixContext& context, std::span<const Finding> findings);
 // Table-definition counts re-derived from what each definition holds (TDEF_LENGTH,
-// TDEF_LAYOUT, ... and the catalog codes a damaged page 2 count causes).
+// TDEF_LAYOUT, ... and the catalog codes a damaged page 2 count causes), after lost
+// column types are told again (TDEF_COLUMN_TYPE, jet/fix_column_types.cpp).
 void fix_table_def_counts(FixContext& context, std::span<const Finding> findings);
 // The same, then user tables whose definition still cannot be read are saved to the
 // recovery file and dropped (jet/drop_table.h).

@@ -242,6 +242,11 @@ TableDefResult parse_table_def(Bytes buffer, const Layout& layout, uint16_t code
     return result;
 }
 
+size_t table_def_pages_needed(uint32_t tdef_len, size_t page_size) {
+    if (tdef_len <= page_size || page_size <= 8) return 1;
+    return 1 + (tdef_len - page_size + (page_size - 8) - 1) / (page_size - 8);
+}
+
 TableDefResult read_table_def(const PageFile& file, const Layout& layout, uint32_t page, uint16_t code_page) {
     TableDefResult result;
     auto fault = [&](FaultKind kind, uint32_t at, std::string detail) {

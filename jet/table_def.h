@@ -126,6 +126,10 @@ struct TableDefResult {
 // Stable lowercase name of a data type ("text", "long", "memo", ...); "unknown_0x.." else.
 std::string data_type_name(uint8_t type);
 
+// Pages a definition of tdef_len bytes fills: its first page whole, then each
+// continuation page after its 8-byte header. Access links no more than these.
+size_t table_def_pages_needed(uint32_t tdef_len, size_t page_size);
+
 // Reads the TDEF chain starting at page; names in Jet 3 files use code_page.
 TableDefResult read_table_def(const PageFile& file, const Layout& layout, uint32_t page, uint16_t code_page);
 

@@ -185,6 +185,9 @@ enum class FieldDamage {
     IndexMapPastEnd,    // the index map marks a page past the end of the file
     IndexMapMissesRoot, // the index map no longer lists the index's root page
     ChainPastEnd,       // a one-page definition's next-page pointer names a page past the end
+    ChainToDataPage,    // ... names a data page
+    ChainToZeroedPage,  // ... names a page of zeros (never used, or wiped; added at the end when none)
+    ChainToOtherPart,   // ... names a continuation page (another definition's, or one left loose)
     ColumnNumberGone,   // the last column's number becomes one no table can have
     VarSlotGone,        // the last variable column's slot becomes one no table can have
     TerminatorGone,     // the FF FF that ends the definition is overwritten
@@ -203,6 +206,9 @@ const char* field_damage_name(FieldDamage d) {
         case FieldDamage::IndexMapPastEnd: return "IndexMapPastEnd";
         case FieldDamage::IndexMapMissesRoot: return "IndexMapMissesRoot";
         case FieldDamage::ChainPastEnd: return "ChainPastEnd";
+        case FieldDamage::ChainToDataPage: return "ChainToDataPage";
+        case FieldDamage::ChainToZeroedPage: return "ChainToZeroedPage";
+        case FieldDamage::ChainToOtherPart: return "ChainToOtherPart";
         case FieldDamage::ColumnNumberGone: return "ColumnNumberGone";
         case FieldDamage::VarSlotGone: return "VarSlotGone";
         case FieldDamage::TerminatorGone: return "TerminatorGone";
@@ -234,6 +240,7 @@ std::vector<FieldCase> field_cases() {
                           "jackcess/empty2019.accdb"})
         for (FieldDamage d : {FieldDamage::IndexColumnGone, FieldDamage::LogicalIndexGone, FieldDamage::IndexMapType,
                               FieldDamage::IndexMapPastEnd, FieldDamage::IndexMapMissesRoot, FieldDamage::ChainPastEnd,
+                              FieldDamage::ChainToDataPage, FieldDamage::ChainToZeroedPage, FieldDamage::ChainToOtherPart,
                               FieldDamage::ColumnNumberGone, FieldDamage::VarSlotGone, FieldDamage::TerminatorGone,
                               FieldDamage::NameLengthGone, FieldDamage::FixedOffsetGone, FieldDamage::LvColumnGone,
                               FieldDamage::VarSlotShared, FieldDamage::AutonumberNegative})
@@ -264,6 +271,30 @@ std::vector<std::size_t> variable_columns(const DefinitionAt& d) {
     return out;
 }
 
+bool chain_damage(FieldDamage d) {
+    return d == FieldDamage::ChainPastEnd || d == FieldDamage::ChainToDataPage || d == FieldDamage::ChainToZeroedPage ||
+           d == FieldDamage::ChainToOtherPart;
+}
+
+// The page a damaged next-page pointer names: past the end, or the first page of the
+// wanted kind (a continuation being a definition page that starts no definition).
+std::optional<uint32_t> chain_target(const std::vector<uint8_t>& file, FieldDamage d) {
+    const Layout l = layout_of(file);
+    const uint32_t pages = uint32_t(file.size() / l.page_size);
+    if (d == FieldDamage::ChainPastEnd) return pages + 50;
+    const std::vector<uint32_t> firsts = definition_pages(file);
+    for (uint32_t p = 3; p < pages; ++p) {
+        const uint8_t* page = file.data() + std::size_t(p) * l.page_size;
+        const bool wanted =
+            d == FieldDamage::ChainToDataPage ? page[0] == 0x01
+            : d == FieldDamage::ChainToZeroedPage
+                ? std::all_of(page, page + l.page_size, [](uint8_t b) { return b == 0; })
+                : page[0] == 0x02 && page[1] == 0x01 && !std::binary_search(firsts.begin(), firsts.end(), p);
+        if (wanted) return p;
+    }
+    return std::nullopt;
+}
+
 // The first definition of the wanted kind with a real index (any, for chain damage to a
 // one-page definition).
 std::optional<DefinitionAt> target_definition(const std::vector<uint8_t>& file, const FieldCase& c) {
@@ -289,7 +320,7 @@ std::optional<DefinitionAt> target_definition(const std::vector<uint8_t>& file, 
         // Column damage: a table whose columns were never deleted (numbers 0 .. max - 1).
         if (c.damage == FieldDamage::VarSlotShared && variable_columns(*d).size() < 2) continue;
         if (columns ? d->column_numbers.size() == d->max_columns_stored
-                    : c.damage == FieldDamage::ChainPastEnd ? d->pages.size() == 1 : !d->index_maps.empty())
+                    : chain_damage(c.damage) ? d->pages.size() == 1 : !d->index_maps.empty())
             return d;
     }
     return std::nullopt;
@@ -350,8 +381,20 @@ bool damage_field(std::vector<uint8_t>& file, const FieldCase& c) {
             return true;
         }
         case FieldDamage::ChainPastEnd:
-            for (int i = 0; i < 4; ++i) file[std::size_t(d->page) * l.page_size + 4 + i] = uint8_t((pages + 50) >> (8 * i));
+        case FieldDamage::ChainToDataPage:
+        case FieldDamage::ChainToZeroedPage:
+        case FieldDamage::ChainToOtherPart: {
+            auto target = chain_target(file, c.damage);
+            if (!target && c.damage == FieldDamage::ChainToZeroedPage) {
+                // No page of zeros in the file: one is added at its end, as a file grown
+                // by a page never written.
+                target = pages;
+                file.resize(file.size() + l.page_size, 0);
+            }
+            if (!target) return false;
+            for (int i = 0; i < 4; ++i) file[std::size_t(d->page) * l.page_size + 4 + i] = uint8_t(*target >> (8 * i));
             return true;
+        }
         case FieldDamage::ColumnNumberGone:
             d->put(file, d->column_numbers.back(), 0x9D01, 2);
             return true;
@@ -419,14 +462,20 @@ TEST_P(TableDefFieldRepair, RepairedWithEveryRow) {
     // An index's damaged column is named again from its entries; an empty table's index
     // has only its name to go by, which not every index spells.
     const bool comes_back = (c.damage == FieldDamage::IndexColumnGone && stores_rows(intact, d->page)) ||
-                            c.damage == FieldDamage::ChainPastEnd || c.damage == FieldDamage::ColumnNumberGone ||
+                            chain_damage(c.damage) || c.damage == FieldDamage::ColumnNumberGone ||
                             c.damage == FieldDamage::VarSlotGone || c.damage == FieldDamage::TerminatorGone ||
                             c.damage == FieldDamage::NameLengthGone || c.damage == FieldDamage::FixedOffsetGone ||
                             c.damage == FieldDamage::LvColumnGone || c.damage == FieldDamage::VarSlotShared ||
                             c.damage == FieldDamage::AutonumberNegative ||
                             (c.damage == FieldDamage::LogicalIndexGone && one_logical_per_real(original, *d));
     if (comes_back) {
-        const std::vector<uint8_t> repaired = read_bytes(database);
+        std::vector<uint8_t> repaired = read_bytes(database);
+        // A page of zeros the damage added at the end stays: the file is compared without it.
+        if (c.damage == FieldDamage::ChainToZeroedPage && bytes.size() > original.size()) {
+            EXPECT_TRUE(std::all_of(repaired.begin() + std::ptrdiff_t(std::min(original.size(), repaired.size())),
+                                    repaired.end(), [](uint8_t b) { return b == 0; }));
+            repaired.resize(std::min(repaired.size(), original.size()));
+        }
         const auto differ = std::mismatch(repaired.begin(), repaired.end(), original.begin(), original.end());
         EXPECT_TRUE(differ.first == repaired.end() && differ.second == original.end())
             << "the definition did not come back exactly: first difference at byte "

@@ -63,6 +63,7 @@ std::optional<DefinitionAt> definition_at(const std::vector<uint8_t>& f, uint32_
     }
     d.system = buffer[o.table_type] == 'S';
     d.autonumber = l.jet3 ? 0x10 : 0x14;
+    d.rows = le(buffer, l.jet3 ? 0x0C : 0x10, 4);
     const uint32_t cols = le(buffer, o.num_cols, 2), logical = le(buffer, o.num_idx, 4),
                    real = le(buffer, o.num_real_idx, 4);
     if (cols > 512 || logical > 64 || real > 64) return std::nullopt;
@@ -74,6 +75,7 @@ std::optional<DefinitionAt> definition_at(const std::vector<uint8_t>& f, uint32_
         d.column_slots.push_back(pos + o.col_slot);
         d.column_flags.push_back(buffer[pos + o.col_flags]);
         d.column_types.push_back(buffer[pos]);
+        d.column_starts.push_back(pos);
         d.column_offsets.push_back(pos + o.col_offset);
     }
     d.first_name = pos;

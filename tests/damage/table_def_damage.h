@@ -19,12 +19,14 @@ struct DefinitionAt {
     std::vector<std::size_t> column_slots;     // each column's variable slot
     std::vector<uint8_t> column_flags;         // each column's flags (0x01: fixed)
     std::vector<uint8_t> column_types;         // each column's data type (0x01: boolean)
+    std::vector<std::size_t> column_starts;    // each column's descriptor (its type byte first)
     std::vector<std::size_t> column_offsets;   // each column's offset in the fixed area
     std::vector<std::size_t> lv_columns;       // each long-value map entry's column number
     uint8_t max_columns_stored = 0;            // low byte of the highest-number count
     std::size_t first_name = 0;                // the first column name's length field
     std::size_t terminator = 0;                // the FF FF ending the definition (tdef_len - 2)
     std::size_t autonumber = 0;                // the stored autonumber seed
+    uint32_t rows = 0;                         // the stored row count
     std::vector<uint32_t> pages;               // the chain
     std::vector<std::size_t> origin;           // file offset of each logical byte
 

@@ -83,11 +83,20 @@ TEST(CheckDamage, FreeSpaceMapOutsideTheOwnedMapIsReported) {
     EXPECT_CODE(d.check(), "MAP_FREE_NOT_OWNED");
 }
 
+TEST(CheckDamage, ChainRunningOnPastItsLengthIsReported) {
+    Damage d(kJet4);
+    REQUIRE_DAMAGE(d);
+    d.put32(d.page_at(d.tdef_page("MSysACEs")) + 4, d.tdef_page(kProject));
+    EXPECT_CODE(d.check(), "TDEF_CHAIN");
+}
+
 TEST(CheckDamage, PageClaimedByTwoStructuresIsReported) {
     Damage d(kJet4);
     REQUIRE_DAMAGE(d);
-    // MSysACEs' definition continues into the project table's definition page.
+    // MSysACEs' definition continues into the project table's definition page, and its
+    // length says it needs a second page (else the chain alone is at fault: TDEF_CHAIN).
     d.put32(d.page_at(d.tdef_page("MSysACEs")) + 4, d.tdef_page(kProject));
+    d.put32(d.page_at(d.tdef_page("MSysACEs")) + 8, 4096 + 100);
     EXPECT_CODE(d.check(), "MAP_PAGE_SHARED_OWNER");
 }
 

@@ -1,0 +1,47 @@
+// TDEF_COLUMN_TYPE: a column whose type byte no version of Access writes (zeroed, or a
+// value past the known types) makes its table unreadable. The type is told again from
+// the rest of its descriptor, its indexes and its rows (jet/column_type_guess.h) and
+// written back; every other byte of the definition stays. Runs before the count fixes:
+// a long-value column read with a lost type would make them re-point its map entry.
+#include <map>
+#include <string>
+
+#include "jet/catalog.h"
+#include "jet/column_type_guess.h"
+#include "jet/database.h"
+#include "jet/fix_table_def.h"
+#include "jet/page_file.h"
+#include "jet/repair.h"
+
+namespace jet {
+
+void fix_column_types(FixContext& context) {
+    const Layout& l = *context.header().layout;
+    const uint8_t version = context.header().version_byte;
+    std::map<uint32_t, std::string> names{{kCatalogPage, "MSysObjects"}};
+    Database db(context.copy_path());
+    const uint16_t code_page = db.decode_context().code_page;
+    for (const CatalogEntry& e : db.catalog().entries)
+        if (e.type == object_type::table && !e.linked() && e.tdef_page() > kCatalogPage &&
+            e.tdef_page() < context.page_count())
+            names.emplace(e.tdef_page(), e.name);
+    for (const auto& [page, name] : names) {
+        PageFile file(context.copy_path());
+        file.set_page_size(context.page_size());
+        const TableDefResult read = read_table_def(file, l, page, code_page);
+        // Only a definition whose sections read to its length: with a count astray the
+        // descriptors are read from the wrong bytes (the count fix sets it right first).
+        if (!read.table || !read.table->complete || read.table->parsed_length != read.table->tdef_len) continue;
+        const TableDef& t = *read.table;
+        std::vector<uint8_t> buffer = t.buffer;
+        for (const Column& c : t.columns) {
+            if (type_known_for(c.stored_type, version, l) || c.descriptor_offset + l.col_type >= buffer.size()) continue;
+            ColumnValues values = column_values(file, l, t, c, code_page);
+            values.complex_listed = complex_column_listed(db, page, c.name);
+            buffer[c.descriptor_offset + l.col_type] = guess_column_type(t, name, c, l, version, values).type;
+        }
+        if (buffer != t.buffer) write_table_def(context, t, buffer);
+    }
+}
+
+}  // namespace jet
