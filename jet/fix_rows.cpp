@@ -46,6 +46,8 @@ private:
     std::set<uint32_t> changed_;
 };
 
+}  // namespace
+
 // A row's framing and counts, as the check judges them: a row failing this is unreadable.
 bool row_sound(const TableDef& table, const Layout& layout, Bytes row) {
     const CrackedRow cracked = crack_row(table, layout, row);
@@ -79,6 +81,8 @@ bool row_packed(const TableDef& table, const Layout& layout, Bytes row) {
     if (L < nm + 4 + 2 * v) return false;
     return u16_at(row, L - nm - 4 - 2 * v) == L - nm - 4 - 2 * v;
 }
+
+namespace {
 
 // Where the zeros that fill the end of a page begin, when a write was cut short there: a
 // run of at least one sector that starts on a sector boundary. page_size when none.
@@ -379,6 +383,7 @@ bool mend_tables(FixContext& context) {
 }
 
 void mend_every_table(FixContext& context) {
+    fix_deleted_rows(context, {});
     if (mend_tables(context)) fix_row_counts(context, {});
 }
 

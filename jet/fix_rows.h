@@ -4,9 +4,17 @@
 // second call finds nothing left to do.
 #include <span>
 
+#include "jet/bytes.h"
 #include "jet/repair.h"
+#include "jet/table_def.h"
 
 namespace jet {
+
+// A row's framing and counts, as the check judges them: a row failing this is unreadable.
+bool row_sound(const TableDef& table, const Layout& layout, Bytes row);
+// Whether a sound row is laid out as Access writes it: variable data ending right where
+// the trailer begins.
+bool row_packed(const TableDef& table, const Layout& layout, Bytes row);
 
 // DPAGE_*, ROW_*: row-offset tables, free-space figures, rows that do not decode,
 // overflow pointers that lead nowhere, values too long for their column.

@@ -99,6 +99,7 @@ void fix_counts(FixContext& context, std::span<const Finding> findings, bool row
 
 // Called with no findings by fixes that changed rows: then every table is recounted.
 void fix_row_counts(FixContext& context, std::span<const Finding> findings) {
+    fix_deleted_rows(context, {});
     fix_counts(context, findings, true, false);
 }
 

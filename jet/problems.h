@@ -68,6 +68,7 @@ enum class Problem {
     RowValueLength,
     RowOverflowTarget,
     RowOverflowShared,
+    RowDeletedCounted,
     // Long values
     LvDefinition,
     LvPointer,
