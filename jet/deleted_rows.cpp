@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <map>
+#include <set>
 
 #include "jet/data_page.h"
 #include "jet/fix_rows.h"
@@ -42,9 +43,30 @@ uint64_t live_rows(const PageFile& file, const Layout& layout, const TableDef& t
     return n;
 }
 
-// The deleted slots whose bytes could be a row of the table.
+uint64_t row_key(RowPointer p) { return uint64_t(p.page) << 8 | p.row; }
+
+// Slots live overflow headers point at: deleted by flag, live through their header.
+std::set<uint64_t> overflow_targets(const PageFile& file, const Layout& layout, const TableDef& table,
+                                    std::span<const uint32_t> data_pages) {
+    std::set<uint64_t> out;
+    for (uint32_t number : data_pages) {
+        const PageRef bytes = file.fetch(number);
+        const DataPage page(bytes, layout);
+        if (!page.is_data_page() || page.owner() != table.page) continue;
+        for (uint16_t i = 0; i < page.row_count(); ++i) {
+            const RowSlot s = page.slot(i);
+            if (s.deleted() || !s.overflow() || s.length() < 4) continue;
+            out.insert(row_key(RowPointer::from_u32(u32_at(page.row(i), 0))));
+        }
+    }
+    return out;
+}
+
+// The deleted slots whose bytes could be a row of the table: flagged deleted alone (a stray
+// bit) or with the overflow bit as Access flags its deletions, no overflow header's target.
 std::vector<Candidate> candidates_of(const PageFile& file, const Layout& layout, const TableDef& table,
                                     std::span<const uint32_t> data_pages) {
+    const std::set<uint64_t> targets = overflow_targets(file, layout, table, data_pages);
     std::vector<Candidate> out;
     for (uint32_t number : data_pages) {
         const PageRef bytes = file.fetch(number);
@@ -58,17 +80,16 @@ std::vector<Candidate> candidates_of(const PageFile& file, const Layout& layout,
         }
         for (uint16_t i = 0; i < page.row_count() && i <= 0xFF; ++i) {
             const RowSlot s = page.slot(i);
-            // Deleted with the overflow bit too is an overflow target, live through its header.
-            if (!s.deleted() || s.overflow() || !s.bounds_ok || s.length() == 0 || overlaps(live, s)) continue;
+            const RowPointer at{number, static_cast<uint8_t>(i)};
+            if (!s.deleted() || !s.bounds_ok || s.length() == 0 || overlaps(live, s) || targets.count(row_key(at)))
+                continue;
             const Bytes row = page.row(i);
             if (!row_sound(table, layout, row) || !row_packed(table, layout, row)) continue;
-            out.push_back({RowPointer{number, static_cast<uint8_t>(i)}, {row.begin(), row.end()}, {}});
+            out.push_back({at, {row.begin(), row.end()}, {}});
         }
     }
     return out;
 }
-
-uint64_t row_key(RowPointer p) { return uint64_t(p.page) << 8 | p.row; }
 
 // Marks each candidate an index names with an entry carrying the key its bytes give.
 // False when no index of the table could be read and keyed (the count is all there is).

@@ -1,6 +1,7 @@
-// ROW_DELETED_COUNTED: the deleted bit cleared on each slot the table's count and indexes
-// still name (jet/deleted_rows.h). The row keeps its bytes and its slot number, so the
-// index entries that point at it are right again and nothing else moves.
+// ROW_DELETED_COUNTED: the deleted bit, and the overflow bit Access sets with it, cleared
+// on each slot the table's count and indexes still name (jet/deleted_rows.h). The row
+// keeps its bytes and its slot number, so the index entries that point at it are right
+// again and nothing else moves.
 #include "jet/data_page.h"
 #include "jet/database.h"
 #include "jet/deleted_rows.h"
@@ -27,7 +28,7 @@ void fix_deleted_rows(FixContext& context, std::span<const Finding>) {
         std::vector<uint8_t> page = context.read_page(at.page);
         const size_t word = layout.data_header_size + 2 * size_t(at.row);
         if (word + 2 > page.size()) continue;
-        page[word + 1] &= static_cast<uint8_t>(~(kRowDeleted >> 8));
+        page[word + 1] &= static_cast<uint8_t>(~((kRowDeleted | kRowOverflow) >> 8));
         context.write_page(at.page, page);
     }
 }

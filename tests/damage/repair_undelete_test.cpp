@@ -24,21 +24,20 @@ using namespace damage;
 
 namespace {
 
-enum class Kind { IndexedOne, IndexedSeveral, PlainOne, PlainSeveral };
-constexpr Kind kKinds[] = {Kind::IndexedOne, Kind::IndexedSeveral, Kind::PlainOne, Kind::PlainSeveral};
-constexpr std::size_t kSeveral = 3;
-
-const char* kind_name(Kind k) {
-    switch (k) {
-        case Kind::IndexedOne: return "IndexedOne";
-        case Kind::IndexedSeveral: return "IndexedSeveral";
-        case Kind::PlainOne: return "PlainOne";
-        case Kind::PlainSeveral: return "PlainSeveral";
-    }
-    return "?";
-}
-bool indexed(Kind k) { return k == Kind::IndexedOne || k == Kind::IndexedSeveral; }
-std::size_t slots_hit(Kind k) { return k == Kind::IndexedOne || k == Kind::PlainOne ? 1 : kSeveral; }
+// Which table, how many slots of one page, and the bits set on their row-offset words: the
+// deleted bit alone (a stray bit), or with the overflow bit, as Access flags its deletions.
+struct Kind {
+    const char* name;
+    bool indexed;
+    std::size_t slots;
+    uint8_t bits;  // on the high byte of the word
+};
+constexpr Kind kKinds[] = {
+    {"IndexedOneBit", true, 1, 0x80},   {"IndexedSeveralBit", true, 3, 0x80},
+    {"PlainOneBit", false, 1, 0x80},    {"PlainSeveralBit", false, 3, 0x80},
+    {"IndexedOneMark", true, 1, 0xC0},  {"IndexedSeveralMark", true, 3, 0xC0},
+    {"PlainOneMark", false, 1, 0xC0},   {"PlainSeveralMark", false, 3, 0xC0},
+};
 
 // Where each slot word of a page lies in the file.
 std::size_t slot_word(const jet::Layout& layout, uint32_t page, uint16_t slot) {
@@ -53,11 +52,11 @@ struct Target {
 
 // The first user table with (or without) indexes having a data page with enough ordinary
 // live rows; the slots hit are spread over the page's live rows.
-std::optional<Target> find_target(const fs::path& file, Kind kind) {
+std::optional<Target> find_target(const fs::path& file, const Kind& kind) {
     jet::Database db(file);
     for (const jet::CatalogEntry& e : db.user_tables()) {
         const jet::TableDefResult& def = db.table_def(e.tdef_page());
-        if (!def.table || !def.table->complete || def.table->real_indexes.empty() != !indexed(kind)) continue;
+        if (!def.table || !def.table->complete || def.table->real_indexes.empty() == kind.indexed) continue;
         jet::Faults faults;
         for (uint32_t p : db.data_pages(*def.table, e.name, faults)) {
             const jet::DataPage page(db.file().page(p), db.layout());
@@ -66,7 +65,7 @@ std::optional<Target> find_target(const fs::path& file, Kind kind) {
                 const jet::RowSlot s = page.slot(i);
                 if (!s.deleted() && !s.overflow() && s.bounds_ok && s.length() >= 4) live.push_back(i);
             }
-            const std::size_t n = slots_hit(kind);
+            const std::size_t n = kind.slots;
             if (live.size() < n) continue;
             Target t{e.name, p, {}};
             for (std::size_t k = 0; k < n; ++k) t.slots.push_back(live[n == 1 ? live.size() / 2 : k * (live.size() - 1) / (n - 1)]);
@@ -160,7 +159,7 @@ struct Case {
     CorpusFile file;
     Kind kind;
 };
-void PrintTo(const Case& c, std::ostream* out) { *out << c.file.name << " / " << kind_name(c.kind); }
+void PrintTo(const Case& c, std::ostream* out) { *out << c.file.name << " / " << c.kind.name; }
 
 class FlaggedDeleted : public ::testing::TestWithParam<Case> {};
 
@@ -179,13 +178,13 @@ TEST_P(FlaggedDeleted, BringsBackWhatTheEvidenceCovers) {
     if (!have_both_readers()) GTEST_SKIP() << "mdbtools or mdb-reader not installed";
     if (!intact_is_clean(c.file.path)) GTEST_SKIP() << "the corpus file itself has problems";
     const auto target = find_target(c.file.path, c.kind);
-    if (!target) GTEST_SKIP() << "no table and page for " << kind_name(c.kind) << " in this file";
+    if (!target) GTEST_SKIP() << "no table and page for " << c.kind.name << " in this file";
 
     TempFolder folder;
     const fs::path database = folder / c.file.path.filename().string();
     std::vector<uint8_t> bytes = read_bytes(c.file.path);
     const jet::Layout layout = *jet::Database(c.file.path).header().layout;
-    for (uint16_t slot : target->slots) bytes[slot_word(layout, target->page, slot) + 1] |= 0x80;
+    for (uint16_t slot : target->slots) bytes[slot_word(layout, target->page, slot) + 1] |= c.kind.bits;
     write_bytes(database, bytes);
     SCOPED_TRACE(target->table + ", page " + std::to_string(target->page));
 
@@ -198,11 +197,12 @@ TEST_P(FlaggedDeleted, BringsBackWhatTheEvidenceCovers) {
     // All or nothing: the evidence is the same for every slot hit.
     EXPECT_TRUE(back == 0 || back == target->slots.size()) << back << " of " << target->slots.size() << " rows back";
     const auto now = read_bytes(database);
-    for (uint16_t slot : target->slots)
-        EXPECT_EQ(deleted_bit(now, slot_word(layout, target->page, slot)), back == 0)
-            << "slot " << slot << ": reported and repaired disagree";
+    for (uint16_t slot : target->slots) {
+        const uint8_t flags = now[slot_word(layout, target->page, slot) + 1] & 0xC0;
+        EXPECT_EQ(flags, back == 0 ? c.kind.bits : 0) << "slot " << slot << ": reported and repaired disagree";
+    }
 
-    Figures& f = figures()[{kind_name(c.kind), format_family(c.file.format)}];
+    Figures& f = figures()[{c.kind.name, format_family(c.file.format)}];
     ++f.cases;
     f.hit += target->slots.size();
     f.back += back;
@@ -234,7 +234,7 @@ TEST_P(FlaggedDeleted, BringsBackWhatTheEvidenceCovers) {
 
 INSTANTIATE_TEST_SUITE_P(Corpus, FlaggedDeleted, ::testing::ValuesIn(flagged_cases()),
                          [](const ::testing::TestParamInfo<Case>& info) {
-                             return case_name(info.param.file.name, kind_name(info.param.kind));
+                             return case_name(info.param.file.name, info.param.kind.name);
                          });
 GTEST_ALLOW_UNINSTANTIATED_PARAMETERIZED_TEST(FlaggedDeleted);
 
