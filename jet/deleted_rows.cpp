@@ -15,6 +15,7 @@ namespace {
 
 struct Candidate {
     RowPointer row;
+    bool access_mark = false;  // deleted and overflow bits both set, as Access flags deletions
     std::vector<uint8_t> bytes;
     std::string index;  // the first index naming it with its key
 };
@@ -85,7 +86,7 @@ std::vector<Candidate> candidates_of(const PageFile& file, const Layout& layout,
                 continue;
             const Bytes row = page.row(i);
             if (!row_sound(table, layout, row) || !row_packed(table, layout, row)) continue;
-            out.push_back({at, {row.begin(), row.end()}, {}});
+            out.push_back({at, s.overflow(), {row.begin(), row.end()}, {}});
         }
     }
     return out;
@@ -137,8 +138,15 @@ std::vector<CountedDeletedRow> counted_deleted_rows(Database& db, const TableDef
         if (out.size() > excess) return {};
         return out;
     }
+    // The count alone: a row Access deleted keeps its bytes until the page is reused, and a
+    // count left high by a crash would vouch for it just as well. Access never flags a
+    // deletion with the deleted bit alone (that is an overflow target's), so only a stray
+    // bit is taken back, and only when every candidate is one.
     if (candidates.size() != excess) return {};
-    for (const Candidate& c : candidates) out.push_back({c.row, {}});
+    for (const Candidate& c : candidates) {
+        if (c.access_mark) return {};
+        out.push_back({c.row, {}});
+    }
     return out;
 }
 

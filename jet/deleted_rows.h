@@ -27,7 +27,8 @@ struct CountedDeletedRow {
 // by at least the number of such slots. A table with a readable index whose keys we build
 // must also name each slot with an entry carrying the row's key; a table without one has
 // only its count to go by, so the count must exceed the live rows by exactly the number of
-// such slots (a stale count alone is common after a crash, and rows Access deleted keep
+// such slots and each must carry the deleted bit alone, which Access never writes for a
+// deletion (a stale count alone is common after a crash, and rows Access deleted keep
 // their bytes until the page is reused).
 std::vector<CountedDeletedRow> counted_deleted_rows(Database& db, const TableDef& table,
                                                     std::span<const uint32_t> data_pages);

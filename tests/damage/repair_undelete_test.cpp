@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 #include <iostream>
 #include <map>
 #include <optional>
@@ -48,7 +49,20 @@ struct Target {
     std::string table;
     uint32_t page = 0;
     std::vector<uint16_t> slots;
+    bool access_deleted_bytes = false;  // the table holds a row Access deleted whose bytes stayed
 };
+
+// Whether a table's pages hold a slot flagged as Access flags deletions with bytes behind it.
+bool has_deleted_bytes(jet::Database& db, const std::vector<uint32_t>& pages) {
+    for (uint32_t p : pages) {
+        const jet::DataPage page(db.file().page(p), db.layout());
+        for (uint16_t i = 0; i < page.row_count(); ++i) {
+            const jet::RowSlot s = page.slot(i);
+            if (s.deleted() && s.overflow() && s.length() > 0) return true;
+        }
+    }
+    return false;
+}
 
 // The first user table with (or without) indexes having a data page with enough ordinary
 // live rows; the slots hit are spread over the page's live rows.
@@ -58,7 +72,8 @@ std::optional<Target> find_target(const fs::path& file, const Kind& kind) {
         const jet::TableDefResult& def = db.table_def(e.tdef_page());
         if (!def.table || !def.table->complete || def.table->real_indexes.empty() == kind.indexed) continue;
         jet::Faults faults;
-        for (uint32_t p : db.data_pages(*def.table, e.name, faults)) {
+        const std::vector<uint32_t> pages = db.data_pages(*def.table, e.name, faults);
+        for (uint32_t p : pages) {
             const jet::DataPage page(db.file().page(p), db.layout());
             std::vector<uint16_t> live;
             for (uint16_t i = 0; i < page.row_count(); ++i) {
@@ -67,7 +82,7 @@ std::optional<Target> find_target(const fs::path& file, const Kind& kind) {
             }
             const std::size_t n = kind.slots;
             if (live.size() < n) continue;
-            Target t{e.name, p, {}};
+            Target t{e.name, p, {}, has_deleted_bytes(db, pages)};
             for (std::size_t k = 0; k < n; ++k) t.slots.push_back(live[n == 1 ? live.size() / 2 : k * (live.size() - 1) / (n - 1)]);
             return t;
         }
@@ -194,8 +209,12 @@ TEST_P(FlaggedDeleted, BringsBackWhatTheEvidenceCovers) {
 
     const jet::Report report = expect_settled_repair(database, bytes);
     const std::size_t back = count_code(report, "ROW_DELETED_COUNTED");
-    // All or nothing: the evidence is the same for every slot hit.
-    EXPECT_TRUE(back == 0 || back == target->slots.size()) << back << " of " << target->slots.size() << " rows back";
+    // Indexes name the rows; without one, a stray deleted bit alone is told from Access's own
+    // mark, unless a row Access deleted kept its bytes too (then the count cannot say which).
+    // Access's mark in a table without indexes is a row Access deleted under a stale count.
+    const bool evidence =
+        c.kind.indexed || (c.kind.bits == 0x80 && !target->access_deleted_bytes);
+    EXPECT_EQ(back, evidence ? target->slots.size() : 0u) << "rows brought back";
     const auto now = read_bytes(database);
     for (uint16_t slot : target->slots) {
         const uint8_t flags = now[slot_word(layout, target->page, slot) + 1] & 0xC0;
@@ -238,9 +257,34 @@ INSTANTIATE_TEST_SUITE_P(Corpus, FlaggedDeleted, ::testing::ValuesIn(flagged_cas
                          });
 GTEST_ALLOW_UNINSTANTIATED_PARAMETERIZED_TEST(FlaggedDeleted);
 
+// Every user table's stored row count one above its rows, as a crash between writing the
+// rows and the count leaves it: a stale count alone.
+bool raise_row_counts(const fs::path& intact, std::vector<uint8_t>& bytes) {
+    jet::Database db(intact);
+    const jet::Layout& layout = db.layout();
+    bool raised = false;
+    for (const jet::CatalogEntry& e : db.user_tables()) {
+        const std::size_t at = std::size_t(e.tdef_page()) * layout.page_size + layout.tdef_num_rows;
+        if (e.tdef_page() == 0 || at + 4 > bytes.size()) continue;
+        for (std::size_t i = 0; i < 4 && ++bytes[at + i] == 0; ++i) {}
+        raised = true;
+    }
+    return raised;
+}
+
+using OtherDamage = std::function<bool(const fs::path&, std::vector<uint8_t>&)>;
+std::vector<std::pair<std::string, OtherDamage>> other_damage() {
+    auto row_kind = [](RowKind kind) {
+        return OtherDamage([kind](const fs::path& f, std::vector<uint8_t>& b) { return apply_row_damage(f, b, kind).has_value(); });
+    };
+    return {{row_kind_name(RowKind::RowUndecodable), row_kind(RowKind::RowUndecodable)},
+            {row_kind_name(RowKind::FreeSpaceWrong), row_kind(RowKind::FreeSpaceWrong)},
+            {"RowCountsRaised", raise_row_counts}};
+}
+
 // Rows Access deleted: in an intact file nothing is brought back (the file is not even
 // rewritten), and next to damage of another kind, whose fixes recount the rows and rebuild
-// indexes, every slot Access flagged deleted keeps its flag.
+// indexes, or next to stale counts, every slot Access flagged deleted keeps its flag.
 class AccessDeleted : public ::testing::TestWithParam<CorpusFile> {};
 
 TEST_P(AccessDeleted, StayDeleted) {
@@ -260,11 +304,11 @@ TEST_P(AccessDeleted, StayDeleted) {
     EXPECT_EQ(count_code(report, "ROW_DELETED_COUNTED"), 0u);
     EXPECT_EQ(read_bytes(database), intact);
 
-    for (RowKind other : {RowKind::RowUndecodable, RowKind::FreeSpaceWrong}) {
-        SCOPED_TRACE(row_kind_name(other));
+    for (const auto& [name, damage] : other_damage()) {
+        SCOPED_TRACE(name);
         std::vector<uint8_t> bytes = intact;
-        if (!apply_row_damage(file.path, bytes, other)) continue;
-        const fs::path damaged = folder / (std::string(row_kind_name(other)) + file.path.extension().string());
+        if (!damage(file.path, bytes)) continue;
+        const fs::path damaged = folder / (name + file.path.extension().string());
         write_bytes(damaged, bytes);
         const jet::Report repaired = expect_settled_repair(damaged, bytes);
         EXPECT_EQ(count_code(repaired, "ROW_DELETED_COUNTED"), 0u);
