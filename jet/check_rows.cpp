@@ -12,6 +12,7 @@
 #include "jet/check_passes.h"
 #include "jet/data_page.h"
 #include "jet/data_page_header.h"
+#include "jet/deleted_rows.h"
 #include "jet/calculated.h"
 #include "jet/column_properties.h"
 #include "jet/long_value.h"
@@ -261,6 +262,17 @@ struct TableWalk {
     void run() {
         for (uint32_t p : t.data_pages) check_page(p);
     }
+
+    // User tables only: Access's own tables keep stale counts as a rule, and a catalog row
+    // brought back would bring back an object the user deleted.
+    void counted_deleted(Database& db) {
+        if (t.system || d.num_rows <= out.live_rows) return;  // nothing counted beyond the live rows
+        for (const CountedDeletedRow& r : counted_deleted_rows(db, d, t.data_pages))
+            add(Problem::RowDeletedCounted, at(r.row.page, r.row.row),
+                {row_text(r.row.page, r.row.row),
+                 r.index.empty() ? "el número de filas de la tabla aún la cuenta"
+                                 : "el número de filas de la tabla y el índice " + r.index + " aún la cuentan"});
+    }
 };
 
 RowsVerdict walk_table(Database& db, const CheckedTable& t, std::vector<uint32_t>* read) {
@@ -268,6 +280,7 @@ RowsVerdict walk_table(Database& db, const CheckedTable& t, std::vector<uint32_t
     const PageFile::ReadLog log(db.file(), read);
     TableWalk walk{db.file(), db.layout(), db.header().code_page, t, *t.def, out, {}, {}};
     walk.run();
+    walk.counted_deleted(db);
     return out;
 }
 

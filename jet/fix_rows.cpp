@@ -443,6 +443,8 @@ bool mend_tables(FixContext& context) {
 }
 
 void mend_every_table(FixContext& context) {
+    // Before the recount that follows dropped rows would lower the counts that vouch for them.
+    fix_deleted_rows(context, {});
     if (mend_tables(context)) fix_row_counts(context, {});
 }
 

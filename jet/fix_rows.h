@@ -6,6 +6,7 @@
 
 #include "jet/bytes.h"
 #include "jet/repair.h"
+#include "jet/table_def.h"
 
 namespace jet {
 
@@ -14,7 +15,8 @@ struct TableDef;
 
 // A row's framing and counts, as the check judges them: a row failing this is unreadable.
 bool row_sound(const TableDef& table, const Layout& layout, Bytes row);
-// Whether the row is laid out as Access writes it (a span cut at the wrong place rarely is).
+// Whether a sound row is laid out as Access writes it: variable data ending right where
+// the trailer begins (a span cut at the wrong place rarely is).
 bool row_packed(const TableDef& table, const Layout& layout, Bytes row);
 
 // DPAGE_*, ROW_*: row-offset tables, free-space figures, rows that do not decode,

@@ -195,6 +195,11 @@ constexpr std::array kProblems = {
     ProblemInfo{P::RowOverflowShared, "ROW_OVERFLOW_SHARED", S::Error,
                 "las filas {0} y {1} remiten al mismo contenido ({2})",
                 "se marca como borrada la segunda fila"},
+    // The deleted bit set by a stray write: Access would have lowered the count and taken
+    // the row out of its indexes (jet/deleted_rows.h).
+    ProblemInfo{P::RowDeletedCounted, "ROW_DELETED_COUNTED", S::Error,
+                "la fila {0} está marcada como borrada, pero sus datos están intactos y {1}",
+                "se quita la marca de borrada: la fila vuelve a la tabla con sus datos, en su sitio"},
 
     // ---- Long values
     ProblemInfo{P::LvDefinition, "LV_DEFINITION", S::Error,

@@ -72,6 +72,7 @@ enum class Problem {
     RowValueLength,
     RowOverflowTarget,
     RowOverflowShared,
+    RowDeletedCounted,
     // Long values
     LvDefinition,
     LvPointer,

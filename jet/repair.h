@@ -132,6 +132,10 @@ void fix_table_defs_then_maps(FixContext& context, std::span<const Finding> find
 // past the end forgotten, lost map rows replaced, then counts and maps (jet/fix_lost_maps.cpp).
 void fix_map_pointers(FixContext& context, std::span<const Finding> findings);
 void replace_lost_map_rows(FixContext& context);
+// Rows a stray write flagged deleted that the count and indexes still name, brought back
+// (jet/deleted_rows.h). Runs before the fixes that recount rows for the check or drop
+// unreadable ones, so that a lowered count never makes their loss final.
+void fix_deleted_rows(FixContext& context, std::span<const Finding> findings);
 void fix_row_counts(FixContext& context, std::span<const Finding> findings);
 void fix_autonumber_seeds(FixContext& context, std::span<const Finding> findings);
 void fix_usage_maps(FixContext& context, std::span<const Finding> findings);

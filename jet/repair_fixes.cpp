@@ -77,6 +77,7 @@ constexpr std::array kFixes = {
     FixRow{"ROW_VALUE_LENGTH", fix_rows},
     FixRow{"ROW_OVERFLOW_TARGET", fix_rows},
     FixRow{"ROW_OVERFLOW_SHARED", fix_rows},
+    FixRow{"ROW_DELETED_COUNTED", fix_deleted_rows, true},
     FixRow{"LV_DEFINITION", fix_long_values},
     FixRow{"LV_POINTER", fix_long_values},
     FixRow{"LV_CHAIN_CYCLE", fix_long_values},
