@@ -201,7 +201,7 @@ void check_table_maps(CheckContext& ctx, CheckedTable& t) {
         for (uint32_t p : listed) {
             const PageRef page_bytes = ctx.file.fetch(p);
             DataPage page(page_bytes, ctx.layout);
-            if (data_page_header_lost(page.bytes())) {
+            if (data_page_header_lost(page.bytes()) && rows_can_be_framed(d)) {
                 // Still the table's page: its rows are there, only the header is gone.
                 ctx.sink.add(Problem::DpageHeaderLost, object::table_page(t.name, p), {std::to_string(p)});
                 claim_page(ctx, p, Claim::TableData, t.tdef_page);

@@ -1,10 +1,14 @@
 #include "jet/data_page_header.h"
 
+#include "jet/table_def.h"
+
 #include <algorithm>
 
 #include "jet/data_page.h"
 
 namespace jet {
+
+bool rows_can_be_framed(const TableDef& table) { return table.num_var_cols > 0; }
 
 bool data_page_header_lost(Bytes page) {
     if (page.size() <= kDiskSector) return false;

@@ -17,6 +17,13 @@ inline constexpr std::size_t kDiskSector = 512;
 // The first sector is all zeros and something lies past it.
 bool data_page_header_lost(Bytes page);
 
+struct TableDef;
+
+// Whether a page of the table can have its rows framed again without its header: rows with
+// variable columns end in a trailer that says where they start; rows of fixed columns alone
+// do not, and a misframed run of them reads as wrong rows, so their page is not rebuilt.
+bool rows_can_be_framed(const TableDef& table);
+
 struct FramedRows {
     std::vector<uint16_t> slots;   // slot values (flags | start), the row nearest the page end first
     uint16_t lowest = 0;           // start of the lowest row framed (page size when none)

@@ -3,6 +3,7 @@
 // the rows still packed below the header are framed from the page end and given a header
 // and offsets again. The bytes of a row cut by the zeros go to the recovery file. The
 // catalog comes first: the tables whose rows it held are known only once it reads again.
+#include <algorithm>
 #include <set>
 
 #include "jet/catalog.h"
@@ -53,10 +54,31 @@ std::set<uint16_t> indexed_here(Database& db, const TableDef& def, uint32_t page
     return {};
 }
 
+// Live rows (neither deleted nor moved-to targets) on the table's other listed pages.
+size_t live_rows_elsewhere(Database& db, const TableDef& def, const std::vector<uint32_t>& pages, uint32_t except) {
+    size_t live = 0;
+    for (uint32_t q : pages) {
+        if (q == except || q >= db.file().page_count()) continue;
+        const PageRef bytes = db.file().fetch(q);
+        const DataPage page(bytes, db.layout());
+        if (!page.is_data_page() || page.owner() != def.page) continue;
+        for (uint16_t k = 0; k < page.row_count(); ++k)
+            if (const RowSlot s = page.slot(k); !s.deleted() && s.bounds_ok) ++live;
+    }
+    return live;
+}
+
+// Rows framed on the page that are to be live.
+size_t live_framed(const FramedRows& rows) {
+    return size_t(std::count_if(rows.slots.begin(), rows.slots.end(),
+                                [](uint16_t raw) { return (raw & kRowDeleted) == 0; }));
+}
+
 // Rebuilds the lost headers among the pages one table's map lists; true when one was.
 bool rebuild_headers_of(FixContext& context, Database& db, uint32_t tdef_page, const std::string& name) {
     const TableDefResult& read = db.table_def(tdef_page);
-    if (!read.table || !read.table->complete || read.table->columns.empty()) return false;
+    if (!read.table || !read.table->complete || read.table->columns.empty() || !rows_can_be_framed(*read.table))
+        return false;
     const TableDef& def = *read.table;
     const Layout& layout = db.layout();
     const UsageMap map = read_usage_map(db.file(), layout, def.owned_map);
@@ -80,10 +102,27 @@ bool rebuild_headers_of(FixContext& context, Database& db, uint32_t tdef_page, c
         FramedRows rows = frame_rows_from_end(page, layout, exact, moved);
         for (uint16_t k : moved_here(db, map.pages, p))
             if (k < rows.slots.size() && !(rows.slots[k] & kRowOverflow)) rows.slots[k] |= kRowDeleted;
-        if (const std::set<uint16_t> indexed = indexed_here(db, def, p); !indexed.empty())
+        if (const std::set<uint16_t> indexed = indexed_here(db, def, p); !indexed.empty()) {
             for (size_t k = 0; k < rows.slots.size(); ++k)
                 if ((rows.slots[k] & (kRowDeleted | kRowOverflow)) == 0 && !indexed.count(uint16_t(k)))
                     rows.slots[k] |= kRowDeleted | kRowOverflow;
+        } else if (tdef_page != kCatalogPage &&
+                   live_framed(rows) > def.num_rows - std::min<size_t>(def.num_rows,
+                                                                       live_rows_elsewhere(db, def, map.pages, p))) {
+            // No index says which rows Access deleted (their bytes stay), and the stored count
+            // says some were: none can be told live, so none comes back; each is saved.
+            for (size_t k = 0; k < rows.slots.size(); ++k) {
+                if (rows.slots[k] & kRowDeleted) continue;
+                const uint16_t start = rows.slots[k] & kRowOffsetMask;
+                const uint16_t end = k == 0 ? uint16_t(layout.page_size) : uint16_t(rows.slots[k - 1] & kRowOffsetMask);
+                if (start < end && end <= page.size())
+                    context.save_dropped(RecoveredItem{name, p, int(k), {},
+                                                       "fila de una página cuya cabecera se perdió; no se puede saber si "
+                                                       "Access la había borrado, así que no se recupera",
+                                                       {}, std::vector<uint8_t>(page.begin() + start, page.begin() + end)});
+                rows.slots[k] |= kRowDeleted | kRowOverflow;
+            }
+        }
         if (rows.leftover < rows.lowest) {
             const Bytes cut = Bytes(page).subspan(rows.leftover, rows.lowest - rows.leftover);
             RecoveredItem item{name, p, -1, {},

@@ -179,9 +179,13 @@ const char* sector_kind_name(SectorKind kind) {
     return "?";
 }
 
-std::vector<SectorKind> all_sector_kinds() {
-    return {SectorKind::UserFirst,   SectorKind::UserMiddle, SectorKind::UserLast,     SectorKind::CatalogFirst,
-            SectorKind::CatalogRows, SectorKind::IndexPage,  SectorKind::TableDefPage, SectorKind::UsageMapPage};
+std::vector<SectorKind> met_sector_kinds() {
+    return {SectorKind::UserFirst, SectorKind::UserMiddle, SectorKind::UserLast, SectorKind::IndexPage,
+            SectorKind::UsageMapPage};
+}
+
+std::vector<SectorKind> unmet_sector_kinds() {
+    return {SectorKind::CatalogFirst, SectorKind::CatalogRows, SectorKind::TableDefPage};
 }
 
 std::optional<SectorDamage> apply_sector_damage(const std::filesystem::path& intact, std::vector<uint8_t>& bytes,
