@@ -53,6 +53,11 @@ std::vector<CorpusFile> readable_corpus() {
         const fs::path path = corpus_dir() / columns[0];
         if (fs::exists(path)) files.push_back({path, columns[0], columns[1]});
     }
+    if (TARSOLIN_CORPUS_STRIDE > 1) {
+        std::vector<CorpusFile> some;
+        for (std::size_t i = 0; i < files.size(); i += TARSOLIN_CORPUS_STRIDE) some.push_back(files[i]);
+        return some;
+    }
     return files;
 }
 
