@@ -5,7 +5,10 @@
 #include <cstring>
 #include <string>
 
-#ifndef _WIN32
+#ifdef _WIN32
+#include <cstdio>
+#include <wchar.h>
+#else
 #include <unistd.h>
 #endif
 
@@ -15,7 +18,8 @@ namespace {
 // Fixed storage: the handler may only touch what needs no allocation or lock.
 constexpr int kSlots = 4;
 constexpr std::size_t kPathBytes = 4096;
-char g_paths[kSlots][kPathBytes];
+using NativeChar = std::filesystem::path::value_type;  // wchar_t on Windows: any name
+NativeChar g_paths[kSlots][kPathBytes];
 enum SlotState : int { kFree, kFilling, kSet };
 std::atomic<int> g_state[kSlots];
 std::atomic<int> g_held{0};
@@ -31,7 +35,7 @@ bool remove_registered() noexcept {
         int set = kSet;
         if (g_state[i].compare_exchange_strong(set, kFree)) {
 #ifdef _WIN32
-            removed |= std::remove(g_paths[i]) == 0;
+            removed |= ::_wremove(g_paths[i]) == 0;
 #else
             removed |= ::unlink(g_paths[i]) == 0;
 #endif
@@ -74,12 +78,12 @@ void remove_unfinished_repair_on_signal(const char* message) {
 }
 
 RemovedOnSignal::RemovedOnSignal(const std::filesystem::path& path) {
-    const std::string text = path.string();
+    const auto& text = path.native();
     if (text.size() >= kPathBytes) return;
     for (int i = 0; i < kSlots; ++i) {
         int free = kFree;
         if (!g_state[i].compare_exchange_strong(free, kFilling)) continue;
-        std::memcpy(g_paths[i], text.c_str(), text.size() + 1);
+        std::memcpy(g_paths[i], text.c_str(), (text.size() + 1) * sizeof(NativeChar));
         g_state[i].store(kSet);  // only now may the handler read the path
         slot_ = i;
         return;
