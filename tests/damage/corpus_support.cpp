@@ -1,11 +1,15 @@
 #include "corpus_support.h"
 
 #include "jet/database.h"
+#include "jet/repair.h"
 
 #include <stdio.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <fstream>
+#include <map>
+#include <mutex>
 #include <sstream>
 
 namespace damage {
@@ -103,6 +107,18 @@ std::vector<std::string> mdb_rows(const fs::path& file, const std::string& table
     auto rows = split_rows(c.out);
     if (!rows.empty()) rows.erase(rows.begin());  // column names
     return rows;
+}
+
+bool intact_is_sound(const fs::path& file) {
+    static std::mutex guard;
+    static std::map<fs::path, bool> sound;
+    std::lock_guard lock(guard);
+    auto [it, added] = sound.try_emplace(file, false);
+    if (added) {
+        const auto findings = jet::check_database(file).findings;
+        it->second = std::all_of(findings.begin(), findings.end(), jet::tolerated);
+    }
+    return it->second;
 }
 
 uint32_t first_user_table_with_rows(const std::filesystem::path& file) {

@@ -17,6 +17,9 @@ std::filesystem::path corpus_dir();
 // Intact files mdbtools reads completely (so its verdict on a repaired copy means something);
 // every Nth of them in a build configured with TARSOLIN_CORPUS_STRIDE=N (the sanitizer's).
 std::vector<CorpusFile> readable_corpus();
+// Whether our check finds nothing but notes in the intact file (checked once per file:
+// every damage kind asks before it damages a copy).
+bool intact_is_sound(const std::filesystem::path& file);
 // Definition page of the first table of the user's (by page) that stores rows; 0 when none.
 // Access's own tables (flagged system in the catalog) keep stale counts as a rule, so a
 // stale count is damage only here.
