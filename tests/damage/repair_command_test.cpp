@@ -8,7 +8,6 @@
 namespace fs = std::filesystem;
 using namespace damage;
 
-#ifdef JETREPAIR_EXE
 TEST(RepairCommand, NothingToDoRepairedAndRefused) {
     const fs::path sample = corpus_dir() / "jackcess/V2003/test2V2003.mdb";
     if (!fs::exists(sample)) GTEST_SKIP() << "corpus not found";
@@ -34,4 +33,3 @@ TEST(RepairCommand, NothingToDoRepairedAndRefused) {
     const Command missing = run(shell_quote(JETREPAIR_EXE) + " repair " + shell_quote((folder / "no.mdb").string()));
     EXPECT_EQ(missing.exit_code, 8);
 }
-#endif
