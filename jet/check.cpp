@@ -7,10 +7,12 @@
 namespace jet {
 namespace {
 
-Report check_opened(Database& db, CheckMemo* memo = nullptr) {
+Report check_opened(Database& db, CheckMemo* memo, Progress* progress) {
     if (db.file().page_count() < 3)
         throw EngineError("La base de datos «" + path_text(db.path()) +
                           "» está truncada: le faltan las páginas básicas (cabecera, mapa y catálogo).");
+    const std::uint64_t pages = db.file().page_count();
+    if (progress) progress->step("Comprobando la cabecera, el catálogo y las definiciones", 0);
     FindingSink sink;
     HeaderResult header{true, db.header(), db.file_faults()};
     check_header(header, db.file(), sink);
@@ -26,31 +28,33 @@ Report check_opened(Database& db, CheckMemo* memo = nullptr) {
         TableJobs jobs;
         RowsPass rows(ctx, jobs);
         IndexesPass indexes(ctx, jobs);
-        jobs.run();
+        jobs.run(progress);
         rows.report();
         indexes.report();
     }
+    if (progress) progress->step("Comprobando el mapa de páginas", pages);
     check_page_copies(ctx);
     check_lost_tables(ctx);
     check_page_map(ctx);
+    if (progress) progress->advance(pages);
     return sink.take();
 }
 
 }  // namespace
 
-Report check_database(const std::filesystem::path& path) {
+Report check_database(const std::filesystem::path& path, Progress* progress) {
     Database db(path);
-    return check_opened(db);
+    return check_opened(db, nullptr, progress);
 }
 
-Report check_open_file(const NativeFile& file) {
+Report check_open_file(const NativeFile& file, Progress* progress) {
     Database db(file);
-    return check_opened(db);
+    return check_opened(db, nullptr, progress);
 }
 
-Report check_open_file(const NativeFile& file, CheckMemo& memo) {
+Report check_open_file(const NativeFile& file, CheckMemo& memo, Progress* progress) {
     Database db(file);
-    return check_opened(db, &memo);
+    return check_opened(db, &memo, progress);
 }
 
 }  // namespace jet

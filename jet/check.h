@@ -19,7 +19,7 @@ class NativeFile;
 
 // check_database() over a file already open, read through its handle (the repair holds
 // the database exclusively and cannot open it again by path).
-Report check_open_file(const NativeFile& file);
+Report check_open_file(const NativeFile& file, Progress* progress = nullptr);
 
 // Collects findings. A badly damaged file can repeat one problem on every row, so each
 // code keeps at most `per_code_limit` findings; the rest are counted and summarised by one

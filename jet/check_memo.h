@@ -96,6 +96,6 @@ CheckMemo::TableKey memo_key(const CheckedTable& table, std::vector<uint32_t> re
 
 // check_open_file() that records into `memo` on its first use and takes over from it
 // after recheck_with().
-Report check_open_file(const NativeFile& file, CheckMemo& memo);
+Report check_open_file(const NativeFile& file, CheckMemo& memo, Progress* progress = nullptr);
 
 }  // namespace jet

@@ -99,7 +99,8 @@ struct CheckContext {
 class TableJobs {
 public:
     void add(const CheckedTable& table, std::function<void()> job) { jobs_.emplace_back(&table, std::move(job)); }
-    void run();
+    // Runs every job; `progress` hears the pages of the tables done, as they finish.
+    void run(Progress* progress = nullptr);
 
 private:
     std::vector<std::pair<const CheckedTable*, std::function<void()>>> jobs_;

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "jet/progress.h"
+
 namespace jet {
 
 // The file could not be examined at all (missing, unreadable, not a database,
@@ -36,13 +38,14 @@ struct Report {
 };
 
 // Reads the whole file and reports every structural problem; never writes.
-// Throws EngineError when the file cannot be examined.
-Report check_database(const std::filesystem::path& path);
+// Throws EngineError when the file cannot be examined. `progress`, when given, hears how
+// far the check has got.
+Report check_database(const std::filesystem::path& path, Progress* progress = nullptr);
 
 // Repairs the file in place: check, plan a fix for every problem, apply the fixes to a
 // working copy, re-check it, commit atomically keeping the original as a backup. A clean
 // file is not rewritten. Throws EngineError (Spanish description) when it cannot repair.
-Report repair_database(const std::filesystem::path& path);
+Report repair_database(const std::filesystem::path& path, Progress* progress = nullptr);
 
 // Programs that repair call this once at start: a repair then stopped by a signal (Ctrl-C,
 // a closed terminal, a plain kill) first removes the files it was writing beside the

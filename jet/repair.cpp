@@ -74,9 +74,9 @@ Header header_of(const WorkingCopy& copy, const fs::path& database) {
     return std::move(*parsed.header);
 }
 
-Report recheck(const WorkingCopy& copy, CheckMemo& memo, const fs::path& database) {
+Report recheck(const WorkingCopy& copy, CheckMemo& memo, const fs::path& database, Progress* progress) {
     try {
-        return check_open_file(copy.file(), memo);
+        return check_open_file(copy.file(), memo, progress);
     } catch (const EngineError& error) {
         throw EngineError("La reparación de " + quoted(database) +
                           " no se ha completado: la copia reparada no se puede examinar (" + error.what() +
@@ -111,7 +111,7 @@ struct RoundsOutcome {
 // re-checked and fixed again, a bounded number of times, until it is clean, a round
 // changes nothing, or what is left has no fix. Throws with what is left.
 RoundsOutcome run_fix_rounds(WorkingCopy& copy, RecoveryFile& recovery, const std::vector<Finding>& first,
-                             CheckMemo& memo, const fs::path& database) {
+                             CheckMemo& memo, const fs::path& database, Progress* progress) {
     RoundsOutcome outcome;
     std::vector<bool> written;  // since the first check, over every round
     std::set<std::string> seen;
@@ -120,6 +120,7 @@ RoundsOutcome run_fix_rounds(WorkingCopy& copy, RecoveryFile& recovery, const st
     for (int round = 1;; ++round) {
         // Each round reads page 0 afresh: an earlier round may have mended it.
         const Header header = header_of(copy, database);
+        if (progress) progress->step("Reparando (vuelta " + std::to_string(round) + ")", 0);
         FixContext context(copy, header, recovery);
         for (const auto& [code, findings] : group_by_code(todo)) {
             if (FixFunction fix = fix_for(code)) context.run(fix, fix_keeps_pages(code), findings);
@@ -134,7 +135,7 @@ RoundsOutcome run_fix_rounds(WorkingCopy& copy, RecoveryFile& recovery, const st
         for (size_t p = 0; p < now.size(); ++p) written[p] = written[p] || now[p];
         memo.recheck_with(written);
 
-        const Report after = recheck(copy, memo, database);
+        const Report after = recheck(copy, memo, database, progress);
         const std::vector<const Finding*> left = not_tolerated(after.findings);
         if (left.empty()) return outcome;
         if (round >= kMaxFixRounds || context.changes() == 0 || !unfixable(after.findings).empty())
@@ -199,12 +200,12 @@ void FixContext::truncate(uint64_t size) {
     ++changes_;
 }
 
-Report repair_database(const fs::path& path) {
+Report repair_database(const fs::path& path, Progress* progress) {
     DatabaseLock lock(path);
     // Read through the held handle: on Windows nobody, not even this process, can open the
     // database again by path while the lock holds it.
     CheckMemo memo;
-    Report found = check_open_file(lock.file(), memo);
+    Report found = check_open_file(lock.file(), memo, progress);
     if (!needs_fixing(found.findings)) return found;
 
     if (const auto blocking = unfixable(found.findings); !blocking.empty()) {
@@ -214,10 +215,12 @@ Report repair_database(const fs::path& path) {
                           listed(blocking));
     }
 
+    if (progress) progress->step("Copiando la base de datos", 0);
     WorkingCopy copy(lock);
     RecoveryFile recovery(lock.path());  // beside the file itself, wherever a link led
     try {
-        const RoundsOutcome outcome = run_fix_rounds(copy, recovery, found.findings, memo, path);
+        const RoundsOutcome outcome = run_fix_rounds(copy, recovery, found.findings, memo, path, progress);
+        if (progress) progress->step("Guardando la base de datos reparada", 0);
         for (const Finding& f : outcome.uncovered) found.findings.push_back(f);
         {
             // A stop lands before the commit (nothing changed) or after the whole repair.
