@@ -14,7 +14,7 @@ string(TIMESTAMP TARSOLIN_CHANGELOG_DATE "%a, %d %b %Y %H:%M:%S +0000" UTC)
 set(ENV{SOURCE_DATE_EPOCH} "${saved_epoch}")
 
 set(TARSOLIN_PACKAGING_DIR ${PROJECT_SOURCE_DIR}/packaging)
-set(TARSOLIN_APP_ID es.tarsolin.Tarsolin)
+set(TARSOLIN_APP_ID es.tarsolin.tarsolin)
 
 if(WIN32)
   include(${CMAKE_CURRENT_LIST_DIR}/installer.cmake)
@@ -34,12 +34,14 @@ foreach(page jetrepair tarsolin)
     DEPENDS ${staged}/${page}.1 VERBATIM)
   list(APPEND manual_pages ${staged}/man/${page}.1.gz)
 endforeach()
-configure_file(${TARSOLIN_PACKAGING_DIR}/linux/changelog.Debian.in ${staged}/changelog.Debian @ONLY)
-add_custom_command(OUTPUT ${staged}/doc/changelog.Debian.gz
-  COMMAND ${CMAKE_COMMAND} -E copy ${staged}/changelog.Debian ${staged}/doc/changelog.Debian
-  COMMAND gzip -9nf ${staged}/doc/changelog.Debian
-  DEPENDS ${staged}/changelog.Debian VERBATIM)
-add_custom_target(packaging_files ALL DEPENDS ${manual_pages} ${staged}/doc/changelog.Debian.gz)
+# We are upstream and the version has no Debian revision: a native package, whose
+# changelog is changelog.gz.
+configure_file(${TARSOLIN_PACKAGING_DIR}/linux/changelog.in ${staged}/changelog @ONLY)
+add_custom_command(OUTPUT ${staged}/doc/changelog.gz
+  COMMAND ${CMAKE_COMMAND} -E copy ${staged}/changelog ${staged}/doc/changelog
+  COMMAND gzip -9nf ${staged}/doc/changelog
+  DEPENDS ${staged}/changelog VERBATIM)
+add_custom_target(packaging_files ALL DEPENDS ${manual_pages} ${staged}/doc/changelog.gz)
 
 configure_file(${TARSOLIN_PACKAGING_DIR}/linux/${TARSOLIN_APP_ID}.metainfo.xml.in
   ${staged}/${TARSOLIN_APP_ID}.metainfo.xml @ONLY)
@@ -53,7 +55,7 @@ foreach(size 16 32)
     DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/${size}x${size}/apps RENAME tarsolin.png)
 endforeach()
 install(FILES ${manual_pages} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
-install(FILES ${staged}/copyright ${staged}/doc/changelog.Debian.gz DESTINATION ${CMAKE_INSTALL_DOCDIR})
+install(FILES ${staged}/copyright ${staged}/doc/changelog.gz DESTINATION ${CMAKE_INSTALL_DOCDIR})
 
 # The .deb: its dependencies are what dpkg-shlibdeps finds the two programs linked against.
 set(CPACK_GENERATOR DEB)
@@ -62,8 +64,14 @@ set(CPACK_PACKAGE_VERSION ${TARSOLIN_DISPLAY_VERSION})
 set(CPACK_PACKAGE_VENDOR ${TARSOLIN_PUBLISHER})
 set(CPACK_PACKAGE_CONTACT ${TARSOLIN_CONTACT})
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "repara bases de datos de Access dañadas")
-set(CPACK_PACKAGE_DESCRIPTION
-  "Tarsolin comprueba y repara en su sitio bases de datos de Microsoft Access dañadas: .mdb de Jet 3 (Access 95 y 97), .mdb de Jet 4 (Access 2000 a 2003) y .accdb de ACE (Access 2007 y posteriores). Guarda antes el original como copia de seguridad.\n\nIncluye la ventana tarsolin y la orden jetrepair, que comprueba, repara y vuelca bases de datos desde la línea de órdenes.")
+set(CPACK_PACKAGE_DESCRIPTION [=[
+Tarsolin comprueba y repara en su sitio bases de datos de Microsoft Access
+dañadas: .mdb de Jet 3 (Access 95 y 97), .mdb de Jet 4 (Access 2000 a 2003)
+y .accdb de ACE (Access 2007 y posteriores). Guarda antes el original como
+copia de seguridad.
+
+Incluye la ventana tarsolin y la orden jetrepair, que comprueba, repara y
+vuelca bases de datos desde la línea de órdenes.]=])
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)

@@ -73,7 +73,8 @@ TEST(RepairCommand, JsonDocumentsOfCheckRepairAndRefusal) {
     EXPECT_TRUE(repaired["findings"][0]["fix"].is_string()) << repaired.dump(2);
     EXPECT_EQ(repaired["backup"], (folder / "Pedidos (copia de seguridad).mdb").string());
     EXPECT_TRUE(fs::exists(repaired["backup"].get<std::string>()));
-    EXPECT_TRUE(repaired["recovery"].is_null());
+    // The cut page's bytes are saved before they go.
+    EXPECT_EQ(repaired["recovery"], (folder / "Pedidos (datos recuperados).jsonl").string());
     EXPECT_EQ(repaired["unsaved"], 0);
 
     const auto [again_exit, again] = tool("repair --json", database);

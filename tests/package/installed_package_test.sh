@@ -22,12 +22,12 @@ for lib in libc6 libstdc++6 libqt6widgets6; do
   [[ "$depends" == *"$lib"* ]] || fail "Depends no incluye $lib: $depends"
 done
 
-app=es.tarsolin.Tarsolin
+app=es.tarsolin.tarsolin
 for f in usr/bin/tarsolin usr/bin/jetrepair \
          usr/share/applications/$app.desktop usr/share/metainfo/$app.metainfo.xml \
          usr/share/icons/hicolor/16x16/apps/tarsolin.png usr/share/icons/hicolor/32x32/apps/tarsolin.png \
          usr/share/man/man1/jetrepair.1.gz usr/share/man/man1/tarsolin.1.gz \
-         usr/share/doc/tarsolin/copyright usr/share/doc/tarsolin/changelog.Debian.gz; do
+         usr/share/doc/tarsolin/copyright usr/share/doc/tarsolin/changelog.gz; do
   [ -f "$stage/$f" ] || fail "falta /$f"
 done
 [ -x "$stage/usr/bin/tarsolin" ] || fail "/usr/bin/tarsolin no es ejecutable"
