@@ -35,6 +35,7 @@ check_installer() {
   [ "$(registry_value DisplayName)" = "Tarsolin" ] || { echo "DisplayName: $(registry_value DisplayName)"; ok=1; }
   [ -n "$(registry_value Publisher)" ] || { echo "falta Publisher"; ok=1; }
   [[ "$(registry_value UninstallString)" == *'desinstalar.exe"' ]] || { echo "UninstallString: $(registry_value UninstallString)"; ok=1; }
+  echo "instalado en C:\Program Files\Tarsolin; Agregar o quitar programas: $(registry_value DisplayName) $(registry_value DisplayVersion), $(registry_value Publisher)"
 
   wine_run 30 'C:\Program Files\Tarsolin\jetrepair.exe' --version >/dev/null || { echo "jetrepair.exe --version falló"; ok=1; }
   grep -q "jetrepair $version" "$work/last.log" || { echo "jetrepair.exe --version no dice $version"; ok=1; }
@@ -44,5 +45,6 @@ check_installer() {
   wait_for absent "$installed" || { echo "queda la carpeta instalada:"; ls -la "$installed"; ok=1; }
   [ ! -e "$shortcut" ] || { echo "queda el acceso directo del menú Inicio"; ok=1; }
   if timeout 30 wine reg query "$uninstall_key" >/dev/null 2>&1; then echo "queda la clave $uninstall_key"; ok=1; fi
+  [ "$ok" -eq 0 ] && echo "desinstalado: no quedan archivos, acceso directo ni clave del registro"
   return "$ok"
 }
