@@ -1,6 +1,7 @@
 // Pass 3: each table definition the catalog names. The reader parses the chain and the
-// sections; this pass judges what it parsed (§3.12 of the format notes) and records which
-// pages the definition, its maps and its index roots occupy.
+// sections; this pass judges what it parsed (docs/file-format.md, "Table definitions: what
+// the check judges") and records which pages the definition, its maps and its index roots
+// occupy.
 #include <algorithm>
 #include <map>
 #include <set>

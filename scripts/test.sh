@@ -20,7 +20,5 @@ ctest --preset sanitize -j "$jobs"
 echo "== Windows =="
 cmake --preset windows
 cmake --build --preset windows -j "$jobs"
-if [ -x tests/wine/run.sh ]; then
-  tests/wine/run.sh build/windows
-fi
+tests/wine/run.sh build/windows
 echo "Todas las pruebas han pasado."

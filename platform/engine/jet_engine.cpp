@@ -22,7 +22,6 @@ std::filesystem::path path_from(const std::u16string& name) {
 }  // namespace
 
 void JetEngine::repair_database(const std::u16string& name) {
-#if TARSOLIN_HAVE_JET_REPAIR
     try {
         jet::repair_database(path_from(name));
     } catch (const jet::EngineError& error) {
@@ -30,11 +29,6 @@ void JetEngine::repair_database(const std::u16string& name) {
     } catch (const std::bad_alloc&) {
         throw Failure(u"No hay memoria suficiente para reparar la base de datos.");
     }
-#else
-    // Never pretend a repair happened: without the engine every repair fails.
-    (void)path_from(name);
-    throw Failure(u"El motor de reparación no está disponible todavía.");
-#endif
 }
 
 JetEngineFactory::JetEngineFactory() { jet::remove_unfinished_repair_on_signal(nullptr); }

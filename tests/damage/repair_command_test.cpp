@@ -9,7 +9,6 @@
 namespace fs = std::filesystem;
 using namespace damage;
 
-#ifdef JETREPAIR_EXE
 TEST(RepairCommand, NothingToDoRepairedAndRefused) {
     const fs::path sample = corpus_dir() / "jackcess/V2003/test2V2003.mdb";
     if (!fs::exists(sample)) GTEST_SKIP() << "corpus not found";
@@ -35,10 +34,8 @@ TEST(RepairCommand, NothingToDoRepairedAndRefused) {
     const Command missing = run(shell_quote(JETREPAIR_EXE) + " repair " + shell_quote((folder / "no.mdb").string()));
     EXPECT_EQ(missing.exit_code, 8);
 }
-#endif
 
 // --json: one document on standard output that a program can read without the text.
-#ifdef JETREPAIR_EXE
 TEST(RepairCommand, JsonDocumentsOfCheckRepairAndRefusal) {
     const fs::path sample = corpus_dir() / "jackcess/V2003/test2V2003.mdb";
     if (!fs::exists(sample)) GTEST_SKIP() << "corpus not found";
@@ -88,4 +85,3 @@ TEST(RepairCommand, JsonDocumentsOfCheckRepairAndRefusal) {
     EXPECT_TRUE(refused["format"].is_null());
     EXPECT_TRUE(refused["error"].is_string() && !refused["error"].get<std::string>().empty()) << refused;
 }
-#endif

@@ -2,10 +2,10 @@
 # Smoke test of the real program under Xvfb: it starts and shows its window; a path
 # typed into the field is repaired by clicking the button, and a message box answers.
 # The outcome is read from the progress bar: full under the box and empty after OK on
-# success, one third on failure. Screenshots are kept in the output folder.
-# Usage: smoke_xvfb.sh TARSOLIN JETREPAIR|"" CORPUS_DIR HAVE_REPAIR(0|1) OUT_DIR
+# success. Screenshots are kept in the output folder.
+# Usage: smoke_xvfb.sh TARSOLIN JETREPAIR|"" CORPUS_DIR OUT_DIR
 set -euo pipefail
-program=$1 jetrepair=$2 corpus=$3 have_repair=${4:-0} out=$5
+program=$1 jetrepair=$2 corpus=$3 out=$4
 sample=jackcess/V2000/test2V2000.mdb
 
 for tool in xvfb-run xdotool import convert; do
@@ -32,8 +32,7 @@ clean=unknown
 if [ -n "$jetrepair" ] && [ -x "$jetrepair" ]; then
   if "$jetrepair" check "$database" >/dev/null 2>&1; then clean=yes; else clean=no; fi
 fi
-if [ "$have_repair" = 1 ]; then expect=success; else expect=failure; fi
-echo "engine available: $have_repair, jetrepair check clean: $clean, expecting: $expect"
+echo "jetrepair check clean: $clean"
 
 wait_window() {  # name pattern -> window id
   for _ in $(seq 100); do
@@ -90,14 +89,8 @@ filled "$out/4-after-ok.png" "$left" "$bar_y" && after_left=yes
 kill "$pid"; wait "$pid" 2>/dev/null || true; pid=
 
 echo "under the box: bar left=$under_box_left right=$under_box_right; after OK: left=$after_left"
-case $expect in
-  success)
-    [ "$under_box_left$under_box_right$after_left" = yesyesno ] || { echo "FAIL: no successful repair"; exit 1; }
-    if [ "$clean" = yes ]; then
-      cmp -s "$database" "$work/original" || { echo "FAIL: a clean file was rewritten"; exit 1; }
-    fi ;;
-  failure)
-    [ "$under_box_left$under_box_right$after_left" = yesnoyes ] || { echo "FAIL: expected a failure report"; exit 1; }
-    cmp -s "$database" "$work/original" || { echo "FAIL: the file changed"; exit 1; } ;;
-esac
-echo "OK ($expect); screenshots in $out"
+[ "$under_box_left$under_box_right$after_left" = yesyesno ] || { echo "FAIL: no successful repair"; exit 1; }
+if [ "$clean" = yes ]; then
+  cmp -s "$database" "$work/original" || { echo "FAIL: a clean file was rewritten"; exit 1; }
+fi
+echo "OK; screenshots in $out"

@@ -17,9 +17,6 @@ std::u16string u16(const fs::path& path) { return platform::utf16_from_utf8(path
 
 class EngineBindingTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        if (!TARSOLIN_HAVE_JET_REPAIR) GTEST_SKIP() << "jet::repair_database is not in jet/ yet";
-    }
     // The description of the failure, or empty when the repair succeeded.
     std::u16string repair(const fs::path& path) {
         try {
@@ -40,17 +37,6 @@ protected:
     TempFolder temp;
     std::unique_ptr<platform::DatabaseEngine> engine = platform::JetEngineFactory().create();
 };
-
-TEST(EngineBindingUnavailable, EveryRepairFailsInsteadOfPretending) {
-    if (TARSOLIN_HAVE_JET_REPAIR) GTEST_SKIP() << "the engine is there";
-    auto engine = platform::JetEngineFactory().create();
-    try {
-        engine->repair_database(u"/tmp/x.mdb");
-        FAIL() << "a repair without an engine must fail";
-    } catch (const platform::Failure& failure) {
-        EXPECT_EQ(failure.description(), u"El motor de reparación no está disponible todavía.");
-    }
-}
 
 TEST_F(EngineBindingTest, BadPathsComeBackAsDescriptions) {
     EXPECT_NE(repair(""), u"");
