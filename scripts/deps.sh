@@ -11,6 +11,7 @@ packages=(
   xvfb xauth xdotool imagemagick x11-apps
   g++-mingw-w64-x86-64-win32 binutils-mingw-w64-x86-64
   wine wine64 fonts-wine
+  dpkg-dev nsis lintian desktop-file-utils appstream
 )
 
 # Node runs the second reader of the engine's agreement test; any packaging that brings

@@ -17,9 +17,11 @@ if [ -z "${TARSOLIN_WINE_NAMESPACE:-}" ]; then
   done
 fi
 
+here=$(cd "$(dirname "$0")" && pwd)
 build=$(cd "${1:?usage: tests/wine/run.sh <windows build dir>}" && pwd)
 work=$(mktemp -d "${TMPDIR:-/tmp}/tarsolin-wine.XXXXXX")
-export WINEPREFIX=$work/prefix WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+# winemenubuilder off: installed shortcuts must not reach the user's own desktop menus.
+export WINEPREFIX=$work/prefix WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 xvfb_pid=""
 
 cleanup() {
@@ -79,6 +81,17 @@ fi
 
 failed=0
 cd "$work/drive_d"
+# First, while the prefix has seen nothing else: what a user installs.
+installers=("$build"/tarsolin-*-instalador.exe)
+if [ -f "${installers[0]}" ]; then
+  step "installer: silent install, installed programs start, silent uninstall leaves nothing"
+  # shellcheck source=tests/wine/installer_steps.sh
+  source "$here/installer_steps.sh"
+  check_installer "${installers[0]}" || failed=1
+else
+  echo "SKIPPED: no installer in $build (makensis missing)"
+fi
+
 if [ -f jetrepair.exe ]; then
   step "jetrepair.exe starts (static, no DLL beside it)"
   wine_run 30 jetrepair.exe --help >/dev/null || { echo "jetrepair.exe --help failed"; failed=1; }

@@ -6,8 +6,9 @@
 #include <string>
 
 int run_dump(const std::filesystem::path& file, const std::optional<std::string>& table);
-int run_check(const std::filesystem::path& file);
-int run_repair(const std::filesystem::path& file);
+// json: the result as one JSON document on standard output instead of text.
+int run_check(const std::filesystem::path& file, bool json);
+int run_repair(const std::filesystem::path& file, bool json);
 
 inline constexpr int kExitOk = 0;
 inline constexpr int kExitSkipped = 4;

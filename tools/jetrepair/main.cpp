@@ -43,6 +43,8 @@ int run(int argc, char** argv) {
 
     std::string file;
     std::optional<std::string> table;
+    bool json = false;
+    const char* const json_help = "Escribe el resultado como un documento JSON por la salida estándar";
 
     auto* dump = app.add_subcommand("dump", "Vuelca las tablas de usuario en JSON por la salida estándar");
     dump->group("Subórdenes");
@@ -53,11 +55,13 @@ int run(int argc, char** argv) {
     auto* check = app.add_subcommand("check", "Comprueba la base de datos sin modificarla");
     check->group("Subórdenes");
     spanish_help(*check);
+    check->add_flag("--json", json, json_help);
     check->add_option("ARCHIVO", file, "Base de datos (.mdb o .accdb)")->required()->type_name("");
 
     auto* repair = app.add_subcommand("repair", "Repara la base de datos en su sitio");
     repair->group("Subórdenes");
     spanish_help(*repair);
+    repair->add_flag("--json", json, json_help);
     repair->add_option("ARCHIVO", file, "Base de datos (.mdb o .accdb)")->required()->type_name("");
 
     try {
@@ -79,8 +83,8 @@ int run(int argc, char** argv) {
         "escribir; la base de datos no se ha modificado.\n");
     const std::filesystem::path path = path_from_argument(file);
     if (dump->parsed()) return run_dump(path, table);
-    if (check->parsed()) return run_check(path);
-    return run_repair(path);
+    if (check->parsed()) return run_check(path, json);
+    return run_repair(path, json);
 }
 
 }  // namespace

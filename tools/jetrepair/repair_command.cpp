@@ -1,6 +1,7 @@
 // jetrepair repair FILE: repairs in place and prints every problem with what was done
 // about it, then a Spanish summary. Exit 0 repaired or nothing to do, 4 repaired but some
-// dropped data could not be saved, 8 not repaired (the file is as it was).
+// dropped data could not be saved, 8 not repaired (the file is as it was). With --json the
+// same result is one JSON document instead.
 #include <iostream>
 
 #include "commands.h"
@@ -8,34 +9,62 @@
 #include "jet/native_file.h"
 #include "jet/problems.h"
 #include "jet/repair.h"
+#include "report_json.h"
 
 namespace {
 
 std::string quoted(const std::filesystem::path& path) { return "«" + jet::display_path(path) + "»"; }
 
-// A note with a fix was put right only when the file was rewritten for another reason.
+// What was done about the finding, or null when it was left as it is. A note with a fix
+// was put right only when the file was rewritten for another reason.
+const jet::ProblemInfo* applied_fix(const jet::Finding& f, bool rewritten) {
+    const jet::ProblemInfo* info = jet::find_problem(f.code);
+    if (jet::tolerated(f) && (!rewritten || info == nullptr || jet::fix_for(f.code) == nullptr)) return nullptr;
+    return info;
+}
+
 void print_finding(const jet::Finding& f, bool rewritten) {
     std::cout << "- [" << f.code << "] " << f.description;
     if (!f.object.empty()) std::cout << " (" << f.object << ")";
     std::cout << "\n";
-    const jet::ProblemInfo* info = jet::find_problem(f.code);
-    if (jet::tolerated(f) && (!rewritten || info == nullptr || jet::fix_for(f.code) == nullptr)) {
+    if (const jet::ProblemInfo* fix = applied_fix(f, rewritten)) {
+        std::cout << "    arreglo: " << fix->fix << "\n";
+    } else if (jet::tolerated(f)) {
         std::cout << "    se deja como está: no impide usar la base de datos\n";
-    } else if (info != nullptr) {
-        std::cout << "    arreglo: " << info->fix << "\n";
     }
+}
+
+int exit_status(const jet::Report& report) { return report.unsaved > 0 ? kExitSkipped : kExitOk; }
+
+int print_repair_json(const std::filesystem::path& file, const jet::Report& report) {
+    const bool rewritten = !report.backup.empty();
+    nlohmann::ordered_json document = result_json("repair", file);
+    document["repaired"] = rewritten;
+    nlohmann::ordered_json findings = nlohmann::ordered_json::array();
+    for (const jet::Finding& f : report.findings) {
+        nlohmann::ordered_json item = finding_json(f);
+        const jet::ProblemInfo* fix = applied_fix(f, rewritten);
+        item["fix"] = fix ? nlohmann::ordered_json(std::string(fix->fix)) : nlohmann::ordered_json(nullptr);
+        findings.push_back(std::move(item));
+    }
+    document["findings"] = std::move(findings);
+    document["backup"] = path_json(report.backup);
+    document["recovery"] = path_json(report.recovery);
+    document["unsaved"] = report.unsaved;
+    return print_json(std::move(document), exit_status(report));
 }
 
 }  // namespace
 
-int run_repair(const std::filesystem::path& file) {
+int run_repair(const std::filesystem::path& file, bool json) {
     jet::Report report;
     try {
         report = jet::repair_database(file);
     } catch (const jet::EngineError& error) {
         std::cerr << error.what() << "\n";
-        return kExitUnreadable;
+        return json ? print_json_failure("repair", file, error.what(), kExitUnreadable) : kExitUnreadable;
     }
+    if (json) return print_repair_json(file, report);
     for (const jet::Finding& f : report.findings) print_finding(f, !report.backup.empty());
     if (report.backup.empty()) {
         std::cout << "La base de datos " << quoted(file)
