@@ -11,8 +11,10 @@ packages=(
   xvfb xauth xdotool imagemagick x11-apps
   g++-mingw-w64-x86-64-win32 binutils-mingw-w64-x86-64
   wine wine64 fonts-wine
+  clang-14 libclang-rt-14-dev
 )
 
+# clang 14 and its runtime (libFuzzer, sanitizers) build the fuzz targets (scripts/fuzz.sh).
 # Node runs the second reader of the engine's agreement test; any packaging that brings
 # node and npm will do (Debian's own: nodejs + npm).
 command -v npm > /dev/null || packages+=(nodejs npm)
