@@ -9,13 +9,22 @@
 
 namespace fuzz {
 
+// Removed with what it holds when the program ends normally.
+struct ScratchFolder {
+    std::filesystem::path path;
+    ScratchFolder()
+        : path(std::filesystem::temp_directory_path() / ("tarsolin-fuzz-" + std::to_string(::getpid()))) {
+        std::filesystem::create_directories(path);
+    }
+    ~ScratchFolder() {
+        std::error_code ignored;
+        std::filesystem::remove_all(path, ignored);
+    }
+};
+
 inline const std::filesystem::path& scratch_folder() {
-    static const std::filesystem::path folder = [] {
-        auto f = std::filesystem::temp_directory_path() / ("tarsolin-fuzz-" + std::to_string(::getpid()));
-        std::filesystem::create_directories(f);
-        return f;
-    }();
-    return folder;
+    static const ScratchFolder folder;
+    return folder.path;
 }
 
 inline std::filesystem::path write_scratch(const uint8_t* data, size_t size, const char* name) {
