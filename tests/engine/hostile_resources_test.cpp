@@ -71,20 +71,20 @@ TEST(HostileResources, DefinitionChainRunningOnForTheWholeFileIsReadToABound) {
 }
 
 TEST(HostileResources, ManyDefinitionsContinuingIntoOneChainReadABoundedShareEach) {
-    // 800 copies of a definition page (tables the catalog does not name, found by the lost
-    // table search) all continuing into one looping chain of 800 pages: unbounded, every
+    // 400 copies of a definition page (tables the catalog does not name, found by the lost
+    // table search) all continuing into one looping chain of 400 pages: unbounded, every
     // definition would read the whole chain (pages and memory growing with the square of
     // the file).
     test::DamagedCopy copy(kFile);
     REQUIRE_COPY(copy);
     const uint32_t table = user_definition(copy.save()).first;
     ASSERT_NE(table, 0u);
-    const uint32_t ps = copy.page_size(), copies = 800;
+    const uint32_t ps = copy.page_size(), copies = 400;
     std::vector<uint8_t> definition(copy.page(table), copy.page(table) + ps);
     auto& bytes = copy.bytes();
     const uint32_t first_copy = uint32_t(bytes.size() / ps);
     bytes.resize(size_t(first_copy + copies) * ps, 0);
-    const uint32_t chain = append_chain_loop(copy, 800);
+    const uint32_t chain = append_chain_loop(copy, 400);
     std::vector<uint32_t> firsts;
     for (uint32_t i = 0; i < copies; ++i) {
         std::copy(definition.begin(), definition.end(), copy.page(first_copy + i));
