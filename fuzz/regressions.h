@@ -1,6 +1,7 @@
 #pragma once
-// Inputs the fuzzers once broke the engine with, minimised and built here byte by byte:
-// every replay runs its target over them before the seeds.
+// Inputs built here byte by byte that every replay runs its target over before the seeds:
+// structures pointing back at themselves, and any input a fuzzer broke the engine with,
+// minimised.
 #include <string_view>
 #include <vector>
 
