@@ -14,6 +14,7 @@
 #include "jet/database.h"
 #include "jet/fix_table_def.h"
 #include "jet/repair.h"
+#include "jet/text.h"
 
 namespace jet {
 namespace {
@@ -41,6 +42,15 @@ void put_counts(std::vector<uint8_t>& b, const Layout& l, const Counts& c) {
     put(b, l.tdef_num_idx, c.logical_indexes, 4);
 }
 
+// The fewest bytes a definition with these counts takes (every name a bare length field,
+// no long-value map): counts needing more than tdef_len cannot parse to it, so each of the
+// thousands of tries below that would only fail costs nothing.
+size_t least_length(const Layout& l, const Counts& c) {
+    return l.tdef_variable_start + size_t(c.real_indexes) * (l.real_index_count_entry_size + l.real_index_size) +
+           size_t(c.columns) * (l.column_size + l.name_length_size) +
+           size_t(c.logical_indexes) * (l.logical_index_size + l.name_length_size) + 2;
+}
+
 // The one set of counts that parses soundly, varying one count at a time, then the two
 // index counts together; nothing when none or several do.
 std::optional<Counts> rederive_counts(const TableDef& t, const Layout& l, uint16_t code_page) {
@@ -48,7 +58,7 @@ std::optional<Counts> rederive_counts(const TableDef& t, const Layout& l, uint16
     const Counts stored = counts_of(t);
     std::set<std::tuple<uint16_t, uint32_t, uint32_t>> found;
     auto attempt = [&](const Counts& c) {
-        if (c == stored) return;
+        if (c == stored || least_length(l, c) > t.tdef_len) return;
         put_counts(buffer, l, c);
         if (sound_definition(parse_table_def(buffer, l, code_page), t.tdef_len))
             found.insert({c.columns, c.real_indexes, c.logical_indexes});
@@ -74,12 +84,12 @@ std::optional<std::vector<uint8_t>> rederive_lengths(const TableDef& t, const La
     std::vector<std::vector<uint8_t>> found;
     // A name stretched over the bytes after it would swallow entries whole: names Access
     // writes hold no control characters.
+    auto plain = [](const std::string& name) {
+        return std::none_of(name.begin(), name.end(), [](char c) { return static_cast<unsigned char>(c) < 0x20; });
+    };
     auto sound = [&] {
         const TableDefResult r = parse_table_def(buffer, l, code_page);
         if (!sound_definition(r, t.tdef_len)) return false;
-        auto plain = [](const std::string& name) {
-            return std::none_of(name.begin(), name.end(), [](char c) { return static_cast<unsigned char>(c) < 0x20; });
-        };
         return std::all_of(r.table->columns.begin(), r.table->columns.end(), [&](const Column& c) { return plain(c.name); }) &&
                std::all_of(r.table->logical_indexes.begin(), r.table->logical_indexes.end(),
                            [&](const LogicalIndex& i) { return plain(i.name); });
@@ -113,6 +123,12 @@ std::optional<std::vector<uint8_t>> rederive_lengths(const TableDef& t, const La
         for (uint32_t length = 0; length < 256; ++length) {
             put(buffer, at, length, l.name_length_size);
             if (std::equal(stored.begin(), stored.end(), buffer.begin() + std::ptrdiff_t(at))) continue;
+            // The name this length gives, judged alone before the whole definition is parsed
+            // again: most lengths run into the next length field, a control character.
+            const size_t name_at = at + l.name_length_size;
+            if (!fits(buffer, name_at, length) ||
+                !plain(decode_text(Bytes(buffer).subspan(name_at, length), l, code_page)))
+                continue;
             if (sound()) found.push_back(buffer);
         }
         std::copy(stored.begin(), stored.end(), buffer.begin() + std::ptrdiff_t(at));

@@ -247,6 +247,12 @@ size_t table_def_pages_needed(uint32_t tdef_len, size_t page_size) {
     return 1 + (tdef_len - page_size + (page_size - 8) - 1) / (page_size - 8);
 }
 
+// The largest definition Access writes (255 columns with the longest names, 32 indexes,
+// their long-value maps) stays under 64 KB. A chain is read no further than twice that:
+// a chain running on for the whole file, or one that many definitions continue into,
+// then costs each table a bounded number of pages.
+constexpr size_t kMaxTableDefBytes = 128 * 1024;
+
 TableDefResult read_table_def(const PageFile& file, const Layout& layout, uint32_t page, uint16_t code_page) {
     TableDefResult result;
     auto fault = [&](FaultKind kind, uint32_t at, std::string detail) {
@@ -265,7 +271,7 @@ TableDefResult read_table_def(const PageFile& file, const Layout& layout, uint32
     std::vector<uint32_t> chain{page};
     std::set<uint32_t> seen{page};
     uint32_t next = u32_at(first, 4);
-    while (next != 0) {
+    while (next != 0 && buffer.size() < kMaxTableDefBytes) {
         if (!seen.insert(next).second) {
             fault(FaultKind::TableDefChainCycle, next, "la cadena de la definición de tabla vuelve sobre sí misma");
             break;

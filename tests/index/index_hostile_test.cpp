@@ -266,4 +266,42 @@ TEST(IndexTree, CyclesAndDepthEndTheWalk) {
     }
 }
 
+TEST(IndexTree, LoopsDepthAndFanOutReadEachPageABoundedNumberOfTimes) {
+    const auto& L = jet::kJet4Layout;
+    auto a = entries(0, 5);
+    // Pages each walk reads, counted whatever it concludes.
+    auto reads = [&](const jet::PageFile& file, uint32_t root) {
+        std::vector<uint32_t> log;
+        {
+            jet::PageFile::ReadLog logging(file, &log);
+            jet::read_index_tree(file, L, root, kOwner);
+            jet::index_tree_pages(file, L, root);
+        }
+        return log.size();
+    };
+    {  // a root claiming a depth of 100: a chain of 100 nodes, each the only child of the last
+        std::vector<std::pair<uint32_t, std::vector<uint8_t>>> pages;
+        for (uint32_t n = 1; n <= 100; ++n) pages.push_back({n, node(L, {node_entry(a.back(), n + 1)}, 0)});
+        pages.push_back({101, leaf(L, a)});
+        auto file = file_with(L, 102, pages);
+        EXPECT_TRUE(has(jet::read_index_tree(file, L, 1, kOwner), IndexTreeIssueKind::TooDeep));
+        EXPECT_LE(reads(file, 1), 2u * 40);
+    }
+    {  // a loop through children: 1 -> 2 -> 3 -> 1
+        auto file = file_with(L, 4, {{1, node(L, {node_entry(a.back(), 2)}, 0)},
+                                     {2, node(L, {node_entry(a.back(), 3)}, 0)},
+                                     {3, node(L, {node_entry(a.back(), 1)}, 0)}});
+        EXPECT_TRUE(has(jet::read_index_tree(file, L, 1, kOwner), IndexTreeIssueKind::Cycle));
+        EXPECT_LE(reads(file, 1), 2u * 4);
+    }
+    {  // fan-out: every entry of the root names one node, every entry of that node one leaf
+        auto many = entries(0, 150);
+        std::vector<IndexEntry> to_node, to_leaf;
+        for (const auto& e : many) to_node.push_back(node_entry(e, 2)), to_leaf.push_back(node_entry(e, 3));
+        auto file = file_with(L, 4, {{1, node(L, to_node, 0)}, {2, node(L, to_leaf, 0)}, {3, leaf(L, a)}});
+        EXPECT_FALSE(jet::read_index_tree(file, L, 1, kOwner).valid());
+        EXPECT_LE(reads(file, 1), 2u * 4);
+    }
+}
+
 }  // namespace
