@@ -11,7 +11,6 @@ Report check_opened(Database& db, CheckMemo* memo, Progress* progress) {
     if (db.file().page_count() < 3)
         throw EngineError("La base de datos «" + path_text(db.path()) +
                           "» está truncada: le faltan las páginas básicas (cabecera, mapa y catálogo).");
-    const std::uint64_t pages = db.file().page_count();
     if (progress) progress->step("Comprobando la cabecera, el catálogo y las definiciones", 0);
     FindingSink sink;
     HeaderResult header{true, db.header(), db.file_faults()};
@@ -32,11 +31,10 @@ Report check_opened(Database& db, CheckMemo* memo, Progress* progress) {
         rows.report();
         indexes.report();
     }
-    if (progress) progress->step("Comprobando el mapa de páginas", pages);
+    if (progress) progress->step("Comprobando el mapa de páginas", 0);
     check_page_copies(ctx);
     check_lost_tables(ctx);
     check_page_map(ctx);
-    if (progress) progress->advance(pages);
     return sink.take();
 }
 

@@ -51,13 +51,16 @@ int refuse(const std::filesystem::path& file, const std::string& reason, bool js
 
 }  // namespace
 
-int run_check(const std::filesystem::path& file, bool json) {
+int run_check(const std::filesystem::path& file, bool json, TerminalProgress& progress) {
     jet::Report report;
     try {
-        report = jet::check_database(file);
+        report = jet::check_database(file, &progress);
+        progress.end();
     } catch (const jet::EngineError& e) {
+        progress.end();
         return refuse(file, e.what(), json);
     } catch (const std::exception& e) {
+        progress.end();
         return refuse(file, "no se pudo examinar " + shown(file) + " (" + e.what() + ").", json);
     }
     if (json) return print_check_json(file, report);

@@ -7,6 +7,7 @@
 #include "command_line.h"
 #include "commands.h"
 #include "jet/engine.h"
+#include "terminal_progress.h"
 #include "usage_error.h"
 
 namespace {
@@ -43,8 +44,9 @@ int run(int argc, char** argv) {
 
     std::string file;
     std::optional<std::string> table;
-    bool json = false;
+    bool json = false, quiet = false;
     const char* const json_help = "Escribe el resultado como un documento JSON por la salida estándar";
+    const char* const quiet_help = "No muestra en el terminal cómo avanza el trabajo";
 
     auto* dump = app.add_subcommand("dump", "Vuelca las tablas de usuario en JSON por la salida estándar");
     dump->group("Subórdenes");
@@ -56,12 +58,14 @@ int run(int argc, char** argv) {
     check->group("Subórdenes");
     spanish_help(*check);
     check->add_flag("--json", json, json_help);
+    check->add_flag("-q,--quiet", quiet, quiet_help);
     check->add_option("ARCHIVO", file, "Base de datos (.mdb o .accdb)")->required()->type_name("");
 
     auto* repair = app.add_subcommand("repair", "Repara la base de datos en su sitio");
     repair->group("Subórdenes");
     spanish_help(*repair);
     repair->add_flag("--json", json, json_help);
+    repair->add_flag("-q,--quiet", quiet, quiet_help);
     repair->add_option("ARCHIVO", file, "Base de datos (.mdb o .accdb)")->required()->type_name("");
 
     try {
@@ -83,8 +87,9 @@ int run(int argc, char** argv) {
         "escribir; la base de datos no se ha modificado.\n");
     const std::filesystem::path path = path_from_argument(file);
     if (dump->parsed()) return run_dump(path, table);
-    if (check->parsed()) return run_check(path, json);
-    return run_repair(path, json);
+    TerminalProgress progress(!quiet);
+    if (check->parsed()) return run_check(path, json, progress);
+    return run_repair(path, json, progress);
 }
 
 }  // namespace

@@ -56,11 +56,13 @@ int print_repair_json(const std::filesystem::path& file, const jet::Report& repo
 
 }  // namespace
 
-int run_repair(const std::filesystem::path& file, bool json) {
+int run_repair(const std::filesystem::path& file, bool json, TerminalProgress& progress) {
     jet::Report report;
     try {
-        report = jet::repair_database(file);
+        report = jet::repair_database(file, &progress);
+        progress.end();
     } catch (const jet::EngineError& error) {
+        progress.end();
         std::cerr << error.what() << "\n";
         return json ? print_json_failure("repair", file, error.what(), kExitUnreadable) : kExitUnreadable;
     }
