@@ -75,9 +75,12 @@ TEST_P(IndexShares, ShareByPageSaysWhatTheWholeTableSays) {
     // pointer (a key that differs from its row's).
     files.push_back(damaged_leaf(source, "row.db", 1, 0x40));
     files.push_back(damaged_leaf(source, "key.db", 5, 0x11));
+    Summary intact;
     for (const auto& file : files) {
         const Summary whole = verify_all(file, kWhole);
         EXPECT_FALSE(whole.empty());
+        if (file == source) intact = whole;
+        else EXPECT_NE(whole, intact) << "the damage went unseen in " << file;
         EXPECT_EQ(whole, verify_all(file, kTiny)) << file;
     }
     for (size_t i = 1; i < files.size(); ++i) std::filesystem::remove(files[i]);
