@@ -209,7 +209,6 @@ std::vector<IndexVerdict> verify_table_indexes(Database& db, const TableDef& tab
                 });
                 comparisons[g].join(ordinals, entries, keyed[g]);
                 keyed[g] = KeyedRows();  // released as soon as joined
-
             }
         }
         first_scan = false;
