@@ -1,5 +1,6 @@
 // Repair throughput next to a plain copy of the same file, in the same run.
 // Usage: bench_repair [FILE-OR-FOLDER ...] [--rounds N]
+//        bench_repair --stale-copy FILE OUT   (only writes the damaged copy, for bench/large.sh)
 //   A folder stands for its largest .mdb/.accdb; without arguments, the two largest files
 //   of the corpus. A clean file is left alone by the repair, so each round first damages a
 //   fresh copy in a cheap way that still takes the whole repair: the row count of the
@@ -218,7 +219,19 @@ void bench(const fs::path& path, int rounds, const fs::path& scratch) {
 
 }  // namespace
 
+// The damaged copy alone, for timing the command-line repair from outside.
+int stale_copy(const fs::path& from, const fs::path& to) {
+    std::vector<uint8_t> bytes = bytes_of(from);
+    const std::optional<uint32_t> tdef = first_user_tdef(from);
+    const jet::Database db(from);
+    if (!tdef || !damage(bytes, *tdef, db.layout())) return 1;
+    put_synced(to, bytes);
+    std::printf("%s: stale row count in the table at page %u\n", to.string().c_str(), *tdef);
+    return 0;
+}
+
 int main(int argc, char** argv) {
+    if (argc == 4 && std::strcmp(argv[1], "--stale-copy") == 0) return stale_copy(argv[2], argv[3]);
     std::vector<fs::path> files;
     int rounds = 5;
     for (int i = 1; i < argc; ++i) {

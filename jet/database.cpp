@@ -168,7 +168,12 @@ std::vector<uint32_t> Database::data_pages(const TableDef& table, const std::str
 
 void Database::scan_stored_rows(const TableDef& table, const std::string& name, const StoredRowVisitor& visit,
                                 Faults& faults) {
-    for (uint32_t p : data_pages(table, name, faults)) {
+    scan_stored_rows_on(data_pages(table, name, faults), table, name, visit, faults);
+}
+
+void Database::scan_stored_rows_on(const std::vector<uint32_t>& pages, const TableDef& table,
+                                   const std::string& name, const StoredRowVisitor& visit, Faults& faults) {
+    for (uint32_t p : pages) {
         const PageRef bytes = file_->fetch(p);
         DataPage page(bytes, layout());
         Faults page_faults;

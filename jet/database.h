@@ -78,6 +78,9 @@ public:
     using StoredRowVisitor = std::function<void(const RowLocation&, Bytes row)>;
     void scan_stored_rows(const TableDef& table, const std::string& name, const StoredRowVisitor& visit,
                           Faults& faults);
+    // The same over some of its data pages (as data_pages gave them), for scans in shares.
+    void scan_stored_rows_on(const std::vector<uint32_t>& pages, const TableDef& table, const std::string& name,
+                             const StoredRowVisitor& visit, Faults& faults);
 
 private:
     // Page 0, the version and the refusals every opened file goes through.

@@ -15,35 +15,38 @@ std::string page_text(uint32_t page) { return "página " + std::to_string(page);
 
 class TreeWalker {
 public:
-    TreeWalker(const PageFile& file, const Layout& layout, uint32_t owner, IndexTree& out)
-        : file_(file), layout_(layout), owner_(owner), out_(out) {}
+    TreeWalker(const PageFile& file, const Layout& layout, uint32_t owner, IndexTree& out,
+               const IndexEntryVisitor& visit, std::vector<uint32_t>* entry_pages)
+        : file_(file), layout_(layout), owner_(owner), out_(out), visit_(visit), entry_pages_(entry_pages) {}
 
-    // Walks the subtree at `number`; returns where its last entry sits in out_.entries.
-    std::optional<size_t> walk(uint32_t number, size_t depth) {
+    // Walks the subtree at `number`; true when it gave entries (the last one is last_).
+    bool walk(uint32_t number, size_t depth) {
         if (depth > kMaxDepth) {
             issue(IndexTreeIssueKind::TooDeep, number, "el índice tiene demasiados niveles");
-            return std::nullopt;
+            return false;
         }
         if (!visited_.insert(number).second) {
             issue(IndexTreeIssueKind::Cycle, number,
                   "la " + page_text(number) + " aparece dos veces en el árbol del índice");
-            return std::nullopt;
+            return false;
         }
         const PageRef ref = number == 0 ? PageRef{} : file_.fetch(number);
         const Bytes bytes = ref.bytes();
         if (bytes.empty()) {
             issue(IndexTreeIssueKind::PageMissing, number,
                   "el índice apunta a la " + page_text(number) + ", que no existe");
-            return std::nullopt;
+            return false;
         }
-        // A leaf's entries go straight to the tree's store; a node's are kept to walk.
-        const size_t before = out_.entries.size();
-        IndexPage page = bytes[0] == page_type::index_leaf
-                             ? parse_index_page(bytes, layout_,
-                                                [&](std::span<const uint8_t> key, RowPointer row, uint32_t) {
-                                                    out_.entries.add(key, row);
-                                                })
-                             : parse_index_page(bytes, layout_);
+        // A leaf's entries go straight to the visitor; only the first and the last are kept,
+        // to compare with the pages around it. A node's are kept to walk.
+        const size_t before = count_;
+        const bool leaf_bytes = bytes[0] == page_type::index_leaf;
+        IndexPage page = leaf_bytes ? parse_index_page(bytes, layout_,
+                                                       [&](std::span<const uint8_t> key, RowPointer row, uint32_t) {
+                                                           take_entry(key, row, before);
+                                                       })
+                                    : parse_index_page(bytes, layout_);
+        if (leaf_bytes && entry_pages_) entry_pages_->push_back(number);
         out_.pages.push_back(number);
         for (const auto& pi : page.issues) {
             IndexTreeIssue t{IndexTreeIssueKind::PageInvalid, number, pi.kind,
@@ -51,7 +54,7 @@ public:
             out_.issues.push_back(std::move(t));
         }
         if (page.type != page_type::index_leaf && page.type != page_type::index_node)
-            return std::nullopt;
+            return false;
         if (page.owner != owner_)
             issue(IndexTreeIssueKind::WrongOwner, number,
                   "la " + page_text(number) + " del índice pertenece a otra tabla (" +
@@ -59,8 +62,29 @@ public:
         return page.leaf ? take_leaf(number, depth, page, before) : take_node(number, depth, page);
     }
 
+    size_t count() const { return count_; }
+
 private:
-    std::optional<size_t> take_leaf(uint32_t number, size_t depth, const IndexPage& page, size_t first) {
+    struct Kept {
+        std::vector<uint8_t> key;
+        RowPointer row;
+        void set(std::span<const uint8_t> k, RowPointer r) {
+            key.assign(k.begin(), k.end());
+            row = r;
+        }
+    };
+
+    void take_entry(std::span<const uint8_t> key, RowPointer row, size_t first) {
+        if (count_ == first) {
+            if (count_ > 0) previous_.set(last_.key, last_.row);
+            first_.set(key, row);
+        }
+        last_.set(key, row);
+        ++count_;
+        if (visit_) visit_(key, row);
+    }
+
+    bool take_leaf(uint32_t number, size_t depth, const IndexPage& page, size_t first) {
         if (!leaf_depth_) {
             leaf_depth_ = depth;
             out_.depth = depth;
@@ -81,51 +105,49 @@ private:
         out_.leaves.push_back(number);
         prev_leaf_next_ = page.next;
         check_order(number, page, first);
-        if (out_.entries.size() > first) check_upper_bounds(first);
-        if (out_.entries.size() == first) return std::nullopt;
-        return out_.entries.size() - 1;
+        if (count_ > first) check_upper_bounds();
+        return count_ > first;
     }
 
-    std::optional<size_t> take_node(uint32_t number, size_t depth, const IndexPage& page) {
+    bool take_node(uint32_t number, size_t depth, const IndexPage& page) {
         if (page.entries.empty() && page.tail == 0) {
             issue(IndexTreeIssueKind::EmptyNode, number,
                   "la " + page_text(number) + " intermedia del índice no tiene páginas hijas");
-            return std::nullopt;
+            return false;
         }
-        std::optional<size_t> last;
+        bool gave = false;
         for (const auto& e : page.entries) {
-            last = walk(e.child, depth + 1);
-            if (last && compare_entries(out_.entries.key(*last), out_.entries.row(*last), e.key, e.row) > 0)
+            gave = walk(e.child, depth + 1);
+            if (gave && compare_entries(last_.key, last_.row, e.key, e.row) > 0)
                 issue(IndexTreeIssueKind::NodeEntryMismatch, number,
                       "una entrada de la " + page_text(number) +
                           " es menor que la última entrada de su página hija " + std::to_string(e.child));
             upper_bounds_.push_back({number, e});
         }
         // The last child hangs off the tail pointer, not off an entry.
-        if (page.tail != 0) last = walk(page.tail, depth + 1);
-        return last;
+        if (page.tail != 0) gave = walk(page.tail, depth + 1);
+        return gave;
     }
 
-    // The page parse has compared the entries within the page; only its first entry (at
-    // `first` in the store) is left to compare with the last one before it.
+    // The page parse has compared the entries within the page; only its first entry is
+    // left to compare with the last one before it.
     void check_order(uint32_t number, const IndexPage& page, size_t first) {
         const bool disordered = std::any_of(page.issues.begin(), page.issues.end(), [](const IndexPageIssue& i) {
             return i.kind == IndexPageIssueKind::OutOfOrder;
         });
-        const bool after_previous = first == 0 || first == out_.entries.size() ||
-                                    compare_entries(out_.entries.key(first - 1), out_.entries.row(first - 1),
-                                                    out_.entries.key(first), out_.entries.row(first)) < 0;
+        const bool after_previous = first == 0 || first == count_ ||
+                                    compare_entries(previous_.key, previous_.row, first_.key, first_.row) < 0;
         if (disordered || !after_previous)
             issue(IndexTreeIssueKind::OutOfOrder, number,
                   "las entradas de la " + page_text(number) + " no siguen en orden a las de la hoja anterior");
     }
 
     // Node entries whose child subtree has been walked stay below the entry that follows
-    // that subtree, the one at `first`: Access writes any bound between the two, not always
-    // a copy of the child's last entry.
-    void check_upper_bounds(size_t first) {
+    // that subtree, the first of the leaf just taken: Access writes any bound between the
+    // two, not always a copy of the child's last entry.
+    void check_upper_bounds() {
         for (const auto& [node, e] : upper_bounds_)
-            if (compare_entries(e.key, e.row, out_.entries.key(first), out_.entries.row(first)) >= 0)
+            if (compare_entries(e.key, e.row, first_.key, first_.row) >= 0)
                 issue(IndexTreeIssueKind::NodeEntryMismatch, node,
                       "una entrada de la " + page_text(node) + " no es menor que la primera entrada de la " +
                           page_text(out_.leaves.back()) + ", que sigue a su página hija " + std::to_string(e.child));
@@ -140,10 +162,16 @@ private:
     const Layout& layout_;
     uint32_t owner_;
     IndexTree& out_;
+    const IndexEntryVisitor& visit_;
+    std::vector<uint32_t>* entry_pages_;
     std::unordered_set<uint32_t> visited_;
     std::optional<size_t> leaf_depth_;
     uint32_t prev_leaf_next_ = 0;
     std::vector<std::pair<uint32_t, IndexEntry>> upper_bounds_;  // node page, entry
+    size_t count_ = 0;  // entries given so far
+    Kept first_;         // first entry of the leaf being taken
+    Kept previous_;      // last entry before that leaf
+    Kept last_;          // last entry given
 };
 
 void collect_pages(const PageFile& file, const Layout& layout, uint32_t number, size_t depth,
@@ -183,12 +211,10 @@ std::vector<uint32_t> index_tree_pages(const PageFile& file, const Layout& layou
     return out;
 }
 
-IndexTree read_index_tree(const PageFile& file, const Layout& layout, uint32_t root,
-                          uint32_t owner, size_t expected_entries) {
+IndexTree walk_index_tree(const PageFile& file, const Layout& layout, uint32_t root, uint32_t owner,
+                          const IndexEntryVisitor& visit, std::vector<uint32_t>* entry_pages) {
     IndexTree out;
-    const size_t hint = std::min<size_t>(expected_entries, 1u << 16);
-    out.entries.reserve(hint, hint * 8);
-    TreeWalker walker(file, layout, owner, out);
+    TreeWalker walker(file, layout, owner, out, visit, entry_pages);
     walker.walk(root, 0);
     if (!out.leaves.empty()) {
         // The chain ends at the last leaf; the loop above checked the links between leaves.
@@ -199,6 +225,22 @@ IndexTree read_index_tree(const PageFile& file, const Layout& layout, uint32_t r
                                   "la última hoja del índice tiene página siguiente"});
     }
     return out;
+}
+
+IndexTree read_index_tree(const PageFile& file, const Layout& layout, uint32_t root,
+                          uint32_t owner, size_t expected_entries) {
+    TreeEntries entries;
+    const size_t hint = std::min<size_t>(expected_entries, 1u << 16);
+    entries.reserve(hint, hint * 8);
+    IndexTree out = walk_index_tree(file, layout, root, owner,
+                                    [&](std::span<const uint8_t> key, RowPointer row) { entries.add(key, row); });
+    out.entries = std::move(entries);
+    return out;
+}
+
+void for_each_entry_on(const PageFile& file, const Layout& layout, uint32_t entry_page, const IndexEntryVisitor& visit) {
+    const PageRef ref = file.fetch(entry_page);
+    parse_index_page(ref.bytes(), layout, [&](std::span<const uint8_t> key, RowPointer row, uint32_t) { visit(key, row); });
 }
 
 }  // namespace jet

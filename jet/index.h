@@ -4,6 +4,7 @@
 // order) and returns its leaf entries in order. Hostile trees (cycles, wrong pages,
 // absurd depth) end the walk with an issue, never with a crash.
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <string>
 #include <vector>
@@ -70,6 +71,18 @@ struct IndexTree {
 
     bool valid() const { return issues.empty(); }
 };
+
+// Each leaf entry in tree order; the key view lasts for the call only.
+using IndexEntryVisitor = std::function<void(std::span<const uint8_t> key, RowPointer row)>;
+
+// The walk below, handing the leaf entries to `visit` instead of keeping them (the tree's
+// entries stay empty): its memory is that of the pages, not of the keys. `entry_pages`
+// receives the pages whose entries were handed over, in order, for walking them again.
+IndexTree walk_index_tree(const PageFile& file, const Layout& layout, uint32_t root, uint32_t owner,
+                          const IndexEntryVisitor& visit, std::vector<uint32_t>* entry_pages = nullptr);
+
+// The same entries again, from one of the pages walk_index_tree named (the file unchanged since).
+void for_each_entry_on(const PageFile& file, const Layout& layout, uint32_t entry_page, const IndexEntryVisitor& visit);
 
 // Walks the index whose root page is `root`, owned by the table whose TDEF is `owner`.
 // `expected_entries` (the definition's count, which may be wrong) only sizes the store.

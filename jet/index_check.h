@@ -3,6 +3,7 @@
 // columns are all NULL are skipped by ignore-nulls indexes), every entry points at a live
 // row whose key equals the entry, and a unique index holds no key twice.
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <string>
 #include <vector>
@@ -75,6 +76,33 @@ struct IndexDataResult {
     // Nothing but key bytes in place differ: Access wrote keys our encoder does not
     // reproduce exactly, and it finds every row through them.
     bool sound() const;
+};
+
+// An index's entries against its rows, in two steps so that neither needs all keys at
+// once. First the join by row: the rows are dealt in shares (by page), each with the
+// entries that point into it, named by their position in tree order; then every entry
+// again in tree order, which settles what needs neighbours (repeats of a unique key, an
+// entry misplaced among the agreeing ones). Held throughout: a byte per entry, and the
+// keys of the entries that differ from their rows.
+class IndexComparison {
+public:
+    // `issues_per_kind`: issues kept of each kind, in order (the rest are dropped).
+    IndexComparison(size_t entry_count, uint8_t index_flags, size_t issues_per_kind = SIZE_MAX);
+    ~IndexComparison();
+    IndexComparison(IndexComparison&&) noexcept;
+    IndexComparison& operator=(IndexComparison&&) noexcept;
+
+    // One share: `entries` those pointing into it, in tree order, `ordinals[k]` the position
+    // of entries[k] in the whole tree; `rows` every row of the share (sorted by row here).
+    // Shares are taken in page order.
+    void join(const std::vector<size_t>& ordinals, const TreeEntries& entries, KeyedRows& rows);
+    // Then each entry of the tree in order.
+    void take(std::span<const uint8_t> key, RowPointer row);
+    IndexDataResult finish();
+
+private:
+    struct State;
+    std::unique_ptr<State> s_;
 };
 
 // `entries` in tree order; `rows` in any order (sorted by row here). An entry whose key

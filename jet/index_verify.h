@@ -31,9 +31,20 @@ struct IndexVerdict {
     }
 };
 
+// What the verification holds at once, whatever the size of the table: the keys of the
+// rows are dealt in shares of about `share_bytes`; the indexes checked over one scan of
+// the rows hold a byte per entry, together at most `held_entries` (one index alone may
+// exceed it); of each kind of issue the first `issues_per_kind` are kept.
+struct IndexVerifyLimits {
+    size_t share_bytes = size_t{12} << 20;
+    size_t held_entries = size_t{8} << 20;
+    size_t issues_per_kind = 64;
+};
+
 // `rows_readable`: the table's rows can be decoded (otherwise only the trees are checked).
+// The trees' entries are not kept (IndexVerdict::tree.entries stays empty).
 std::vector<IndexVerdict> verify_table_indexes(Database& db, const TableDef& table,
                                                const std::string& table_name, bool rows_readable,
-                                               Faults& faults);
+                                               Faults& faults, const IndexVerifyLimits& limits = {});
 
 }  // namespace jet

@@ -40,3 +40,18 @@ if ! grep -qs "\"version\": \"$mdb_reader_version\"" "$node_dir/node_modules/mdb
   mkdir -p "$node_dir"
   npm install --prefix "$node_dir" --no-audit --no-fund --no-save --loglevel=error "mdb-reader@$mdb_reader_version"
 fi
+
+# With --bench: the Java side of bench's large-file grower (bench/grow, Jackcess from Maven
+# Central). Only the benchmarks use it; the build and the tests never download it.
+if [ "${1:-}" = "--bench" ]; then
+  command -v mvn > /dev/null && command -v java > /dev/null || {
+    sudo=""
+    [ "$(id -u)" -eq 0 ] || sudo="sudo"
+    $sudo apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends maven openjdk-17-jdk-headless
+  }
+  root="$(cd "$(dirname "$0")/.." && pwd)"
+  scratch="$(mktemp -d)"
+  mvn -q -B -f "$root/bench/grow/pom.xml" -Dgrow.out="$scratch" package
+  rm -rf "$scratch"
+fi
