@@ -77,10 +77,7 @@ void copy_contents(const NativeFile& from, NativeFile& to) {
     }
 }
 
-void remove_quietly(const fs::path& path) noexcept {
-    std::error_code ignored;
-    fs::remove(path, ignored);
-}
+void remove_quietly(const fs::path& path) noexcept { remove_file(path); }
 
 #ifndef _WIN32
 // Gives the copy the database's owner (where allowed) and permission bits.
@@ -236,12 +233,13 @@ fs::path keep_backup(const DatabaseLock& database) {
     for (unsigned n = 1; n <= max_name_attempts; ++n) {
         const fs::path backup = backup_name(database.path(), n);
         if (links) {
-            if (::link(database.path().c_str(), backup.c_str()) == 0) return backup;
-            if (errno == EEXIST) continue;
-            if (errno != EPERM && errno != ENOTSUP && errno != EOPNOTSUPP && errno != EMLINK && errno != EXDEV) {
+            const int code = link_file(database.path(), backup);
+            if (code == 0) return backup;
+            if (code == EEXIST) continue;
+            if (code != EPERM && code != ENOTSUP && code != EOPNOTSUPP && code != EMLINK && code != EXDEV) {
                 throw FileError("No se puede crear la copia de seguridad " + quoted(backup) + ": " +
-                                    system_error_text(errno) + ".",
-                                errno);
+                                    system_error_text(code) + ".",
+                                code);
             }
             links = false;
         }
@@ -264,10 +262,10 @@ fs::path WorkingCopy::commit(DatabaseLock& database) {
         }
         backup = keep_backup(database);
         sync_directory(folder_of(database_));
-        if (::rename(path_.c_str(), database_.c_str()) != 0) {
+        if (const int code = rename_file(path_, database_, true); code != 0) {
             throw FileError("No se puede reemplazar " + quoted(shown_) + " por la copia reparada: " +
-                                system_error_text(errno) + ".",
-                            errno);
+                                system_error_text(code) + ".",
+                            code);
         }
     } catch (const FileError& error) {
         if (!backup.empty()) remove_quietly(backup);
