@@ -334,7 +334,7 @@ int link_file(const std::filesystem::path& existing, const std::filesystem::path
 }
 
 int rename_file(const std::filesystem::path& from, const std::filesystem::path& to, bool replace) {
-    if (const int code = hooked({testing::StepKind::Rename, from, &to}); code != 0)
+    if (const int code = hooked({testing::StepKind::Rename, from, &to, 0, {}, replace}); code != 0)
         return code == testing::skip_step ? 0 : code;
     if (replace) return ::rename(from.c_str(), to.c_str()) == 0 ? 0 : errno;
 #ifdef RENAME_NOREPLACE

@@ -112,6 +112,7 @@ struct FileStep {
     const std::filesystem::path* to = nullptr;   // Link's and Rename's new name
     std::uint64_t offset = 0;                    // Write: where; Truncate: the new size
     std::span<const std::uint8_t> data = {};     // Write
+    bool replace = false;                        // Rename: may take the place of a file at `to`
 };
 // The hook's answer: 0 lets the step happen, a system error code makes it fail with that
 // error, skip_step passes it over as if done (the process is taken as gone). It may throw,

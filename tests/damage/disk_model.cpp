@@ -116,6 +116,9 @@ std::size_t DiskModel::file_named(const std::string& name) const {
 
 void DiskModel::apply(const Step& step) {
     auto renamed = names_.back();
+    const bool exclusive = step.kind == StepKind::Create || step.kind == StepKind::Link ||
+                           (step.kind == StepKind::Rename && !step.replace);
+    if (exclusive && renamed.count(step.kind == StepKind::Create ? step.name : step.to)) return;
     switch (step.kind) {
     case StepKind::Create:
         renamed[step.name] = files_.size();

@@ -1,6 +1,8 @@
 #pragma once
 // A folder's files as a disk keeps them across a power cut, played from the journal of the
-// steps a program took (jet::testing::set_step_hook). A file's data is durable once the
+// steps a program took (jet::testing::set_step_hook). Steps are shown before they are
+// made, so one that must fail does nothing here either: a create, a link or a rename that
+// may not replace, onto a name that is taken. A file's data is durable once the
 // file is flushed; a name (create, link, rename, removal) once its folder is. At the cut,
 // each file's data since its last flush is lost, kept, or kept up to a torn sector (the
 // writes in order, the last one cut at a 512-byte boundary inside it); the folder keeps its
@@ -21,6 +23,7 @@ struct Step {
     std::string name, to;  // in the folder; `to` for Link and Rename
     std::uint64_t offset = 0;
     std::vector<std::uint8_t> data;
+    bool replace = false;  // Rename
 };
 std::string describe(const Step& step);
 

@@ -53,7 +53,7 @@ int on_step(const jet::testing::FileStep& s) {
     r.steps.push_back({s.kind, s.kind == StepKind::SyncFolder ? s.path : s.path.parent_path(),
                        s.kind == StepKind::SyncFolder ? std::string() : s.path.filename().string(),
                        s.to != nullptr ? s.to->filename().string() : std::string(), s.offset,
-                       std::vector<uint8_t>(s.data.begin(), s.data.end())});
+                       std::vector<uint8_t>(s.data.begin(), s.data.end()), s.replace});
     return 0;
 }
 
@@ -283,6 +283,8 @@ TEST_P(InterruptedRepair, KeepsTheOriginalOrTheRepairAtEveryStep) {
         }
     }
     for (const Step& s : journal) ASSERT_EQ(s.folder, folder.path()) << "a step outside the database's folder";
+    if (std::getenv("SHOW_STEPS"))
+        for (const Step& s : journal) std::cout << describe(s) << (s.replace ? " (replace)" : "") << "\n";
 
     // The disk as it stands before each step (the folder starts durable: the file was there).
     DiskModel disk({{expected.database, damaged}});
