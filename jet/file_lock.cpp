@@ -1,5 +1,7 @@
 #include "jet/file_lock.h"
 
+#include "jet/safe_commit.h"
+
 #include <cerrno>
 #include <string>
 #include <vector>
@@ -174,6 +176,21 @@ bool take_lock(int fd, bool exclusive) {
 #endif
 }
 
+// A repair stopped between taking its backup (a second name for the database) and putting
+// the repaired copy in place leaves the database under that name too. Such a name is a
+// backup of the very bytes at the path, which the next commit leaves as they are: it does
+// not count as another name.
+unsigned long backup_names_of(const fs::path& database, const struct stat& st) {
+    constexpr unsigned max_backups = 1000;  // as many as a commit tries
+    unsigned long found = 0;
+    for (unsigned n = 1; n <= max_backups && found + 1 < st.st_nlink; ++n) {
+        struct stat other;
+        const fs::path name = backup_name(database, n);
+        if (::lstat(name.c_str(), &other) == 0 && other.st_dev == st.st_dev && other.st_ino == st.st_ino) ++found;
+    }
+    return found;
+}
+
 bool writable(const fs::path& path, const struct stat& st) {
     // The permission bits count even for a superuser, whom access() lets write anything.
     return (st.st_mode & 0222) != 0 && ::access(path.c_str(), W_OK) == 0;
@@ -204,6 +221,7 @@ DatabaseLock::DatabaseLock(const fs::path& given) : shown_(given) {
     if (S_ISDIR(st.st_mode)) refuse(quoted(given) + " es una carpeta, no una base de datos.");
     if (!S_ISREG(st.st_mode)) refuse(quoted(given) + " no es un archivo normal.");
     links_ = static_cast<unsigned long>(st.st_nlink);
+    if (links_ > 1) links_ -= backup_names_of(database, st);
     file_writable_ = writable(database, st);
     struct stat folder;
     const fs::path dir = folder_of(database);

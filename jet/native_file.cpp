@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <cstdio>
 #include <utility>
 
 #ifdef _WIN32
@@ -17,6 +18,14 @@ namespace jet {
 namespace {
 
 std::atomic<testing::WriteFault> write_fault{nullptr};
+std::atomic<testing::StepHook> step_hook{nullptr};
+
+// What the test hook says of a step: 0 (go ahead; always so in the product), an error code
+// or testing::skip_step.
+int hooked(const testing::FileStep& step) {
+    const testing::StepHook hook = step_hook.load(std::memory_order_relaxed);
+    return hook == nullptr ? 0 : hook(step);
+}
 
 #ifdef _WIN32
 const NativeFile::Handle invalid_handle = INVALID_HANDLE_VALUE;
@@ -38,6 +47,13 @@ std::string display_path(const std::filesystem::path& path) {
 }
 
 void testing::set_write_fault(WriteFault fault) { write_fault.store(fault); }
+void testing::set_step_hook(StepHook hook) { step_hook.store(hook); }
+
+bool remove_file(const std::filesystem::path& path) noexcept {
+    if (hooked({testing::StepKind::Remove, path}) != 0) return false;
+    std::error_code ignored;
+    return std::filesystem::remove(path, ignored);
+}
 
 #ifdef _WIN32
 
@@ -88,6 +104,10 @@ NativeFile NativeFile::open(const std::filesystem::path& path, Mode mode, Share 
 }
 
 NativeFile NativeFile::create_new(const std::filesystem::path& path, Share share) {
+    if (const int code = hooked({testing::StepKind::Create, path}); code != 0) {
+        if (code == testing::skip_step) return NativeFile();
+        fail("No se puede crear", path, code);
+    }
     HANDLE h = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, share_mode(share), nullptr, CREATE_NEW,
                            FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE) {
@@ -126,6 +146,10 @@ void NativeFile::write_at(std::uint64_t offset, std::span<const std::uint8_t> da
     if (auto fault = write_fault.load(); fault != nullptr) {
         if (const int code = fault(path_, offset); code != 0) fail("No se puede escribir en", path_, code);
     }
+    if (const int code = hooked({testing::StepKind::Write, path_, nullptr, offset, data}); code != 0) {
+        if (code == testing::skip_step) return;
+        fail("No se puede escribir en", path_, code);
+    }
     std::size_t done = 0;
     while (done < data.size()) {
         OVERLAPPED at{};
@@ -140,6 +164,10 @@ void NativeFile::write_at(std::uint64_t offset, std::span<const std::uint8_t> da
 }
 
 void NativeFile::truncate(std::uint64_t size) {
+    if (const int code = hooked({testing::StepKind::Truncate, path_, nullptr, size}); code != 0) {
+        if (code == testing::skip_step) return;
+        fail("No se puede escribir en", path_, code);
+    }
     LARGE_INTEGER where;
     where.QuadPart = static_cast<LONGLONG>(size);
     if (!SetFilePointerEx(handle_, where, nullptr, FILE_BEGIN) || !SetEndOfFile(handle_))
@@ -147,6 +175,10 @@ void NativeFile::truncate(std::uint64_t size) {
 }
 
 void NativeFile::sync() {
+    if (const int code = hooked({testing::StepKind::SyncFile, path_}); code != 0) {
+        if (code == testing::skip_step) return;
+        fail("No se puede escribir en", path_, code);
+    }
     if (!FlushFileBuffers(handle_)) fail("No se puede escribir en", path_, last_error());
 }
 
@@ -198,6 +230,10 @@ NativeFile NativeFile::open(const std::filesystem::path& path, Mode mode, Share)
 }
 
 NativeFile NativeFile::create_new(const std::filesystem::path& path, Share) {
+    if (const int code = hooked({testing::StepKind::Create, path}); code != 0) {
+        if (code == testing::skip_step) return NativeFile();
+        fail("No se puede crear", path, code);
+    }
     int fd;
     do fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
     while (fd < 0 && errno == EINTR);
@@ -231,6 +267,10 @@ void NativeFile::write_at(std::uint64_t offset, std::span<const std::uint8_t> da
     if (auto fault = write_fault.load(); fault != nullptr) {
         if (const int code = fault(path_, offset); code != 0) fail("No se puede escribir en", path_, code);
     }
+    if (const int code = hooked({testing::StepKind::Write, path_, nullptr, offset, data}); code != 0) {
+        if (code == testing::skip_step) return;
+        fail("No se puede escribir en", path_, code);
+    }
     std::size_t done = 0;
     while (done < data.size()) {
         const ssize_t put = ::pwrite(handle_, data.data() + done, data.size() - done, static_cast<off_t>(offset + done));
@@ -243,10 +283,18 @@ void NativeFile::write_at(std::uint64_t offset, std::span<const std::uint8_t> da
 }
 
 void NativeFile::truncate(std::uint64_t size) {
+    if (const int code = hooked({testing::StepKind::Truncate, path_, nullptr, size}); code != 0) {
+        if (code == testing::skip_step) return;
+        fail("No se puede escribir en", path_, code);
+    }
     if (::ftruncate(handle_, static_cast<off_t>(size)) != 0) fail("No se puede escribir en", path_, last_error());
 }
 
 void NativeFile::sync() {
+    if (const int code = hooked({testing::StepKind::SyncFile, path_}); code != 0) {
+        if (code == testing::skip_step) return;
+        fail("No se puede escribir en", path_, code);
+    }
     if (::fsync(handle_) != 0) fail("No se puede escribir en", path_, last_error());
 }
 
@@ -264,6 +312,10 @@ void NativeFile::close() noexcept {
 
 void sync_directory(const std::filesystem::path& directory) {
     const std::filesystem::path dir = directory.empty() ? std::filesystem::path(".") : directory;
+    if (const int code = hooked({testing::StepKind::SyncFolder, dir}); code != 0) {
+        if (code == testing::skip_step) return;
+        fail("No se puede escribir en la carpeta", dir, code);
+    }
     const int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) fail("No se puede abrir la carpeta", dir, last_error());
     // Some file systems refuse fsync on a directory (EINVAL); their entries are then durable anyway.
@@ -273,6 +325,24 @@ void sync_directory(const std::filesystem::path& directory) {
         fail("No se puede escribir en la carpeta", dir, code);
     }
     ::close(fd);
+}
+
+int link_file(const std::filesystem::path& existing, const std::filesystem::path& name) {
+    if (const int code = hooked({testing::StepKind::Link, existing, &name}); code != 0)
+        return code == testing::skip_step ? 0 : code;
+    return ::link(existing.c_str(), name.c_str()) == 0 ? 0 : errno;
+}
+
+int rename_file(const std::filesystem::path& from, const std::filesystem::path& to, bool replace) {
+    if (const int code = hooked({testing::StepKind::Rename, from, &to, 0, {}, replace}); code != 0)
+        return code == testing::skip_step ? 0 : code;
+    if (replace) return ::rename(from.c_str(), to.c_str()) == 0 ? 0 : errno;
+#ifdef RENAME_NOREPLACE
+    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return 0;
+    return errno == ENOSYS ? EINVAL : errno;
+#else
+    return EINVAL;
+#endif
 }
 
 #endif

@@ -81,6 +81,18 @@ private:
 // where the write-through flags of the move do it.
 void sync_directory(const std::filesystem::path& directory);
 
+// Removes a file; false when it was not there or could not be removed. Never throws.
+bool remove_file(const std::filesystem::path& path) noexcept;
+
+#ifndef _WIN32
+// A second name for a file (hard link); 0 or the system error code.
+int link_file(const std::filesystem::path& existing, const std::filesystem::path& name);
+// Moves a file to a new name; with `replace` false, fails with EEXIST rather than take the
+// place of an existing file (where the file system cannot promise that, EINVAL). 0 or the
+// system error code.
+int rename_file(const std::filesystem::path& from, const std::filesystem::path& to, bool replace);
+#endif
+
 // Spanish description of an operating-system error code (errno / GetLastError()).
 std::string system_error_text(int code);
 
@@ -89,6 +101,25 @@ namespace testing {
 // system error (e.g. ENOSPC) instead of writing. Cleared by passing nullptr.
 using WriteFault = int (*)(const std::filesystem::path& file, std::uint64_t offset);
 void set_write_fault(WriteFault fault);
+
+// Test seam: every change the engine makes to files and folders (the functions above and
+// NativeFile's create_new, write_at, truncate and sync) is shown to the hook before it is
+// made, so a test can record a repair's steps and stop it, or cut the power, at any of them.
+enum class StepKind { Create, Write, Truncate, SyncFile, SyncFolder, Link, Rename, Remove };
+struct FileStep {
+    StepKind kind;
+    const std::filesystem::path& path;           // the file; the folder for SyncFolder; Link's and Rename's source
+    const std::filesystem::path* to = nullptr;   // Link's and Rename's new name
+    std::uint64_t offset = 0;                    // Write: where; Truncate: the new size
+    std::span<const std::uint8_t> data = {};     // Write
+    bool replace = false;                        // Rename: may take the place of a file at `to`
+};
+// The hook's answer: 0 lets the step happen, a system error code makes it fail with that
+// error, skip_step passes it over as if done (the process is taken as gone). It may throw,
+// except for Remove, which runs in cleanup that must not. Cleared by passing nullptr.
+constexpr int skip_step = -1;
+using StepHook = int (*)(const FileStep& step);
+void set_step_hook(StepHook hook);
 }  // namespace testing
 
 }  // namespace jet

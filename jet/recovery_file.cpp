@@ -118,10 +118,7 @@ void RecoveryFile::save(const RecoveredItem& item) {
 void RecoveryFile::discard() noexcept {
     scratch_.reset();
     file_.close();
-    if (!path_.empty()) {
-        std::error_code ignored;
-        fs::remove(path_, ignored);
-    }
+    if (!path_.empty()) remove_file(path_);
     path_.clear();
     size_ = 0;
     count_ = 0;

@@ -48,12 +48,15 @@ fs::path working_name(const fs::path& database, unsigned n) {
 
 // A working copy starts as the database's bytes, and no fix rewrites the format's
 // signature: a file at a working copy's name that does not begin with it is someone else's.
+// An empty one is what a repair stopped before its first write leaves (or a power cut that
+// kept the name but not the bytes); removing it loses nothing.
 bool left_by_a_killed_repair(const fs::path& path) noexcept {
     try {
         std::error_code error;
         if (!fs::is_regular_file(fs::symlink_status(path, error))) return false;
         const NativeFile file = NativeFile::open(path, NativeFile::Mode::Read);
         std::array<std::uint8_t, 19> start{};
+        if (file.size() == 0) return true;
         if (file.size() < start.size()) return false;
         file.read_at(0, start);
         const std::string name(start.begin() + 4, start.end());
@@ -77,9 +80,28 @@ void copy_contents(const NativeFile& from, NativeFile& to) {
     }
 }
 
-void remove_quietly(const fs::path& path) noexcept {
-    std::error_code ignored;
-    fs::remove(path, ignored);
+void remove_quietly(const fs::path& path) noexcept { remove_file(path); }
+
+// What killed repairs left at the working copies' names (the copy, a backup being copied),
+// up to the first name nobody holds. The lock is ours, so no repair is writing them.
+void remove_left_over_copies(const fs::path& database) {
+    for (unsigned n = 0; n < max_name_attempts; ++n) {
+        const fs::path name = working_name(database, n);
+        std::error_code error;
+        if (!fs::exists(fs::symlink_status(name, error))) return;
+        if (left_by_a_killed_repair(name)) remove_quietly(name);
+    }
+}
+
+// Creates a file at the first free working copy name; throws FileError.
+NativeFile create_at_working_name(const fs::path& database, fs::path& path) {
+    for (unsigned n = 0; n < max_name_attempts; ++n) {
+        path = working_name(database, n);
+        NativeFile file = NativeFile::create_new(path, NativeFile::Share::ReadersAndWriters);
+        if (file.is_open()) return file;
+    }
+    path.clear();
+    return NativeFile();
 }
 
 #ifndef _WIN32
@@ -108,22 +130,17 @@ fs::path backup_name(const fs::path& database, unsigned n) {
 
 WorkingCopy::WorkingCopy(const DatabaseLock& database) : database_(database.path()), shown_(database.shown()) {
     database.require_writable();
-    for (unsigned n = 0; n < max_name_attempts && !file_.is_open(); ++n) {
-        path_ = working_name(database_, n);
-        // The lock is ours, so no repair is writing this copy: one left there was killed.
-        if (left_by_a_killed_repair(path_)) remove_quietly(path_);
-        try {
-            file_ = NativeFile::create_new(path_, NativeFile::Share::ReadersAndWriters);
-            if (file_.is_open()) scratch_.emplace(path_);
-        } catch (const FileError& error) {
-            path_.clear();
-            if (error.disk_full()) fail_disk_full(shown_);
-            if (error.access_denied()) fail_read_only_folder(shown_, database_);
-            throw;
-        }
+    remove_left_over_copies(database_);
+    try {
+        file_ = create_at_working_name(database_, path_);
+        if (file_.is_open()) scratch_.emplace(path_);
+    } catch (const FileError& error) {
+        path_.clear();
+        if (error.disk_full()) fail_disk_full(shown_);
+        if (error.access_denied()) fail_read_only_folder(shown_, database_);
+        throw;
     }
     if (!file_.is_open()) {
-        path_.clear();
         throw EngineError("No se puede reparar " + quoted(shown_) +
                           ": hay demasiadas copias de trabajo anteriores en su carpeta.");
     }
@@ -210,42 +227,66 @@ fs::path WorkingCopy::commit(DatabaseLock& database) {
 
 namespace {
 
-// A backup by copying, for file systems without hard links.
-bool copy_backup(const NativeFile& original, const fs::path& backup, const fs::path& database) {
-    NativeFile copy = NativeFile::create_new(backup);
-    if (!copy.is_open()) return false;
+[[noreturn]] void fail_backup(const fs::path& backup, int code) {
+    throw FileError("No se puede crear la copia de seguridad " + quoted(backup) + ": " + system_error_text(code) + ".",
+                    code);
+}
+
+// Gives the flushed copy at `scratch` the first free backup name, never replacing a file.
+fs::path name_backup(const fs::path& scratch, const fs::path& database) {
+    for (unsigned n = 1; n <= max_name_attempts; ++n) {
+        const fs::path backup = backup_name(database, n);
+        int code = rename_file(scratch, backup, false);
+        if (code == EINVAL) {
+            // The file system cannot refuse to replace: the name is looked at first, under
+            // the database's lock (only another repair of this database would take it).
+            std::error_code error;
+            if (fs::exists(fs::symlink_status(backup, error))) continue;
+            code = rename_file(scratch, backup, true);
+        }
+        if (code == 0) return backup;
+        if (code != EEXIST) fail_backup(backup, code);
+    }
+    return {};
+}
+
+// A backup by copying, for file systems without hard links. The bytes go to a working copy
+// name and take the backup's name only once flushed: a stop or a power cut in between
+// leaves scratch the next repair removes, never a backup holding part of the original.
+fs::path copy_backup(const DatabaseLock& database) {
+    fs::path scratch;
+    NativeFile copy = create_at_working_name(database.path(), scratch);
+    if (!copy.is_open()) return {};
     try {
-        copy_ownership_and_mode(original, copy);
-        copy_contents(original, copy);
+        copy_ownership_and_mode(database.file(), copy);
+        copy_contents(database.file(), copy);
         copy.sync();
+        copy.close();
+        const fs::path backup = name_backup(scratch, database.path());
+        if (backup.empty()) remove_quietly(scratch);
+        return backup;
     } catch (const FileError& error) {
         copy.close();
-        remove_quietly(backup);
+        remove_quietly(scratch);
         if (error.disk_full()) {
-            throw EngineError("No se puede reparar " + quoted(database) +
+            throw EngineError("No se puede reparar " + quoted(database.shown()) +
                               ": no queda espacio en el disco para la copia de seguridad. La base de datos no se ha modificado.");
         }
         throw;
     }
-    return true;
 }
 
 // Keeps the original under the first free backup name; never replaces an existing file.
 fs::path keep_backup(const DatabaseLock& database) {
-    bool links = true;
     for (unsigned n = 1; n <= max_name_attempts; ++n) {
         const fs::path backup = backup_name(database.path(), n);
-        if (links) {
-            if (::link(database.path().c_str(), backup.c_str()) == 0) return backup;
-            if (errno == EEXIST) continue;
-            if (errno != EPERM && errno != ENOTSUP && errno != EOPNOTSUPP && errno != EMLINK && errno != EXDEV) {
-                throw FileError("No se puede crear la copia de seguridad " + quoted(backup) + ": " +
-                                    system_error_text(errno) + ".",
-                                errno);
-            }
-            links = false;
-        }
-        if (copy_backup(database.file(), backup, database.shown())) return backup;
+        const int code = link_file(database.path(), backup);
+        if (code == 0) return backup;
+        if (code == EEXIST) continue;
+        if (code != EPERM && code != ENOTSUP && code != EOPNOTSUPP && code != EMLINK && code != EXDEV)
+            fail_backup(backup, code);
+        if (fs::path copied = copy_backup(database); !copied.empty()) return copied;
+        break;
     }
     throw EngineError("No se puede reparar " + quoted(database.shown()) +
                       ": hay demasiadas copias de seguridad anteriores en su carpeta.");
@@ -264,10 +305,10 @@ fs::path WorkingCopy::commit(DatabaseLock& database) {
         }
         backup = keep_backup(database);
         sync_directory(folder_of(database_));
-        if (::rename(path_.c_str(), database_.c_str()) != 0) {
+        if (const int code = rename_file(path_, database_, true); code != 0) {
             throw FileError("No se puede reemplazar " + quoted(shown_) + " por la copia reparada: " +
-                                system_error_text(errno) + ".",
-                            errno);
+                                system_error_text(code) + ".",
+                            code);
         }
     } catch (const FileError& error) {
         if (!backup.empty()) remove_quietly(backup);

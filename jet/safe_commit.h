@@ -7,10 +7,15 @@
 // overwrites an existing file ("<stem> (copia de seguridad)<ext>", then
 // "<stem> (copia de seguridad N)<ext>"), then moves the copy onto the database's path. On
 // POSIX the backup is a hard link taken before the rename, so at every instant the path
-// names either the whole original or the whole repaired file. A copy that is not committed
-// is removed; the database is never touched before the commit, and a process stopped by a
-// signal removes it too (interrupt_cleanup.h). A copy another repair left behind when it
-// was killed outright is removed by the next repair, which holds the database's lock.
+// names either the whole original or the whole repaired file; where the file system has no
+// links, the original is copied to a working copy name, flushed, and only then given the
+// backup's name. Each name change is flushed to the folder before the next step depends on
+// it, and the copy's bytes before it takes the database's name, so a power cut leaves the
+// original or the repair too. A copy that is not committed is removed; the database is
+// never touched before the commit, and a process stopped by a signal removes it too
+// (interrupt_cleanup.h). Copies another repair left behind when it was killed outright (or
+// empty ones a power cut left) are removed by the next repair, which holds the database's
+// lock; a backup name it left on the database itself does not stop the next repair.
 #include <cstdint>
 #include <filesystem>
 #include <optional>
