@@ -140,6 +140,83 @@ std::optional<FramedRows> number_by_index(Database& db, const TableDef& def, uin
     return best;
 }
 
+// A row moved off the rebuilt page when it grew keeps its bytes on another page, flagged as
+// a moved row; its pointer lay in the lost sector, so nothing names it now and it would
+// read as deleted. An index entry that still names the lost slot with the moved row's key
+// says which row it was: the moved row becomes an ordinary row where it lies (the indexes
+// are rebuilt afterwards). Pointers still framed on the page keep their rows.
+void revive_orphaned_moves(FixContext& context, Database& db, const TableDef& def, const std::vector<uint32_t>& pages,
+                           uint32_t page_number, const FramedRows& rows, Bytes page) {
+    std::set<uint16_t> live;
+    for (size_t k = 0; k < rows.slots.size(); ++k)
+        if ((rows.slots[k] & kRowDeleted) == 0) live.insert(uint16_t(k));
+    std::set<std::pair<uint32_t, uint16_t>> pointed;
+    for (size_t k = 0; k < rows.slots.size(); ++k)
+        if ((rows.slots[k] & (kRowDeleted | kRowOverflow)) == kRowOverflow) {
+            const uint16_t start = rows.slots[k] & kRowOffsetMask;
+            if (size_t(start) + 4 <= page.size()) {
+                const RowPointer to = RowPointer::from_u32(u32_at(page, start));
+                pointed.insert({to.page, to.row});
+            }
+        }
+    struct Orphan {
+        uint32_t page;
+        uint16_t row;
+    };
+    std::vector<Orphan> orphans;
+    for (uint32_t q : pages) {
+        if (q == page_number) continue;
+        const PageRef bytes = db.file().fetch(q);
+        const DataPage other(bytes, db.layout());
+        if (!other.is_data_page() || other.owner() != def.page) continue;
+        for (uint16_t i = 0; i < other.row_count(); ++i) {
+            const RowSlot s = other.slot(i);
+            if (!s.bounds_ok) continue;
+            if ((s.raw & (kRowDeleted | kRowOverflow)) == kRowOverflow && s.length() >= 4) {
+                const RowPointer to = RowPointer::from_u32(u32_at(other.row(i), 0));
+                pointed.insert({to.page, to.row});
+            } else if ((s.raw & (kRowDeleted | kRowOverflow)) == kRowDeleted && s.length() > 0) {
+                orphans.push_back({q, i});
+            }
+        }
+    }
+    std::erase_if(orphans, [&](const Orphan& o) { return pointed.count({o.page, o.row}) > 0; });
+    if (orphans.empty()) return;
+    for (const RealIndex& index : def.real_indexes) {
+        if (index.root_page == 0 || index.root_page >= db.file().page_count()) continue;
+        const IndexKeyPlan plan = plan_index_key(def, index, db.layout(), db.header().version_byte);
+        if (!plan.encodable) continue;
+        const IndexTree tree = read_index_tree(db.file(), db.layout(), index.root_page, def.page, index.entry_count);
+        if (!tree.valid()) continue;
+        std::vector<std::vector<uint8_t>> lost_keys;  // keys of entries naming a slot the page no longer holds
+        for (size_t i = 0; i < tree.entries.size(); ++i)
+            if (tree.entries.row(i).page == page_number && !live.count(tree.entries.row(i).row)) {
+                const auto key = tree.entries.key(i);
+                lost_keys.emplace_back(key.begin(), key.end());
+            }
+        if (lost_keys.empty()) return;
+        StoredRowKeys keys(def, db.decode_context());
+        index_key::Key key;
+        for (const Orphan& o : orphans) {
+            const PageRef bytes = db.file().fetch(o.page);
+            const DataPage other(bytes, db.layout());
+            bool all_null = false;
+            if (!keys.load(other.row(o.row)) || !keys.key(plan, key, all_null)) continue;
+            const auto named = std::find_if(lost_keys.begin(), lost_keys.end(), [&](const std::vector<uint8_t>& k) {
+                return std::equal(k.begin(), k.end(), key.begin(), key.end());
+            });
+            if (named == lost_keys.end()) continue;
+            lost_keys.erase(named);
+            std::vector<uint8_t> target = context.read_page(o.page);
+            const size_t at = db.layout().data_header_size + 2 * size_t(o.row);
+            if (at + 2 > target.size()) continue;
+            target[at + 1] = uint8_t(target[at + 1] & ~(kRowDeleted >> 8));
+            context.write_page(o.page, target);
+        }
+        return;  // one index that reads whole says enough
+    }
+}
+
 // Live rows (neither deleted nor moved-to targets) on the table's other listed pages.
 size_t live_rows_elsewhere(Database& db, const TableDef& def, const std::vector<uint32_t>& pages, uint32_t except) {
     size_t live = 0;
@@ -223,6 +300,7 @@ bool rebuild_headers_of(FixContext& context, Database& db, uint32_t tdef_page, c
                                {}, std::vector<uint8_t>(cut.begin(), cut.end())};
             context.save_dropped(item);
         }
+        revive_orphaned_moves(context, db, def, map.pages, p, rows, page);
         rebuild_data_page_header(page, layout, tdef_page, rows);
         context.write_page(p, page);
         rebuilt = true;
