@@ -140,6 +140,18 @@ std::optional<FramedRows> number_by_index(Database& db, const TableDef& def, uin
     return best;
 }
 
+// Whether an index entry names a row that lives: on the page being rebuilt, one of `live`;
+// elsewhere a slot not flagged deleted.
+bool slot_live(Database& db, uint32_t page_number, const std::set<uint16_t>& live, RowPointer at) {
+    if (at.page == page_number) return live.count(at.row) > 0;
+    if (at.page >= db.file().page_count()) return false;
+    const PageRef bytes = db.file().fetch(at.page);
+    const DataPage page(bytes, db.layout());
+    if (!page.is_data_page() || at.row >= page.row_count()) return false;
+    const RowSlot s = page.slot(at.row);
+    return s.bounds_ok && !s.deleted();
+}
+
 // A row moved off the rebuilt page when it grew keeps its bytes on another page, flagged as
 // a moved row; its pointer lay in the lost sector, so nothing names it now and it would
 // read as deleted. An index entry that still names the lost slot with the moved row's key
@@ -190,7 +202,7 @@ void revive_orphaned_moves(FixContext& context, Database& db, const TableDef& de
         if (!tree.valid()) continue;
         std::vector<std::vector<uint8_t>> lost_keys;  // keys of entries naming a slot the page no longer holds
         for (size_t i = 0; i < tree.entries.size(); ++i)
-            if (tree.entries.row(i).page == page_number && !live.count(tree.entries.row(i).row)) {
+            if (!slot_live(db, page_number, live, tree.entries.row(i))) {
                 const auto key = tree.entries.key(i);
                 lost_keys.emplace_back(key.begin(), key.end());
             }
@@ -309,6 +321,15 @@ bool rebuild_headers_of(FixContext& context, Database& db, uint32_t tdef_page, c
 }
 
 }  // namespace
+
+void revive_orphaned_moved_rows(FixContext& context, uint32_t tdef_page) {
+    Database db(context.copy_path());
+    const TableDefResult& read = db.table_def(tdef_page);
+    if (!read.table || !read.table->complete) return;
+    const UsageMap map = read_usage_map(db.file(), db.layout(), read.table->owned_map);
+    if (!map.readable) return;
+    revive_orphaned_moves(context, db, *read.table, map.pages, 0, {}, {});
+}
 
 void fix_lost_page_headers(FixContext& context, std::span<const Finding>) {
     {

@@ -76,6 +76,7 @@ struct Shape {
 // Column names as Access creates these tables (Jet 3 to ACE), with the flags it gives them.
 const Shape kAccessTables[] = {
     {{"MSysAccessObjects", 0x2}, {"Data", "ID"}},
+    {{"MSysAccessXML", 0x2}, {"Id", "LValue", "ObjectGuid", "ObjectName", "Property", "Value"}},
     {{"MSysAccessStorage", 0xA}, {"DateCreate", "DateUpdate", "Id", "Lv", "Name", "ParentId", "Type"}},
     {{"MSysCompactError", 0x0}, {"ErrorCode", "ErrorDescription", "ErrorRecid", "ErrorTable"}},
     {{"MSysComplexColumns", 0x80000000},
