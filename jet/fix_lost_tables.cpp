@@ -102,6 +102,8 @@ void fix_lost_tables(FixContext& context, std::span<const Finding>) {
         for (const LostTable& lost : find_lost_tables(db)) {
             NewCatalogTable table{lost.tdef_page, lost_table_name(lost.tdef_page), 0};
             if (flat.count(lost.tdef_page)) table.flags = 0x800A0000;
+            if (const TableDefResult& read = db.table_def(lost.tdef_page); read.table && attachment_flat_table(*read.table))
+                table.flags = 0x800A0000;
             if (const TableDefResult& read = db.table_def(lost.tdef_page); read.table)
                 if (const auto shape = access_table_shape(*read.table)) {
                     // Under its own name unless the catalog already has that table; hidden either way.

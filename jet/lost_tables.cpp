@@ -104,11 +104,12 @@ namespace {
 // The empty templates behind multi-valued fields, hidden and flagged 0x80030000: one table
 // per value type with a single column "Value", and one for attachments. A user table of
 // the same shape that holds no rows loses nothing by being taken for one.
+const std::set<std::string> kAttachmentColumns{"FileData", "FileFlags", "FileName", "FileTimeStamp", "FileType", "FileURL"};
+
 std::optional<AccessTableShape> complex_type_shape(const TableDef& def, const std::set<std::string>& names) {
     constexpr uint32_t kFlags = 0x80030000;
     if (def.num_rows != 0) return std::nullopt;
-    if (names == std::set<std::string>{"FileData", "FileFlags", "FileName", "FileTimeStamp", "FileType", "FileURL"})
-        return AccessTableShape{"MSysComplexType_Attachment", kFlags};
+    if (names == kAttachmentColumns) return AccessTableShape{"MSysComplexType_Attachment", kFlags};
     if (names != std::set<std::string>{"Value"}) return std::nullopt;
     switch (def.columns.front().type) {
     case data_type::byte: return AccessTableShape{"MSysComplexType_UnsignedByte", kFlags};
@@ -131,6 +132,13 @@ std::optional<AccessTableShape> access_table_shape(const TableDef& def) {
     for (const Shape& shape : kAccessTables)
         if (names == std::set<std::string>(shape.columns.begin(), shape.columns.end())) return shape.table;
     return complex_type_shape(def, names);
+}
+
+bool attachment_flat_table(const TableDef& def) {
+    std::set<std::string> names;
+    for (const Column& c : def.columns) names.insert(c.name);
+    return names.size() > kAttachmentColumns.size() &&
+           std::includes(names.begin(), names.end(), kAttachmentColumns.begin(), kAttachmentColumns.end());
 }
 
 std::string lost_table_name(uint32_t tdef_page) { return "Tabla_recuperada_" + std::to_string(tdef_page); }
