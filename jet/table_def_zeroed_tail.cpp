@@ -54,6 +54,7 @@ void append_name(std::vector<uint8_t>& out, const Layout& l, const std::string& 
 
 std::optional<std::vector<uint8_t>> rebuild_zeroed_tail(const TableDef& t, const Layout& l, uint16_t code_page) {
     const std::vector<uint8_t>& b = t.buffer;
+    if (t.pages.empty()) return std::nullopt;
     const size_t end = std::min<size_t>(t.tdef_len, b.size());
     const auto zeros = first_zeroed_sector(t, l.page_size, end);
     if (!zeros || *zeros < l.tdef_variable_start) return std::nullopt;
