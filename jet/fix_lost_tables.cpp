@@ -9,6 +9,7 @@
 #include "jet/data_page.h"
 #include "jet/database.h"
 #include "jet/lost_tables.h"
+#include "jet/moved_rows.h"
 #include "jet/repair.h"
 #include "jet/row.h"
 #include "jet/usage_map.h"
@@ -51,29 +52,7 @@ void revive_moved_catalog_rows(FixContext& context) {
     const TableDef& def = *read.table;
     const UsageMap map = read_usage_map(db.file(), db.layout(), def.owned_map);
     if (!map.readable) return;
-    std::set<std::pair<uint32_t, uint16_t>> pointed;
-    struct Moved {
-        uint32_t page;
-        uint16_t row;
-    };
-    std::vector<Moved> moved;
-    for (uint32_t p : map.pages) {
-        const PageRef bytes = db.file().fetch(p);
-        const DataPage page(bytes, db.layout());
-        if (!page.is_data_page() || page.owner() != kCatalogPage) continue;
-        for (uint16_t i = 0; i < page.row_count(); ++i) {
-            const RowSlot s = page.slot(i);
-            if (!s.bounds_ok) continue;
-            if ((s.raw & (kRowDeleted | kRowOverflow)) == kRowOverflow && s.length() >= 4) {
-                const RowPointer to = RowPointer::from_u32(u32_at(page.row(i), 0));
-                pointed.insert({to.page, to.row});
-            } else if ((s.raw & (kRowDeleted | kRowOverflow)) == kRowDeleted && s.length() > 0) {
-                moved.push_back({p, i});
-            }
-        }
-    }
-    for (const Moved& m : moved) {
-        if (pointed.count({m.page, m.row})) continue;
+    for (const MovedRow& m : unnamed_moved_rows(db, kCatalogPage, map.pages, 0, {})) {
         const PageRef bytes = db.file().fetch(m.page);
         const DataPage page(bytes, db.layout());
         const DecodedRow row = decode_row(def, page.row(m.row), db.decode_context());
@@ -81,19 +60,13 @@ void revive_moved_catalog_rows(FixContext& context) {
         if (!row.usable || !catalog_entry_from_row(def, row.values, e) || e.type != object_type::table ||
             !garbled_catalog_entry(e).empty() || !lost_pages.erase(e.tdef_page()))
             continue;
-        std::vector<uint8_t> target = context.read_page(m.page);
-        const size_t at = db.layout().data_header_size + 2 * size_t(m.row);
-        if (at + 2 > target.size()) continue;
-        target[at + 1] = uint8_t(target[at + 1] & ~(kRowDeleted >> 8));
-        context.write_page(m.page, target);
+        make_ordinary_row(context, db.layout(), m);
     }
 }
 
 }  // namespace
 
 void fix_lost_tables(FixContext& context, std::span<const Finding>) {
-    // A table's catalog row may still lie where it was moved when it grew, its pointer lost.
-    revive_orphaned_moved_rows(context, kCatalogPage);
     revive_moved_catalog_rows(context);
     std::vector<NewCatalogTable> tables;
     {

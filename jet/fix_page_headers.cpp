@@ -15,6 +15,7 @@
 #include "jet/dropped_row.h"
 #include "jet/index.h"
 #include "jet/index_row_key.h"
+#include "jet/moved_rows.h"
 #include "jet/fix_rows.h"
 #include "jet/repair.h"
 #include "jet/usage_map.h"
@@ -140,18 +141,6 @@ std::optional<FramedRows> number_by_index(Database& db, const TableDef& def, uin
     return best;
 }
 
-// Whether an index entry names a row that lives: on the page being rebuilt, one of `live`;
-// elsewhere a slot not flagged deleted.
-bool slot_live(Database& db, uint32_t page_number, const std::set<uint16_t>& live, RowPointer at) {
-    if (at.page == page_number) return live.count(at.row) > 0;
-    if (at.page >= db.file().page_count()) return false;
-    const PageRef bytes = db.file().fetch(at.page);
-    const DataPage page(bytes, db.layout());
-    if (!page.is_data_page() || at.row >= page.row_count()) return false;
-    const RowSlot s = page.slot(at.row);
-    return s.bounds_ok && !s.deleted();
-}
-
 // A row moved off the rebuilt page when it grew keeps its bytes on another page, flagged as
 // a moved row; its pointer lay in the lost sector, so nothing names it now and it would
 // read as deleted. An index entry that still names the lost slot with the moved row's key
@@ -171,28 +160,7 @@ void revive_orphaned_moves(FixContext& context, Database& db, const TableDef& de
                 pointed.insert({to.page, to.row});
             }
         }
-    struct Orphan {
-        uint32_t page;
-        uint16_t row;
-    };
-    std::vector<Orphan> orphans;
-    for (uint32_t q : pages) {
-        if (q == page_number) continue;
-        const PageRef bytes = db.file().fetch(q);
-        const DataPage other(bytes, db.layout());
-        if (!other.is_data_page() || other.owner() != def.page) continue;
-        for (uint16_t i = 0; i < other.row_count(); ++i) {
-            const RowSlot s = other.slot(i);
-            if (!s.bounds_ok) continue;
-            if ((s.raw & (kRowDeleted | kRowOverflow)) == kRowOverflow && s.length() >= 4) {
-                const RowPointer to = RowPointer::from_u32(u32_at(other.row(i), 0));
-                pointed.insert({to.page, to.row});
-            } else if ((s.raw & (kRowDeleted | kRowOverflow)) == kRowDeleted && s.length() > 0) {
-                orphans.push_back({q, i});
-            }
-        }
-    }
-    std::erase_if(orphans, [&](const Orphan& o) { return pointed.count({o.page, o.row}) > 0; });
+    const std::vector<MovedRow> orphans = unnamed_moved_rows(db, def.page, pages, page_number, std::move(pointed));
     if (orphans.empty()) return;
     for (const RealIndex& index : def.real_indexes) {
         if (index.root_page == 0 || index.root_page >= db.file().page_count()) continue;
@@ -202,14 +170,14 @@ void revive_orphaned_moves(FixContext& context, Database& db, const TableDef& de
         if (!tree.valid()) continue;
         std::vector<std::vector<uint8_t>> lost_keys;  // keys of entries naming a slot the page no longer holds
         for (size_t i = 0; i < tree.entries.size(); ++i)
-            if (!slot_live(db, page_number, live, tree.entries.row(i))) {
+            if (tree.entries.row(i).page == page_number && !live.count(tree.entries.row(i).row)) {
                 const auto key = tree.entries.key(i);
                 lost_keys.emplace_back(key.begin(), key.end());
             }
         if (lost_keys.empty()) return;
         StoredRowKeys keys(def, db.decode_context());
         index_key::Key key;
-        for (const Orphan& o : orphans) {
+        for (const MovedRow& o : orphans) {
             const PageRef bytes = db.file().fetch(o.page);
             const DataPage other(bytes, db.layout());
             bool all_null = false;
@@ -219,11 +187,7 @@ void revive_orphaned_moves(FixContext& context, Database& db, const TableDef& de
             });
             if (named == lost_keys.end()) continue;
             lost_keys.erase(named);
-            std::vector<uint8_t> target = context.read_page(o.page);
-            const size_t at = db.layout().data_header_size + 2 * size_t(o.row);
-            if (at + 2 > target.size()) continue;
-            target[at + 1] = uint8_t(target[at + 1] & ~(kRowDeleted >> 8));
-            context.write_page(o.page, target);
+            make_ordinary_row(context, db.layout(), o);
         }
         return;  // one index that reads whole says enough
     }
@@ -321,15 +285,6 @@ bool rebuild_headers_of(FixContext& context, Database& db, uint32_t tdef_page, c
 }
 
 }  // namespace
-
-void revive_orphaned_moved_rows(FixContext& context, uint32_t tdef_page) {
-    Database db(context.copy_path());
-    const TableDefResult& read = db.table_def(tdef_page);
-    if (!read.table || !read.table->complete) return;
-    const UsageMap map = read_usage_map(db.file(), db.layout(), read.table->owned_map);
-    if (!map.readable) return;
-    revive_orphaned_moves(context, db, *read.table, map.pages, 0, {}, {});
-}
 
 void fix_lost_page_headers(FixContext& context, std::span<const Finding>) {
     {

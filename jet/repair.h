@@ -126,9 +126,6 @@ void fix_table_def_chain(FixContext& context, std::span<const Finding> findings)
 void fix_unknown_pages(FixContext& context, std::span<const Finding> findings);
 // Data pages whose first sector reads back as zeros: header and offsets rebuilt from the rows left.
 void fix_lost_page_headers(FixContext& context, std::span<const Finding> findings);
-// Rows of the table moved off their page when they grew whose pointer is gone (its bytes
-// lost), named by an index entry for a slot no longer live: made ordinary rows where they lie.
-void revive_orphaned_moved_rows(FixContext& context, uint32_t tdef_page);
 // Map problems may come from a definition read with damaged counts: counts first.
 void fix_table_defs_then_maps(FixContext& context, std::span<const Finding> findings);
 // Index roots and map pointers into pages the file no longer has: roots and index-map bits
