@@ -6,9 +6,13 @@
 
 #include "jet/catalog.h"
 #include "jet/catalog_insert.h"
+#include "jet/data_page.h"
 #include "jet/database.h"
 #include "jet/lost_tables.h"
+#include "jet/moved_rows.h"
 #include "jet/repair.h"
+#include "jet/row.h"
+#include "jet/usage_map.h"
 
 namespace jet {
 namespace {
@@ -33,9 +37,37 @@ std::set<uint32_t> flat_tables(Database& db) {
     return out;
 }
 
+// Catalog rows moved off their page when they grew, whose pointer is gone with the bytes
+// around it: flagged as moved, nothing names them, and the catalog reads without them
+// (other readers take such a row where it lies). One that names a lost table's definition
+// is that table's own row: it becomes an ordinary row again, name and flags as Access wrote.
+void revive_moved_catalog_rows(FixContext& context) {
+    Database db(context.copy_path());
+    const std::vector<LostTable> lost = find_lost_tables(db);
+    if (lost.empty()) return;
+    std::set<uint32_t> lost_pages;
+    for (const LostTable& t : lost) lost_pages.insert(t.tdef_page);
+    const TableDefResult& read = db.table_def(kCatalogPage);
+    if (!read.table || !read.table->complete) return;
+    const TableDef& def = *read.table;
+    const UsageMap map = read_usage_map(db.file(), db.layout(), def.owned_map);
+    if (!map.readable) return;
+    for (const MovedRow& m : unnamed_moved_rows(db, kCatalogPage, map.pages, 0, {})) {
+        const PageRef bytes = db.file().fetch(m.page);
+        const DataPage page(bytes, db.layout());
+        const DecodedRow row = decode_row(def, page.row(m.row), db.decode_context());
+        CatalogEntry e;
+        if (!row.usable || !catalog_entry_from_row(def, row.values, e) || e.type != object_type::table ||
+            !garbled_catalog_entry(e).empty() || !lost_pages.erase(e.tdef_page()))
+            continue;
+        make_ordinary_row(context, db.layout(), m);
+    }
+}
+
 }  // namespace
 
 void fix_lost_tables(FixContext& context, std::span<const Finding>) {
+    revive_moved_catalog_rows(context);
     std::vector<NewCatalogTable> tables;
     {
         Database db(context.copy_path());
@@ -43,6 +75,8 @@ void fix_lost_tables(FixContext& context, std::span<const Finding>) {
         for (const LostTable& lost : find_lost_tables(db)) {
             NewCatalogTable table{lost.tdef_page, lost_table_name(lost.tdef_page), 0};
             if (flat.count(lost.tdef_page)) table.flags = 0x800A0000;
+            if (const TableDefResult& read = db.table_def(lost.tdef_page); read.table && attachment_flat_table(*read.table))
+                table.flags = 0x800A0000;
             if (const TableDefResult& read = db.table_def(lost.tdef_page); read.table)
                 if (const auto shape = access_table_shape(*read.table)) {
                     // Under its own name unless the catalog already has that table; hidden either way.

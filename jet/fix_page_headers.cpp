@@ -4,6 +4,8 @@
 // and offsets again. The bytes of a row cut by the zeros go to the recovery file. The
 // catalog comes first: the tables whose rows it held are known only once it reads again.
 #include <algorithm>
+#include <map>
+#include <optional>
 #include <set>
 
 #include "jet/catalog.h"
@@ -12,6 +14,8 @@
 #include "jet/database.h"
 #include "jet/dropped_row.h"
 #include "jet/index.h"
+#include "jet/index_row_key.h"
+#include "jet/moved_rows.h"
 #include "jet/fix_rows.h"
 #include "jet/repair.h"
 #include "jet/usage_map.h"
@@ -52,6 +56,141 @@ std::set<uint16_t> indexed_here(Database& db, const TableDef& def, uint32_t page
         if (!rows.empty()) return rows;
     }
     return {};
+}
+
+// The key bytes each framed row has in `plan`'s index; empty where none can be built. A
+// 4-byte overflow header is keyed by the row it points at.
+std::vector<std::optional<std::vector<uint8_t>>> framed_keys(Database& db, const TableDef& def, Bytes page,
+                                                             const FramedRows& rows, const IndexKeyPlan& plan) {
+    StoredRowKeys keys(def, db.decode_context());
+    index_key::Key key;
+    std::vector<std::optional<std::vector<uint8_t>>> out(rows.slots.size());
+    for (size_t k = 0; k < rows.slots.size(); ++k) {
+        const uint16_t start = rows.slots[k] & kRowOffsetMask;
+        const uint16_t end = k == 0 ? uint16_t(page.size()) : uint16_t(rows.slots[k - 1] & kRowOffsetMask);
+        if (start >= end || end > page.size()) continue;
+        Bytes row = page.subspan(start, end - start);
+        PageRef target;
+        if (rows.slots[k] & kRowOverflow) {
+            const RowPointer to = RowPointer::from_u32(u32_at(row, 0));
+            if (to.page == 0 || to.page >= db.file().page_count()) continue;
+            target = db.file().fetch(to.page);
+            const DataPage moved(target, db.layout());
+            if (!moved.is_data_page() || to.row >= moved.row_count() || !moved.slot(to.row).bounds_ok) continue;
+            row = moved.row(to.row);
+        }
+        bool all_null = false;
+        if (keys.load(row) && keys.key(plan, key, all_null)) out[k].emplace(key.begin(), key.end());
+    }
+    return out;
+}
+
+// Slot numbers told by an index: rows keep their slot order down the page, but a deleted
+// row of no length takes a slot and frames as nothing, so the rows after it would take
+// numbers one too low and the indexes would name the wrong rows. Each framed row takes the
+// next slot the index names with its key on this page (the slots skipped become empty
+// deleted ones); a row no entry names was deleted and keeps the next number. Nothing when
+// no index of the table reads whole and keys a row here.
+std::optional<FramedRows> number_by_index(Database& db, const TableDef& def, uint32_t page_number, Bytes page,
+                                          const FramedRows& rows) {
+    std::optional<FramedRows> best;
+    size_t best_matched = 0;
+    for (const RealIndex& index : def.real_indexes) {
+        if (index.root_page == 0 || index.root_page >= db.file().page_count()) continue;
+        const IndexKeyPlan plan = plan_index_key(def, index, db.layout(), db.header().version_byte);
+        if (!plan.encodable) continue;
+        const IndexTree tree = read_index_tree(db.file(), db.layout(), index.root_page, def.page, index.entry_count);
+        if (!tree.valid()) continue;
+        std::map<uint16_t, std::vector<uint8_t>> named;  // slot -> key
+        for (size_t i = 0; i < tree.entries.size(); ++i)
+            if (tree.entries.row(i).page == page_number) {
+                const auto key = tree.entries.key(i);
+                named[tree.entries.row(i).row].assign(key.begin(), key.end());
+            }
+        if (named.empty()) continue;
+        const auto keys = framed_keys(db, def, page, rows, plan);
+        FramedRows out = rows;
+        out.slots.clear();
+        size_t matched = 0;
+        uint16_t next = 0;
+        for (size_t k = 0; k < rows.slots.size(); ++k) {
+            auto at = named.end();
+            if (keys[k])
+                for (auto it = named.lower_bound(next); it != named.end(); ++it)
+                    if (it->second == *keys[k]) {
+                        at = it;
+                        break;
+                    }
+            if (at == named.end()) {
+                out.slots.push_back(rows.slots[k] | kRowDeleted);  // deleted, or a moved row's new place
+                ++next;
+                continue;
+            }
+            const uint16_t end = k == 0 ? uint16_t(page.size()) : uint16_t(rows.slots[k - 1] & kRowOffsetMask);
+            for (; next < at->first; ++next) out.slots.push_back(kRowDeleted | kRowOverflow | end);
+            out.slots.push_back(rows.slots[k]);
+            ++next;
+            ++matched;
+        }
+        if (out.slots.size() > 255) continue;
+        if (matched > best_matched) {
+            best = std::move(out);
+            best_matched = matched;
+        }
+    }
+    return best;
+}
+
+// A row moved off the rebuilt page when it grew keeps its bytes on another page, flagged as
+// a moved row; its pointer lay in the lost sector, so nothing names it now and it would
+// read as deleted. An index entry that still names the lost slot with the moved row's key
+// says which row it was: the moved row becomes an ordinary row where it lies (the indexes
+// are rebuilt afterwards). Pointers still framed on the page keep their rows.
+void revive_orphaned_moves(FixContext& context, Database& db, const TableDef& def, const std::vector<uint32_t>& pages,
+                           uint32_t page_number, const FramedRows& rows, Bytes page) {
+    std::set<uint16_t> live;
+    for (size_t k = 0; k < rows.slots.size(); ++k)
+        if ((rows.slots[k] & kRowDeleted) == 0) live.insert(uint16_t(k));
+    std::set<std::pair<uint32_t, uint16_t>> pointed;
+    for (size_t k = 0; k < rows.slots.size(); ++k)
+        if ((rows.slots[k] & (kRowDeleted | kRowOverflow)) == kRowOverflow) {
+            const uint16_t start = rows.slots[k] & kRowOffsetMask;
+            if (size_t(start) + 4 <= page.size()) {
+                const RowPointer to = RowPointer::from_u32(u32_at(page, start));
+                pointed.insert({to.page, to.row});
+            }
+        }
+    const std::vector<MovedRow> orphans = unnamed_moved_rows(db, def.page, pages, page_number, std::move(pointed));
+    if (orphans.empty()) return;
+    for (const RealIndex& index : def.real_indexes) {
+        if (index.root_page == 0 || index.root_page >= db.file().page_count()) continue;
+        const IndexKeyPlan plan = plan_index_key(def, index, db.layout(), db.header().version_byte);
+        if (!plan.encodable) continue;
+        const IndexTree tree = read_index_tree(db.file(), db.layout(), index.root_page, def.page, index.entry_count);
+        if (!tree.valid()) continue;
+        std::vector<std::vector<uint8_t>> lost_keys;  // keys of entries naming a slot the page no longer holds
+        for (size_t i = 0; i < tree.entries.size(); ++i)
+            if (tree.entries.row(i).page == page_number && !live.count(tree.entries.row(i).row)) {
+                const auto key = tree.entries.key(i);
+                lost_keys.emplace_back(key.begin(), key.end());
+            }
+        if (lost_keys.empty()) return;
+        StoredRowKeys keys(def, db.decode_context());
+        index_key::Key key;
+        for (const MovedRow& o : orphans) {
+            const PageRef bytes = db.file().fetch(o.page);
+            const DataPage other(bytes, db.layout());
+            bool all_null = false;
+            if (!keys.load(other.row(o.row)) || !keys.key(plan, key, all_null)) continue;
+            const auto named = std::find_if(lost_keys.begin(), lost_keys.end(), [&](const std::vector<uint8_t>& k) {
+                return std::equal(k.begin(), k.end(), key.begin(), key.end());
+            });
+            if (named == lost_keys.end()) continue;
+            lost_keys.erase(named);
+            make_ordinary_row(context, db.layout(), o);
+        }
+        return;  // one index that reads whole says enough
+    }
 }
 
 // Live rows (neither deleted nor moved-to targets) on the table's other listed pages.
@@ -100,9 +239,16 @@ bool rebuild_headers_of(FixContext& context, Database& db, uint32_t tdef_page, c
         if (page.size() != layout.page_size || !data_page_header_lost(page)) continue;
         const auto exact = [&](Bytes row) { return row_sound(def, layout, row) && row_packed(def, layout, row); };
         FramedRows rows = frame_rows_from_end(page, layout, exact, moved);
-        for (uint16_t k : moved_here(db, map.pages, p))
+        const std::optional<FramedRows> numbered = number_by_index(db, def, p, page, rows);
+        if (numbered) rows = *numbered;
+        const std::set<uint16_t> targets = moved_here(db, map.pages, p);
+        for (uint16_t k : targets)
             if (k < rows.slots.size() && !(rows.slots[k] & kRowOverflow)) rows.slots[k] |= kRowDeleted;
-        if (const std::set<uint16_t> indexed = indexed_here(db, def, p); !indexed.empty()) {
+        if (numbered) {
+            for (size_t k = 0; k < rows.slots.size(); ++k)
+                if ((rows.slots[k] & (kRowDeleted | kRowOverflow)) == kRowDeleted && !targets.count(uint16_t(k)))
+                    rows.slots[k] |= kRowOverflow;
+        } else if (const std::set<uint16_t> indexed = indexed_here(db, def, p); !indexed.empty()) {
             for (size_t k = 0; k < rows.slots.size(); ++k)
                 if ((rows.slots[k] & (kRowDeleted | kRowOverflow)) == 0 && !indexed.count(uint16_t(k)))
                     rows.slots[k] |= kRowDeleted | kRowOverflow;
@@ -130,6 +276,7 @@ bool rebuild_headers_of(FixContext& context, Database& db, uint32_t tdef_page, c
                                {}, std::vector<uint8_t>(cut.begin(), cut.end())};
             context.save_dropped(item);
         }
+        revive_orphaned_moves(context, db, def, map.pages, p, rows, page);
         rebuild_data_page_header(page, layout, tdef_page, rows);
         context.write_page(p, page);
         rebuilt = true;

@@ -14,6 +14,7 @@
 #include "jet/database.h"
 #include "jet/fix_table_def.h"
 #include "jet/repair.h"
+#include "jet/table_def_zeroed_tail.h"
 #include "jet/text.h"
 
 namespace jet {
@@ -187,6 +188,10 @@ bool fix_one(FixContext& context, const TableDef& t, uint16_t code_page) {
     if (!sound_definition(as_stored, t.tdef_len)) {
         if (as_stored.table && as_stored.table->complete && sound_definition(as_stored, uint32_t(as_stored.table->parsed_length))) {
             put(first, kTdefLength, uint32_t(as_stored.table->parsed_length), 4);  // only the length is off
+        } else if (auto rebuilt = rebuild_zeroed_tail(t, l, code_page)) {
+            write_table_def(context, t, *rebuilt);
+            first = context.read_page(t.page);
+            now = *parse_table_def(*rebuilt, l, code_page).table;
         } else if (const auto counts = rederive_counts(t, l, code_page)) {
             put_counts(first, l, *counts);
             std::vector<uint8_t> buffer = t.buffer;

@@ -76,6 +76,7 @@ struct Shape {
 // Column names as Access creates these tables (Jet 3 to ACE), with the flags it gives them.
 const Shape kAccessTables[] = {
     {{"MSysAccessObjects", 0x2}, {"Data", "ID"}},
+    {{"MSysAccessXML", 0x2}, {"Id", "LValue", "ObjectGuid", "ObjectName", "Property", "Value"}},
     {{"MSysAccessStorage", 0xA}, {"DateCreate", "DateUpdate", "Id", "Lv", "Name", "ParentId", "Type"}},
     {{"MSysCompactError", 0x0}, {"ErrorCode", "ErrorDescription", "ErrorRecid", "ErrorTable"}},
     {{"MSysComplexColumns", 0x80000000},
@@ -98,12 +99,46 @@ const Shape kAccessTables[] = {
 
 }  // namespace
 
+namespace {
+
+// The empty templates behind multi-valued fields, hidden and flagged 0x80030000: one table
+// per value type with a single column "Value", and one for attachments. A user table of
+// the same shape that holds no rows loses nothing by being taken for one.
+const std::set<std::string> kAttachmentColumns{"FileData", "FileFlags", "FileName", "FileTimeStamp", "FileType", "FileURL"};
+
+std::optional<AccessTableShape> complex_type_shape(const TableDef& def, const std::set<std::string>& names) {
+    constexpr uint32_t kFlags = 0x80030000;
+    if (def.num_rows != 0) return std::nullopt;
+    if (names == kAttachmentColumns) return AccessTableShape{"MSysComplexType_Attachment", kFlags};
+    if (names != std::set<std::string>{"Value"}) return std::nullopt;
+    switch (def.columns.front().type) {
+    case data_type::byte: return AccessTableShape{"MSysComplexType_UnsignedByte", kFlags};
+    case data_type::integer: return AccessTableShape{"MSysComplexType_Short", kFlags};
+    case data_type::long_integer: return AccessTableShape{"MSysComplexType_Long", kFlags};
+    case data_type::single: return AccessTableShape{"MSysComplexType_IEEESingle", kFlags};
+    case data_type::double_: return AccessTableShape{"MSysComplexType_IEEEDouble", kFlags};
+    case data_type::guid: return AccessTableShape{"MSysComplexType_GUID", kFlags};
+    case data_type::decimal: return AccessTableShape{"MSysComplexType_Decimal", kFlags};
+    case data_type::text: return AccessTableShape{"MSysComplexType_Text", kFlags};
+    default: return std::nullopt;
+    }
+}
+
+}  // namespace
+
 std::optional<AccessTableShape> access_table_shape(const TableDef& def) {
     std::set<std::string> names;
     for (const Column& c : def.columns) names.insert(c.name);
     for (const Shape& shape : kAccessTables)
         if (names == std::set<std::string>(shape.columns.begin(), shape.columns.end())) return shape.table;
-    return std::nullopt;
+    return complex_type_shape(def, names);
+}
+
+bool attachment_flat_table(const TableDef& def) {
+    std::set<std::string> names;
+    for (const Column& c : def.columns) names.insert(c.name);
+    return names.size() > kAttachmentColumns.size() &&
+           std::includes(names.begin(), names.end(), kAttachmentColumns.begin(), kAttachmentColumns.end());
 }
 
 std::string lost_table_name(uint32_t tdef_page) { return "Tabla_recuperada_" + std::to_string(tdef_page); }

@@ -43,5 +43,7 @@ struct AccessTableShape {
 };
 // Nothing when the column names are not those of one of Access's own tables.
 std::optional<AccessTableShape> access_table_shape(const TableDef& def);
+// The hidden table behind an attachment field: the attachment columns and its links.
+bool attachment_flat_table(const TableDef& def);
 
 }  // namespace jet

@@ -180,13 +180,11 @@ const char* sector_kind_name(SectorKind kind) {
 }
 
 std::vector<SectorKind> met_sector_kinds() {
-    return {SectorKind::UserFirst, SectorKind::UserMiddle, SectorKind::UserLast, SectorKind::IndexPage,
-            SectorKind::UsageMapPage};
+    return {SectorKind::UserFirst,   SectorKind::UserMiddle, SectorKind::UserLast,     SectorKind::CatalogFirst,
+            SectorKind::CatalogRows, SectorKind::IndexPage,  SectorKind::TableDefPage, SectorKind::UsageMapPage};
 }
 
-std::vector<SectorKind> unmet_sector_kinds() {
-    return {SectorKind::CatalogFirst, SectorKind::CatalogRows, SectorKind::TableDefPage};
-}
+std::vector<SectorKind> unmet_sector_kinds() { return {}; }
 
 std::optional<SectorDamage> apply_sector_damage(const std::filesystem::path& intact, std::vector<uint8_t>& bytes,
                                                 SectorKind kind) {

@@ -23,9 +23,7 @@ enum class SectorKind {
 
 const char* sector_kind_name(SectorKind kind);
 // Kinds whose every case the repair meets today, and those it does not yet meet on every
-// corpus file (run them with --gtest_also_run_disabled_tests): a zeroed sector at the end
-// of a definition drops the table, and catalog sectors leave some hidden tables visible or
-// repeat a ParentIdName key.
+// corpus file (run them with --gtest_also_run_disabled_tests; none at present).
 std::vector<SectorKind> met_sector_kinds();
 std::vector<SectorKind> unmet_sector_kinds();
 
