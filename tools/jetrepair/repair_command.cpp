@@ -18,11 +18,10 @@ void print_finding(const jet::Finding& f, bool rewritten) {
     std::cout << "- [" << f.code << "] " << f.description;
     if (!f.object.empty()) std::cout << " (" << f.object << ")";
     std::cout << "\n";
-    const jet::ProblemInfo* info = jet::find_problem(f.code);
-    if (jet::tolerated(f) && (!rewritten || info == nullptr || jet::fix_for(f.code) == nullptr)) {
+    if (jet::tolerated(f) && (!rewritten || jet::fix_for(f.problem) == nullptr)) {
         std::cout << "    se deja como está: no impide usar la base de datos\n";
-    } else if (info != nullptr) {
-        std::cout << "    arreglo: " << info->fix << "\n";
+    } else {
+        std::cout << "    arreglo: " << jet::problem_info(f.problem).fix << "\n";
     }
 }
 
