@@ -57,9 +57,7 @@ struct TableWalk {
             case FaultKind::DataPageFreeSpace: {
                 const PageRef dp_bytes = file.fetch(page);
                 DataPage dp(dp_bytes, layout);
-                size_t used = 0;
-                for (uint16_t i = 0; i < dp.row_count(); ++i) used += dp.slot(i).length();
-                const size_t real = layout.page_size - layout.data_header_size - 2 * dp.row_count() - used;
+                const int64_t real = dp.real_free_space();
                 add(Problem::DpageFreeSpace, object::table_page(t.name, page),
                              {std::to_string(dp.free_space()), std::to_string(real)});
                 break;
@@ -204,10 +202,10 @@ struct TableWalk {
                 row_faults({f}, page, row, {});
         }
         if (!cracked.usable) return;
-        if (cracked.stored_columns > d.max_cols)
+        if (!columns_fit(d, cracked))
             add(Problem::RowColumnCount, at(page, row),
                          {r(), std::to_string(cracked.stored_columns), std::to_string(d.max_cols)});
-        if (d.num_var_cols > 0 && cracked.var_count > d.num_var_cols)
+        if (!var_slots_fit(d, cracked))
             add(Problem::RowLayout, at(page, row),
                          {r(), "tiene " + std::to_string(cracked.var_count) + " posiciones variables y la tabla " +
                                  std::to_string(d.num_var_cols)});

@@ -59,22 +59,15 @@ std::vector<TableCount> count_tables(const std::filesystem::path& copy, const st
     Database db(copy);
     std::vector<TableCount> counts;
     auto wanted = [&](uint32_t tdef_page) { return only.empty() || only.count(tdef_page) > 0; };
-    // The catalog's own count too, also when the row naming it is lost.
     std::set<uint32_t> pages;
-    if (wanted(kCatalogPage)) pages.insert(kCatalogPage);
-    for (const CatalogEntry& entry : db.catalog().entries)
-        if (entry.type == object_type::table && !entry.linked() && wanted(entry.tdef_page()))
-            pages.insert(entry.tdef_page());
+    for (const CatalogTable& t : every_table(db.catalog(), db.file().page_count()))
+        if (wanted(t.tdef_page)) pages.insert(t.tdef_page);
     for (uint32_t tdef_page : pages) {
         const TableDefResult& def = db.table_def(tdef_page);
         if (!def.table || !def.table->complete) continue;
         if (auto count = count_table(db.file(), db.layout(), *def.table)) counts.push_back(*count);
     }
     return counts;
-}
-
-void put_u32(std::vector<uint8_t>& page, std::size_t at, uint32_t value) {
-    for (int i = 0; i < 4; ++i) page[at + i] = static_cast<uint8_t>(value >> (8 * i));
 }
 
 void fix_counts(FixContext& context, std::span<const Finding> findings, bool rows, bool autonumbers) {
