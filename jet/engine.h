@@ -25,16 +25,16 @@ enum class Problem;
 
 // Where a finding lies: the fields that apply are set, the others left empty. A row is
 // `slot` on `page`. Numbers are those stored in the file; names are as the catalog and
-// the table definition spell them.
+// the table definition spell them (a damaged one may be empty and still apply).
 struct Location {
     std::optional<uint32_t> page{};             // a page of the file, or the page a row is on
     std::optional<uint32_t> slot{};             // a row's slot on `page`
     std::optional<uint32_t> definition_page{};  // first page of a table's definition
-    std::string table{};
+    std::optional<std::string> table{};
     std::optional<uint32_t> index{};  // a real index's number
-    std::string index_name{};
+    std::optional<std::string> index_name{};
     std::optional<uint32_t> column{};  // a column's number
-    std::string column_name{};
+    std::optional<std::string> column_name{};
 
     bool operator==(const Location&) const = default;
     auto operator<=>(const Location&) const = default;

@@ -382,11 +382,11 @@ std::string fill_template(std::string_view tmpl, std::initializer_list<std::stri
 
 std::string object_text(const Location& where) {
     const auto number = [](std::optional<uint32_t> n) { return std::to_string(*n); };
-    if (where.table.empty()) return where.page ? "página " + number(where.page) : "archivo";
-    std::string text = "tabla " + where.table;
-    if (!where.index_name.empty()) return text + ", índice " + where.index_name;
+    if (!where.table) return where.page ? "página " + number(where.page) : "archivo";
+    std::string text = "tabla " + *where.table;
+    if (where.index_name) return text + ", índice " + *where.index_name;
     if (where.page && where.slot) return text + ", página " + number(where.page) + ", fila " + number(where.slot);
-    if (!where.column_name.empty()) return text + ", columna " + where.column_name;
+    if (where.column_name) return text + ", columna " + *where.column_name;
     if (where.page) return text + ", página " + number(where.page);
     return text;
 }

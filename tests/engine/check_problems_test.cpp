@@ -49,6 +49,7 @@ TEST(CheckProblems, ObjectTextNamesTheMostPreciseStructure) {
         {{.page = 7, .slot = 3, .table = "T", .column_name = "C"}, "tabla T, página 7, fila 3"},
         {{.table = "T", .column_name = "C"}, "tabla T, columna C"},
         {{.page = 7, .slot = 3, .table = "T", .index = 1, .index_name = "I"}, "tabla T, índice I"},
+        {{.table = "", .column_name = ""}, "tabla , columna "},  // damaged names still apply
     };
     for (const auto& c : cases) EXPECT_EQ(jet::object_text(c.where), c.text);
     // A problem about one fixed structure names it, wherever the finding lies.
