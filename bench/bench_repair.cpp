@@ -135,10 +135,10 @@ Split timed_steps(const fs::path& file) {
         const jet::HeaderResult header = jet::parse_header(prefix);
         if (!header.header) throw std::runtime_error("header");
         jet::FixContext context(copy, *header.header, recovery);
-        std::map<std::string, std::vector<jet::Finding>> by_code;
-        for (const auto& f : found.findings) by_code[f.code].push_back(f);
-        for (const auto& [code, list] : by_code)
-            if (jet::FixFunction fix = jet::fix_for(code)) context.run(fix, jet::fix_keeps_pages(code), list);
+        std::map<jet::Problem, std::vector<jet::Finding>> by_problem;
+        for (const auto& f : found.findings) by_problem[f.problem].push_back(f);
+        for (const auto& [problem, list] : by_problem)
+            if (jet::FixFunction fix = jet::fix_for(problem)) context.run(fix, jet::fix_keeps_pages(problem), list);
         if (context.pages_reallocated() && !context.maps_rebuilt()) jet::rebuild_usage_maps(context);
         memo.recheck_with(context.written_pages());
         copy.file().start_writeback();

@@ -33,6 +33,16 @@ inline uint32_t u32_at(Bytes b, size_t offset) {
            (uint32_t(b[offset + 3]) << 24);
 }
 
+// Little-endian writes into a buffer the caller has sized to hold the field.
+inline void put_u16(std::span<uint8_t> b, size_t offset, uint16_t value) {
+    b[offset] = static_cast<uint8_t>(value);
+    b[offset + 1] = static_cast<uint8_t>(value >> 8);
+}
+
+inline void put_u32(std::span<uint8_t> b, size_t offset, uint32_t value) {
+    for (size_t i = 0; i < 4; ++i) b[offset + i] = static_cast<uint8_t>(value >> (8 * i));
+}
+
 inline uint64_t u64_at(Bytes b, size_t offset) {
     if (!fits(b, offset, 8)) return 0;
     return uint64_t(u32_at(b, offset)) | (uint64_t(u32_at(b, offset + 4)) << 32);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <set>
 
 #include "jet/column_properties.h"
 
@@ -74,6 +75,17 @@ std::string garbled_catalog_entry(const CatalogEntry& e) {
 }
 
 bool is_system_object(const CatalogEntry& e) { return (e.flags & kSystemObjectFlags) != 0 || starts_with_msys(e.name); }
+
+std::vector<CatalogTable> every_table(const Catalog& catalog, uint32_t page_count) {
+    std::vector<CatalogTable> out{{"MSysObjects", kCatalogPage}};
+    std::set<uint32_t> seen{kCatalogPage};
+    for (const CatalogEntry& e : catalog.entries) {
+        const uint32_t page = e.tdef_page();
+        if (e.type != object_type::table || page <= kCatalogPage || page >= page_count) continue;
+        if (seen.insert(page).second) out.push_back({e.name, page});
+    }
+    return out;
+}
 
 std::vector<CatalogEntry> user_tables(const Catalog& catalog) {
     const CatalogEntry* tables_container = nullptr;

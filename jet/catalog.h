@@ -65,6 +65,15 @@ bool is_system_object(const CatalogEntry& entry);
 // the Tables container when the catalog has one.
 std::vector<CatalogEntry> user_tables(const Catalog& catalog);
 
+struct CatalogTable {
+    std::string name;
+    uint32_t tdef_page = 0;
+};
+// Every table of the file: the catalog's own (MSysObjects) first, also when the row naming
+// it is lost, then each table the catalog names, once, in catalog order. A definition page
+// a file of `page_count` pages cannot hold there (0, 1, past the end) is left out.
+std::vector<CatalogTable> every_table(const Catalog& catalog, uint32_t page_count);
+
 // Rows describing linked tables (Jet or ODBC); they hold no rows of their own here.
 std::vector<CatalogEntry> linked_tables(const Catalog& catalog);
 

@@ -3,13 +3,14 @@
 #include "jet/check_maps.h"
 #include "jet/check_memo.h"
 #include "jet/check_passes.h"
+#include "jet/native_file.h"
 
 namespace jet {
 namespace {
 
 Report check_opened(Database& db, CheckMemo* memo, Progress* progress) {
     if (db.file().page_count() < 3)
-        throw EngineError("La base de datos «" + path_text(db.path()) +
+        throw EngineError("La base de datos «" + display_path(db.path()) +
                           "» está truncada: le faltan las páginas básicas (cabecera, mapa y catálogo).");
     if (progress) progress->step("Comprobando la cabecera, el catálogo y las definiciones", 0);
     FindingSink sink;

@@ -30,7 +30,7 @@ class FindingSink {
 public:
     explicit FindingSink(std::size_t per_code_limit = 500);
 
-    void add(Problem p, std::string object, std::initializer_list<std::string_view> args);
+    void add(Problem p, Location where, std::initializer_list<std::string_view> args);
     // A finding made earlier, counted and kept as add() would.
     void add(Problem p, const Finding& finding);
     // While set, every finding added is also noted in `tap` (nullptr stops it).
@@ -48,16 +48,17 @@ private:
     std::vector<CheckEvent>* tap_ = nullptr;
 };
 
-// Names of the objects a finding concerns, always in the same words.
+// Where the findings of the passes lie, always built the same way.
 namespace object {
-std::string header();
-std::string file();  // the whole file (findings past the per-problem limit, summed up)
-std::string page(uint32_t number);
-std::string table(std::string_view name);
-std::string table_page(std::string_view table, uint32_t page);
-std::string table_row(std::string_view table, uint32_t page, int row);
-std::string index(std::string_view table, std::string_view index);
-std::string column(std::string_view table, std::string_view column);
+Location header();
+Location file();  // the whole file (findings past the per-problem limit, summed up)
+Location page(uint32_t number);
+Location table(std::string_view name);
+Location table(std::string_view name, uint32_t definition_page);
+Location table_page(std::string_view table, uint32_t page);
+Location table_row(std::string_view table, uint32_t page, int row);
+Location index(std::string_view table, std::string_view index);
+Location column(std::string_view table, std::string_view column);
 }  // namespace object
 
 std::string hex_byte(uint8_t value);

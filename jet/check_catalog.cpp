@@ -24,7 +24,7 @@ void check_unique_names(CheckContext& ctx, const Catalog& catalog) {
     for (const CatalogEntry& e : catalog.entries) {
         auto it = seen.find({e.parent_id, folded(e.name)});
         if (it == seen.end() || it->second < 2) continue;
-        ctx.sink.add(Problem::CatDuplicateName, "catálogo del sistema", {"«" + e.name + "»", std::to_string(it->second)});
+        ctx.sink.add(Problem::CatDuplicateName, object::table("MSysObjects", kCatalogPage), {"«" + e.name + "»", std::to_string(it->second)});
         seen.erase(it);  // one finding per name
     }
 }

@@ -18,7 +18,7 @@ std::string lost_rows_text(const std::optional<uint32_t>& lost) {
 
 void check_page_copies(CheckContext& ctx) {
     for (const PageCopy& c : find_page_copies(ctx.db, tables_compared(ctx.db.catalog()))) {
-        const std::string where = c.listed_by ? object::table_page(ctx.table_name(c.listed_by), c.copy) : object::page(c.copy);
+        const Location where = c.listed_by ? object::table_page(ctx.table_name(c.listed_by), c.copy) : object::page(c.copy);
         ctx.sink.add(Problem::DpageCopy, where,
                      {std::to_string(c.copy), std::to_string(c.original), std::to_string(c.copied_rows),
                       ctx.table_name(c.rows_owner), lost_rows_text(c.lost_rows), c.evidence});

@@ -10,7 +10,7 @@
 namespace jet {
 
 void check_header(const HeaderResult& parsed, const PageFile& file, FindingSink& sink) {
-    const std::string where = object::header();
+    const Location where = object::header();
     for (const Fault& f : parsed.faults) {
         switch (f.kind) {
         case FaultKind::HeaderSignature:

@@ -42,19 +42,30 @@ using Findings = std::vector<std::pair<Problem, Finding>>;
 
 void report(const CheckedTable& t, const IndexVerdict& v, Findings& out) {
     const std::string label = real_index_label(*t.def, v.real_index);
-    const std::string where = object::index(t.name, label);
+    Location index = object::index(t.name, label);
+    index.index = static_cast<uint32_t>(v.real_index);
     std::map<Problem, size_t> seen;
-    auto add = [&](Problem p, const std::string& detail) {
-        if (seen[p]++ < kCasesPerIndex) out.emplace_back(p, make_finding(p, where, {label, detail}));
+    // `page` and `slot`: the index page or the row a case is about, named by its detail.
+    auto add = [&](Problem p, const std::string& detail, std::optional<uint32_t> page = {},
+                   std::optional<uint32_t> slot = {}) {
+        if (seen[p]++ >= kCasesPerIndex) return;
+        Location where = index;
+        where.page = page;
+        where.slot = slot;
+        out.emplace_back(p, make_finding(p, std::move(where), {label, detail}));
     };
     for (const IndexTreeIssue& issue : v.tree.issues)
-        add(issue.kind == IndexTreeIssueKind::PageInvalid ? Problem::IdxPage : Problem::IdxTree, issue.detail);
+        add(issue.kind == IndexTreeIssueKind::PageInvalid ? Problem::IdxPage : Problem::IdxTree, issue.detail,
+            issue.page);
     if (!v.unmapped_pages.empty())
-        add(Problem::IdxMap, "el árbol usa páginas que el mapa no incluye (" + page_list(v.unmapped_pages) + ")");
+        add(Problem::IdxMap, "el árbol usa páginas que el mapa no incluye (" + page_list(v.unmapped_pages) + ")",
+            v.unmapped_pages.front());
     if (!v.stray_pages.empty())
-        add(Problem::IdxMap, "el mapa incluye páginas que el árbol no usa (" + page_list(v.stray_pages) + ")");
+        add(Problem::IdxMap, "el mapa incluye páginas que el árbol no usa (" + page_list(v.stray_pages) + ")",
+            v.stray_pages.front());
     for (const IndexDataIssue& issue : v.data.issues)
-        if (issue.kind != IndexDataIssueKind::UniqueViolation) add(data_problem(issue.kind), issue.detail);
+        if (issue.kind != IndexDataIssueKind::UniqueViolation)
+            add(data_problem(issue.kind), issue.detail, issue.row.page, issue.row.row);
 }
 
 bool unique_index_in_doubt(const CheckedTable& t, const std::vector<IndexVerdict>& verdicts) {

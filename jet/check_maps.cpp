@@ -158,7 +158,7 @@ UsageMap read_global_map(CheckContext& ctx) {
 
 void check_page_map(CheckContext& ctx) {
     const uint32_t page_count = ctx.file.page_count();
-    const std::string where = "mapa global (página 1)";
+    const Location where = object::page(1);  // named by GMAP_INVALID's place
     UsageMap global = read_global_map(ctx);
     if (!global.readable || !global.faults.empty()) {
         std::string why;

@@ -33,14 +33,14 @@ struct TableWalk {
     std::set<uint32_t> overflow_targets;  // (page << 8) | row
     CrackedRow cracked;                   // the row being checked, storage reused
 
-    void add(Problem p, std::string object, std::initializer_list<std::string_view> args) {
-        out.events.push_back({p, make_finding(p, std::move(object), args)});
+    void add(Problem p, Location where, std::initializer_list<std::string_view> args) {
+        out.events.push_back({p, make_finding(p, std::move(where), args)});
     }
     void claim(uint32_t page, Claim kind, uint32_t owner) {
         out.events.push_back({Problem::Count, {}, page, kind, owner});
     }
 
-    std::string at(uint32_t page, int row) const { return object::table_row(t.name, page, row); }
+    Location at(uint32_t page, int row) const { return object::table_row(t.name, page, row); }
     std::string row_text(uint32_t page, int row) const {
         return std::to_string(row) + " de la página " + std::to_string(page);
     }
@@ -57,9 +57,7 @@ struct TableWalk {
             case FaultKind::DataPageFreeSpace: {
                 const PageRef dp_bytes = file.fetch(page);
                 DataPage dp(dp_bytes, layout);
-                size_t used = 0;
-                for (uint16_t i = 0; i < dp.row_count(); ++i) used += dp.slot(i).length();
-                const size_t real = layout.page_size - layout.data_header_size - 2 * dp.row_count() - used;
+                const int64_t real = dp.real_free_space();
                 add(Problem::DpageFreeSpace, object::table_page(t.name, page),
                              {std::to_string(dp.free_space()), std::to_string(real)});
                 break;
@@ -73,7 +71,7 @@ struct TableWalk {
 
     void row_faults(const Faults& faults, uint32_t page, int row, const std::string& column) {
         for (const Fault& f : faults) {
-            const std::string where = at(page, row);
+            const Location where = at(page, row);
             const std::string r = row_text(page, row);
             switch (f.kind) {
             case FaultKind::RowColumnCount:
@@ -204,10 +202,10 @@ struct TableWalk {
                 row_faults({f}, page, row, {});
         }
         if (!cracked.usable) return;
-        if (cracked.stored_columns > d.max_cols)
+        if (!columns_fit(d, cracked))
             add(Problem::RowColumnCount, at(page, row),
                          {r(), std::to_string(cracked.stored_columns), std::to_string(d.max_cols)});
-        if (d.num_var_cols > 0 && cracked.var_count > d.num_var_cols)
+        if (!var_slots_fit(d, cracked))
             add(Problem::RowLayout, at(page, row),
                          {r(), "tiene " + std::to_string(cracked.var_count) + " posiciones variables y la tabla " +
                                  std::to_string(d.num_var_cols)});
@@ -291,7 +289,7 @@ void report_walk(CheckContext& ctx, const CheckedTable& t, const RowsVerdict& v)
     if (ctx.sink.total() != findings_before) return;  // counts are meaningless next to damaged rows
     const TableDef& d = *t.def;
     if (d.num_rows != v.live_rows) {
-        Finding stale = make_finding(Problem::TdefRowcountStale, object::table(t.name),
+        Finding stale = make_finding(Problem::TdefRowcountStale, object::table(t.name, t.tdef_page),
                                      {std::to_string(d.num_rows), std::to_string(v.live_rows)});
         // Access leaves the counts of its own tables stale as a rule: a note, put right only
         // when the file is rewritten for another reason.
@@ -299,7 +297,7 @@ void report_walk(CheckContext& ctx, const CheckedTable& t, const RowsVerdict& v)
         ctx.sink.add(Problem::TdefRowcountStale, stale);
     }
     if (v.has_autonumber && int64_t(static_cast<int32_t>(d.autonumber)) < v.max_autonumber)
-        ctx.sink.add(Problem::TdefAutonumberStale, object::table(t.name),
+        ctx.sink.add(Problem::TdefAutonumberStale, object::table(t.name, t.tdef_page),
                      {std::to_string(static_cast<int32_t>(d.autonumber)), std::to_string(v.max_autonumber)});
 }
 

@@ -9,13 +9,13 @@ namespace jet {
 FindingSink::FindingSink(std::size_t per_code_limit)
     : limit_(per_code_limit), counts_(static_cast<std::size_t>(Problem::Count), 0) {}
 
-void FindingSink::add(Problem p, std::string object, std::initializer_list<std::string_view> args) {
+void FindingSink::add(Problem p, Location where, std::initializer_list<std::string_view> args) {
     if (!tap_ && counts_[static_cast<std::size_t>(p)] >= limit_) {  // past the limit: counted only
         ++total_;
         ++counts_[static_cast<std::size_t>(p)];
         return;
     }
-    add(p, make_finding(p, std::move(object), args));
+    add(p, make_finding(p, std::move(where), args));
 }
 
 void FindingSink::add(Problem p, const Finding& finding) {
@@ -28,11 +28,11 @@ void FindingSink::add(Problem p, const Finding& finding) {
 Report FindingSink::take() {
     for (std::size_t i = 0; i < counts_.size(); ++i) {
         if (counts_[i] <= limit_) continue;
-        const ProblemInfo& info = problem_table()[i];
-        report_.findings.push_back(Finding{std::string(info.code), info.severity, object::file(),
-                                           "el mismo problema se repite " +
-                                               std::to_string(counts_[i] - limit_) +
-                                               " veces más (no se detallan)"});
+        Finding summed = make_finding(static_cast<Problem>(i), object::file(),
+                                      "el mismo problema se repite " + std::to_string(counts_[i] - limit_) +
+                                          " veces más (no se detallan)");
+        summed.object = object_text(object::file());  // the whole file, whatever the problem's place
+        report_.findings.push_back(std::move(summed));
     }
     std::fill(counts_.begin(), counts_.end(), 0);
     total_ = 0;
@@ -40,21 +40,24 @@ Report FindingSink::take() {
 }
 
 namespace object {
-std::string header() { return "cabecera (página 0)"; }
-std::string file() { return "archivo"; }
-std::string page(uint32_t number) { return "página " + std::to_string(number); }
-std::string table(std::string_view name) { return "tabla " + std::string(name); }
-std::string table_page(std::string_view table, uint32_t page) {
-    return object::table(table) + ", página " + std::to_string(page);
+Location header() { return Location{.page = 0}; }
+Location file() { return {}; }
+Location page(uint32_t number) { return Location{.page = number}; }
+Location table(std::string_view name) { return Location{.table = std::string(name)}; }
+Location table(std::string_view name, uint32_t definition_page) {
+    return Location{.definition_page = definition_page, .table = std::string(name)};
 }
-std::string table_row(std::string_view table, uint32_t page, int row) {
-    return table_page(table, page) + ", fila " + std::to_string(row);
+Location table_page(std::string_view table, uint32_t page) {
+    return Location{.page = page, .table = std::string(table)};
 }
-std::string index(std::string_view table, std::string_view index) {
-    return object::table(table) + ", índice " + std::string(index);
+Location table_row(std::string_view table, uint32_t page, int row) {
+    return Location{.page = page, .slot = static_cast<uint32_t>(row), .table = std::string(table)};
 }
-std::string column(std::string_view table, std::string_view column) {
-    return object::table(table) + ", columna " + std::string(column);
+Location index(std::string_view table, std::string_view index) {
+    return Location{.table = std::string(table), .index_name = std::string(index)};
+}
+Location column(std::string_view table, std::string_view column) {
+    return Location{.table = std::string(table), .column_name = std::string(column)};
 }
 }  // namespace object
 

@@ -21,7 +21,7 @@ namespace jet {
 namespace {
 
 // Pages a free-space map lists must be among the pages the matching owned map lists.
-void report_free_not_owned(CheckContext& ctx, const std::string& where, const std::vector<uint32_t>& free,
+void report_free_not_owned(CheckContext& ctx, const Location& where, const std::vector<uint32_t>& free,
                            std::vector<uint32_t> owned) {
     std::sort(owned.begin(), owned.end());
     for (uint32_t p : free)
@@ -30,7 +30,7 @@ void report_free_not_owned(CheckContext& ctx, const std::string& where, const st
 }
 
 void report_definition_faults(CheckContext& ctx, const CheckedTable& t, const Faults& faults) {
-    const std::string where = object::table(t.name);
+    const Location where = object::table(t.name);
     for (const Fault& f : faults) {
         switch (f.kind) {
         case FaultKind::PageOutOfRange:
@@ -73,7 +73,7 @@ void check_columns(CheckContext& ctx, const CheckedTable& t, bool& rows_readable
     };
     std::vector<Span> fixed;
     for (const Column& c : d.columns) {
-        const std::string where = object::column(t.name, c.name);
+        const Location where = object::column(t.name, c.name);
         if (!numbers.insert(c.number).second || c.number >= d.max_cols) {
             ctx.sink.add(Problem::TdefColumnNumber, where,
                          {c.name, std::to_string(c.number), std::to_string(d.max_cols)});
@@ -118,7 +118,7 @@ void check_indexes(CheckContext& ctx, const CheckedTable& t) {
     for (size_t i = 0; i < d.real_indexes.size(); ++i) {
         const RealIndex& ri = d.real_indexes[i];
         const std::string name = real_index_name(d, i);
-        const std::string where = object::index(t.name, name);
+        const Location where = object::index(t.name, name);
         for (const IndexColumn& col : ri.columns)
             if (col.number != 0xFFFF && !d.column_by_number(col.number))
                 ctx.sink.add(Problem::TdefIndexColumn, where, {name, std::to_string(col.number)});
@@ -160,7 +160,7 @@ void check_long_value_maps(CheckContext& ctx, CheckedTable& t) {
     const TableDef& d = *t.def;
     for (const LongValueMaps& lv : d.long_value_maps) {
         const Column* c = d.column_by_number(lv.column_number);
-        const std::string where = object::table(t.name);
+        const Location where = object::table(t.name);
         if (!c || !c->long_value()) {
             ctx.sink.add(Problem::TdefLvMap, where,
                          {std::to_string(lv.column_number), "la columna no existe o no guarda valores largos"});

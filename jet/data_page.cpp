@@ -34,6 +34,12 @@ std::vector<RowSlot> DataPage::slots() const {
     return out;
 }
 
+int64_t DataPage::real_free_space() const {
+    int64_t left = int64_t(layout_->page_size) - layout_->data_header_size - 2 * int64_t(row_count());
+    for (uint16_t i = 0; i < row_count(); ++i) left -= slot(i).length();
+    return left;
+}
+
 Bytes DataPage::row(uint16_t index) const {
     RowSlot s = slot(index);
     if (!s.bounds_ok) return {};
@@ -56,7 +62,6 @@ Faults validate_data_page(const DataPage& page, uint32_t page_number) {
             "el número de filas (" + std::to_string(stored) + ") no cabe en la página");
     }
     const auto slots = page.slots();
-    size_t used = 0;
     bool bounds_fault = false;
     for (size_t i = 0; i < slots.size(); ++i) {
         const RowSlot& s = slots[i];
@@ -68,12 +73,10 @@ Faults validate_data_page(const DataPage& page, uint32_t page_number) {
             else
                 add(FaultKind::DataPageRowBounds, int(i), "la fila queda fuera de los límites de la página");
             bounds_fault = true;
-            continue;
         }
-        used += s.length();
     }
     if (!bounds_fault && page.row_count() == stored) {
-        const size_t expected = layout.page_size - layout.data_header_size - 2 * size_t(stored) - used;
+        const int64_t expected = page.real_free_space();
         if (page.free_space() != expected) {
             add(FaultKind::DataPageFreeSpace, -1,
                 "el espacio libre anotado (" + std::to_string(page.free_space()) + ") no coincide con el real (" +

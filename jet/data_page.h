@@ -29,6 +29,9 @@ public:
 
     bool is_data_page() const { return page_.size() == layout_->page_size && u8_at(page_, 0) == page_type::data; }
     uint16_t free_space() const { return u16_at(page_, 2); }
+    // What the header, the slot table and the rows leave of the page: the free space Access
+    // records for them; negative when they overfill the page.
+    int64_t real_free_space() const;
     uint32_t owner() const { return u32_at(page_, 4); }
     bool is_lval() const { return owner() == 0x4C41564C; }  // "LVAL"
     // Stored row count, clamped so the slot table stays inside the page.

@@ -31,14 +31,9 @@ void tag(Faults& from, Faults& to, const std::string& table, uint32_t page, int 
 
 }  // namespace
 
-std::string path_text(const std::filesystem::path& path) {
-    auto u8 = path.u8string();
-    return std::string(u8.begin(), u8.end());
-}
-
 Database::Database(const std::filesystem::path& path) : path_(path) {
     if (path.empty()) refuse("No se ha indicado ninguna base de datos.");
-    const std::string shown = "«" + path_text(path) + "»";
+    const std::string shown = "«" + display_path(path) + "»";
     std::error_code ec;
     auto status = std::filesystem::status(path, ec);
     if (ec || !std::filesystem::exists(status)) refuse("No se encuentra el archivo " + shown + ".");
@@ -55,7 +50,7 @@ Database::Database(const std::filesystem::path& path) : path_(path) {
 }
 
 Database::Database(const NativeFile& file) : path_(file.path()) {
-    const std::string shown = "«" + path_text(path_) + "»";
+    const std::string shown = "«" + display_path(path_) + "»";
     file_ = std::make_unique<PageFile>(file);
     if (file_->file_size() == 0) refuse("El archivo " + shown + " está vacío: no es una base de datos.");
     read_header(shown);

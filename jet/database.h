@@ -99,7 +99,4 @@ private:
     std::vector<PageSpan> unrecorded_;
 };
 
-// Path as UTF-8 for messages.
-std::string path_text(const std::filesystem::path& path);
-
 }  // namespace jet

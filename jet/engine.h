@@ -1,7 +1,10 @@
 #pragma once
 // Public API of the engine: check and repair a Jet / ACE database by path.
 // Every text a user may read (descriptions, errors) is Spanish, UTF-8.
+#include <compare>
+#include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -19,11 +22,33 @@ public:
 
 enum class Severity { Info, Warning, Error };
 
+// Every problem the check knows, with its code, texts and fix: jet/problems.h.
+enum class Problem;
+
+// Where a finding lies: the fields that apply are set, the others left empty. A row is
+// `slot` on `page`. Numbers are those stored in the file; names are as the catalog and
+// the table definition spell them (a damaged one may be empty and still apply).
+struct Location {
+    std::optional<uint32_t> page{};             // a page of the file, or the page a row is on
+    std::optional<uint32_t> slot{};             // a row's slot on `page`
+    std::optional<uint32_t> definition_page{};  // first page of a table's definition
+    std::optional<std::string> table{};
+    std::optional<uint32_t> index{};  // a real index's number
+    std::optional<std::string> index_name{};
+    std::optional<uint32_t> column{};  // a column's number
+    std::optional<std::string> column_name{};
+
+    bool operator==(const Location&) const = default;
+    auto operator<=>(const Location&) const = default;
+};
+
 struct Finding {
     std::string code;         // stable problem code from the problem table
     Severity severity;
     std::string object;       // what it concerns, e.g. "tabla Clientes, página 42"
     std::string description;  // Spanish
+    Location location;        // the same place, typed: what the repair reads
+    Problem problem{};        // the row of the problem table `code` names
 };
 
 struct Report {

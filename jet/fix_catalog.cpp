@@ -100,8 +100,7 @@ void flag_slot_deleted(FixContext& context, uint32_t page, uint16_t slot) {
     const size_t at = layout.data_header_size + size_t(slot) * 2;
     // Both flags, as Access marks a deletion: readers that only test 0x4000 skip it too.
     const uint16_t raw = u16_at(bytes, at) | kRowDeleted | kRowOverflow;
-    bytes[at] = uint8_t(raw);
-    bytes[at + 1] = uint8_t(raw >> 8);
+    put_u16(bytes, at, raw);
     context.write_page(page, bytes);
 }
 
@@ -160,7 +159,7 @@ bool repoint_row(FixContext& context, const TableDef& catalog_def, const Catalog
     if (!cracked.usable || index >= cracked.fields.size() || cracked.fields[index].bytes.size() != 4) return false;
     const size_t offset = size_t(cracked.fields[index].bytes.data() - bytes.data());
     const uint32_t value = (static_cast<uint32_t>(entry.id) & 0xFF000000u) | tdef_page;
-    for (size_t i = 0; i < 4; ++i) bytes[offset + i] = uint8_t(value >> (8 * i));
+    put_u32(bytes, offset, value);
     context.write_page(at->page, bytes);
     return true;
 }

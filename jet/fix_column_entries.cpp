@@ -127,8 +127,7 @@ std::optional<std::pair<const Column*, uint16_t>> lost_fixed_offset(const TableD
 void put_u16(FixContext& context, const TableDef& t, size_t logical, uint16_t value) {
     std::vector<uint8_t> buffer = t.buffer;
     if (logical + 2 > buffer.size()) return;
-    buffer[logical] = uint8_t(value);
-    buffer[logical + 1] = uint8_t(value >> 8);
+    jet::put_u16(buffer, logical, value);
     write_table_def(context, t, buffer);
 }
 
@@ -162,18 +161,15 @@ void fix_one(FixContext& context, uint32_t tdef_page, uint16_t code_page) {
 }  // namespace
 
 void fix_column_entries_or_drop(FixContext& context, std::span<const Finding> findings) {
-    std::vector<uint32_t> pages{kCatalogPage};
+    std::vector<CatalogTable> tables;
     uint16_t code_page = 0;
     {
         Database db(context.copy_path());
         code_page = db.decode_context().code_page;
-        for (const CatalogEntry& e : db.catalog().entries)
-            if (e.type == object_type::table && !e.linked() && e.tdef_page() != kCatalogPage &&
-                e.tdef_page() < context.page_count())
-                pages.push_back(e.tdef_page());
+        tables = every_table(db.catalog(), context.page_count());
     }
     for (int pass = 0; pass < 3; ++pass)  // a number, a slot and an offset of one table
-        for (uint32_t page : pages) fix_one(context, page, code_page);
+        for (const CatalogTable& t : tables) fix_one(context, t.tdef_page, code_page);
     fix_table_defs_or_drop(context, findings);
 }
 

@@ -18,14 +18,9 @@ namespace jet {
 void fix_column_types(FixContext& context) {
     const Layout& l = *context.header().layout;
     const uint8_t version = context.header().version_byte;
-    std::map<uint32_t, std::string> names{{kCatalogPage, "MSysObjects"}};
     Database db(context.copy_path());
     const uint16_t code_page = db.decode_context().code_page;
-    for (const CatalogEntry& e : db.catalog().entries)
-        if (e.type == object_type::table && !e.linked() && e.tdef_page() > kCatalogPage &&
-            e.tdef_page() < context.page_count())
-            names.emplace(e.tdef_page(), e.name);
-    for (const auto& [page, name] : names) {
+    for (const auto& [name, page] : every_table(db.catalog(), context.page_count())) {
         PageFile file(context.copy_path());
         file.set_page_size(context.page_size());
         const TableDefResult read = read_table_def(file, l, page, code_page);

@@ -14,11 +14,6 @@ constexpr uint16_t kFlagsMask = static_cast<uint16_t>(~kRowOffsetMask);
 constexpr uint16_t kDeletedSlot = kRowDeleted | kRowOverflow;  // 0xC000, how Access marks deletions
 constexpr size_t kAlternativeTries = 4;
 
-void put_u16(std::vector<uint8_t>& page, size_t at, uint16_t value) {
-    page[at] = static_cast<uint8_t>(value);
-    page[at + 1] = static_cast<uint8_t>(value >> 8);
-}
-
 // Slots whose offsets can be trusted: the longest run (in slot order) of in-range offsets
 // that never increase, as rows are stacked from the end of the page towards the header.
 // One wild offset therefore costs only its own slot, not every slot after it.
@@ -238,10 +233,7 @@ void apply_data_page_plan(std::vector<uint8_t>& page, const Layout& layout, cons
 }
 
 uint16_t derived_free_space(Bytes page, const Layout& layout) {
-    const DataPage view(page, layout);
-    size_t used = layout.data_header_size + 2 * size_t(view.row_count());
-    for (const RowSlot& s : view.slots()) used += s.length();
-    return static_cast<uint16_t>(used >= layout.page_size ? 0 : layout.page_size - used);
+    return static_cast<uint16_t>(std::max<int64_t>(DataPage(page, layout).real_free_space(), 0));
 }
 
 bool set_free_space(std::vector<uint8_t>& page, const Layout& layout) {
@@ -255,7 +247,7 @@ std::vector<uint8_t> empty_data_page(const Layout& layout, uint32_t tdef_page) {
     std::vector<uint8_t> page(layout.page_size, 0);
     page[0] = page_type::data;
     page[1] = 0x01;
-    for (int i = 0; i < 4; ++i) page[4 + i] = static_cast<uint8_t>(tdef_page >> (8 * i));
+    put_u32(page, 4, tdef_page);
     set_free_space(page, layout);
     return page;
 }

@@ -31,10 +31,8 @@ public:
     }
     std::vector<uint8_t>& bytes() { return bytes_; }
     const Layout& layout() const { return layout_; }
-    void put_u16(size_t at, uint16_t v) { bytes_[at] = uint8_t(v); bytes_[at + 1] = uint8_t(v >> 8); }
-    void put_u32(size_t at, uint32_t v) {
-        for (size_t i = 0; i < 4; ++i) bytes_[at + i] = uint8_t(v >> (8 * i));
-    }
+    void put_u16(size_t at, uint16_t v) { jet::put_u16(bytes_, at, v); }
+    void put_u32(size_t at, uint32_t v) { jet::put_u32(bytes_, at, v); }
     void put_f64(size_t at, double v) { std::memcpy(&bytes_[at], &v, sizeof v); }
     double creation_date() const { return f64_at(bytes_, kCreationDate); }
     void write() {

@@ -29,19 +29,9 @@ namespace {
 
 constexpr uint32_t kGlobalMap = (1u << 8) | 0u;  // page 1, row 0
 
-struct NamedDef {
-    std::string name;
-    uint32_t tdef_page;
-};
-
-std::vector<NamedDef> table_defs(FixContext& context) {
+std::vector<CatalogTable> table_defs(FixContext& context) {
     Database db(context.copy_path());
-    std::vector<NamedDef> out{{"MSysObjects", kCatalogPage}};
-    for (const CatalogEntry& e : db.catalog().entries)
-        if (e.type == object_type::table && !e.linked() && e.tdef_page() != kCatalogPage &&
-            e.tdef_page() < context.page_count())
-            out.push_back({e.name, e.tdef_page()});
-    return out;
+    return every_table(db.catalog(), context.page_count());
 }
 
 // Real indexes naming a column the table does not have.
@@ -93,15 +83,6 @@ IndexPlan plan_for(const TableDef& t, const Rederive& rederive) {
     }
     for (size_t i : dangling) plan.drop_logical.insert(i);
     return plan;
-}
-
-void put_u32(std::vector<uint8_t>& b, size_t at, uint32_t value) {
-    for (size_t i = 0; i < 4; ++i) b[at + i] = uint8_t(value >> (8 * i));
-}
-
-void put_u16(std::vector<uint8_t>& b, size_t at, uint16_t value) {
-    b[at] = uint8_t(value);
-    b[at + 1] = uint8_t(value >> 8);
 }
 
 // The definition's buffer without the planned entries; real numbers remapped.
@@ -169,7 +150,7 @@ std::vector<uint32_t> pages_to_free(FixContext& context, const TableDef& t, cons
     return out;
 }
 
-void save_old_definition(FixContext& context, const NamedDef& table, const TableDef& t, const IndexPlan& plan) {
+void save_old_definition(FixContext& context, const CatalogTable& table, const TableDef& t, const IndexPlan& plan) {
     RecoveredItem item;
     item.table = table.name;
     item.page = table.tdef_page;
@@ -191,7 +172,7 @@ void free_pages(FixContext& context, const std::vector<uint32_t>& pages) {
     global->save(store);
 }
 
-bool fix_one(FixContext& context, const NamedDef& table, uint16_t code_page) {
+bool fix_one(FixContext& context, const CatalogTable& table, uint16_t code_page) {
     const Layout& l = *context.header().layout;
     PageFile file(context.copy_path());
     file.set_page_size(context.page_size());
@@ -227,7 +208,7 @@ void fix_index_definitions(FixContext& context, std::span<const Finding> finding
         Database db(context.copy_path());
         code_page = db.decode_context().code_page;
     }
-    for (const NamedDef& table : table_defs(context)) fix_one(context, table, code_page);
+    for (const CatalogTable& table : table_defs(context)) fix_one(context, table, code_page);
 }
 
 }  // namespace jet

@@ -15,17 +15,6 @@
 namespace jet {
 namespace {
 
-// The check names the page last in its object ("tabla X, página N" or "página N").
-std::optional<uint32_t> page_named(const std::string& object) {
-    const std::string marker = "página ";
-    const size_t at = object.rfind(marker);
-    if (at == std::string::npos) return std::nullopt;
-    const std::string digits = object.substr(at + marker.size());
-    if (digits.empty() || digits.size() > 9 || digits.find_first_not_of("0123456789") != std::string::npos)
-        return std::nullopt;
-    return static_cast<uint32_t>(std::stoul(digits));
-}
-
 std::string table_name(const Catalog& catalog, uint32_t tdef_page) {
     for (const CatalogEntry& e : catalog.entries)
         if (e.type == object_type::table && e.tdef_page() == tdef_page) return e.name;
@@ -75,7 +64,7 @@ void free_in_global_map(FixContext& context, const std::vector<uint32_t>& pages)
 void fix_page_copies(FixContext& context, std::span<const Finding> findings) {
     std::vector<uint32_t> named;
     for (const Finding& f : findings)
-        if (auto p = page_named(f.object)) named.push_back(*p);
+        if (f.location.page) named.push_back(*f.location.page);
     std::vector<PageCopy> copies;
     {
         Database db(context.copy_path());

@@ -293,11 +293,8 @@ void fix_lost_page_headers(FixContext& context, std::span<const Finding>) {
     }
     Database db(context.copy_path());  // the catalog as it reads now
     if (!db.catalog().readable) return;
-    std::set<uint32_t> seen{kCatalogPage};
-    for (const CatalogEntry& e : db.catalog().entries)
-        if (e.type == object_type::table && !e.linked() && seen.insert(e.tdef_page()).second &&
-            e.tdef_page() < context.page_count())
-            rebuild_headers_of(context, db, e.tdef_page(), e.name);
+    for (const CatalogTable& t : every_table(db.catalog(), context.page_count()))
+        if (t.tdef_page != kCatalogPage) rebuild_headers_of(context, db, t.tdef_page, t.name);  // done above
 }
 
 }  // namespace jet

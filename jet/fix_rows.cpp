@@ -26,10 +26,6 @@ namespace jet {
 
 namespace {
 
-void put_u32(std::vector<uint8_t>& bytes, size_t at, uint32_t value) {
-    for (int i = 0; i < 4; ++i) bytes[at + i] = static_cast<uint8_t>(value >> (8 * i));
-}
-
 // Pages of the working copy read once, patched in memory, written back on flush.
 class PageCache {
 public:
@@ -52,14 +48,6 @@ private:
 };
 
 }  // namespace
-
-// A row's framing and counts, as the check judges them: a row failing this is unreadable.
-bool row_sound(const TableDef& table, const Layout& layout, Bytes row) {
-    const CrackedRow cracked = crack_row(table, layout, row);
-    if (!cracked.usable || !cracked.faults.empty()) return false;
-    if (cracked.stored_columns > table.max_cols) return false;
-    return table.num_var_cols == 0 || cracked.var_count <= table.num_var_cols;
-}
 
 // Whether the row is laid out as Access writes it: variable data ending right where the
 // trailer begins. A span cut at the wrong place rarely is, even when it frames.
@@ -420,16 +408,10 @@ private:
 // Every table; true when rows were dropped (the stored row counts must follow).
 bool mend_tables(FixContext& context) {
     Database db(context.copy_path());
-    std::vector<std::pair<uint32_t, std::string>> tables{{kCatalogPage, "MSysObjects"}};
-    if (db.catalog().readable) {
-        std::set<uint32_t> seen{kCatalogPage};
-        for (const CatalogEntry& e : db.catalog().entries)
-            if (e.type == object_type::table && seen.insert(e.tdef_page()).second)
-                tables.emplace_back(e.tdef_page(), e.name);
-    }
+    const std::vector<CatalogTable> tables =
+        every_table(db.catalog().readable ? db.catalog() : Catalog{}, context.page_count());
     size_t dropped = 0;
-    for (const auto& [page, name] : tables) {
-        if (page == 0 || page >= context.page_count()) continue;
+    for (const auto& [name, page] : tables) {
         const TableDefResult& def = db.table_def(page);
         if (!def.table || !def.table->complete || def.table->columns.empty()) continue;
         // Each table sees the pages as the tables before it left them.

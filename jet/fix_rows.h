@@ -6,6 +6,7 @@
 
 #include "jet/bytes.h"
 #include "jet/repair.h"
+#include "jet/row.h"  // row_sound
 #include "jet/table_def.h"
 
 namespace jet {
@@ -13,8 +14,6 @@ namespace jet {
 struct Layout;
 struct TableDef;
 
-// A row's framing and counts, as the check judges them: a row failing this is unreadable.
-bool row_sound(const TableDef& table, const Layout& layout, Bytes row);
 // Whether a sound row is laid out as Access writes it: variable data ending right where
 // the trailer begins (a span cut at the wrong place rarely is).
 bool row_packed(const TableDef& table, const Layout& layout, Bytes row);

@@ -54,16 +54,14 @@ std::optional<TableCount> count_table(const PageFile& file, const Layout& layout
     return count;
 }
 
-// `only`: the objects of the findings being fixed ("tabla X"); empty for every table.
-std::vector<TableCount> count_tables(const std::filesystem::path& copy, const std::set<std::string>& only) {
+// `only`: the definition pages of the tables the findings name; empty for every table.
+std::vector<TableCount> count_tables(const std::filesystem::path& copy, const std::set<uint32_t>& only) {
     Database db(copy);
     std::vector<TableCount> counts;
-    auto wanted = [&](const std::string& name) { return only.empty() || only.count(object::table(name)) > 0; };
-    // The catalog's own count too, also when the row naming it is lost.
+    auto wanted = [&](uint32_t tdef_page) { return only.empty() || only.count(tdef_page) > 0; };
     std::set<uint32_t> pages;
-    if (wanted("MSysObjects")) pages.insert(kCatalogPage);
-    for (const CatalogEntry& entry : db.catalog().entries)
-        if (entry.type == object_type::table && !entry.linked() && wanted(entry.name)) pages.insert(entry.tdef_page());
+    for (const CatalogTable& t : every_table(db.catalog(), db.file().page_count()))
+        if (wanted(t.tdef_page)) pages.insert(t.tdef_page);
     for (uint32_t tdef_page : pages) {
         const TableDefResult& def = db.table_def(tdef_page);
         if (!def.table || !def.table->complete) continue;
@@ -72,16 +70,17 @@ std::vector<TableCount> count_tables(const std::filesystem::path& copy, const st
     return counts;
 }
 
-void put_u32(std::vector<uint8_t>& page, std::size_t at, uint32_t value) {
-    for (int i = 0; i < 4; ++i) page[at + i] = static_cast<uint8_t>(value >> (8 * i));
-}
-
 void fix_counts(FixContext& context, std::span<const Finding> findings, bool rows, bool autonumbers) {
     const Layout& layout = *context.header().layout;
-    std::set<std::string> only;
-    for (const Finding& f : findings) only.insert(f.object);
-    // Past the check's limit per problem the findings are summed up in one on the file.
-    if (only.count(object::file())) only.clear();
+    std::set<uint32_t> only;
+    for (const Finding& f : findings) {
+        // Past the check's limit per problem the findings are summed up in one on the file.
+        if (!f.location.definition_page) {
+            only.clear();
+            break;
+        }
+        only.insert(*f.location.definition_page);
+    }
     for (const TableCount& count : count_tables(context.copy_path(), only)) {
         std::vector<uint8_t> page = context.read_page(count.tdef_page);
         if (page.size() < layout.tdef_autonumber + 4 || page[0] != page_type::table_def) continue;

@@ -254,18 +254,15 @@ void fix_table_defs_then_maps(FixContext& context, std::span<const Finding> find
 
 void fix_table_def_counts(FixContext& context, std::span<const Finding>) {
     fix_column_types(context);
-    std::vector<uint32_t> pages{kCatalogPage};
+    std::vector<uint32_t> pages;
     uint16_t code_page = 0;
     {
         Database db(context.copy_path());
         code_page = db.decode_context().code_page;
-        for (const CatalogEntry& e : db.catalog().entries)
-            if (e.type == object_type::table && e.tdef_page() != kCatalogPage) pages.push_back(e.tdef_page());
+        for (const CatalogTable& t : every_table(db.catalog(), context.page_count())) pages.push_back(t.tdef_page);
     }
     std::sort(pages.begin(), pages.end());
-    pages.erase(std::unique(pages.begin(), pages.end()), pages.end());
     for (uint32_t page : pages) {
-        if (page == 0 || page >= context.page_count()) continue;
         // A fresh read each time: an earlier fix in this loop may have written the page.
         PageFile file(context.copy_path());
         file.set_page_size(context.page_size());

@@ -162,7 +162,7 @@ void fix_table_def_chain(FixContext& context, std::span<const Finding>) {
         // the latest page (Access allocates upwards) is taken.
         if (fits.empty() || definitions.size() != 1) continue;
         std::vector<uint8_t> last = context.read_page(t.pages.back());
-        for (size_t i = 0; i < 4; ++i) last[kNextPage + i] = uint8_t(fits.back() >> (8 * i));
+        put_u32(last, kNextPage, fits.back());
         context.write_page(t.pages.back(), last);
         taken.insert(fits.back());
     }

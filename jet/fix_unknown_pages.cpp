@@ -2,25 +2,13 @@
 // bytes of no known page type (garbage written over it). Its bytes go to the recovery
 // file and the page is emptied: an all-zero page is what a never-used page looks like,
 // so Access and the check leave it alone.
-#include <cctype>
-#include <string>
+#include <algorithm>
 
 #include "jet/check.h"
 #include "jet/repair.h"
 
 namespace jet {
 namespace {
-
-// The check names the page as "página N".
-std::optional<uint32_t> page_named(const std::string& object) {
-    const std::string prefix = object::page(0).substr(0, object::page(0).size() - 1);
-    if (object.rfind(prefix, 0) != 0) return std::nullopt;
-    const std::string digits = object.substr(prefix.size());
-    if (digits.empty() || digits.size() > 9) return std::nullopt;
-    for (char c : digits)
-        if (!std::isdigit(static_cast<unsigned char>(c))) return std::nullopt;
-    return static_cast<uint32_t>(std::stoul(digits));
-}
 
 bool known_type(const std::vector<uint8_t>& page) {
     if (page[0] == page_type::header) return true;
@@ -32,7 +20,7 @@ bool known_type(const std::vector<uint8_t>& page) {
 
 void fix_unknown_pages(FixContext& context, std::span<const Finding> findings) {
     for (const Finding& f : findings) {
-        const auto number = page_named(f.object);
+        const std::optional<uint32_t> number = f.location.page;
         if (!number || *number < 3 || *number >= context.page_count()) continue;
         std::vector<uint8_t> page = context.read_page(*number);
         if (known_type(page)) continue;

@@ -48,15 +48,6 @@ bool decode_entry(const std::vector<uint8_t>& bytes, bool leaf, EntryParts& out)
 }
 
 
-void put_u16(std::span<uint8_t> b, size_t at, uint16_t v) {
-    b[at] = static_cast<uint8_t>(v);
-    b[at + 1] = static_cast<uint8_t>(v >> 8);
-}
-
-void put_u32(std::span<uint8_t> b, size_t at, uint32_t v) {
-    for (int i = 0; i < 4; ++i) b[at + i] = static_cast<uint8_t>(v >> (8 * i));
-}
-
 // Byte i of an entry as stored in full (key, 3-byte row page, row byte, child).
 template <class E>
 uint8_t entry_byte(const E& e, size_t i) {

@@ -1,8 +1,9 @@
 #pragma once
 // The table of every structural problem the check knows. Each problem has a stable code
-// (the repair and the tests key on it), a severity, a Spanish text saying what was found
-// and a Spanish text saying what the repair does about it. Adding a check means adding an
-// enumerator here, a row in problems.cpp and a few lines in one pass.
+// (the tests and other programs key on it), a severity, a Spanish text saying what was
+// found, a Spanish text saying what the repair does about it and the fix that does it.
+// Adding a check means adding an enumerator here, a row in problems.cpp and a few lines
+// in one pass.
 #include <cstddef>
 #include <initializer_list>
 #include <span>
@@ -12,6 +13,11 @@
 #include "jet/engine.h"
 
 namespace jet {
+
+class FixContext;  // jet/repair.h
+
+// A fix handles every finding of its problem at once (jet/repair.h).
+using FixFunction = void (*)(FixContext& context, std::span<const Finding> findings);
 
 enum class Problem {
     // Page 0
@@ -93,12 +99,20 @@ enum class Problem {
     Count  // keep last: number of problems
 };
 
+// How the fix text of a problem the repair refuses begins: such a finding blocks the repair.
+inline constexpr std::string_view kNoFixText = "la reparación no puede arreglarlo";
+
 struct ProblemInfo {
     Problem id;
     std::string_view code;      // stable, e.g. "TDEF_ROWCOUNT_STALE"
     Severity severity;
     std::string_view found;     // what was found; {0}, {1}, ... are filled per finding
     std::string_view fix;       // what the repair does about it
+    // The fix; nullptr for notes (severity Info) left as they are and for the problems the
+    // repair refuses (their `fix` begins with kNoFixText).
+    FixFunction fixed_by = nullptr;
+    bool keeps_pages = false;   // the fix rewrites bytes in place only (FixContext::run)
+    std::string_view place;     // the object every finding names, when it is one fixed structure
 };
 
 // Every problem in enumerator order.
@@ -110,6 +124,12 @@ const ProblemInfo* find_problem(std::string_view code);
 // Replaces {0}, {1}, ... in tmpl by args; an index without an argument is left as written.
 std::string fill_template(std::string_view tmpl, std::initializer_list<std::string_view> args);
 
-Finding make_finding(Problem p, std::string object, std::initializer_list<std::string_view> args);
+// The object text of a finding at `where`: its most precise structure (an index, a row, a
+// column, a page, in that order) within its table, "página N" outside tables, "archivo"
+// for the whole file.
+std::string object_text(const Location& where);
+
+Finding make_finding(Problem p, Location where, std::string description);
+Finding make_finding(Problem p, Location where, std::initializer_list<std::string_view> args);
 
 }  // namespace jet

@@ -2,6 +2,7 @@
 #include "jet/repair.h"
 
 #include <algorithm>
+#include <iterator>
 #include <map>
 #include <set>
 
@@ -23,20 +24,12 @@ constexpr int kMaxFixRounds = 3;
 
 std::string quoted(const fs::path& path) { return "«" + display_path(path) + "»"; }
 
-// Findings grouped by code, codes in the order of the problem table so fixes always run
-// in the same order (page 0 first, row-level fixes before map fixes).
-std::vector<std::pair<std::string, std::vector<Finding>>> group_by_code(const std::vector<Finding>& findings) {
-    std::map<std::string, std::vector<Finding>> groups;
-    for (const Finding& f : findings) groups[f.code].push_back(f);
-    std::vector<std::pair<std::string, std::vector<Finding>>> ordered;
-    for (const ProblemInfo& info : problem_table()) {
-        auto it = groups.find(std::string(info.code));
-        if (it == groups.end()) continue;
-        ordered.emplace_back(it->first, std::move(it->second));
-        groups.erase(it);
-    }
-    for (auto& [code, list] : groups) ordered.emplace_back(code, std::move(list));
-    return ordered;
+// Findings grouped by problem, in the order of the problem table so fixes always run in
+// the same order (page 0 first, row-level fixes before map fixes).
+std::vector<std::pair<Problem, std::vector<Finding>>> group_by_problem(const std::vector<Finding>& findings) {
+    std::map<Problem, std::vector<Finding>> groups;
+    for (const Finding& f : findings) groups[f.problem].push_back(f);
+    return {std::make_move_iterator(groups.begin()), std::make_move_iterator(groups.end())};
 }
 
 std::string finding_line(const Finding& f) {
@@ -55,7 +48,7 @@ std::string listed(const std::vector<const Finding*>& findings) {
 std::vector<const Finding*> unfixable(const std::vector<Finding>& findings) {
     std::vector<const Finding*> out;
     for (const Finding& f : findings)
-        if (fix_for(f.code) == nullptr && !tolerated(f)) out.push_back(&f);
+        if (fix_for(f.problem) == nullptr && !tolerated(f)) out.push_back(&f);
     return out;
 }
 
@@ -85,7 +78,9 @@ Report recheck(const WorkingCopy& copy, CheckMemo& memo, const fs::path& databas
 }
 
 
-std::string finding_key(const Finding& f) { return f.code + "\x1f" + f.object + "\x1f" + f.description; }
+// One problem at one place, however its description words it.
+using FindingKey = std::pair<Problem, Location>;
+FindingKey finding_key(const Finding& f) { return {f.problem, f.location}; }
 
 std::vector<const Finding*> not_tolerated(const std::vector<Finding>& findings) {
     std::vector<const Finding*> out;
@@ -114,7 +109,7 @@ RoundsOutcome run_fix_rounds(WorkingCopy& copy, RecoveryFile& recovery, const st
                              CheckMemo& memo, const fs::path& database, Progress* progress) {
     RoundsOutcome outcome;
     std::vector<bool> written;  // since the first check, over every round
-    std::set<std::string> seen;
+    std::set<FindingKey> seen;
     for (const Finding& f : first) seen.insert(finding_key(f));
     std::vector<Finding> todo = first;
     for (int round = 1;; ++round) {
@@ -122,8 +117,8 @@ RoundsOutcome run_fix_rounds(WorkingCopy& copy, RecoveryFile& recovery, const st
         const Header header = header_of(copy, database);
         if (progress) progress->step("Reparando (vuelta " + std::to_string(round) + ")", 0);
         FixContext context(copy, header, recovery);
-        for (const auto& [code, findings] : group_by_code(todo)) {
-            if (FixFunction fix = fix_for(code)) context.run(fix, fix_keeps_pages(code), findings);
+        for (const auto& [problem, findings] : group_by_problem(todo)) {
+            if (FixFunction fix = fix_for(problem)) context.run(fix, fix_keeps_pages(problem), findings);
         }
         // Fixes that cut, drop or move pages leave the maps naming what is no longer there.
         if (context.pages_reallocated() && !context.maps_rebuilt()) rebuild_usage_maps(context);

@@ -2,8 +2,8 @@
 // The repair: check, plan one fix per problem code found, apply the fixes to a working
 // copy by patching pages, re-check the copy, commit it (jet::repair_database in engine.h).
 //
-// A fix handles every finding of its code at once and re-derives from the file itself
-// what to write, so it depends only on the problem code, not on the wording of a finding.
+// A fix handles every finding of its problem at once and re-derives from the file itself
+// what to write; what it takes from a finding is its typed location, never its wording.
 // It keeps every byte it has no reason to change, and saves what it must drop to the
 // recovery file before dropping it.
 #include <cstdint>
@@ -15,6 +15,7 @@
 #include "jet/engine.h"
 #include "jet/header.h"
 #include "jet/header_rules.h"
+#include "jet/problems.h"
 #include "jet/recovery_file.h"
 #include "jet/safe_commit.h"
 
@@ -76,12 +77,12 @@ private:
     void mark_written(uint32_t first, uint32_t end);
 };
 
-using FixFunction = void (*)(FixContext& context, std::span<const Finding> findings);
-
-// The fix for a problem code; nullptr when the repair cannot fix that problem yet.
+// The fix for a problem (its row in jet/problems.cpp); nullptr when the repair leaves it
+// as it is or refuses it. By code: nullptr also for a code no problem has.
+FixFunction fix_for(Problem problem);
 FixFunction fix_for(std::string_view code);
-// True when the fix for `code` never moves, frees or adds a page (see FixContext::run).
-bool fix_keeps_pages(std::string_view code);
+// True when the fix for `problem` never moves, frees or adds a page (see FixContext::run).
+bool fix_keeps_pages(Problem problem);
 
 // Whether a finding may stay in a repaired file: a note (severity Info), where nothing is
 // wrong for Access (pages nobody uses, stale counts of Access's own tables). Notes never

@@ -347,4 +347,18 @@ DecodedRow decode_row(const TableDef& table, Bytes row, const DecodeContext& con
     return out;
 }
 
+bool columns_fit(const TableDef& table, const CrackedRow& row) { return row.stored_columns <= table.max_cols; }
+
+bool var_slots_fit(const TableDef& table, const CrackedRow& row) {
+    return table.num_var_cols == 0 || row.var_count <= table.num_var_cols;
+}
+
+bool row_sound(const TableDef& table, const CrackedRow& row) {
+    return row.usable && row.faults.empty() && columns_fit(table, row) && var_slots_fit(table, row);
+}
+
+bool row_sound(const TableDef& table, const Layout& layout, Bytes row) {
+    return row_sound(table, crack_row(table, layout, row));
+}
+
 }  // namespace jet

@@ -129,6 +129,14 @@ CrackedRow crack_row(const TableDef& table, const Layout& layout, Bytes row);
 // The same into `out`, reusing its storage: for scans that split many rows.
 void crack_row_into(const TableDef& table, const Layout& layout, Bytes row, CrackedRow& out);
 
+// Counts a split row may not exceed for its table: the columns it has ever had, the
+// variable slots it has. Past them the row does not read (ROW_COLUMN_COUNT, ROW_LAYOUT).
+bool columns_fit(const TableDef& table, const CrackedRow& row);
+bool var_slots_fit(const TableDef& table, const CrackedRow& row);
+// A row's framing and counts, as the check judges them: a row failing this is unreadable.
+bool row_sound(const TableDef& table, const CrackedRow& row);
+bool row_sound(const TableDef& table, const Layout& layout, Bytes row);
+
 struct DecodeContext {
     const PageFile* file = nullptr;  // for memo and OLE values
     const Layout* layout = nullptr;

@@ -12,10 +12,6 @@ constexpr uint8_t kInline = 0x00;
 constexpr uint8_t kReference = 0x01;
 constexpr size_t kMapPageBitmap = 4;
 
-void put_u32(std::vector<uint8_t>& b, size_t at, uint32_t v) {
-    for (int i = 0; i < 4; ++i) b[at + i] = static_cast<uint8_t>(v >> (8 * i));
-}
-
 }  // namespace
 
 std::optional<UsageMapEdit> UsageMapEdit::load(const PageStore& store, const Layout& layout, uint32_t row_pointer,

@@ -22,10 +22,6 @@ constexpr uint8_t kReference = 0x01;
 constexpr std::size_t kInlineHead = 5;    // type byte + u32 first page
 constexpr std::size_t kMapPageHead = 4;   // 05 01 00 00
 
-void put_u32(std::span<uint8_t> bytes, std::size_t at, uint32_t value) {
-    for (int i = 0; i < 4; ++i) bytes[at + i] = static_cast<uint8_t>(value >> (8 * i));
-}
-
 // The host page of a map row and where the row lies in it.
 struct MapRow {
     uint32_t page = 0;

@@ -18,9 +18,9 @@ std::string quoted(const std::filesystem::path& path) { return "«" + jet::displ
 // What was done about the finding, or null when it was left as it is. A note with a fix
 // was put right only when the file was rewritten for another reason.
 const jet::ProblemInfo* applied_fix(const jet::Finding& f, bool rewritten) {
-    const jet::ProblemInfo* info = jet::find_problem(f.code);
-    if (jet::tolerated(f) && (!rewritten || info == nullptr || jet::fix_for(f.code) == nullptr)) return nullptr;
-    return info;
+    const jet::ProblemInfo& info = jet::problem_info(f.problem);
+    if (jet::tolerated(f) && (!rewritten || jet::fix_for(f.problem) == nullptr)) return nullptr;
+    return &info;
 }
 
 void print_finding(const jet::Finding& f, bool rewritten) {

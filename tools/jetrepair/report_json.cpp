@@ -25,10 +25,32 @@ ordered_json path_json(const std::filesystem::path& path) {
     return jet::display_path(path);
 }
 
+namespace {
+
+// The typed place of a finding: only the fields that apply (an empty object for the file).
+ordered_json location_json(const jet::Location& at) {
+    ordered_json out = ordered_json::object();
+    auto put = [&](const char* key, const auto& field) {
+        if (field) out[key] = *field;
+    };
+    put("page", at.page);
+    put("slot", at.slot);
+    put("definition_page", at.definition_page);
+    put("table", at.table);
+    put("index", at.index);
+    put("index_name", at.index_name);
+    put("column", at.column);
+    put("column_name", at.column_name);
+    return out;
+}
+
+}  // namespace
+
 ordered_json finding_json(const jet::Finding& finding) {
     return {{"code", finding.code},
             {"severity", severity_key(finding.severity)},
             {"object", finding.object},
+            {"location", location_json(finding.location)},
             {"description", finding.description}};
 }
 
