@@ -60,6 +60,7 @@ TEST(RepairCommand, JsonDocumentsOfCheckRepairAndRefusal) {
     EXPECT_EQ(finding["code"], "HDR_FILE_SIZE");
     EXPECT_TRUE(finding["severity"] == "error" || finding["severity"] == "warning") << finding;
     EXPECT_TRUE(finding["object"].is_string() && finding["description"].is_string()) << finding;
+    EXPECT_EQ(finding["location"], nlohmann::json({{"page", 0}})) << "the header's size is a finding about page 0";
 
     const auto [repaired_exit, repaired] = tool("repair --json", database);
     EXPECT_EQ(repaired_exit, 0);
