@@ -115,7 +115,7 @@ std::size_t count_code(const jet::Report& report, const std::string& code) {
 }
 
 struct Figures {
-    std::size_t cases = 0, hit = 0, intact = 0, floor = 0, kept = 0, back = 0, invented = 0, whole = 0, refused = 0;
+    std::size_t cases = 0, hit = 0, intact = 0, floor = 0, kept = 0, back = 0, invented = 0, whole = 0, left_deleted = 0;
 };
 std::map<std::pair<std::string, std::string>, Figures>& figures() {
     static std::map<std::pair<std::string, std::string>, Figures> f;
@@ -127,11 +127,13 @@ public:
     void TearDown() override {
         if (figures().empty()) return;
         std::cout << "\n== Rows flagged deleted (kind, format: cases, slots hit, rows intact / better reader's "
-                     "floor / kept by both / brought back, invented, readable whole by both, refusals) ==\n";
+                     "floor / kept by both / brought back, invented, readable whole by both, cases where the evidence "
+                     "brought none back) ==\n";
         for (const auto& [key, f] : figures())
             std::cout << key.first << ", " << key.second << ": " << f.cases << " cases, " << f.hit << " slots, rows "
                       << f.intact << " / " << f.floor << " / " << f.kept << " / " << f.back << ", invented "
-                      << f.invented << ", whole " << f.whole << "/" << f.cases << ", refused " << f.refused << "\n";
+                      << f.invented << ", whole " << f.whole << "/" << f.cases << ", left deleted " << f.left_deleted
+                      << "\n";
     }
 };
 const auto* const printer = ::testing::AddGlobalTestEnvironment(new FiguresPrinter);
@@ -225,7 +227,7 @@ TEST_P(FlaggedDeleted, BringsBackWhatTheEvidenceCovers) {
     ++f.cases;
     f.hit += target->slots.size();
     f.back += back;
-    f.refused += back == 0;
+    f.left_deleted += back == 0;
     bool whole = true;
     std::size_t floor = 0, kept = SIZE_MAX, invented = 0;
     for (int r = 0; r < 2; ++r) {
