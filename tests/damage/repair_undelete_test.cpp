@@ -241,7 +241,9 @@ TEST_P(FlaggedDeleted, BringsBackWhatTheEvidenceCovers) {
         EXPECT_EQ(m.missing, 0u) << reader_name(readers[r]) << " lost rows it read from the damaged file" << examples;
         EXPECT_EQ(m.invented, 0u) << reader_name(readers[r]) << " reads rows the intact file lacks" << examples;
         // Brought back, every row the damage hid is there again.
-        if (back > 0) EXPECT_EQ(m.kept, m.intact) << reader_name(readers[r]) << examples;
+        if (back > 0) {
+            EXPECT_EQ(m.kept, m.intact) << reader_name(readers[r]) << examples;
+        }
         if (r == 0) f.intact += m.intact;
         floor = std::max(floor, m.read);
         kept = std::min(kept, m.kept);
