@@ -341,7 +341,11 @@ constexpr bool every_fix_text_has_its_fix() {
     }
     return true;
 }
+// GCC's sanitizer builds keep null checks on function addresses, so they cannot fold this at
+// compile time; there the test EveryFixTextHasItsFix checks the same rows at run time.
+#if !defined(__SANITIZE_ADDRESS__)
 static_assert(every_fix_text_has_its_fix(), "a problem's fix text promises a fix the row does not name");
+#endif
 
 }  // namespace
 
