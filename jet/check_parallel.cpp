@@ -1,6 +1,5 @@
 #include <algorithm>
 #include <atomic>
-#include <mutex>
 
 #include "jet/check_passes.h"
 #include "jet/parallel.h"
@@ -16,12 +15,12 @@ void TableJobs::run(Progress* progress) {
     for (const auto& job : jobs_) total += job.first->data_pages.size() + 1;
     if (progress) progress->step("Comprobando filas e índices", total);
     std::atomic<std::uint64_t> done{0};
-    std::mutex reporting;
+    ThreadLock reporting;
     run_parallel(jobs_.size(), [&](size_t piece, unsigned) {
         jobs_[piece].second();
         const std::uint64_t now = done += jobs_[piece].first->data_pages.size() + 1;
         if (progress) {
-            const std::lock_guard hold(reporting);
+            const LockHold hold(reporting);
             progress->advance(now);
         }
     });

@@ -37,14 +37,12 @@ TerminalProgress::TerminalProgress(bool wanted) : enabled_(wanted && stderr_is_t
 TerminalProgress::~TerminalProgress() { end(); }
 
 void TerminalProgress::end() {
-    const std::lock_guard hold(lock_);
     clear();
     ended_ = true;
 }
 
 void TerminalProgress::step(std::string_view name, std::uint64_t pages) {
     if (!enabled_) return;
-    const std::lock_guard hold(lock_);
     step_ = name;
     pages_ = pages;
     done_ = 0;
@@ -53,7 +51,6 @@ void TerminalProgress::step(std::string_view name, std::uint64_t pages) {
 
 void TerminalProgress::advance(std::uint64_t pages_done) {
     if (!enabled_) return;
-    const std::lock_guard hold(lock_);
     done_ = pages_done;
     show(false);
 }

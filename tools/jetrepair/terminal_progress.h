@@ -2,9 +2,9 @@
 // The progress of a long check or repair on one line of standard error, rewritten in place:
 // only while standard error is a terminal, only once the work has taken about a second
 // (short runs stay silent), and cleared when the command ends so its own output follows.
+// The engine calls a receiver from one thread at a time, so it needs no lock of its own.
 #include <chrono>
 #include <cstdint>
-#include <mutex>
 #include <string>
 
 #include "jet/progress.h"
@@ -34,7 +34,6 @@ private:
     const bool enabled_;
     const Clock::time_point start_ = Clock::now();
     Clock::time_point shown_at_{};
-    std::mutex lock_;
     std::string step_;
     std::uint64_t pages_ = 0, done_ = 0;
     std::size_t width_ = 0;  // of the line on screen, 0 when none
