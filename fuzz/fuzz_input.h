@@ -1,6 +1,7 @@
 #pragma once
 // What the fuzz targets share: the first byte of a parser target's input picks the page
 // layout (even: Jet 3, odd: Jet 4), the rest is the bytes under test.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -25,6 +26,17 @@ inline std::vector<uint8_t> whole_pages(std::span<const uint8_t> bytes, uint32_t
     std::vector<uint8_t> file(bytes.begin(), bytes.end());
     file.resize((file.size() + page_size - 1) / page_size * page_size, 0);
     return file;
+}
+
+// A file whose page 0 is blank (most parsers never read it) followed by the bytes as whole
+// pages, at least `min_pages` of them.
+inline std::vector<uint8_t> after_blank_page(std::span<const uint8_t> bytes, uint32_t page_size,
+                                             std::size_t min_pages = 0) {
+    std::vector<uint8_t> image(page_size, 0);
+    std::vector<uint8_t> pages = whole_pages(bytes, page_size);
+    pages.resize(std::max(pages.size(), min_pages * page_size), 0);
+    image.insert(image.end(), pages.begin(), pages.end());
+    return image;
 }
 
 }  // namespace fuzz

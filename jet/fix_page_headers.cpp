@@ -85,6 +85,20 @@ std::vector<std::optional<std::vector<uint8_t>>> framed_keys(Database& db, const
     return out;
 }
 
+// An index whose keys we can compute and whose tree reads whole, with its key plan and tree.
+struct ReadableIndex {
+    IndexKeyPlan plan;
+    IndexTree tree;
+};
+std::optional<ReadableIndex> readable_index(Database& db, const TableDef& def, const RealIndex& index) {
+    if (index.root_page == 0 || index.root_page >= db.file().page_count()) return std::nullopt;
+    IndexKeyPlan plan = plan_index_key(def, index, db.layout(), db.header().version_byte);
+    if (!plan.encodable) return std::nullopt;
+    IndexTree tree = read_index_tree(db.file(), db.layout(), index.root_page, def.page, index.entry_count);
+    if (!tree.valid()) return std::nullopt;
+    return ReadableIndex{std::move(plan), std::move(tree)};
+}
+
 // Slot numbers told by an index: rows keep their slot order down the page, but a deleted
 // row of no length takes a slot and frames as nothing, so the rows after it would take
 // numbers one too low and the indexes would name the wrong rows. Each framed row takes the
@@ -96,11 +110,9 @@ std::optional<FramedRows> number_by_index(Database& db, const TableDef& def, uin
     std::optional<FramedRows> best;
     size_t best_matched = 0;
     for (const RealIndex& index : def.real_indexes) {
-        if (index.root_page == 0 || index.root_page >= db.file().page_count()) continue;
-        const IndexKeyPlan plan = plan_index_key(def, index, db.layout(), db.header().version_byte);
-        if (!plan.encodable) continue;
-        const IndexTree tree = read_index_tree(db.file(), db.layout(), index.root_page, def.page, index.entry_count);
-        if (!tree.valid()) continue;
+        const auto readable = readable_index(db, def, index);
+        if (!readable) continue;
+        const auto& [plan, tree] = *readable;
         std::map<uint16_t, std::vector<uint8_t>> named;  // slot -> key
         for (size_t i = 0; i < tree.entries.size(); ++i)
             if (tree.entries.row(i).page == page_number) {
@@ -163,11 +175,9 @@ void revive_orphaned_moves(FixContext& context, Database& db, const TableDef& de
     const std::vector<MovedRow> orphans = unnamed_moved_rows(db, def.page, pages, page_number, std::move(pointed));
     if (orphans.empty()) return;
     for (const RealIndex& index : def.real_indexes) {
-        if (index.root_page == 0 || index.root_page >= db.file().page_count()) continue;
-        const IndexKeyPlan plan = plan_index_key(def, index, db.layout(), db.header().version_byte);
-        if (!plan.encodable) continue;
-        const IndexTree tree = read_index_tree(db.file(), db.layout(), index.root_page, def.page, index.entry_count);
-        if (!tree.valid()) continue;
+        const auto readable = readable_index(db, def, index);
+        if (!readable) continue;
+        const auto& [plan, tree] = *readable;
         std::vector<std::vector<uint8_t>> lost_keys;  // keys of entries naming a slot the page no longer holds
         for (size_t i = 0; i < tree.entries.size(); ++i)
             if (tree.entries.row(i).page == page_number && !live.count(tree.entries.row(i).row)) {

@@ -8,10 +8,7 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const auto [layout, rest] = fuzz::split_input(data, size);
-    std::vector<uint8_t> image(layout->page_size, 0);
-    auto pages = fuzz::whole_pages(rest, layout->page_size);
-    if (pages.empty()) pages.resize(layout->page_size, 0);
-    image.insert(image.end(), pages.begin(), pages.end());
+    std::vector<uint8_t> image = fuzz::after_blank_page(rest, layout->page_size, 1);
     const jet::PageFile file(std::move(image), layout->page_size);
     for (uint32_t p = 1; p < file.page_count(); ++p) {
         const jet::PageRef ref = file.fetch(p);

@@ -7,9 +7,7 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const auto [layout, rest] = fuzz::split_input(data, size);
     const size_t field_size = std::min(rest.size(), jet::kLongValueDefinitionSize);
-    std::vector<uint8_t> image(layout->page_size, 0);
-    auto pages = fuzz::whole_pages(rest.subspan(field_size), layout->page_size);
-    image.insert(image.end(), pages.begin(), pages.end());
+    std::vector<uint8_t> image = fuzz::after_blank_page(rest.subspan(field_size), layout->page_size);
     const jet::PageFile file(std::move(image), layout->page_size);
     const auto field = rest.first(field_size);
     jet::LongValueDefinition definition;

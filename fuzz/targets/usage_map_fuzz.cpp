@@ -10,9 +10,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (rest.size() < 4) return 0;
     const uint32_t pointer = jet::u32_at(rest, 0);
     const auto body = rest.subspan(4);
-    std::vector<uint8_t> image(layout->page_size, 0);
-    auto pages = fuzz::whole_pages(body, layout->page_size);
-    image.insert(image.end(), pages.begin(), pages.end());
+    std::vector<uint8_t> image = fuzz::after_blank_page(body, layout->page_size);
     const jet::PageFile file(std::move(image), layout->page_size);
     auto map = jet::read_usage_map(file, *layout, pointer);
     for (size_t i = 1; i < map.pages.size(); ++i)
