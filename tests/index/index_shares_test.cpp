@@ -10,6 +10,7 @@
 #include "jet/database.h"
 #include "jet/index_page.h"
 #include "jet/index_verify.h"
+#include "rebuild_support.h"
 
 namespace {
 
@@ -38,9 +39,10 @@ constexpr jet::IndexVerifyLimits kTiny{1, 1, SIZE_MAX};
 
 // XORs `mask` into the byte `from_end` bytes before the end of the entries of the first
 // leaf of the first index of the first user table.
-std::filesystem::path damaged_leaf(const std::filesystem::path& source, const std::string& name, size_t from_end,
-                                   uint8_t mask) {
-    auto copy = std::filesystem::temp_directory_path() / ("tarsolin_index_shares_" + name);
+// The copy goes in `scratch`, a folder of this test's own (ctest runs the cases side by side).
+std::filesystem::path damaged_leaf(const std::filesystem::path& source, const test::Scratch& scratch, const std::string& name,
+                                   size_t from_end, uint8_t mask) {
+    auto copy = scratch / name;
     std::filesystem::copy_file(source, copy, std::filesystem::copy_options::overwrite_existing);
     std::filesystem::permissions(copy, std::filesystem::perms::owner_write, std::filesystem::perm_options::add);
     uint32_t leaf = 0;
@@ -70,11 +72,12 @@ class IndexShares : public testing::TestWithParam<std::string> {};
 TEST_P(IndexShares, ShareByPageSaysWhatTheWholeTableSays) {
     const auto source = test::corpus_file(GetParam());
     REQUIRE_CORPUS_FILE(source);
+    const test::Scratch scratch;
     std::vector<std::filesystem::path> files{source};
     // The last entry's row byte (entries naming other rows), a key byte before its row
     // pointer (a key that differs from its row's).
-    files.push_back(damaged_leaf(source, "row.db", 1, 0x40));
-    files.push_back(damaged_leaf(source, "key.db", 5, 0x11));
+    files.push_back(damaged_leaf(source, scratch, "row.db", 1, 0x40));
+    files.push_back(damaged_leaf(source, scratch, "key.db", 5, 0x11));
     Summary intact;
     for (const auto& file : files) {
         const Summary whole = verify_all(file, kWhole);
@@ -83,7 +86,6 @@ TEST_P(IndexShares, ShareByPageSaysWhatTheWholeTableSays) {
         else EXPECT_NE(whole, intact) << "the damage went unseen in " << file;
         EXPECT_EQ(whole, verify_all(file, kTiny)) << file;
     }
-    for (size_t i = 1; i < files.size(); ++i) std::filesystem::remove(files[i]);
 }
 
 INSTANTIATE_TEST_SUITE_P(Corpus, IndexShares,
