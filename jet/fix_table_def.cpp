@@ -52,6 +52,11 @@ size_t least_length(const Layout& l, const Counts& c) {
            size_t(c.logical_indexes) * (l.logical_index_size + l.name_length_size) + 2;
 }
 
+// A sound definition parses to exactly tdef_len. Of the thousands of candidates tried
+// below nearly all end elsewhere; a walk over the length fields tells so without the full
+// parse, which decodes every name and sorts every column each time.
+bool ends_at_length(Bytes buffer, const Layout& l, uint32_t tdef_len) { return parsed_end(buffer, l) == tdef_len; }
+
 // The one set of counts that parses soundly, varying one count at a time, then the two
 // index counts together; nothing when none or several do.
 std::optional<Counts> rederive_counts(const TableDef& t, const Layout& l, uint16_t code_page) {
@@ -61,7 +66,7 @@ std::optional<Counts> rederive_counts(const TableDef& t, const Layout& l, uint16
     auto attempt = [&](const Counts& c) {
         if (c == stored || least_length(l, c) > t.tdef_len) return;
         put_counts(buffer, l, c);
-        if (sound_definition(parse_table_def(buffer, l, code_page), t.tdef_len))
+        if (ends_at_length(buffer, l, t.tdef_len) && sound_definition(parse_table_def(buffer, l, code_page), t.tdef_len))
             found.insert({c.columns, c.real_indexes, c.logical_indexes});
     };
     for (uint16_t n = 0; n < kMaxColumnsTried; ++n) attempt({n, stored.real_indexes, stored.logical_indexes});
@@ -89,6 +94,7 @@ std::optional<std::vector<uint8_t>> rederive_lengths(const TableDef& t, const La
         return std::none_of(name.begin(), name.end(), [](char c) { return static_cast<unsigned char>(c) < 0x20; });
     };
     auto sound = [&] {
+        if (!ends_at_length(buffer, l, t.tdef_len)) return false;
         const TableDefResult r = parse_table_def(buffer, l, code_page);
         if (!sound_definition(r, t.tdef_len)) return false;
         return std::all_of(r.table->columns.begin(), r.table->columns.end(), [&](const Column& c) { return plain(c.name); }) &&

@@ -242,6 +242,38 @@ TableDefResult parse_table_def(Bytes buffer, const Layout& layout, uint16_t code
     return result;
 }
 
+// Mirrors Parser::parse step for step, positions only.
+std::optional<size_t> parsed_end(Bytes b, const Layout& l) {
+    if (!fits(b, 0, l.tdef_variable_start)) return std::nullopt;
+    const uint64_t columns = u16_at(b, l.tdef_num_cols), logical = u32_at(b, l.tdef_num_idx),
+                   real = u32_at(b, l.tdef_num_real_idx);
+    if (real > b.size() / l.real_index_count_entry_size || logical > b.size() / l.logical_index_size ||
+        columns > b.size() / l.column_size)
+        return std::nullopt;
+    size_t pos = l.tdef_variable_start;
+    auto skip = [&](uint64_t n) {
+        if (!fits(b, pos, n)) return false;
+        pos += n;
+        return true;
+    };
+    auto names = [&](uint64_t count) {
+        for (uint64_t i = 0; i < count; ++i) {
+            if (!fits(b, pos, l.name_length_size)) return false;
+            const size_t length = l.name_length_size == 1 ? u8_at(b, pos) : u16_at(b, pos);
+            if (!skip(l.name_length_size + length)) return false;
+        }
+        return true;
+    };
+    if (!skip(real * l.real_index_count_entry_size) || !skip(columns * l.column_size) || !names(columns) ||
+        !skip(real * l.real_index_size) || !skip(logical * l.logical_index_size) || !names(logical))
+        return std::nullopt;
+    while (true) {
+        if (!fits(b, pos, 2)) return std::nullopt;
+        if (u16_at(b, pos) == 0xFFFF) return pos + 2;
+        if (!skip(10)) return std::nullopt;
+    }
+}
+
 size_t table_def_pages_needed(uint32_t tdef_len, size_t page_size) {
     if (tdef_len <= page_size || page_size <= 8) return 1;
     return 1 + (tdef_len - page_size + (page_size - 8) - 1) / (page_size - 8);
