@@ -35,10 +35,11 @@ Database::Database(const std::filesystem::path& path) : path_(path) {
     if (path.empty()) refuse("No se ha indicado ninguna base de datos.");
     const std::string shown = "«" + display_path(path) + "»";
     std::error_code ec;
-    auto status = std::filesystem::status(path, ec);
+    const std::filesystem::path system = extended_path(path);  // past 260 characters on Windows
+    auto status = std::filesystem::status(system, ec);
     if (ec || !std::filesystem::exists(status)) refuse("No se encuentra el archivo " + shown + ".");
     if (std::filesystem::is_directory(status)) refuse(shown + " es una carpeta, no una base de datos.");
-    auto size = std::filesystem::file_size(path, ec);
+    auto size = std::filesystem::file_size(system, ec);
     if (ec) refuse("No se puede leer el archivo " + shown + ".");
     if (size == 0) refuse("El archivo " + shown + " está vacío: no es una base de datos.");
     try {

@@ -47,6 +47,55 @@ void refuse_if_lock_file_is_live(const fs::path& database, const fs::path& given
         }
 }
 
+#ifdef _WIN32
+// Whether the path passes through a reparse point: a junction or a symbolic link, of the
+// file or of a folder on the way (drive roots aside).
+bool through_reparse_point(const fs::path& database) {
+    std::error_code error;
+    const fs::path full = fs::absolute(database, error);
+    if (error) return false;
+    fs::path at = full.root_path();
+    for (const fs::path& part : full.relative_path()) {
+        at /= part;
+        const DWORD attributes = GetFileAttributesW(extended_path(at).c_str());
+        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) return true;
+    }
+    return false;
+}
+
+// The path the system reaches a file by, every junction and link followed; empty when the
+// file cannot be reached. Comes in the "\\?\" form, dropped where the path is short.
+fs::path final_path(const fs::path& database) {
+    HANDLE h = CreateFileW(extended_path(database).c_str(), FILE_READ_ATTRIBUTES,
+                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                           FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return {};
+    std::wstring name(1024, L'\0');
+    DWORD length = GetFinalPathNameByHandleW(h, name.data(), DWORD(name.size()), FILE_NAME_NORMALIZED);
+    if (length >= name.size()) {
+        name.resize(length + 1);
+        length = GetFinalPathNameByHandleW(h, name.data(), DWORD(name.size()), FILE_NAME_NORMALIZED);
+    }
+    CloseHandle(h);
+    if (length == 0 || length >= name.size()) return {};
+    name.resize(length);
+    if (name.starts_with(L"\\\\?\\UNC\\")) name.replace(0, 8, L"\\\\");
+    else if (name.starts_with(L"\\\\?\\")) name.erase(0, 4);
+    return extended_path(fs::path(name));
+}
+
+// A junction or a symbolic link leads to the file the repair must replace; a path as long
+// as the old limit allows or longer is used in the form that lifts it.
+fs::path where_it_lives(const fs::path& database) {
+    if (!through_reparse_point(database)) return extended_path(database);
+    fs::path real = final_path(database);
+    if (real.empty()) {
+        refuse("No se encuentra la base de datos " + quoted(database) +
+               ": es un enlace o una unión de carpetas que no lleva a ningún archivo.");
+    }
+    return real;
+}
+#else
 // A symbolic link (or a chain of them) leads to the file the repair must replace.
 fs::path where_it_lives(const fs::path& database) {
     std::error_code error;
@@ -58,6 +107,7 @@ fs::path where_it_lives(const fs::path& database) {
     }
     return real;
 }
+#endif
 
 void refuse_several_names(const fs::path& database, unsigned long links) {
     refuse("No se puede reparar " + quoted(database) + ": el archivo tiene " + std::to_string(links) +
@@ -89,7 +139,8 @@ std::vector<fs::path> lock_file_candidates(const fs::path& database) {
 bool has_live_locks(const fs::path& path) {
     // Access keeps its lock file open while the database is open: asking for it with no
     // sharing fails exactly then.
-    HANDLE h = CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE h = CreateFileW(extended_path(path).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                           nullptr);
     if (h != INVALID_HANDLE_VALUE) {
         CloseHandle(h);
         return false;
@@ -102,7 +153,7 @@ DatabaseLock::DatabaseLock(const fs::path& given) : shown_(given) {
     if (given.empty()) refuse("No se ha indicado ninguna base de datos.");
     path_ = where_it_lives(given);
     const fs::path& database = path_;
-    const DWORD attributes = GetFileAttributesW(database.c_str());
+    const DWORD attributes = GetFileAttributesW(extended_path(database).c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES) {
         const DWORD code = GetLastError();
         if (code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND || code == ERROR_INVALID_NAME)

@@ -1,5 +1,6 @@
 #include "jet/native_file.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
@@ -42,20 +43,58 @@ int last_error() { return errno; }
 }  // namespace
 
 std::string display_path(const std::filesystem::path& path) {
-    const std::u8string text = path.u8string();
+    std::u8string text = path.u8string();
+#ifdef _WIN32
+    if (text.starts_with(u8"\\\\?\\UNC\\")) text.replace(0, 8, u8"\\\\");
+    else if (text.starts_with(u8"\\\\?\\")) text.erase(0, 4);
+#endif
     return std::string(text.begin(), text.end());
 }
 
 void testing::set_write_fault(WriteFault fault) { write_fault.store(fault); }
 void testing::set_step_hook(StepHook hook) { step_hook.store(hook); }
 
-bool remove_file(const std::filesystem::path& path) noexcept {
-    if (hooked({testing::StepKind::Remove, path}) != 0) return false;
-    std::error_code ignored;
-    return std::filesystem::remove(path, ignored);
+#ifdef _WIN32
+
+std::filesystem::path extended_path(const std::filesystem::path& path) {
+    // Folders stop at 248 characters, files at 259: from 248 on, the names a repair derives
+    // from a database's (its working copy, backup, recovery file) may pass the limit.
+    constexpr std::size_t from = 248;
+    const std::wstring& text = path.native();
+    if (text.starts_with(L"\\\\?\\") || text.starts_with(L"\\\\.\\")) return path;
+    std::error_code error;
+    std::wstring full = std::filesystem::absolute(path, error).native();  // GetFullPathNameW: no "..", no "/"
+    if (error || full.size() < from) return path;
+    std::replace(full.begin(), full.end(), L'/', L'\\');
+    if (full.starts_with(L"\\\\")) return std::filesystem::path(L"\\\\?\\UNC\\" + full.substr(2));
+    return std::filesystem::path(L"\\\\?\\" + full);
 }
 
-#ifdef _WIN32
+bool remove_file(const std::filesystem::path& path) noexcept {
+    if (hooked({testing::StepKind::Remove, path}) != 0) return false;
+    try {
+        return DeleteFileW(extended_path(path).c_str()) != 0;
+    } catch (...) {
+        return false;
+    }
+}
+
+int replace_file(const std::filesystem::path& database, const std::filesystem::path& replacement,
+                 const std::filesystem::path& backup) {
+    if (const int code = hooked({testing::StepKind::Replace, replacement, &database, 0, {}, true, &backup}); code != 0)
+        return code == testing::skip_step ? 0 : code;
+    return ReplaceFileW(extended_path(database).c_str(), extended_path(replacement).c_str(),
+                        extended_path(backup).c_str(), REPLACEFILE_WRITE_THROUGH, nullptr, nullptr)
+               ? 0
+               : last_error();
+}
+
+int rename_file(const std::filesystem::path& from, const std::filesystem::path& to, bool replace) {
+    if (const int code = hooked({testing::StepKind::Rename, from, &to, 0, {}, replace}); code != 0)
+        return code == testing::skip_step ? 0 : code;
+    const DWORD flags = MOVEFILE_WRITE_THROUGH | (replace ? MOVEFILE_REPLACE_EXISTING : 0);
+    return MoveFileExW(extended_path(from).c_str(), extended_path(to).c_str(), flags) ? 0 : last_error();
+}
 
 namespace {
 DWORD share_mode(NativeFile::Share share) {
@@ -78,6 +117,20 @@ bool FileError::not_found() const noexcept {
     return code_ == ERROR_FILE_NOT_FOUND || code_ == ERROR_PATH_NOT_FOUND;
 }
 
+#else
+
+std::filesystem::path extended_path(const std::filesystem::path& path) { return path; }
+
+bool remove_file(const std::filesystem::path& path) noexcept {
+    if (hooked({testing::StepKind::Remove, path}) != 0) return false;
+    std::error_code ignored;
+    return std::filesystem::remove(path, ignored);
+}
+
+#endif
+
+#ifdef _WIN32
+
 std::string system_error_text(int code) {
     switch (code) {
     case ERROR_FILE_NOT_FOUND: return "el archivo no existe";
@@ -98,7 +151,7 @@ std::string system_error_text(int code) {
 
 NativeFile NativeFile::open(const std::filesystem::path& path, Mode mode, Share share) {
     const DWORD access = mode == Mode::Read ? GENERIC_READ : GENERIC_READ | GENERIC_WRITE;
-    HANDLE h = CreateFileW(path.c_str(), access, share_mode(share), nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE h = CreateFileW(extended_path(path).c_str(), access, share_mode(share), nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE) fail("No se puede abrir", path, last_error());
     return NativeFile(h, path);
 }
@@ -108,7 +161,7 @@ NativeFile NativeFile::create_new(const std::filesystem::path& path, Share share
         if (code == testing::skip_step) return NativeFile();
         fail("No se puede crear", path, code);
     }
-    HANDLE h = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, share_mode(share), nullptr, CREATE_NEW,
+    HANDLE h = CreateFileW(extended_path(path).c_str(), GENERIC_READ | GENERIC_WRITE, share_mode(share), nullptr, CREATE_NEW,
                            FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE) {
         const int code = last_error();

@@ -24,8 +24,14 @@ private:
     int code_;
 };
 
-// UTF-8 text of a path, for descriptions shown to the user.
+// UTF-8 text of a path, for descriptions shown to the user (on Windows without the
+// "\\?\" of the long form, which users never type).
 std::string display_path(const std::filesystem::path& path);
+
+// The name to hand the system for a path. On Windows, a path whose full form reaches the
+// old 260-character limit becomes absolute with the "\\?\" prefix, which lifts the limit;
+// any other path (and every path on POSIX) stays as it is.
+std::filesystem::path extended_path(const std::filesystem::path& path);
 
 class NativeFile {
 public:
@@ -84,14 +90,20 @@ void sync_directory(const std::filesystem::path& directory);
 // Removes a file; false when it was not there or could not be removed. Never throws.
 bool remove_file(const std::filesystem::path& path) noexcept;
 
-#ifndef _WIN32
+#ifdef _WIN32
+// Puts `replacement` in the place of `database`, which is kept under the name `backup`
+// (ReplaceFileW, written through); 0 or the system error code.
+int replace_file(const std::filesystem::path& database, const std::filesystem::path& replacement,
+                 const std::filesystem::path& backup);
+#else
 // A second name for a file (hard link); 0 or the system error code.
 int link_file(const std::filesystem::path& existing, const std::filesystem::path& name);
-// Moves a file to a new name; with `replace` false, fails with EEXIST rather than take the
+#endif
+// Moves a file to a new name; with `replace` false, fails with EEXIST (Windows:
+// ERROR_ALREADY_EXISTS) rather than take the
 // place of an existing file (where the file system cannot promise that, EINVAL). 0 or the
 // system error code.
 int rename_file(const std::filesystem::path& from, const std::filesystem::path& to, bool replace);
-#endif
 
 // Spanish description of an operating-system error code (errno / GetLastError()).
 std::string system_error_text(int code);
@@ -105,14 +117,16 @@ void set_write_fault(WriteFault fault);
 // Test seam: every change the engine makes to files and folders (the functions above and
 // NativeFile's create_new, write_at, truncate and sync) is shown to the hook before it is
 // made, so a test can record a repair's steps and stop it, or cut the power, at any of them.
-enum class StepKind { Create, Write, Truncate, SyncFile, SyncFolder, Link, Rename, Remove };
+enum class StepKind { Create, Write, Truncate, SyncFile, SyncFolder, Link, Rename, Remove, Replace };
 struct FileStep {
     StepKind kind;
-    const std::filesystem::path& path;           // the file; the folder for SyncFolder; Link's and Rename's source
-    const std::filesystem::path* to = nullptr;   // Link's and Rename's new name
+    const std::filesystem::path& path;           // the file; the folder for SyncFolder; Link's, Rename's source;
+                                                 // Replace's replacement
+    const std::filesystem::path* to = nullptr;   // Link's and Rename's new name; the file Replace replaces
     std::uint64_t offset = 0;                    // Write: where; Truncate: the new size
     std::span<const std::uint8_t> data = {};     // Write
     bool replace = false;                        // Rename: may take the place of a file at `to`
+    const std::filesystem::path* backup = nullptr;  // Replace: the name the replaced file keeps
 };
 // The hook's answer: 0 lets the step happen, a system error code makes it fail with that
 // error, skip_step passes it over as if done (the process is taken as gone). It may throw,

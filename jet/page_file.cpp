@@ -26,7 +26,7 @@ void PageFile::note_read(uint32_t number) const {
 PageFile::PageFile(const std::filesystem::path& path, Mode mode) : mode_(mode) {
     auto flags = std::ios::binary | std::ios::in;
     if (mode == Mode::ReadWrite) flags |= std::ios::out;
-    stream_.open(path, flags);
+    stream_.open(extended_path(path), flags);
     if (!stream_) throw std::runtime_error("cannot open file");
     stream_.seekg(0, std::ios::end);
     auto end = stream_.tellg();

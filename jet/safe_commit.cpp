@@ -198,7 +198,9 @@ fs::path WorkingCopy::commit(DatabaseLock& database) {
     fs::path backup;
     for (unsigned n = 1; n <= max_name_attempts; ++n) {
         backup = backup_name(database_, n);
-        if (GetFileAttributesW(backup.c_str()) == INVALID_FILE_ATTRIBUTES && GetLastError() == ERROR_FILE_NOT_FOUND) break;
+        if (GetFileAttributesW(extended_path(backup).c_str()) == INVALID_FILE_ATTRIBUTES &&
+            GetLastError() == ERROR_FILE_NOT_FOUND)
+            break;
         backup.clear();
     }
     if (backup.empty()) {
@@ -208,15 +210,14 @@ fs::path WorkingCopy::commit(DatabaseLock& database) {
     }
     // ReplaceFileW needs the database closed; it keeps its attributes and security.
     database.release();
-    if (!ReplaceFileW(database_.c_str(), path_.c_str(), backup.c_str(), REPLACEFILE_WRITE_THROUGH, nullptr, nullptr)) {
-        const DWORD code = GetLastError();
+    if (const int code = replace_file(database_, path_, backup); code != 0) {
         if (code == ERROR_UNABLE_TO_MOVE_REPLACEMENT_2) {
             // The original already carries the backup name: put it back.
-            MoveFileExW(backup.c_str(), database_.c_str(), MOVEFILE_WRITE_THROUGH);
+            rename_file(backup, database_, false);
         }
         discard();
         throw EngineError("No se puede reemplazar " + quoted(shown_) + " por la copia reparada: " +
-                          system_error_text(static_cast<int>(code)) + ". La base de datos no se ha modificado.");
+                          system_error_text(code) + ". La base de datos no se ha modificado.");
     }
     scratch_.reset();
     committed_ = true;

@@ -42,6 +42,7 @@ std::string describe(const Step& step) {
     case StepKind::Link: return "link " + step.name + " as " + step.to;
     case StepKind::Rename: return "rename " + step.name + " to " + step.to;
     case StepKind::Remove: return "remove " + step.name;
+    case StepKind::Replace: return "replace " + step.to + " by " + step.name + ", keeping it as " + step.backup;
     }
     return "?";
 }
@@ -155,6 +156,13 @@ void DiskModel::apply(const Step& step) {
         break;
     case StepKind::Remove:
         file_named(step.name);
+        renamed.erase(step.name);
+        names_.push_back(std::move(renamed));
+        break;
+    case StepKind::Replace:  // Windows' one call: two name changes the folder keeps in order
+        renamed[step.backup] = file_named(step.to);
+        names_.push_back(renamed);
+        renamed[step.to] = file_named(step.name);
         renamed.erase(step.name);
         names_.push_back(std::move(renamed));
         break;

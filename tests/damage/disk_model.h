@@ -20,10 +20,11 @@ namespace damage {
 struct Step {
     jet::testing::StepKind kind;
     std::filesystem::path folder;
-    std::string name, to;  // in the folder; `to` for Link and Rename
+    std::string name, to;  // in the folder; `to` for Link, Rename and Replace
     std::uint64_t offset = 0;
     std::vector<std::uint8_t> data;
     bool replace = false;  // Rename
+    std::string backup;    // Replace: the name the replaced file keeps
 };
 std::string describe(const Step& step);
 

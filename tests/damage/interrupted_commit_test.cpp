@@ -53,7 +53,8 @@ int on_step(const jet::testing::FileStep& s) {
     r.steps.push_back({s.kind, s.kind == StepKind::SyncFolder ? s.path : s.path.parent_path(),
                        s.kind == StepKind::SyncFolder ? std::string() : s.path.filename().string(),
                        s.to != nullptr ? s.to->filename().string() : std::string(), s.offset,
-                       std::vector<uint8_t>(s.data.begin(), s.data.end()), s.replace});
+                       std::vector<uint8_t>(s.data.begin(), s.data.end()), s.replace,
+                       s.backup != nullptr ? s.backup->filename().string() : std::string()});
     return 0;
 }
 

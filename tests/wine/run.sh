@@ -97,6 +97,13 @@ if [ -f jetrepair.exe ]; then
   wine_run 30 jetrepair.exe --help >/dev/null || { echo "jetrepair.exe --help failed"; failed=1; }
 fi
 
+step "engine paths: past 260 characters, through a junction, the commit's steps"
+# Wine cannot make junctions; a folder link it shows as a reparse point stands in.
+mkdir -p "$work/drive_d/datos"
+ln -sfn datos "$work/drive_d/enlace"
+wine_run 120 paths_test.exe || failed=1
+rm -rf "$work/drive_d/enlace" "$work/drive_d/datos"
+
 step "window: tarsolin.exe driven through window messages"
 wine_run 90 window_test.exe 'D:\tarsolin.exe' || failed=1
 
