@@ -87,13 +87,20 @@ int32_t tables_folder(const Catalog& catalog, int32_t fallback) {
     return fallback;
 }
 
-std::string free_name(const Catalog& catalog, int32_t folder, const std::string& wanted,
-                      const std::set<std::string>& given) {
-    std::set<std::string> used = given;
+// Names in the folder, folded as Access compares them.
+std::set<std::string> names_in(const Catalog& catalog, int32_t folder) {
+    std::set<std::string> used;
     for (const CatalogEntry& e : catalog.entries)
         if (e.parent_id == folder) used.insert(folded(e.name));
+    return used;
+}
+
+// The wanted name, or the first "<wanted>_<n>" that neither the folder nor this run took.
+std::string free_name(const std::set<std::string>& taken, const std::string& wanted,
+                      const std::set<std::string>& given) {
     std::string name = wanted;
-    for (int n = 2; used.count(folded(name)); ++n) name = wanted + "_" + std::to_string(n);
+    for (int n = 2; taken.count(folded(name)) || given.count(folded(name)); ++n)
+        name = wanted + "_" + std::to_string(n);
     return name;
 }
 
@@ -154,20 +161,23 @@ std::vector<std::string> add_catalog_tables(FixContext& context, const std::vect
     const Layout& layout = *context.header().layout;
     const double now = days_now();
     std::set<std::string> given;
+    // Read once: the rows added below are tables, so the folder, the model row's Owner and
+    // the names taken stay as read, plus the names given here (`given`). Reading the whole
+    // catalog again for each row made adding thousands of tables quadratic.
+    Database db(context.copy_path());
+    const TableDefResult& read = db.table_def(kCatalogPage);
+    if (!read.table || !read.table->complete) cannot("la definición del catálogo no se puede leer");
+    const Catalog& catalog = db.catalog();
+    const auto shape = template_row(context, *read.table, catalog);
+    if (!shape) cannot("no hay ninguna fila de tabla legible que sirva de modelo");
+    int32_t fallback = 0;
+    for (size_t k = 0; k < read.table->columns.size(); ++k)
+        if (read.table->columns[k].name == "ParentId" && shape->cracked.fields[k].present)
+            fallback = static_cast<int32_t>(u32_at(shape->cracked.fields[k].bytes, 0));
+    const int32_t folder = tables_folder(catalog, fallback);
+    const std::set<std::string> taken = names_in(catalog, folder);
     for (const NewCatalogTable& table : tables) {
-        // Read afresh: each row changes the catalog's pages.
-        Database db(context.copy_path());
-        const TableDefResult& read = db.table_def(kCatalogPage);
-        if (!read.table || !read.table->complete) cannot("la definición del catálogo no se puede leer");
-        const Catalog& catalog = db.catalog();
-        const auto shape = template_row(context, *read.table, catalog);
-        if (!shape) cannot("no hay ninguna fila de tabla legible que sirva de modelo");
-        int32_t fallback = 0;
-        for (size_t k = 0; k < read.table->columns.size(); ++k)
-            if (read.table->columns[k].name == "ParentId" && shape->cracked.fields[k].present)
-                fallback = static_cast<int32_t>(u32_at(shape->cracked.fields[k].bytes, 0));
-        const int32_t folder = tables_folder(catalog, fallback);
-        const std::string name = free_name(catalog, folder, table.name, given);
+        const std::string name = free_name(taken, table.name, given);
         const auto row = encode_row(*read.table, layout,
                                     new_row_fields(*read.table, *shape, layout, table, folder, name, now));
         if (!row) cannot("la fila nueva no se puede componer con la definición del catálogo");
