@@ -42,10 +42,6 @@ void write_bytes(const fs::path& path, const Bytes& bytes) {
     out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
 }
 
-bool exists(const fs::path& path) {
-    return GetFileAttributesW(jet::extended_path(path).c_str()) != INVALID_FILE_ATTRIBUTES;
-}
-
 std::vector<std::wstring> names_in(const fs::path& folder) {
     std::vector<std::wstring> names;
     WIN32_FIND_DATAW found;
