@@ -21,7 +21,7 @@ struct RecentPages {
     uint32_t pages[kKept] = {};
     size_t next = 0;
 
-    // Notes `number`; true when it lies a short step after a page fetched just before.
+    // Notes `number`; true when it lies at most `reach` pages after one fetched just before.
     bool note_forward(const PageFile* of, uint32_t number, uint32_t reach) {
         bool forward = false;
         if (file == of)
