@@ -168,18 +168,12 @@ void check_page_map(CheckContext& ctx) {
     }
     std::vector<bool> free(page_count, false);
     for (uint32_t p : global.pages) free[p] = true;
-    // Pages past the map's reach count as free (that is how Access grows the file).
-    if (global.type == 0) {
-        const Bytes host = DataPage(ctx.file.page(1), ctx.layout).row(0);
-        const uint64_t reach = uint64_t(global.start_page) + 8 * uint64_t(host.size() > 5 ? host.size() - 5 : 0);
-        for (uint64_t p = std::max<uint64_t>(reach, global.start_page); p < page_count; ++p) free[p] = true;
-        for (uint32_t p = 0; p < std::min<uint64_t>(global.start_page, page_count); ++p) free[p] = true;
-    }
 
     UnlistedPageJudge judge(ctx.file, ctx.layout);
     for (uint32_t p = 0; p < page_count; ++p) {
-        // No bit is kept for it (a reference map's slot without a map page; Jackcess adds one
-        // only when it first records a page there): the map says nothing either way.
+        // No bit is kept for it (a reference map's slot without a map page, Jackcess adds one
+        // only when it first records a page there; a page outside an inline map's window):
+        // the map says nothing either way.
         if (!global.records(p)) continue;
         const Claim claim = ctx.claims.kind(p);
         if (claim != Claim::None) {

@@ -12,6 +12,28 @@ namespace {
 // The read log of the calling thread: which file it listens to and where it writes.
 thread_local const PageFile* log_file = nullptr;
 thread_local std::vector<uint32_t>* log_pages = nullptr;
+
+// The last pages the calling thread fetched, to tell a forward walk from scattered reads
+// (index leaves in key order, long values): only a walk gains from reading ahead.
+struct RecentPages {
+    static constexpr size_t kKept = 4;
+    const PageFile* file = nullptr;
+    uint32_t pages[kKept] = {};
+    size_t next = 0;
+
+    // Notes `number`; true when it lies at most `reach` pages after one fetched just before.
+    bool note_forward(const PageFile* of, uint32_t number, uint32_t reach) {
+        bool forward = false;
+        if (file == of)
+            for (uint32_t p : pages) forward = forward || (number > p && number - p <= reach);
+        else
+            *this = RecentPages{of, {number, number, number, number}, 0};
+        pages[next] = number;
+        next = (next + 1) % kKept;
+        return forward;
+    }
+};
+thread_local RecentPages recent_pages;
 }  // namespace
 
 void PageFile::set_read_log(std::vector<uint32_t>* log) const {
@@ -26,6 +48,9 @@ void PageFile::note_read(uint32_t number) const {
 PageFile::PageFile(const std::filesystem::path& path, Mode mode) : mode_(mode) {
     auto flags = std::ios::binary | std::ios::in;
     if (mode == Mode::ReadWrite) flags |= std::ios::out;
+    // Unbuffered: reads are whole pages or runs of them, and the stream's own buffer only
+    // doubled every single-page read (twice the bytes, one more copy).
+    stream_.rdbuf()->pubsetbuf(nullptr, 0);
     stream_.open(extended_path(path), flags);
     if (!stream_) throw std::runtime_error("cannot open file");
     stream_.seekg(0, std::ios::end);
@@ -104,13 +129,13 @@ uint8_t* PageFile::cached_bytes(uint32_t number) const {
 
 // The page's bytes from the pinned set or the cache, read from disk on a miss; the
 // least recently used page leaves the cache when it is full.
-PageFile::PageBytes PageFile::load(uint32_t number) const {
+PageFile::PageBytes PageFile::load(uint32_t number, bool forward) const {
     if (auto it = pinned_.find(number); it != pinned_.end()) return it->second;
     if (auto it = cache_.find(number); it != cache_.end()) {
         lru_.splice(lru_.begin(), lru_, it->second.position);
         return it->second.bytes;
     }
-    if (read_ahead(number)) {
+    if (forward && read_ahead(number)) {
         if (auto it = cache_.find(number); it != cache_.end()) return it->second.bytes;
     }
     PageBytes bytes = std::make_shared_for_overwrite<uint8_t[]>(page_size_);
@@ -131,7 +156,9 @@ void PageFile::remember(uint32_t number, PageBytes bytes) const {
 // The walks go through a file mostly forward, a table's pages often side by side, and
 // one read of a few dozen KiB costs little more than one of a page: a miss brings in the
 // pages after it too, up to the first one already held. Only while the cache can keep
-// them all without dropping the pages just read.
+// them all without dropping the pages just read, and only on a forward walk: for scattered
+// reads (an index's leaves in key order) the neighbours are seldom wanted, and reading
+// them multiplied the bytes read by the run's length and pushed wanted pages out.
 bool PageFile::read_ahead(uint32_t number) const {
     if (capacity_ < 4 * kReadAheadPages || page_count_ - number < 2) return false;
     uint32_t count = 1;
@@ -146,10 +173,11 @@ bool PageFile::read_ahead(uint32_t number) const {
 
 PageRef PageFile::fetch(uint32_t number) const {
     note_read(number);
+    const bool forward = recent_pages.note_forward(this, number, 1);
     LockHold hold(lock_);
     if (number >= page_count_) return {};
     if (memory_) return PageRef(memory_, {memory_->data() + uint64_t(number) * page_size_, page_size_});
-    PageBytes bytes = load(number);
+    PageBytes bytes = load(number, forward);
     if (!bytes) return {};
     const std::span<const uint8_t> view(bytes.get(), page_size_);
     return PageRef(std::move(bytes), view);
@@ -175,7 +203,7 @@ std::span<const uint8_t> PageFile::page(uint32_t number) const {
     LockHold hold(lock_);
     if (number >= page_count_) return {};
     if (memory_) return {memory_->data() + uint64_t(number) * page_size_, page_size_};
-    PageBytes bytes = load(number);
+    PageBytes bytes = load(number, false);
     if (!bytes) return {};
     pinned_.emplace(number, bytes);
     return {bytes.get(), page_size_};

@@ -133,7 +133,7 @@ private:
         std::list<uint32_t>::iterator position;
     };
 
-    PageBytes load(uint32_t number) const;
+    PageBytes load(uint32_t number, bool forward) const;
     bool read_from_disk(uint32_t number, uint8_t* out) const;
     bool read_run_from_disk(uint32_t first, uint32_t count, uint8_t* out) const;
     bool read_ahead(uint32_t number) const;

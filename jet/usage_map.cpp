@@ -32,6 +32,7 @@ void add_bits(UsageMap& map, Bytes bitmap, uint64_t first_page, uint32_t page_co
 uint64_t pages_per_map_page(const Layout& layout) { return uint64_t(layout.page_size - kMapPageBitmap) * 8; }
 
 bool UsageMap::records(uint32_t page) const {
+    if (type == kInline) return page >= start_page && page < window_end;
     for (const PageSpan& s : unrecorded)
         if (page >= s.first && page < s.end) return false;
     return true;
@@ -51,6 +52,7 @@ UsageMap parse_usage_map(Bytes row, const PageFile& file, const Layout& layout) 
         }
         map.readable = true;
         map.start_page = u32_at(row, 1);
+        map.window_end = uint64_t(map.start_page) + 8 * uint64_t(row.size() - 5);
         add_bits(map, row.subspan(5), map.start_page, file.page_count());
         return map;
     }

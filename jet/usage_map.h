@@ -21,6 +21,7 @@ struct UsageMap {
     bool readable = false;     // the map row was found and its type is known
     uint8_t type = 0xFF;
     uint32_t start_page = 0;   // inline maps
+    uint64_t window_end = 0;   // inline maps: one past the last page the bitmap covers
     std::vector<uint32_t> pages;  // set bits inside the file, ascending
     uint32_t pages_past_end = 0;  // set bits naming pages past the end of the file
     // Reference maps: pages of the file whose slot holds no map page (or names a page that
@@ -29,6 +30,9 @@ struct UsageMap {
     std::vector<PageSpan> unrecorded;
     Faults faults;
 
+    // Whether the map keeps a bit for the page. An inline map keeps none outside its window:
+    // Jackcess moves the window forward as the file grows and the pages it leaves behind are
+    // in use, so such a page is neither free nor used as far as the map says.
     bool records(uint32_t page) const;
 };
 

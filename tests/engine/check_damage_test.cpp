@@ -35,6 +35,42 @@ TEST(CheckDamage, UsedPageMarkedFreeIsReported) {
     }
 }
 
+// Jackcess moves an inline global map's window forward as the file outgrows it; the pages it
+// leaves behind are in use. Here the window of an intact file starts 8 pages later, its bits
+// moved along: the pages before it are judged by nothing, those inside it still are, and a
+// repair leaves such a file as it is.
+TEST(CheckDamage, InlineGlobalMapJudgesOnlyThePagesInItsWindow) {
+    constexpr uint32_t kStart = 8;
+    Damage d(kJet4);
+    REQUIRE_DAMAGE(d);
+    const size_t row = d.map_row_at(Damage::kGlobalMap);
+    const jet::PageRef host = d.db().file().fetch(1);
+    const size_t bitmap = jet::DataPage(host, d.layout()).row(0).size() - 5;
+    ASSERT_EQ(d.get32(row + 1), 0u);
+    auto& bytes = d.bytes();
+    std::copy(bytes.begin() + row + 5 + kStart / 8, bytes.begin() + row + 5 + bitmap, bytes.begin() + row + 5);
+    std::fill(bytes.begin() + row + 5 + bitmap - kStart / 8, bytes.begin() + row + 5 + bitmap, 0xFF);
+    d.put32(row + 1, kStart);
+
+    const jet::Report moved = d.check();
+    EXPECT_TRUE(moved.clean()) << test::describe(moved);
+    const std::vector<uint8_t> before = bytes;
+    const jet::Report repaired = jet::repair_database(d.check_path());
+    EXPECT_TRUE(repaired.clean()) << test::describe(repaired);
+    EXPECT_EQ(test::read_bytes(d.check_path()), before) << "nothing to mend: the file stays as it was";
+
+    const uint32_t used = d.tdef_page(kProject);
+    ASSERT_GE(used, kStart);
+    d.set_map_bit(Damage::kGlobalMap, used, true);
+    const jet::Report freed = d.check();
+    ASSERT_EQ(freed.findings.size(), 1u) << test::describe(freed);
+    EXPECT_EQ(freed.findings[0].code, "MAP_PAGE_FREE_BUT_USED");
+    EXPECT_EQ(freed.findings[0].location.page, used);
+    jet::repair_database(d.check_path());
+    const jet::Report after = jet::check_database(d.check_path());
+    EXPECT_TRUE(after.clean()) << test::describe(after);
+}
+
 TEST(CheckDamage, UnknownPageTypeOutsideAnyStructureIsReported) {
     Damage d(kJet4);
     REQUIRE_DAMAGE(d);

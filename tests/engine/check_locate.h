@@ -27,6 +27,8 @@ public:
     uint32_t page_size() { return layout().page_size; }
 
     jet::Report check() { return jet::check_database(copy_.save()); }
+    // The file check() last wrote (a repair may then change it in place).
+    const std::filesystem::path& check_path() const { return copy_.path(); }
 
     // ---- little-endian patches at absolute file offsets
     void put8(size_t at, uint8_t v) { bytes().at(at) = v; }
