@@ -125,8 +125,7 @@ std::vector<FieldValue> new_row_fields(const TableDef& def, const Template& shap
 // Places the row on a catalog page with room, or on a new page the catalog's map lists.
 void place_row(FixContext& context, const TableDef& def, const std::vector<uint8_t>& row) {
     const Layout& layout = *context.header().layout;
-    PageFile file(context.copy_path());
-    file.set_page_size(context.page_size());
+    const PageFile& file = context.pages();
     const auto pages = mapped_data_pages(file, layout, def);
     if (!pages) cannot("el mapa de páginas del catálogo no se puede leer");
     for (uint32_t p : *pages) {
@@ -155,8 +154,7 @@ std::vector<std::string> add_catalog_tables(FixContext& context, const std::vect
     const double now = days_now();
     std::set<std::string> given;
     for (const NewCatalogTable& table : tables) {
-        // Read afresh: each row changes the catalog's pages.
-        Database db(context.copy_path());
+        Database& db = context.database();
         const TableDefResult& read = db.table_def(kCatalogPage);
         if (!read.table || !read.table->complete) cannot("la definición del catálogo no se puede leer");
         const Catalog& catalog = db.catalog();
