@@ -132,8 +132,7 @@ std::vector<FieldValue> new_row_fields(const TableDef& def, const Template& shap
 // Places the row on a catalog page with room, or on a new page the catalog's map lists.
 void place_row(FixContext& context, const TableDef& def, const std::vector<uint8_t>& row) {
     const Layout& layout = *context.header().layout;
-    PageFile file(context.copy_path());
-    file.set_page_size(context.page_size());
+    const PageFile& file = context.pages();
     const auto pages = mapped_data_pages(file, layout, def);
     if (!pages) cannot("el mapa de páginas del catálogo no se puede leer");
     for (uint32_t p : *pages) {
@@ -164,7 +163,7 @@ std::vector<std::string> add_catalog_tables(FixContext& context, const std::vect
     // Read once: the rows added below are tables, so the folder, the model row's Owner and
     // the names taken stay as read, plus the names given here (`given`). Reading the whole
     // catalog again for each row made adding thousands of tables quadratic.
-    Database db(context.copy_path());
+    Database& db = context.database();
     const TableDefResult& read = db.table_def(kCatalogPage);
     if (!read.table || !read.table->complete) cannot("la definición del catálogo no se puede leer");
     const Catalog& catalog = db.catalog();

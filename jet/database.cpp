@@ -43,7 +43,7 @@ Database::Database(const std::filesystem::path& path) : path_(path) {
     if (ec) refuse("No se puede leer el archivo " + shown + ".");
     if (size == 0) refuse("El archivo " + shown + " está vacío: no es una base de datos.");
     try {
-        file_ = std::make_unique<PageFile>(path);
+        file_ = std::make_shared<PageFile>(path);
     } catch (const std::exception&) {
         refuse("No se puede abrir el archivo " + shown + ".");
     }
@@ -52,9 +52,26 @@ Database::Database(const std::filesystem::path& path) : path_(path) {
 
 Database::Database(const NativeFile& file) : path_(file.path()) {
     const std::string shown = "«" + display_path(path_) + "»";
-    file_ = std::make_unique<PageFile>(file);
+    file_ = std::make_shared<PageFile>(file);
     if (file_->file_size() == 0) refuse("El archivo " + shown + " está vacío: no es una base de datos.");
     read_header(shown);
+}
+
+Database::Database(std::shared_ptr<PageFile> pages, const std::filesystem::path& path)
+    : path_(path), file_(std::move(pages)) {
+    const std::string shown = "«" + display_path(path_) + "»";
+    if (file_->file_size() == 0) refuse("El archivo " + shown + " está vacío: no es una base de datos.");
+    read_header(shown);
+    now_->generation = file_->generation();
+}
+
+Database::Readings& Database::now() {
+    if (now_->generation != file_->generation()) {
+        earlier_.push_back(std::move(now_));
+        now_ = std::make_unique<Readings>();
+        now_->generation = file_->generation();
+    }
+    return *now_;
 }
 
 void Database::read_header(const std::string& shown) {
@@ -68,7 +85,7 @@ void Database::read_header(const std::string& shown) {
         refuse("La base de datos " + shown + " está truncada: no contiene ni una página de datos.");
     if (header_.encrypted())
         refuse("La base de datos " + shown + " está cifrada; no se puede examinar ni reparar sin descifrarla.");
-    file_->set_page_size(header_.page_size());
+    if (file_->page_size() != header_.page_size()) file_->set_page_size(header_.page_size());
     if (file_->trailing_bytes() != 0)
         file_faults_.push_back({FaultKind::FileLengthNotPageMultiple, file_->page_count(), -1, {},
                                 "el archivo termina con una página incompleta de " +
@@ -80,14 +97,15 @@ DecodeContext Database::decode_context() const {
 }
 
 const TableDefResult& Database::table_def(uint32_t page) {
-    auto it = table_defs_.find(page);
-    if (it != table_defs_.end()) return it->second;
+    Readings& readings = now();
+    auto it = readings.table_defs.find(page);
+    if (it != readings.table_defs.end()) return it->second;
     TableDefResult read = read_table_def(*file_, layout(), page, decode_context().code_page);
     if (read.table && page != kCatalogPage &&
         std::any_of(read.table->columns.begin(), read.table->columns.end(),
                     [](const Column& c) { return c.calculated(); }))
         apply_result_types(*read.table, result_types_of(page));
-    return table_defs_.emplace(page, std::move(read)).first->second;
+    return readings.table_defs.emplace(page, std::move(read)).first->second;
 }
 
 std::vector<std::pair<std::string, uint8_t>> Database::result_types_of(uint32_t tdef_page) {
@@ -98,8 +116,10 @@ std::vector<std::pair<std::string, uint8_t>> Database::result_types_of(uint32_t 
 }
 
 const std::optional<std::vector<bool>>& Database::free_pages() {
-    if (free_pages_read_) return free_pages_;
-    free_pages_read_ = true;
+    Readings& readings = now();
+    auto& free_pages_ = readings.free_pages;
+    if (readings.free_pages_read) return free_pages_;
+    readings.free_pages_read = true;
     const PageRef bytes = file_->fetch(kGlobalMapPage);
     if (bytes.empty()) return free_pages_;
     DataPage page(bytes, layout());
@@ -110,13 +130,14 @@ const std::optional<std::vector<bool>>& Database::free_pages() {
     for (uint32_t p : map.pages) free[p] = true;
     for (const PageSpan& s : map.unrecorded) std::fill(free.begin() + s.first, free.begin() + s.end, true);
     free_pages_ = std::move(free);
-    unrecorded_ = std::move(map.unrecorded);
+    readings.unrecorded = std::move(map.unrecorded);
     return free_pages_;
 }
 
 bool Database::global_map_records(uint32_t page) {
     free_pages();
-    return std::none_of(unrecorded_.begin(), unrecorded_.end(),
+    const std::vector<PageSpan>& unrecorded = now().unrecorded;
+    return std::none_of(unrecorded.begin(), unrecorded.end(),
                         [&](const PageSpan& s) { return page >= s.first && page < s.end; });
 }
 
@@ -227,7 +248,7 @@ void Database::scan_rows(const TableDef& table, const std::string& name, const R
 }
 
 const Catalog& Database::catalog() {
-    if (catalog_) return *catalog_;
+    if (now().catalog) return *now_->catalog;
     Catalog c;
     const TableDefResult& def = table_def(kCatalogPage);
     Faults def_faults = def.faults;
@@ -235,8 +256,8 @@ const Catalog& Database::catalog() {
     if (!def.table || def.table->columns.empty()) {
         c.faults.push_back({FaultKind::CatalogUnreadable, kCatalogPage, -1, "MSysObjects",
                             "no se puede leer la definición del catálogo del sistema"});
-        catalog_ = std::move(c);
-        return *catalog_;
+        now().catalog = std::move(c);
+        return *now_->catalog;
     }
     c.readable = true;
     const TableDef& t = *def.table;
@@ -251,8 +272,8 @@ const Catalog& Database::catalog() {
         e.row = at.row;
         c.entries.push_back(std::move(e));
     }, c.faults);
-    catalog_ = std::move(c);
-    return *catalog_;
+    now().catalog = std::move(c);
+    return *now_->catalog;
 }
 
 }  // namespace jet

@@ -38,6 +38,10 @@ public:
     // The same over a file already open (read through its handle; it must stay open for
     // the life of the Database). Named by the file's path in descriptions.
     explicit Database(const NativeFile& file);
+    // A view over pages someone else holds and writes (the repair's pager, which lives on):
+    // after each write through them, the catalog, definitions and free pages are read anew
+    // on their next use. What was handed out before stays valid, as it was read.
+    Database(std::shared_ptr<PageFile> pages, const std::filesystem::path& path);
 
     const std::filesystem::path& path() const { return path_; }
     const Header& header() const { return header_; }
@@ -88,15 +92,24 @@ private:
     // The catalog's result types for the calculated columns of the table at `tdef_page`.
     std::vector<std::pair<std::string, uint8_t>> result_types_of(uint32_t tdef_page);
 
+    // What is read from the pages and kept: current for one generation of the file.
+    struct Readings {
+        uint64_t generation = 0;
+        std::optional<Catalog> catalog;
+        std::map<uint32_t, TableDefResult> table_defs;
+        bool free_pages_read = false;
+        std::optional<std::vector<bool>> free_pages;
+        std::vector<PageSpan> unrecorded;
+    };
+    // The readings of the file as it is now; older ones are kept for references to them.
+    Readings& now();
+
     std::filesystem::path path_;
-    std::unique_ptr<PageFile> file_;
+    std::shared_ptr<PageFile> file_;
     Header header_;
     Faults file_faults_;
-    std::optional<Catalog> catalog_;
-    std::map<uint32_t, TableDefResult> table_defs_;
-    bool free_pages_read_ = false;
-    std::optional<std::vector<bool>> free_pages_;
-    std::vector<PageSpan> unrecorded_;
+    std::unique_ptr<Readings> now_ = std::make_unique<Readings>();
+    std::vector<std::unique_ptr<Readings>> earlier_;
 };
 
 }  // namespace jet

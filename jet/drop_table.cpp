@@ -108,7 +108,7 @@ void save_table(FixContext& context, const UnreadableTable& t, const TablePages&
 void drop_unreadable_tables(FixContext& context, const std::vector<UnreadableTable>& tables, const std::string& reason) {
     if (tables.empty()) return;
     const Layout& layout = *context.header().layout;
-    FixContextPageStore store(context);
+    PageStore& store = context;
     std::string why;
     std::optional<UsageMapEdit> global = UsageMapEdit::load(store, layout, kGlobalMap, why);
     for (const UnreadableTable& t : tables) {
@@ -125,7 +125,7 @@ void drop_unreadable_tables(FixContext& context, const std::vector<UnreadableTab
 }
 
 std::vector<UnreadableTable> unreadable_user_tables(FixContext& context) {
-    Database db(context.copy_path());
+    Database& db = context.database();
     std::vector<UnreadableTable> out;
     for (const CatalogEntry& e : db.user_tables()) {
         if (e.linked() || e.tdef_page() == kCatalogPage || e.tdef_page() >= db.file().page_count()) continue;

@@ -81,8 +81,7 @@ void save_row(FixContext& context, const TableDef& def, const std::string& table
     const std::vector<uint8_t> bytes = context.read_page(at->page);
     const Bytes row = slice(bytes, at->start, at->end - at->start);
     item.raw.assign(row.begin(), row.end());
-    PageFile file(context.copy_path());
-    file.set_page_size(context.page_size());
+    const PageFile& file = context.pages();
     const DecodedRow decoded = decode_row(def, row, DecodeContext{&file, context.header().layout, context.header().code_page ? context.header().code_page : uint16_t(1252)});
     if (decoded.usable)
         for (size_t i = 0; i < def.columns.size() && i < decoded.values.size(); ++i)
@@ -130,8 +129,7 @@ std::vector<uint32_t> definition_first_pages(const FixContext& context) {
     std::erase_if(pages, [&](uint32_t p) { return continuations.count(p) > 0; });
     // Leftover continuation pages of dropped tables look like first pages: only a
     // definition that parses whole counts.
-    PageFile file(context.copy_path());
-    file.set_page_size(context.page_size());
+    const PageFile& file = context.pages();
     std::erase_if(pages, [&](uint32_t p) {
         const TableDefResult r = read_table_def(file, layout, p, context.header().code_page);
         return !r.table || !r.table->complete || r.table->parsed_length != r.table->tdef_len || r.table->columns.empty();
@@ -169,7 +167,7 @@ bool repoint_row(FixContext& context, const TableDef& catalog_def, const Catalog
 bool cut_away(FixContext& context, uint32_t page) {
     if (page < context.page_count()) return false;
     constexpr uint32_t kGlobalMapRow = 1u << 8;  // page 1, row 0
-    FixContextPageStore store(context);
+    PageStore& store = context;
     std::string why;
     const std::optional<UsageMapEdit> global = UsageMapEdit::load(store, *context.header().layout, kGlobalMapRow, why);
     return global && global->covers(page) && !global->get(page);
@@ -178,7 +176,7 @@ bool cut_away(FixContext& context, uint32_t page) {
 }  // namespace
 
 void fix_catalog_table_ids(FixContext& context, std::span<const Finding>) {
-    Database db(context.copy_path());
+    Database& db = context.database();
     const TableDefResult& read = db.table_def(kCatalogPage);
     if (!read.table || !read.table->complete) return;
     const TableDef& catalog_def = *read.table;

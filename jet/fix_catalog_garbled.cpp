@@ -85,7 +85,7 @@ struct BadRow {
 
 void drop_catalog_rows(FixContext& context, bool garbled, bool unreadable) {
     std::vector<BadRow> bad;
-    Database db(context.copy_path());
+    Database& db = context.database();
     const TableDefResult& def = db.table_def(kCatalogPage);
     if (!def.table) return;
     const Catalog& catalog = db.catalog();

@@ -133,8 +133,7 @@ void put_u16(FixContext& context, const TableDef& t, size_t logical, uint16_t va
 
 void fix_one(FixContext& context, uint32_t tdef_page, uint16_t code_page) {
     const Layout& l = *context.header().layout;
-    PageFile file(context.copy_path());
-    file.set_page_size(context.page_size());
+    const PageFile& file = context.pages();
     const TableDefResult read = read_table_def(file, l, tdef_page, code_page);
     if (!read.table || !read.table->complete) return;
     const TableDef& t = *read.table;
@@ -164,7 +163,7 @@ void fix_column_entries_or_drop(FixContext& context, std::span<const Finding> fi
     std::vector<CatalogTable> tables;
     uint16_t code_page = 0;
     {
-        Database db(context.copy_path());
+        Database& db = context.database();
         code_page = db.decode_context().code_page;
         tables = every_table(db.catalog(), context.page_count());
     }

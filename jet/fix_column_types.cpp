@@ -18,11 +18,10 @@ namespace jet {
 void fix_column_types(FixContext& context) {
     const Layout& l = *context.header().layout;
     const uint8_t version = context.header().version_byte;
-    Database db(context.copy_path());
+    Database& db = context.database();
     const uint16_t code_page = db.decode_context().code_page;
     for (const auto& [name, page] : every_table(db.catalog(), context.page_count())) {
-        PageFile file(context.copy_path());
-        file.set_page_size(context.page_size());
+        const PageFile& file = context.pages();
         const TableDefResult read = read_table_def(file, l, page, code_page);
         // Only a definition whose sections read to its length: with a count astray the
         // descriptors are read from the wrong bytes (the count fix sets it right first).

@@ -14,7 +14,7 @@ void fix_deleted_rows(FixContext& context, std::span<const Finding>) {
     const Layout& layout = *context.header().layout;
     std::vector<RowPointer> back;
     {
-        Database db(context.copy_path());
+        Database& db = context.database();
         if (!db.catalog().readable) return;
         for (const CatalogEntry& e : db.user_tables()) {
             const TableDefResult& def = db.table_def(e.tdef_page());

@@ -30,7 +30,7 @@ namespace {
 constexpr uint32_t kGlobalMap = (1u << 8) | 0u;  // page 1, row 0
 
 std::vector<CatalogTable> table_defs(FixContext& context) {
-    Database db(context.copy_path());
+    Database& db = context.database();
     return every_table(db.catalog(), context.page_count());
 }
 
@@ -128,7 +128,7 @@ std::vector<uint8_t> rewritten(const TableDef& t, const TableDefSections& s, con
 // index pages of the table that no kept index lists too.
 std::vector<uint32_t> pages_to_free(FixContext& context, const TableDef& t, const IndexPlan& plan) {
     const Layout& l = *context.header().layout;
-    FixContextPageStore store(context);
+    PageStore& store = context;
     std::set<uint32_t> kept, freed;
     for (size_t r = 0; r < t.real_indexes.size(); ++r) {
         const RealIndex& ri = t.real_indexes[r];
@@ -164,7 +164,7 @@ void save_old_definition(FixContext& context, const CatalogTable& table, const T
 
 void free_pages(FixContext& context, const std::vector<uint32_t>& pages) {
     if (pages.empty()) return;
-    FixContextPageStore store(context);
+    PageStore& store = context;
     std::string why;
     std::optional<UsageMapEdit> global = UsageMapEdit::load(store, *context.header().layout, kGlobalMap, why);
     if (!global) return;
@@ -174,15 +174,12 @@ void free_pages(FixContext& context, const std::vector<uint32_t>& pages) {
 
 bool fix_one(FixContext& context, const CatalogTable& table, uint16_t code_page) {
     const Layout& l = *context.header().layout;
-    PageFile file(context.copy_path());
-    file.set_page_size(context.page_size());
+    const PageFile& file = context.pages();
     const TableDefResult read = read_table_def(file, l, table.tdef_page, code_page);
     if (!read.table || !read.table->complete || read.table->parsed_length != read.table->tdef_len) return false;
     const TableDef& t = *read.table;
-    std::optional<Database> db;  // opened only for a damaged column number
     const IndexPlan plan = plan_for(t, [&](size_t real) {
-        if (!db) db.emplace(context.copy_path());
-        return rederived_index_columns(*db, t, table.name, real);
+        return rederived_index_columns(context.database(), t, table.name, real);
     });
     const bool repointed = plan.real_number.size() == t.logical_indexes.size() &&
                            !std::equal(plan.real_number.begin(), plan.real_number.end(), t.logical_indexes.begin(),
@@ -203,11 +200,7 @@ bool fix_one(FixContext& context, const CatalogTable& table, uint16_t code_page)
 
 void fix_index_definitions(FixContext& context, std::span<const Finding> findings) {
     fix_table_def_counts(context, findings);
-    uint16_t code_page = 0;
-    {
-        Database db(context.copy_path());
-        code_page = db.decode_context().code_page;
-    }
+    const uint16_t code_page = context.database().decode_context().code_page;
     for (const CatalogTable& table : table_defs(context)) fix_one(context, table, code_page);
 }
 

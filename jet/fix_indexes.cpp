@@ -29,11 +29,10 @@ void raise_failures(const std::vector<IndexRebuildResult>& results) {
         if (!r.rebuilt) throw EngineError(r.failure);
 }
 
-// Rebuilds the chosen indexes of one table, reading the copy afresh (earlier rebuilds
-// have changed it).
+// Rebuilds the chosen indexes of one table.
 std::vector<IndexRebuildResult> rebuild_in_copy(FixContext& context, uint32_t tdef_page,
                                                 std::optional<std::vector<size_t>> which) {
-    Database db(context.copy_path());
+    Database& db = context.database();
     std::string name = "página " + std::to_string(tdef_page);
     for (const NamedTable& t : tables_of(db))
         if (t.tdef_page == tdef_page) name = t.name;
@@ -45,18 +44,11 @@ std::vector<IndexRebuildResult> rebuild_in_copy(FixContext& context, uint32_t td
         which.emplace();
         for (size_t i = 0; i < def.table->real_indexes.size(); ++i) which->push_back(i);
     }
-    FixContextPageStore store(context);
+    PageStore& store = context;
     return rebuild_table_indexes(db, store, *def.table, name, *which);
 }
 
 }  // namespace
-
-void FixContextPageStore::write(uint32_t number, std::span<const uint8_t> bytes) {
-    if (number == context_.page_count())
-        context_.append_page(bytes);
-    else
-        context_.write_page(number, bytes);
-}
 
 std::vector<IndexRebuildResult> rebuild_table_indexes(FixContext& context, uint32_t tdef_page) {
     std::vector<IndexRebuildResult> results = rebuild_in_copy(context, tdef_page, std::nullopt);
@@ -74,7 +66,7 @@ void fix_unique_duplicates(FixContext& context, std::span<const Finding>) {
 void fix_rebuild_indexes(FixContext& context, std::span<const Finding>) {
     std::vector<std::pair<uint32_t, std::vector<size_t>>> wrong;
     {
-        Database db(context.copy_path());
+        Database& db = context.database();
         for (const NamedTable& t : tables_of(db)) {
             const TableDefResult& def = db.table_def(t.tdef_page);
             if (!def.table || !def.table->complete) continue;

@@ -10,19 +10,6 @@
 
 namespace jet {
 
-// The working copy as a page store (appending pages where the file ends).
-class FixContextPageStore final : public PageStore {
-public:
-    explicit FixContextPageStore(FixContext& context) : context_(context) {}
-    uint32_t page_size() const override { return context_.page_size(); }
-    uint32_t page_count() const override { return context_.page_count(); }
-    std::vector<uint8_t> read(uint32_t number) const override { return context_.read_page(number); }
-    void write(uint32_t number, std::span<const uint8_t> bytes) override;
-
-private:
-    FixContext& context_;
-};
-
 // Rebuilds every real index of the table whose definition starts at `tdef_page` from its
 // rows as the working copy holds them now. Throws EngineError (Spanish) when an index
 // cannot be rebuilt right; indexes already rebuilt stay rebuilt.

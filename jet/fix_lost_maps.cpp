@@ -67,7 +67,7 @@ std::vector<uint32_t> table_pages(Database& db) {
 // The index is rebuilt from the rows anyway, so a fresh row loses nothing.
 bool index_map_unusable(FixContext& context, const Layout& layout, const MapPointerRef& m) {
     if (m.kind != MapPointerRef::Kind::Index || m.pointer == 0) return false;
-    FixContextPageStore store(context);
+    PageStore& store = context;
     std::string why;
     return !UsageMapEdit::load(store, layout, m.pointer, why).has_value();
 }
@@ -76,7 +76,7 @@ std::vector<MapPointer> lost_pointers(FixContext& context) {
     const Layout& layout = *context.header().layout;
     std::vector<MapPointer> lost;
     std::set<uint32_t> named;  // rows already taken by a map walked before
-    Database db(context.copy_path());
+    Database& db = context.database();
     for (uint32_t tdef : table_pages(db)) {
         if (tdef == 0 || tdef >= context.page_count()) continue;
         const TableDefResult& read = db.table_def(tdef);
@@ -141,8 +141,8 @@ constexpr uint32_t kPagesAddedAtMost = 1u << 16;
 void forget_pages_past_end(FixContext& context) {
     const Layout& layout = *context.header().layout;
     const uint32_t end = context.page_count();
-    Database db(context.copy_path());
-    FixContextPageStore store(context);
+    Database& db = context.database();
+    PageStore& store = context;
     for (uint32_t tdef : table_pages(db)) {
         if (tdef == 0 || tdef >= end) continue;
         const TableDefResult& read = db.table_def(tdef);

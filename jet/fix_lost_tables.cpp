@@ -42,7 +42,7 @@ std::set<uint32_t> flat_tables(Database& db) {
 // (other readers take such a row where it lies). One that names a lost table's definition
 // is that table's own row: it becomes an ordinary row again, name and flags as Access wrote.
 void revive_moved_catalog_rows(FixContext& context) {
-    Database db(context.copy_path());
+    Database& db = context.database();
     const std::vector<LostTable> lost = find_lost_tables(db);
     if (lost.empty()) return;
     std::set<uint32_t> lost_pages;
@@ -70,7 +70,7 @@ void fix_lost_tables(FixContext& context, std::span<const Finding>) {
     revive_moved_catalog_rows(context);
     std::vector<NewCatalogTable> tables;
     {
-        Database db(context.copy_path());
+        Database& db = context.database();
         const std::set<uint32_t> flat = flat_tables(db);
         for (const LostTable& lost : find_lost_tables(db)) {
             NewCatalogTable table{lost.tdef_page, lost_table_name(lost.tdef_page), 0};

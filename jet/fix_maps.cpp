@@ -32,13 +32,13 @@ namespace {
 // The check's own walk over the working copy, findings discarded: what it claims is
 // exactly what the re-check will hold the maps against.
 struct StructureWalk {
-    explicit StructureWalk(const std::filesystem::path& copy)
+    explicit StructureWalk(Database& copy)
         : db(copy), ctx{db, db.file(), db.header(), db.layout(), sink, PageClaims(db.file().page_count()), {}} {
         ctx.claims.claim(0, Claim::Header, 0);
         ctx.claims.claim(1, Claim::GlobalMap, 0);
         check_catalog(ctx);
     }
-    Database db;
+    Database& db;
     FindingSink sink;
     CheckContext ctx;
 };
@@ -158,7 +158,7 @@ std::map<uint32_t, std::vector<uint32_t>> live_data_pages(Database& db) {
 }
 
 void rebuild_table_maps(FixContext& context) {
-    StructureWalk walk(context.copy_path());
+    StructureWalk walk(context.database());
     const auto live = live_data_pages(walk.db);
     const std::vector<uint32_t> none;
     for (const CheckedTable& table : walk.ctx.tables) {
@@ -170,7 +170,7 @@ void rebuild_table_maps(FixContext& context) {
 }
 
 void rebuild_global_map(FixContext& context) {
-    StructureWalk walk(context.copy_path());
+    StructureWalk walk(context.database());
     check_table_defs(walk.ctx);
     check_rows(walk.ctx);
     const UsageMap global = read_global_map(walk.ctx);

@@ -51,7 +51,7 @@ void save_copied_rows(FixContext& context, Database& db, const PageCopy& copy) {
 }
 
 void free_in_global_map(FixContext& context, const std::vector<uint32_t>& pages) {
-    FixContextPageStore store(context);
+    PageStore& store = context;
     std::string why;
     std::optional<UsageMapEdit> global = UsageMapEdit::load(store, *context.header().layout, (1u << 8) | 0u, why);
     if (!global) return;  // the map rebuild after the fixes keeps an emptied page out of every structure
@@ -67,7 +67,7 @@ void fix_page_copies(FixContext& context, std::span<const Finding> findings) {
         if (f.location.page) named.push_back(*f.location.page);
     std::vector<PageCopy> copies;
     {
-        Database db(context.copy_path());
+        Database& db = context.database();
         copies = find_page_copies(db, tables_compared(db.catalog()), named);
         for (const PageCopy& c : copies) save_copied_rows(context, db, c);
     }

@@ -297,11 +297,8 @@ bool rebuild_headers_of(FixContext& context, Database& db, uint32_t tdef_page, c
 }  // namespace
 
 void fix_lost_page_headers(FixContext& context, std::span<const Finding>) {
-    {
-        Database db(context.copy_path());
-        rebuild_headers_of(context, db, kCatalogPage, "MSysObjects");
-    }
-    Database db(context.copy_path());  // the catalog as it reads now
+    rebuild_headers_of(context, context.database(), kCatalogPage, "MSysObjects");
+    Database& db = context.database();
     if (!db.catalog().readable) return;
     for (const CatalogTable& t : every_table(db.catalog(), context.page_count()))
         if (t.tdef_page != kCatalogPage) rebuild_headers_of(context, db, t.tdef_page, t.name);  // done above

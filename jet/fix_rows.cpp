@@ -97,7 +97,7 @@ struct RowAt {
 
 class TableMender {
 public:
-    TableMender(FixContext& context, Database& db, PageFile& disk, const TableDef& table, std::string name)
+    TableMender(FixContext& context, Database& db, const PageFile& disk, const TableDef& table, std::string name)
         : context_(context), db_(db), disk_(disk), layout_(db.layout()), table_(table), name_(std::move(name)),
           pages_(context) {}
 
@@ -115,7 +115,7 @@ public:
 private:
     FixContext& context_;
     Database& db_;
-    PageFile& disk_;  // the copy as it was when this table's walk began (long-value chains)
+    const PageFile& disk_;  // the copy as it was when this table's walk began (long-value chains)
     const Layout& layout_;
     const TableDef& table_;
     std::string name_;
@@ -407,17 +407,16 @@ private:
 
 // Every table; true when rows were dropped (the stored row counts must follow).
 bool mend_tables(FixContext& context) {
-    Database db(context.copy_path());
+    Database& db = context.database();
     const std::vector<CatalogTable> tables =
         every_table(db.catalog().readable ? db.catalog() : Catalog{}, context.page_count());
     size_t dropped = 0;
     for (const auto& [name, page] : tables) {
         const TableDefResult& def = db.table_def(page);
         if (!def.table || !def.table->complete || def.table->columns.empty()) continue;
-        // Each table sees the pages as the tables before it left them.
-        PageFile disk(context.copy_path(), PageFile::Mode::ReadOnly);
-        disk.set_page_size(context.page_size());
-        TableMender mender(context, db, disk, *def.table, name);
+        // Each table sees the pages as the tables before it left them: nothing reaches the
+        // copy while one table is mended (its pages are written back at the end).
+        TableMender mender(context, db, context.pages(), *def.table, name);
         mender.run();
         dropped += mender.dropped_rows();
     }

@@ -55,8 +55,7 @@ std::optional<TableCount> count_table(const PageFile& file, const Layout& layout
 }
 
 // `only`: the definition pages of the tables the findings name; empty for every table.
-std::vector<TableCount> count_tables(const std::filesystem::path& copy, const std::set<uint32_t>& only) {
-    Database db(copy);
+std::vector<TableCount> count_tables(Database& db, const std::set<uint32_t>& only) {
     std::vector<TableCount> counts;
     auto wanted = [&](uint32_t tdef_page) { return only.empty() || only.count(tdef_page) > 0; };
     std::set<uint32_t> pages;
@@ -81,7 +80,7 @@ void fix_counts(FixContext& context, std::span<const Finding> findings, bool row
         }
         only.insert(*f.location.definition_page);
     }
-    for (const TableCount& count : count_tables(context.copy_path(), only)) {
+    for (const TableCount& count : count_tables(context.database(), only)) {
         std::vector<uint8_t> page = context.read_page(count.tdef_page);
         if (page.size() < layout.tdef_autonumber + 4 || page[0] != page_type::table_def) continue;
         if (rows) put_u32(page, layout.tdef_num_rows, count.rows);

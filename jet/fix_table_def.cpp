@@ -263,16 +263,13 @@ void fix_table_def_counts(FixContext& context, std::span<const Finding>) {
     std::vector<uint32_t> pages;
     uint16_t code_page = 0;
     {
-        Database db(context.copy_path());
+        Database& db = context.database();
         code_page = db.decode_context().code_page;
         for (const CatalogTable& t : every_table(db.catalog(), context.page_count())) pages.push_back(t.tdef_page);
     }
     std::sort(pages.begin(), pages.end());
     for (uint32_t page : pages) {
-        // A fresh read each time: an earlier fix in this loop may have written the page.
-        PageFile file(context.copy_path());
-        file.set_page_size(context.page_size());
-        const TableDefResult read = read_table_def(file, *context.header().layout, page, code_page);
+        const TableDefResult read = read_table_def(context.pages(), *context.header().layout, page, code_page);
         if (read.table) fix_one(context, *read.table, code_page);
     }
 }

@@ -58,7 +58,7 @@ void fix_table_def_chain(FixContext& context, std::span<const Finding>) {
     std::vector<uint32_t> firsts{kCatalogPage};
     uint16_t code_page = 0;
     {
-        Database db(context.copy_path());
+        Database& db = context.database();
         code_page = db.decode_context().code_page;
         for (const CatalogEntry& e : db.catalog().entries)
             if ((static_cast<uint32_t>(e.id) >> 24) == 0 && e.tdef_page() > kCatalogPage &&
@@ -68,8 +68,7 @@ void fix_table_def_chain(FixContext& context, std::span<const Finding>) {
     std::sort(firsts.begin(), firsts.end());
     firsts.erase(std::unique(firsts.begin(), firsts.end()), firsts.end());
 
-    PageFile file(context.copy_path());
-    file.set_page_size(context.page_size());
+    const PageFile& file = context.pages();
     std::set<uint32_t> taken(firsts.begin(), firsts.end());
     std::vector<TableDefResult> reads;
     for (uint32_t p : firsts) {

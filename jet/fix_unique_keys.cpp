@@ -26,7 +26,7 @@ std::vector<uint8_t> stored_row(const FixContext& context, RowLocation at) {
 
 std::vector<uint32_t> drop_duplicate_key_rows(FixContext& context) {
     std::vector<uint32_t> changed;
-    Database db(context.copy_path());
+    Database& db = context.database();
     const std::vector<Relationship> relationships = read_relationships(db);
     std::set<uint32_t> seen;
     for (const CatalogEntry& e : db.catalog().entries) {

@@ -80,7 +80,9 @@ PageFile::PageFile(PageFile&& other) noexcept
       capacity_(other.capacity_),
       lru_(std::move(other.lru_)),  // the cache's list positions move with the nodes
       cache_(std::move(other.cache_)),
-      pinned_(std::move(other.pinned_)) {}
+      pinned_(std::move(other.pinned_)),
+      cut_away_(std::move(other.cut_away_)),
+      generation_(other.generation_) {}
 
 void PageFile::set_page_size(uint32_t page_size) {
     LockHold hold(lock_);
@@ -249,6 +251,41 @@ bool PageFile::write_page(uint32_t number, std::span<const uint8_t> bytes) {
     }
     if (uint8_t* cached = cached_bytes(number)) std::memcpy(cached, bytes.data(), page_size_);
     return true;
+}
+
+void PageFile::written(uint32_t number, std::span<const uint8_t> bytes) {
+    LockHold hold(lock_);
+    ++generation_;
+    if (number >= page_count_ || bytes.size() != page_size_) return;
+    if (memory_) {
+        std::copy(bytes.begin(), bytes.end(), memory_->begin() + uint64_t(number) * page_size_);
+        return;
+    }
+    if (uint8_t* cached = cached_bytes(number)) std::memcpy(cached, bytes.data(), page_size_);
+}
+
+void PageFile::resized(uint64_t file_size) {
+    LockHold hold(lock_);
+    ++generation_;
+    // Bytes held in memory never grow: PageRefs point into them.
+    file_size_ = memory_ ? std::min<uint64_t>(file_size, memory_->size()) : file_size;
+    page_count_ = static_cast<uint32_t>(std::min<uint64_t>(file_size_ / page_size_, UINT32_MAX));
+    for (auto it = cache_.begin(); it != cache_.end();) {
+        if (it->first < page_count_) {
+            ++it;
+            continue;
+        }
+        lru_.erase(it->second.position);
+        it = cache_.erase(it);
+    }
+    for (auto it = pinned_.begin(); it != pinned_.end();) {
+        if (it->first < page_count_) {
+            ++it;
+            continue;
+        }
+        cut_away_.push_back(std::move(it->second));
+        it = pinned_.erase(it);
+    }
 }
 
 bool PageFile::flush() {

@@ -123,6 +123,15 @@ public:
     bool write_page(uint32_t number, std::span<const uint8_t> bytes);
     bool flush();
 
+    // The repair's pager: the file behind a PageFile over a NativeFile was written through
+    // that same handle. The cache takes the page's new bytes (pinned spans and live
+    // PageRefs see them), or the file's new length, and the generation moves on.
+    void written(uint32_t number, std::span<const uint8_t> bytes);
+    void resized(uint64_t file_size);
+    // How many writes this PageFile has seen: readings derived from its pages (a
+    // Database's catalog and definitions) are current while it stays the same.
+    uint64_t generation() const { return generation_; }
+
 private:
     using Buffer = std::vector<uint8_t>;
     // One page's bytes. Pages read together share one allocation (the pointer aliases
@@ -154,6 +163,8 @@ private:
     mutable std::list<uint32_t> lru_;  // most recently used first
     mutable std::unordered_map<uint32_t, Cached> cache_;
     mutable std::unordered_map<uint32_t, PageBytes> pinned_;
+    std::vector<PageBytes> cut_away_;  // pinned pages a truncation removed: spans stay valid
+    uint64_t generation_ = 0;
 };
 
 }  // namespace jet

@@ -143,21 +143,33 @@ RoundsOutcome run_fix_rounds(WorkingCopy& copy, RecoveryFile& recovery, const st
 
 }  // namespace
 
+FixContext::FixContext(WorkingCopy& copy, const Header& header, RecoveryFile& recovery)
+    : copy_(copy), header_(header), recovery_(recovery), pages_(std::make_shared<PageFile>(copy.file())) {
+    pages_->set_page_size(header.page_size());
+}
+
+Database& FixContext::database() {
+    if (database_ && header_written_) replaced_.push_back(std::move(database_));
+    if (!database_) database_ = std::make_unique<Database>(pages_, copy_.path());
+    header_written_ = false;
+    return *database_;
+}
+
 std::vector<uint8_t> FixContext::read_page(uint32_t number) const {
-    if (number >= page_count()) return {};
-    return read_bytes(uint64_t(number) * page_size(), page_size());
+    const PageRef page = pages_->fetch(number);
+    return {page.bytes().begin(), page.bytes().end()};
 }
 
 std::vector<uint8_t> FixContext::read_bytes(uint64_t offset, std::size_t length) const {
     const uint64_t size = file_size();
     if (offset >= size) return {};
     std::vector<uint8_t> bytes(static_cast<std::size_t>(std::min<uint64_t>(length, size - offset)));
-    copy_.file().read_at(offset, bytes);
+    copy_.file().read_at(offset, bytes);  // the pager writes through: the file is current
     return bytes;
 }
 
 void FixContext::write_page(uint32_t number, std::span<const uint8_t> bytes) {
-    const std::vector<uint8_t> before = read_page(number);
+    const PageRef before = pages_->fetch(number);
     if (before.size() != bytes.size()) {
         throw EngineError("Error interno de la reparación: escritura de la página " + std::to_string(number) +
                           " con un tamaño incorrecto.");
@@ -169,8 +181,17 @@ void FixContext::write_page(uint32_t number, std::span<const uint8_t> bytes) {
     std::size_t last = bytes.size();
     while (bytes[last - 1] == before[last - 1]) --last;
     copy_.write_at(uint64_t(number) * page_size() + first, bytes.subspan(first, last - first));
+    pages_->written(number, bytes);
+    if (number == 0) header_written_ = true;
     mark_written(number, number + 1);
     ++changes_;
+}
+
+void FixContext::write(uint32_t number, std::span<const uint8_t> bytes) {
+    if (number == page_count())
+        append_page(bytes);
+    else
+        write_page(number, bytes);
 }
 
 void FixContext::mark_written(uint32_t first, uint32_t end) {
@@ -184,6 +205,7 @@ void FixContext::append_page(std::span<const uint8_t> bytes) {
     }
     const uint32_t number = page_count();
     copy_.write_at(file_size(), bytes);
+    pages_->resized(file_size() + bytes.size());
     mark_written(number, number + 1);
     ++changes_;
 }
@@ -191,6 +213,7 @@ void FixContext::append_page(std::span<const uint8_t> bytes) {
 void FixContext::truncate(uint64_t size) {
     const uint32_t before = static_cast<uint32_t>((file_size() + page_size() - 1) / page_size());
     copy_.file().truncate(size);
+    pages_->resized(size);
     mark_written(static_cast<uint32_t>(size / page_size()), before);
     ++changes_;
 }

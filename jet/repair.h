@@ -7,30 +7,44 @@
 // It keeps every byte it has no reason to change, and saves what it must drop to the
 // recovery file before dropping it.
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "jet/database.h"
 #include "jet/engine.h"
 #include "jet/header.h"
 #include "jet/header_rules.h"
+#include "jet/page_file.h"
+#include "jet/page_store.h"
 #include "jet/problems.h"
 #include "jet/recovery_file.h"
 #include "jet/safe_commit.h"
 
 namespace jet {
 
-class FixContext {
+// The one way a repair reads and writes the working copy: every page goes through one
+// cached pager over the copy's file handle, written through to the file as it changes, and
+// the Database view over that pager reads its catalog and definitions again after writes.
+class FixContext final : public PageStore {
 public:
-    FixContext(WorkingCopy& copy, const Header& header, RecoveryFile& recovery)
-        : copy_(copy), header_(header), recovery_(recovery) {}
+    FixContext(WorkingCopy& copy, const Header& header, RecoveryFile& recovery);
 
     const Header& header() const { return header_; }
-    uint32_t page_size() const { return header_.page_size(); }
+    uint32_t page_size() const override { return header_.page_size(); }
+    // The copy's name, for what it tells (its extension); never to open it again.
     const std::filesystem::path& copy_path() const { return copy_.path(); }
-    uint64_t file_size() const { return copy_.file().size(); }
-    uint32_t page_count() const { return static_cast<uint32_t>(file_size() / page_size()); }
+    uint64_t file_size() const { return pages_->file_size(); }
+    uint32_t page_count() const override { return pages_->page_count(); }
+
+    // The copy's pages as they are now, through the pager.
+    const PageFile& pages() const { return *pages_; }
+    // The copy as a database, over the same pager: always the current one (see Database's
+    // constructor over shared pages; a write to page 0 gives a new one, with its header).
+    // Throws EngineError when the copy cannot be read as a database.
+    Database& database();
 
     // A whole page of the working copy (empty when it lies past the last whole page).
     std::vector<uint8_t> read_page(uint32_t number) const;
@@ -40,6 +54,10 @@ public:
     // Adds a whole page after the last one (index rebuilds that outgrow their old pages).
     void append_page(std::span<const uint8_t> bytes);
     void truncate(uint64_t size);
+
+    // As a page store (index rebuilds, map edits): writing page_count() appends a page.
+    std::vector<uint8_t> read(uint32_t number) const override { return read_page(number); }
+    void write(uint32_t number, std::span<const uint8_t> bytes) override;
 
     // Saves an item a fix is about to drop; counts it as unsaved when it could not decode.
     void save_dropped(const RecoveredItem& item) { recovery_.save(item); }
@@ -69,6 +87,11 @@ private:
     WorkingCopy& copy_;
     const Header& header_;
     RecoveryFile& recovery_;
+    std::shared_ptr<PageFile> pages_;
+    std::unique_ptr<Database> database_;
+    // Databases a page-0 write replaced: kept so references into them stay valid.
+    std::vector<std::unique_ptr<Database>> replaced_;
+    bool header_written_ = false;
     std::size_t unsaved_ = 0;
     std::size_t changes_ = 0;
     std::size_t maps_rebuilt_at_ = SIZE_MAX;

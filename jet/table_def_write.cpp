@@ -64,7 +64,7 @@ void write_table_def(FixContext& context, const TableDef& old, const std::vector
         context.write_page(old.pages[k], page);
     }
     if (dropped.empty()) return;
-    FixContextPageStore store(context);
+    PageStore& store = context;
     std::string why;
     if (auto global = UsageMapEdit::load(store, l, kGlobalMap, why)) {
         for (uint32_t p : dropped) global->set(p, true);

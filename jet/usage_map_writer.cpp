@@ -143,7 +143,7 @@ namespace {
 // new map page at the end of the file (the global map rebuild then marks those used).
 bool grow_and_write(FixContext& context, const Layout& layout, uint32_t row_pointer,
                     std::span<const uint32_t> pages) {
-    FixContextPageStore store(context);
+    PageStore& store = context;
     std::string why;
     std::optional<UsageMapEdit> map = UsageMapEdit::load(store, layout, row_pointer, why);
     if (!map) return false;
