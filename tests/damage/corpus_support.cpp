@@ -2,6 +2,7 @@
 
 #include "jet/database.h"
 #include "jet/repair.h"
+#include "reader_cache.h"
 
 #include <stdio.h>
 #include <sys/wait.h>
@@ -85,13 +86,17 @@ Command run(const std::string& command_line) {
 
 // mdbtools, given a damaged file (the floor checks read the backup), can loop and grow
 // without end (10 GB seen on a file cut inside a page): each run gets 2 GB and a minute;
-// a run cut short reads as a failure, and what it printed before still counts.
-static std::string bounded(const std::string& command) { return "ulimit -v 2097152; timeout 60 " + command; }
+// a run cut short reads as a failure, and what it printed before still counts. Readings
+// go through the reader cache.
+static Command bounded(const std::string& command, const fs::path& file, const std::string& after = "") {
+    const readers::Output o = readers::run_on_file("ulimit -v 2097152; timeout 60 " + command, file, after);
+    return {o.exit_code, o.out};
+}
 
 bool have_mdbtools() { return run("command -v mdb-export && command -v mdb-tables").exit_code == 0; }
 
 std::vector<std::string> mdb_tables(const fs::path& file, bool& ok) {
-    const Command c = run(bounded("mdb-tables -1 " + shell_quote(file.string())));
+    const Command c = bounded("mdb-tables -1", file);
     ok = c.exit_code == 0;
     std::vector<std::string> tables;
     for (const std::string& name : split(c.out, '\n'))
@@ -101,8 +106,7 @@ std::vector<std::string> mdb_tables(const fs::path& file, bool& ok) {
 
 std::vector<std::string> mdb_rows(const fs::path& file, const std::string& table, bool& ok) {
     // Binary values in hex: raw bytes could hold the row delimiter.
-    const Command c = run(bounded("mdb-export -b hex -R \"$(printf '\\036#|@')\" " + shell_quote(file.string()) +
-                                  " " + shell_quote(table)));
+    const Command c = bounded("mdb-export -b hex -R \"$(printf '\\036#|@')\"", file, " " + shell_quote(table));
     ok = c.exit_code == 0;
     auto rows = split_rows(c.out);
     if (!rows.empty()) rows.erase(rows.begin());  // column names

@@ -6,6 +6,7 @@
 #include <set>
 
 #include "corpus_support.h"
+#include "reader_cache.h"
 
 namespace damage {
 
@@ -41,8 +42,9 @@ Reading read_with_mdbtools(const fs::path& file) {
 // mdb-reader through its dump script (2 GB and a minute, as mdbtools gets).
 Reading read_with_mdb_reader(const fs::path& file) {
     Reading reading;
-    const Command c = run("ulimit -v 2097152; timeout 60 node " + shell_quote(TARSOLIN_MDB_READER_SCRIPT) + " " +
-                          shell_quote(TARSOLIN_NODE_MODULES) + " " + shell_quote(file.string()));
+    const readers::Output c = readers::run_on_file("ulimit -v 2097152; timeout 60 node " +
+                                                       shell_quote(TARSOLIN_MDB_READER_SCRIPT) + " " +
+                                                       shell_quote(TARSOLIN_NODE_MODULES), file);
     if (c.exit_code != 0) return reading;
     const auto dump = nlohmann::json::parse(c.out, nullptr, false);
     if (dump.is_discarded() || !dump.contains("tables")) return reading;

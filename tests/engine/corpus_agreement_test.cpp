@@ -11,6 +11,7 @@
 #include <set>
 
 #include "corpus.h"
+#include "reader_cache.h"
 
 namespace {
 
@@ -57,9 +58,10 @@ const std::string kField = "\x1f@|#", kRow = "\x1e#|@\n", kNull = "<NULL>";
 
 // mdb-export rows: header then one vector of fields per row.
 std::vector<std::vector<std::string>> export_table(const std::filesystem::path& file, const std::string& table) {
-    std::string cmd = "mdb-export -d $'\\x1f@|#' -R $'\\x1e#|@\\n' -Q -0 '<NULL>' -b hex -D '%Y-%m-%d %H:%M:%S' "
-                      "-T '%Y-%m-%d %H:%M:%S' " + shell_quote(file.string()) + " " + shell_quote(table) + " 2>/dev/null";
-    std::string out = run("bash -c " + shell_quote(cmd));
+    const std::string out = readers::run_on_file("mdb-export -d " + shell_quote(kField) + " -R " + shell_quote(kRow) +
+                                                     " -Q -0 '<NULL>' -b hex -D '%Y-%m-%d %H:%M:%S' -T '%Y-%m-%d %H:%M:%S'",
+                                                 file, " " + shell_quote(table))
+                                .out;
     std::vector<std::vector<std::string>> rows;
     auto lines = split(out, kRow);
     if (!lines.empty() && lines.back().empty()) lines.pop_back();
@@ -155,7 +157,7 @@ TEST(CorpusAgreement, DumpMatchesMdbtoolsOnEveryUserTable) {
         json dump = json::parse(out);
         ++totals.files;
         std::set<std::string> listed;
-        for (auto& name : split(run("mdb-tables -1 " + shell_quote(file.string())), "\n"))
+        for (auto& name : split(readers::run_on_file("mdb-tables -1", file).out, "\n"))
             if (!name.empty()) listed.insert(name);
         for (const auto& table : dump["tables"]) {
             const std::string name = table["name"];

@@ -13,6 +13,7 @@
 #include <nlohmann/json.hpp>
 
 #include "corpus.h"
+#include "reader_cache.h"
 #include "jet/database.h"
 
 namespace {
@@ -37,9 +38,9 @@ std::string run(const std::string& command, int& status) {
     return out;
 }
 
-std::string mdb_reader_command(const fs::path& file) {
-    return "node " + shell_quote(TARSOLIN_MDB_READER_SCRIPT) + " " + shell_quote(TARSOLIN_NODE_MODULES) + " " +
-           shell_quote(file.string()) + " 2>/dev/null";
+readers::Output read_with_mdb_reader(const fs::path& file) {
+    return readers::run_on_file("node " + shell_quote(TARSOLIN_MDB_READER_SCRIPT) + " " + shell_quote(TARSOLIN_NODE_MODULES),
+                                file);
 }
 
 // A decimal text as (digits without sign and point, scale, negative), trailing zeros gone.
@@ -221,9 +222,9 @@ TEST(MdbReaderAgreement, EveryUserTableOfEveryOpenableFile) {
             continue;  // encrypted: we refuse it by design
         }
         SCOPED_TRACE(path.string());
-        const std::string text = run(mdb_reader_command(path), status);
-        ASSERT_EQ(status, 0) << "mdb-reader cannot read " << path;
-        const json theirs = json::parse(text);
+        const readers::Output reading = read_with_mdb_reader(path);
+        ASSERT_EQ(reading.exit_code, 0) << "mdb-reader cannot read " << path;
+        const json theirs = json::parse(reading.out);
         ++totals.files;
 
         std::map<std::string, const json*> their_tables;

@@ -13,6 +13,7 @@
 #include "corpus_tables.h"
 #include "jet/database.h"
 #include "jet/index.h"
+#include "reader_cache.h"
 
 namespace test {
 
@@ -79,27 +80,11 @@ inline std::string shell_quoted(const std::string& s) {
     return out + "'";
 }
 
-// Output of a shell command; empty on failure.
-inline std::string output_of(const std::string& command, int& status) {
-    std::string out;
-    FILE* p = popen((command + " 2>/dev/null").c_str(), "r");
-    if (!p) {
-        status = -1;
-        return out;
-    }
-    char buf[4096];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-    status = pclose(p);
-    return out;
-}
-
 // Rows mdb-export prints for every user table, or "" with `ok` false when one fails.
 inline std::string mdb_export_all(const std::filesystem::path& file, bool& ok) {
-    int status = 0;
-    const std::string q = shell_quoted(file.string());
-    std::string tables = output_of("mdb-tables -1 " + q, status);
-    ok = status == 0;
+    const readers::Output listed = readers::run_on_file("mdb-tables -1", file);
+    const std::string& tables = listed.out;
+    ok = listed.exit_code == 0;
     std::string all;
     size_t start = 0;
     while (ok && start < tables.size()) {
@@ -108,8 +93,9 @@ inline std::string mdb_export_all(const std::filesystem::path& file, bool& ok) {
         std::string name = tables.substr(start, end - start);
         start = end + 1;
         if (name.empty()) continue;
-        all += "== " + name + "\n" + output_of("mdb-export " + q + " " + shell_quoted(name), status);
-        ok = status == 0;
+        const readers::Output exported = readers::run_on_file("mdb-export", file, " " + shell_quoted(name));
+        all += "== " + name + "\n" + exported.out;
+        ok = exported.exit_code == 0;
     }
     return all;
 }
