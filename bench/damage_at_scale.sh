@@ -44,7 +44,7 @@ count_rows() {
 # Sums over the tables of two countings: "floor kept below" (below: rows under the floor,
 # table by table, so one table's gain never hides another's loss).
 compare() {
-  awk -F'\t' 'NR == FNR { floor[$1] = $2; next } { kept[$1] = $2 }
+  awk -F'\t' 'FILENAME == ARGV[1] { floor[$1] = $2; next } { kept[$1] = $2 }
     END { for (t in floor) { f += floor[t]; k += kept[t]; if (kept[t] < floor[t]) b += floor[t] - kept[t] }
           for (t in kept) if (!(t in floor)) k += kept[t]
           printf "%d %d %d\n", f, k, b }' "$1" "$2"
