@@ -26,8 +26,8 @@ bool readable_user_table(const TableDefResult& read) {
 }
 
 // Pages catalog rows name (any row whose Id is a page number owns that page) and every
-// page of their definition chains, plus every page some definition continues into.
-std::set<uint32_t> taken_pages(Database& db) {
+// page of their definition chains, plus every page some definition before `end` continues into.
+std::set<uint32_t> taken_pages(Database& db, uint64_t end) {
     std::set<uint32_t> taken{kCatalogPage};
     for (const CatalogEntry& e : db.catalog().entries)
         if ((static_cast<uint32_t>(e.id) >> 24) == 0) taken.insert(e.tdef_page());
@@ -35,7 +35,7 @@ std::set<uint32_t> taken_pages(Database& db) {
         if (p < db.file().page_count())
             if (const TableDefResult& read = db.table_def(p); read.table)
                 taken.insert(read.table->pages.begin(), read.table->pages.end());
-    for (uint32_t p = 3; p < db.file().page_count(); ++p) {
+    for (uint32_t p = 3; p < end; ++p) {
         const PageRef page = db.file().fetch(p);
         if (is_tdef_page(page))
             if (const uint32_t next = u32_at(page, 4); next != 0) taken.insert(next);
@@ -143,16 +143,31 @@ bool attachment_flat_table(const TableDef& def) {
 
 std::string lost_table_name(uint32_t tdef_page) { return "Tabla_recuperada_" + std::to_string(tdef_page); }
 
+// The first page an inline global map cannot name: past it every page counts as free, as
+// the map pass judges them (Access grows the file there), so no lost definition is looked for
+// there and a file grown sparse past its pages is not read through. No end for other maps.
+namespace {
+uint64_t inline_global_map_reach(const PageFile& file, const Layout& layout) {
+    const PageRef page1 = file.fetch(1);
+    const DataPage page(page1, layout);
+    if (!page.is_data_page() || page.row_count() == 0) return UINT64_MAX;
+    const Bytes host = page.row(0);
+    if (host.size() < 5 || host[0] != 0) return UINT64_MAX;
+    return uint64_t(u32_at(host, 1)) + 8 * uint64_t(host.size() - 5);
+}
+}  // namespace
+
 std::vector<LostTable> find_lost_tables(Database& db) {
     std::vector<LostTable> out;
     if (!db.catalog().readable) return out;
     const auto& free_pages = db.free_pages();
     if (!free_pages) return out;
     const std::vector<bool>& free = *free_pages;
-    const std::set<uint32_t> taken = taken_pages(db);
     const PageFile& file = db.file();
     const Layout& layout = db.layout();
-    for (uint32_t p = 3; p < file.page_count(); ++p) {
+    const uint64_t end = std::min<uint64_t>(file.page_count(), inline_global_map_reach(file, layout));
+    const std::set<uint32_t> taken = taken_pages(db, end);
+    for (uint32_t p = 3; p < end; ++p) {
         if (free[p] || taken.count(p)) continue;
         const PageRef first = file.fetch(p);
         if (!is_tdef_page(first) || u8_at(first, layout.tdef_table_type) != 'N') continue;

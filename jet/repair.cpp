@@ -8,6 +8,7 @@
 
 #include "jet/check.h"
 #include "jet/check_memo.h"
+#include "jet/file_limits.h"
 #include "jet/interrupt_cleanup.h"
 #include "jet/problems.h"
 
@@ -141,6 +142,23 @@ RoundsOutcome run_fix_rounds(WorkingCopy& copy, RecoveryFile& recovery, const st
     }
 }
 
+// Bytes in groups of three, as a reader of Spanish expects them (2.147.483.648).
+std::string grouped(uint64_t n) {
+    const std::string digits = std::to_string(n);
+    std::string out;
+    for (std::size_t i = 0; i < digits.size(); ++i) {
+        if (i > 0 && (digits.size() - i) % 3 == 0) out += '.';
+        out += digits[i];
+    }
+    return out;
+}
+
+std::string too_large_text(uint64_t needed, uint64_t limit) {
+    return "No se puede completar la reparación: el archivo tendría que crecer hasta " + grouped(needed) +
+           " bytes, y Access no abre bases de datos de este formato de más de " + grouped(limit) + " bytes (" +
+           std::to_string(limit >> 30) + " GB). La base de datos no se ha modificado.";
+}
+
 }  // namespace
 
 FixContext::FixContext(WorkingCopy& copy, const Header& header, RecoveryFile& recovery)
@@ -203,6 +221,9 @@ void FixContext::append_page(std::span<const uint8_t> bytes) {
     if (bytes.size() != page_size() || file_size() % page_size() != 0) {
         throw EngineError("Error interno de la reparación: página añadida con un tamaño incorrecto.");
     }
+    // Access would refuse the grown file: stop before the working copy takes the page.
+    const uint64_t grown = file_size() + bytes.size();
+    if (grown > max_file_size(page_size())) throw EngineError(too_large_text(grown, max_file_size(page_size())));
     const uint32_t number = page_count();
     copy_.write_at(file_size(), bytes);
     pages_->resized(file_size() + bytes.size());

@@ -67,17 +67,23 @@ bool left_by_a_killed_repair(const fs::path& path) noexcept {
     }
 }
 
-// Copies every byte of from into to, which must be empty.
+// Copies every byte of from into to, which must be empty. Chunks of zeros are not written
+// (an empty file reads zeros there): a file grown sparse, e.g. one whose length field was
+// damaged past the pages it holds, is copied without filling the disk with zeros.
 void copy_contents(const NativeFile& from, NativeFile& to) {
     const std::uint64_t size = from.size();
     std::vector<std::uint8_t> buffer(static_cast<std::size_t>(std::min<std::uint64_t>(size, copy_chunk)));
+    std::uint64_t written_to = 0;
     for (std::uint64_t at = 0; at < size;) {
         const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(size - at, buffer.size()));
         std::span<std::uint8_t> chunk(buffer.data(), n);
         from.read_at(at, chunk);
-        to.write_at(at, chunk);
         at += n;
+        if (std::all_of(chunk.begin(), chunk.end(), [](std::uint8_t b) { return b == 0; })) continue;
+        to.write_at(at - n, chunk);
+        written_to = at;
     }
+    if (written_to < size) to.truncate(size);
 }
 
 void remove_quietly(const fs::path& path) noexcept { remove_file(path); }

@@ -1,0 +1,118 @@
+// The largest file Access opens (1 GiB Jet 3, 2 GiB Jet 4 and ACE): a repair that would
+// grow a file past it is refused and leaves it as it was; a file already past it is still
+// examined. Files reach the limit sparse (grown by setting their length), so no test writes
+// gigabytes to the disk.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <optional>
+#include <set>
+
+#include "corpus_support.h"
+#include "injector.h"
+#include "jet/recovery_file.h"
+#include "jet/engine.h"
+#include "jet/file_limits.h"
+#include "jet/header.h"
+#include "jet/repair.h"
+#include "jet/safe_commit.h"
+#include "temp_folder.h"
+
+namespace fs = std::filesystem;
+using namespace damage;
+
+namespace {
+
+struct LimitCase {
+    const char* file;
+    uint64_t limit;
+    const char* limit_text;
+};
+
+std::string case_name(const ::testing::TestParamInfo<LimitCase>& info) {
+    return info.param.limit == jet::kMaxFileSizeJet3 ? "Jet3" : "Jet4";
+}
+
+class SizeLimit : public ::testing::TestWithParam<LimitCase> {};
+
+}  // namespace
+
+// The fixes add pages through one door: the page that would pass the limit is refused
+// with the figure a user can check, and the copy keeps the size it had.
+TEST_P(SizeLimit, AppendingPastTheLimitIsRefused) {
+    const LimitCase& c = GetParam();
+    const fs::path source = corpus_dir() / c.file;
+    if (!fs::exists(source)) GTEST_SKIP() << "corpus file missing: " << source;
+    const std::vector<uint8_t> intact = read_bytes(source);
+    TempFolder folder;
+    const fs::path database = folder / source.filename().string();
+    write_bytes(database, intact);
+    auto parsed = jet::parse_header(std::span<const uint8_t>(intact.data(), std::min<size_t>(intact.size(), 3 * 4096)));
+    ASSERT_TRUE(parsed.header);
+    jet::DatabaseLock lock(database);
+    jet::WorkingCopy copy(lock);
+    jet::RecoveryFile recovery(database);
+    jet::FixContext context(copy, *parsed.header, recovery);
+    const std::vector<uint8_t> blank(context.page_size(), 0);
+
+    context.truncate(c.limit - context.page_size());  // grows the copy sparse
+    context.append_page(blank);
+    EXPECT_EQ(context.file_size(), c.limit) << "the last page Access accepts is taken";
+    try {
+        context.append_page(blank);
+        FAIL() << "a page past " << c.limit << " bytes was added";
+    } catch (const jet::EngineError& error) {
+        const std::string what = error.what();
+        EXPECT_NE(what.find(c.limit_text), std::string::npos) << what;
+        EXPECT_NE(what.find("no se ha modificado"), std::string::npos) << what;
+    }
+    EXPECT_EQ(context.file_size(), c.limit);
+}
+
+INSTANTIATE_TEST_SUITE_P(Formats, SizeLimit,
+                         ::testing::Values(LimitCase{"jackcess/V1997/compIndexTestV1997.mdb", jet::kMaxFileSizeJet3,
+                                                     "1.073.741.824 bytes (1 GB)"},
+                                           LimitCase{"jackcess/V2003/compIndexTestV2003.mdb",
+                                                     jet::kMaxFileSizeJet4, "2.147.483.648 bytes (2 GB)"}),
+                         case_name);
+
+// A file whose length runs past the limit (sparse zeros, then half a table's data page) is
+// examined as a database: the check names the partial page. Completing that page, as the
+// repair does with a torn data page, would leave the file past the limit: refused, and the
+// database, its folder and its length stay as they were.
+TEST(SizeLimitRepair, FileAlreadyPastTheLimitIsCheckedAndNotGrown) {
+    const fs::path source = corpus_dir() / "jackcess/V2003/compIndexTestV2003.mdb";
+    if (!fs::exists(source)) GTEST_SKIP() << "corpus file missing: " << source;
+    const std::vector<uint8_t> intact = read_bytes(source);
+    const std::optional<uint32_t> data_page = first_data_page_with_rows(intact);
+    ASSERT_TRUE(data_page);
+    TempFolder folder;
+    const fs::path database = folder / "compIndexTestV2003.mdb";
+    write_bytes(database, intact);
+    fs::resize_file(database, jet::kMaxFileSizeJet4);
+    {
+        std::ofstream tail(database, std::ios::binary | std::ios::app);
+        tail.write(reinterpret_cast<const char*>(intact.data()) + std::size_t(*data_page) * 4096, 2048);
+    }
+    const uint64_t size = fs::file_size(database);
+    ASSERT_EQ(size, jet::kMaxFileSizeJet4 + 2048);
+
+    const jet::Report found = jet::check_database(database);
+    std::set<std::string> codes;
+    for (const jet::Finding& f : found.findings) codes.insert(f.code);
+    EXPECT_EQ(codes, std::set<std::string>{"HDR_FILE_SIZE"});
+
+    try {
+        jet::repair_database(database);
+        FAIL() << "the repair grew the file past the limit";
+    } catch (const jet::EngineError& error) {
+        const std::string what = error.what();
+        EXPECT_NE(what.find("2.147.487.744 bytes"), std::string::npos) << "the size it would need: " << what;
+        EXPECT_NE(what.find("no se ha modificado"), std::string::npos) << what;
+    }
+    EXPECT_EQ(fs::file_size(database), size);
+    std::vector<uint8_t> head(intact.size());
+    std::ifstream(database, std::ios::binary).read(reinterpret_cast<char*>(head.data()), std::streamsize(head.size()));
+    EXPECT_EQ(head, intact);
+    EXPECT_EQ(folder.entries(), std::vector<std::string>{"compIndexTestV2003.mdb"});
+}
