@@ -41,11 +41,6 @@ int last_error() { return errno; }
 
 }  // namespace
 
-std::string display_path(const std::filesystem::path& path) {
-    const std::u8string text = path.u8string();
-    return std::string(text.begin(), text.end());
-}
-
 void testing::set_write_fault(WriteFault fault) { write_fault.store(fault); }
 void testing::set_step_hook(StepHook hook) { step_hook.store(hook); }
 

@@ -6,7 +6,7 @@
 #include <span>
 #include <string>
 
-#include "jet/engine.h"
+#include "jet/engine_error.h"
 
 namespace jet {
 
@@ -23,9 +23,6 @@ public:
 private:
     int code_;
 };
-
-// UTF-8 text of a path, for descriptions shown to the user.
-std::string display_path(const std::filesystem::path& path);
 
 class NativeFile {
 public:

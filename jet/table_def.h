@@ -136,4 +136,9 @@ TableDefResult read_table_def(const PageFile& file, const Layout& layout, uint32
 // Parses a logical buffer already assembled (the first 8 bytes being the first page's header).
 TableDefResult parse_table_def(Bytes buffer, const Layout& layout, uint16_t code_page);
 
+// A parse Access could have written: every section read, ending where tdef_len says,
+// named columns with distinct numbers, logical indexes backed by real ones, long-value
+// maps of long-value columns.
+bool sound_definition(const TableDefResult& parsed, uint32_t tdef_len);
+
 }  // namespace jet
