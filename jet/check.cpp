@@ -3,6 +3,7 @@
 #include "jet/check_maps.h"
 #include "jet/check_memo.h"
 #include "jet/check_passes.h"
+#include "jet/engine.h"
 #include "jet/native_file.h"
 
 namespace jet {

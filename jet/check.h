@@ -10,7 +10,8 @@
 #include <utility>
 #include <vector>
 
-#include "jet/engine.h"
+#include "jet/progress.h"
+#include "jet/report.h"
 #include "jet/problems.h"
 
 namespace jet {

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "jet/catalog.h"
-#include "jet/engine.h"
+#include "jet/engine_error.h"
 #include "jet/fault.h"
 #include "jet/header.h"
 #include "jet/page_file.h"

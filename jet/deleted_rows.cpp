@@ -5,7 +5,6 @@
 #include <set>
 
 #include "jet/data_page.h"
-#include "jet/fix_rows.h"
 #include "jet/index.h"
 #include "jet/index_rebuild.h"
 #include "jet/index_row_key.h"

@@ -135,11 +135,4 @@ std::vector<UnreadableTable> unreadable_user_tables(FixContext& context) {
     return out;
 }
 
-void fix_table_defs_or_drop(FixContext& context, std::span<const Finding> findings) {
-    fix_table_def_counts(context, findings);
-    drop_unreadable_tables(context, unreadable_user_tables(context),
-                           "su definición está tan dañada que sus columnas no se pueden leer; la tabla se "
-                           "retira de la base de datos");
-}
-
 }  // namespace jet

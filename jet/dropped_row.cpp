@@ -4,25 +4,6 @@
 
 namespace jet {
 
-std::string recovered_value_text(const Value& value) {
-    return std::visit(
-        [](const auto& v) -> std::string {
-            using T = std::decay_t<decltype(v)>;
-            if constexpr (std::is_same_v<T, Null>) return {};
-            else if constexpr (std::is_same_v<T, bool>) return v ? "1" : "0";
-            else if constexpr (std::is_same_v<T, uint8_t>) return std::to_string(unsigned(v));
-            else if constexpr (std::is_arithmetic_v<T>) return std::to_string(v);
-            else if constexpr (std::is_same_v<T, Currency>) return format_currency(v.scaled);
-            else if constexpr (std::is_same_v<T, DateTime>) return format_datetime(v.days);
-            else if constexpr (std::is_same_v<T, ExtendedDateTime>) return format_extended_datetime(v.ascii);
-            else if constexpr (std::is_same_v<T, Decimal>) return format_decimal(v);
-            else if constexpr (std::is_same_v<T, Guid>) return format_guid(v);
-            else if constexpr (std::is_same_v<T, std::string>) return v;
-            else return hex_lower(v.bytes);
-        },
-        value);
-}
-
 RecoveredItem dropped_row_item(const TableDef& table, const DecodeContext& context, std::string table_name,
                                uint32_t page, uint16_t slot, Bytes row, std::string reason) {
     RecoveredItem item;

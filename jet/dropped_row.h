@@ -13,8 +13,6 @@
 
 namespace jet {
 
-// A value as the recovery file writes it (empty for NULL).
-std::string recovered_value_text(const Value& value);
 
 // `row` is the stored row (the overflow target for a moved row); `page` and `slot` say
 // where the row was. values stays empty when the row does not decode at all.

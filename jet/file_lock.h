@@ -11,6 +11,7 @@
 // messages name the path as given. A file with several names (hard links) cannot be
 // replaced under one name without splitting it from the others: require_writable refuses it.
 #include <filesystem>
+#include <vector>
 
 #include "jet/native_file.h"
 

@@ -6,17 +6,13 @@
 
 #include "jet/bytes.h"
 #include "jet/repair.h"
-#include "jet/row.h"  // row_sound
+#include "jet/row.h"  // row_sound, row_packed
 #include "jet/table_def.h"
 
 namespace jet {
 
 struct Layout;
 struct TableDef;
-
-// Whether a sound row is laid out as Access writes it: variable data ending right where
-// the trailer begins (a span cut at the wrong place rarely is).
-bool row_packed(const TableDef& table, const Layout& layout, Bytes row);
 
 // DPAGE_*, ROW_*: row-offset tables, free-space figures, rows that do not decode,
 // overflow pointers that lead nowhere, values too long for their column.

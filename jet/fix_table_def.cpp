@@ -12,6 +12,7 @@
 #include "jet/catalog.h"
 #include "jet/data_page.h"
 #include "jet/database.h"
+#include "jet/drop_table.h"
 #include "jet/fix_table_def.h"
 #include "jet/repair.h"
 #include "jet/table_def_zeroed_tail.h"
@@ -235,24 +236,6 @@ bool fix_one(FixContext& context, const TableDef& t, uint16_t code_page) {
 
 }  // namespace
 
-bool sound_definition(const TableDefResult& r, uint32_t tdef_len) {
-    if (!r.table || !r.table->complete || r.table->parsed_length != tdef_len) return false;
-    const TableDef& t = *r.table;
-    std::set<uint16_t> numbers;
-    for (const Column& c : t.columns) {
-        if (c.name.empty() || !numbers.insert(c.number).second) return false;
-    }
-    for (const LogicalIndex& li : t.logical_indexes)
-        if (li.real_number >= t.num_real_idx || li.name.empty()) return false;
-    // Long-value map entries name memo / OLE columns of the table, each once.
-    std::set<uint16_t> mapped;
-    for (const LongValueMaps& lv : t.long_value_maps) {
-        const Column* c = t.column_by_number(lv.column_number);
-        if (!c || !c->long_value() || !mapped.insert(lv.column_number).second) return false;
-    }
-    return true;
-}
-
 void fix_table_defs_then_maps(FixContext& context, std::span<const Finding> findings) {
     fix_table_def_counts(context, {});
     fix_usage_maps(context, findings);
@@ -272,6 +255,13 @@ void fix_table_def_counts(FixContext& context, std::span<const Finding>) {
         const TableDefResult read = read_table_def(context.pages(), *context.header().layout, page, code_page);
         if (read.table) fix_one(context, *read.table, code_page);
     }
+}
+
+void fix_table_defs_or_drop(FixContext& context, std::span<const Finding> findings) {
+    fix_table_def_counts(context, findings);
+    drop_unreadable_tables(context, unreadable_user_tables(context),
+                           "su definición está tan dañada que sus columnas no se pueden leer; la tabla se "
+                           "retira de la base de datos");
 }
 
 }  // namespace jet

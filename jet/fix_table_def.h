@@ -6,15 +6,6 @@
 
 namespace jet {
 
-// A parse Access could have written: every section read, ending where tdef_len says,
-// named columns with distinct numbers, logical indexes backed by real ones, long-value
-// maps of long-value columns.
-bool sound_definition(const TableDefResult& parsed, uint32_t tdef_len);
-
-}  // namespace jet
-
-namespace jet {
-
 class FixContext;
 
 // Writes a definition's new logical buffer (no longer than the old one) over its chain:

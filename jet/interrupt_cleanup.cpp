@@ -12,6 +12,8 @@
 #include <unistd.h>
 #endif
 
+#include "jet/engine.h"
+
 namespace jet {
 namespace {
 

@@ -6,8 +6,6 @@
 // held back, so a stop never splits the original from its backup.
 #include <filesystem>
 
-#include "jet/engine.h"
-
 namespace jet {
 
 // The handlers are installed by remove_unfinished_repair_on_signal (engine.h): POSIX

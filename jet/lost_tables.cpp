@@ -8,7 +8,7 @@
 #include "jet/catalog.h"
 #include "jet/data_page.h"
 #include "jet/database.h"
-#include "jet/fix_table_def.h"
+#include "jet/table_def.h"
 #include "jet/row.h"
 #include "jet/usage_map.h"
 

@@ -6,7 +6,7 @@
 #include <span>
 #include <string>
 
-#include "jet/engine.h"
+#include "jet/engine_error.h"
 
 namespace jet {
 
@@ -23,10 +23,6 @@ public:
 private:
     int code_;
 };
-
-// UTF-8 text of a path, for descriptions shown to the user (on Windows without the
-// "\\?\" of the long form, which users never type).
-std::string display_path(const std::filesystem::path& path);
 
 // The name to hand the system for a path. On Windows, a path whose full form reaches the
 // old 260-character limit becomes absolute with the "\\?\" prefix, which lifts the limit;

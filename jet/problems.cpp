@@ -3,15 +3,15 @@
 #include <array>
 #include <cstdint>
 
-#include "jet/fix_indexes.h"
-#include "jet/fix_rows.h"
-#include "jet/repair.h"
+#include "jet/engine.h"
 
 namespace jet {
 namespace {
 
 using S = Severity;
 using P = Problem;
+// The rows name each fix as the repair calls its function.
+using enum Fix;
 
 constexpr std::string_view kHeader = "cabecera (página 0)";
 
@@ -130,7 +130,7 @@ constexpr std::array kProblems = {
                 "el nombre {0} aparece {1} veces en la misma carpeta del catálogo",
                 "la reparación no puede arreglarlo: cambiar un nombre dejaría sin su objeto a las consultas, "
                 "los formularios y el código que lo usan; la base de datos se deja como está",
-                nullptr, false, "catálogo del sistema"},
+                none, false, "catálogo del sistema"},
     ProblemInfo{P::CatTableLost, "CAT_TABLE_LOST", S::Error,
                 "la definición de tabla de la página {0} ({1} filas) no figura en el catálogo: "
                 "su fila del catálogo se ha perdido",
@@ -336,22 +336,31 @@ static_assert(kProblems.size() == static_cast<std::size_t>(Problem::Count),
 constexpr bool every_fix_text_has_its_fix() {
     for (const ProblemInfo& row : kProblems) {
         const bool refused = row.fix.starts_with(kNoFixText);
-        if (refused && row.fixed_by != nullptr) return false;
-        if (!refused && row.fixed_by == nullptr && row.severity != Severity::Info) return false;
+        if (refused && row.fixed_by != Fix::none) return false;
+        if (!refused && row.fixed_by == Fix::none && row.severity != Severity::Info) return false;
     }
     return true;
 }
-// GCC's sanitizer builds keep null checks on function addresses, so they cannot fold this at
-// compile time; there the test EveryFixTextHasItsFix checks the same rows at run time.
-#if !defined(__SANITIZE_ADDRESS__)
 static_assert(every_fix_text_has_its_fix(), "a problem's fix text promises a fix the row does not name");
-#endif
+
+// Every fix the repair has answers some problem.
+constexpr bool every_fix_has_its_problem() {
+    for (std::size_t f = 1; f < static_cast<std::size_t>(Fix::count); ++f) {
+        bool named = false;
+        for (const ProblemInfo& row : kProblems) named = named || static_cast<std::size_t>(row.fixed_by) == f;
+        if (!named) return false;
+    }
+    return true;
+}
+static_assert(every_fix_has_its_problem(), "a fix that no problem names");
 
 }  // namespace
 
 std::span<const ProblemInfo> problem_table() { return kProblems; }
 
 const ProblemInfo& problem_info(Problem p) { return kProblems[static_cast<std::size_t>(p)]; }
+
+std::string_view fix_text(const Finding& finding) { return problem_info(finding.problem).fix; }
 
 const ProblemInfo* find_problem(std::string_view code) {
     for (const auto& row : kProblems)

@@ -10,14 +10,46 @@
 #include <string>
 #include <string_view>
 
-#include "jet/engine.h"
+#include "jet/report.h"
 
 namespace jet {
 
-class FixContext;  // jet/repair.h
-
-// A fix handles every finding of its problem at once (jet/repair.h).
-using FixFunction = void (*)(FixContext& context, std::span<const Finding> findings);
+// The fix of a problem, named as the repair's function that handles every finding of that
+// problem at once; jet/repair_fixes.cpp maps each name to its function.
+enum class Fix {
+    none,
+    fix_autonumber_seeds,
+    fix_catalog_table_ids,
+    fix_column_entries_or_drop,
+    fix_commit_slots,
+    fix_deleted_rows,
+    fix_file_size,
+    fix_garbled_catalog_rows,
+    fix_header_code_page,
+    fix_header_creation_date,
+    fix_header_database_key,
+    fix_header_identity,
+    fix_header_password_area,
+    fix_header_signature,
+    fix_header_sort_order,
+    fix_index_definitions,
+    fix_long_values,
+    fix_lost_page_headers,
+    fix_lost_tables,
+    fix_map_pointers,
+    fix_page_copies,
+    fix_rebuild_indexes,
+    fix_row_counts,
+    fix_rows,
+    fix_table_def_chain,
+    fix_table_def_counts,
+    fix_table_defs_or_drop,
+    fix_unique_duplicates,
+    fix_unknown_pages,
+    fix_unreadable_catalog_rows,
+    fix_usage_maps,
+    count  // keep last: number of names
+};
 
 enum class Problem {
     // Page 0
@@ -108,9 +140,9 @@ struct ProblemInfo {
     Severity severity;
     std::string_view found;     // what was found; {0}, {1}, ... are filled per finding
     std::string_view fix;       // what the repair does about it
-    // The fix; nullptr for notes (severity Info) left as they are and for the problems the
+    // The fix; none for notes (severity Info) left as they are and for the problems the
     // repair refuses (their `fix` begins with kNoFixText).
-    FixFunction fixed_by = nullptr;
+    Fix fixed_by = Fix::none;
     bool keeps_pages = false;   // the fix rewrites bytes in place only (FixContext::run)
     std::string_view place;     // the object every finding names, when it is one fixed structure
 };

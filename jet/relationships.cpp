@@ -5,7 +5,7 @@
 #include <map>
 #include <tuple>
 
-#include "jet/dropped_row.h"
+#include "jet/value.h"
 
 namespace jet {
 namespace {

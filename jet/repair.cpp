@@ -8,6 +8,7 @@
 
 #include "jet/check.h"
 #include "jet/check_memo.h"
+#include "jet/engine.h"
 #include "jet/file_limits.h"
 #include "jet/interrupt_cleanup.h"
 #include "jet/problems.h"

@@ -14,7 +14,9 @@
 #include <vector>
 
 #include "jet/database.h"
-#include "jet/engine.h"
+#include "jet/engine_error.h"
+#include "jet/progress.h"
+#include "jet/report.h"
 #include "jet/header.h"
 #include "jet/header_rules.h"
 #include "jet/page_file.h"
@@ -24,6 +26,11 @@
 #include "jet/safe_commit.h"
 
 namespace jet {
+
+class FixContext;
+
+// A fix handles every finding of its problem at once.
+using FixFunction = void (*)(FixContext& context, std::span<const Finding> findings);
 
 // The one way a repair reads and writes the working copy: every page goes through one
 // cached pager over the copy's file handle, written through to the file as it changes, and
@@ -107,12 +114,6 @@ FixFunction fix_for(std::string_view code);
 // True when the fix for `problem` never moves, frees or adds a page (see FixContext::run).
 bool fix_keeps_pages(Problem problem);
 
-// Whether a finding may stay in a repaired file: a note (severity Info), where nothing is
-// wrong for Access (pages nobody uses, stale counts of Access's own tables). Notes never
-// make the repair rewrite a file; one with a fix is put right when the file is rewritten
-// for another reason.
-bool tolerated(const Finding& finding);
-
 // The fixes, one per file.
 void fix_file_size(FixContext& context, std::span<const Finding> findings);
 void fix_commit_slots(FixContext& context, std::span<const Finding> findings);
@@ -153,7 +154,7 @@ void fix_lost_page_headers(FixContext& context, std::span<const Finding> finding
 // Map problems may come from a definition read with damaged counts: counts first.
 void fix_table_defs_then_maps(FixContext& context, std::span<const Finding> findings);
 // Index roots and map pointers into pages the file no longer has: roots and index-map bits
-// past the end forgotten, lost map rows replaced, then counts and maps (jet/fix_lost_maps.cpp).
+// past the end forgotten, lost map rows replaced, then counts and maps (jet/fix_map_pointers.cpp).
 void fix_map_pointers(FixContext& context, std::span<const Finding> findings);
 void replace_lost_map_rows(FixContext& context);
 // Rows a stray write flagged deleted that the count and indexes still name, brought back

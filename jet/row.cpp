@@ -1,5 +1,6 @@
 #include "jet/row.h"
 
+#include <algorithm>
 #include <string>
 
 #include "jet/calculated.h"
@@ -359,6 +360,32 @@ bool row_sound(const TableDef& table, const CrackedRow& row) {
 
 bool row_sound(const TableDef& table, const Layout& layout, Bytes row) {
     return row_sound(table, crack_row(table, layout, row));
+}
+
+// Whether the row is laid out as Access writes it: variable data ending right where the
+// trailer begins. A span cut at the wrong place rarely is, even when it frames.
+bool row_packed(const TableDef& table, const Layout& layout, Bytes row) {
+    const size_t n = layout.row_count_size == 1 ? u8_at(row, 0) : u16_at(row, 0);
+    const size_t nm = (n + 7) / 8, L = row.size();
+    if (table.num_var_cols == 0) {
+        // The fixed part holds every fixed column the row stores, NULL or not, and the null
+        // mask follows it (deleted columns may leave more behind).
+        size_t fixed_end = 0;
+        for (const Column& c : table.columns)
+            if (c.fixed() && c.number < n) fixed_end = std::max<size_t>(fixed_end, c.fixed_offset + fixed_size(c));
+        return L >= layout.row_count_size + fixed_end + nm;
+    }
+    if (layout.jet3) {
+        if (L < nm + 2) return false;
+        const size_t last = L - 1, v = row[last - nm], jumps = (L - 1) / 256;
+        if (last < nm + jumps + 1 + v) return false;
+        const size_t base = last - nm - jumps - 1;
+        return row[base - v] == ((base - v) & 0xFF);
+    }
+    if (L < nm + 4) return false;
+    const size_t v = u16_at(row, L - nm - 2);
+    if (L < nm + 4 + 2 * v) return false;
+    return u16_at(row, L - nm - 4 - 2 * v) == L - nm - 4 - 2 * v;
 }
 
 }  // namespace jet

@@ -136,6 +136,9 @@ bool var_slots_fit(const TableDef& table, const CrackedRow& row);
 // A row's framing and counts, as the check judges them: a row failing this is unreadable.
 bool row_sound(const TableDef& table, const CrackedRow& row);
 bool row_sound(const TableDef& table, const Layout& layout, Bytes row);
+// Whether a sound row is laid out as Access writes it: variable data ending right where
+// the trailer begins (a span cut at the wrong place rarely is).
+bool row_packed(const TableDef& table, const Layout& layout, Bytes row);
 
 struct DecodeContext {
     const PageFile* file = nullptr;  // for memo and OLE values

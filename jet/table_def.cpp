@@ -332,4 +332,22 @@ TableDefResult read_table_def(const PageFile& file, const Layout& layout, uint32
     return result;
 }
 
+bool sound_definition(const TableDefResult& r, uint32_t tdef_len) {
+    if (!r.table || !r.table->complete || r.table->parsed_length != tdef_len) return false;
+    const TableDef& t = *r.table;
+    std::set<uint16_t> numbers;
+    for (const Column& c : t.columns) {
+        if (c.name.empty() || !numbers.insert(c.number).second) return false;
+    }
+    for (const LogicalIndex& li : t.logical_indexes)
+        if (li.real_number >= t.num_real_idx || li.name.empty()) return false;
+    // Long-value map entries name memo / OLE columns of the table, each once.
+    std::set<uint16_t> mapped;
+    for (const LongValueMaps& lv : t.long_value_maps) {
+        const Column* c = t.column_by_number(lv.column_number);
+        if (!c || !c->long_value() || !mapped.insert(lv.column_number).second) return false;
+    }
+    return true;
+}
+
 }  // namespace jet

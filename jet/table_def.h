@@ -142,4 +142,9 @@ TableDefResult parse_table_def(Bytes buffer, const Layout& layout, uint16_t code
 // full only the candidates that end where the definition does.
 std::optional<size_t> parsed_end(Bytes buffer, const Layout& layout);
 
+// A parse Access could have written: every section read, ending where tdef_len says,
+// named columns with distinct numbers, logical indexes backed by real ones, long-value
+// maps of long-value columns.
+bool sound_definition(const TableDefResult& parsed, uint32_t tdef_len);
+
 }  // namespace jet

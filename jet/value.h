@@ -60,5 +60,7 @@ std::string format_extended_datetime(const std::string& ascii);
 // {XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}, the first three groups little-endian.
 std::string format_guid(const Guid& g);
 std::string hex_lower(const std::vector<uint8_t>& bytes);
+// A value as plain text, as the recovery file writes it (empty for NULL).
+std::string recovered_value_text(const Value& value);
 
 }  // namespace jet

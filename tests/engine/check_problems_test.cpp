@@ -28,12 +28,12 @@ TEST(CheckProblems, EveryFixTextHasItsFix) {
     for (const auto& row : jet::problem_table()) {
         const bool refused = row.fix.starts_with(jet::kNoFixText);
         if (refused) {
-            EXPECT_EQ(row.fixed_by, nullptr) << row.code;
+            EXPECT_EQ(row.fixed_by, jet::Fix::none) << row.code;
         } else if (row.severity != jet::Severity::Info) {
-            EXPECT_NE(row.fixed_by, nullptr) << row.code;
+            EXPECT_NE(row.fixed_by, jet::Fix::none) << row.code;
         }
-        EXPECT_EQ(jet::fix_for(row.id), row.fixed_by) << row.code;
-        EXPECT_EQ(jet::fix_for(row.code), row.fixed_by) << row.code;
+        EXPECT_EQ(jet::fix_for(row.id) != nullptr, row.fixed_by != jet::Fix::none) << row.code;
+        EXPECT_EQ(jet::fix_for(row.code), jet::fix_for(row.id)) << row.code;
     }
     EXPECT_EQ(jet::fix_for(jet::Problem::CatTableSharedTdef), nullptr);
     EXPECT_EQ(jet::fix_for(jet::Problem::CatDuplicateName), nullptr);

@@ -6,7 +6,7 @@
 #include <nlohmann/json.hpp>
 
 #include "commands.h"
-#include "jet/database.h"
+#include "jet/engine.h"
 
 namespace {
 

@@ -3,32 +3,30 @@
 // dropped data could not be saved, 8 not repaired (the file is as it was). With --json the
 // same result is one JSON document instead.
 #include <iostream>
+#include <optional>
+#include <string_view>
 
 #include "commands.h"
 #include "jet/engine.h"
-#include "jet/native_file.h"
-#include "jet/problems.h"
-#include "jet/repair.h"
 #include "report_json.h"
 
 namespace {
 
 std::string quoted(const std::filesystem::path& path) { return "«" + jet::display_path(path) + "»"; }
 
-// What was done about the finding, or null when it was left as it is. A note with a fix
+// What was done about the finding, or nothing when it was left as it is. A note with a fix
 // was put right only when the file was rewritten for another reason.
-const jet::ProblemInfo* applied_fix(const jet::Finding& f, bool rewritten) {
-    const jet::ProblemInfo& info = jet::problem_info(f.problem);
-    if (jet::tolerated(f) && (!rewritten || jet::fix_for(f.problem) == nullptr)) return nullptr;
-    return &info;
+std::optional<std::string_view> applied_fix(const jet::Finding& f, bool rewritten) {
+    if (jet::tolerated(f) && (!rewritten || !jet::has_fix(f))) return std::nullopt;
+    return jet::fix_text(f);
 }
 
 void print_finding(const jet::Finding& f, bool rewritten) {
     std::cout << "- [" << f.code << "] " << f.description;
     if (!f.object.empty()) std::cout << " (" << f.object << ")";
     std::cout << "\n";
-    if (const jet::ProblemInfo* fix = applied_fix(f, rewritten)) {
-        std::cout << "    arreglo: " << fix->fix << "\n";
+    if (const std::optional<std::string_view> fix = applied_fix(f, rewritten)) {
+        std::cout << "    arreglo: " << *fix << "\n";
     } else if (jet::tolerated(f)) {
         std::cout << "    se deja como está: no impide usar la base de datos\n";
     }
@@ -43,8 +41,8 @@ int print_repair_json(const std::filesystem::path& file, const jet::Report& repo
     nlohmann::ordered_json findings = nlohmann::ordered_json::array();
     for (const jet::Finding& f : report.findings) {
         nlohmann::ordered_json item = finding_json(f);
-        const jet::ProblemInfo* fix = applied_fix(f, rewritten);
-        item["fix"] = fix ? nlohmann::ordered_json(std::string(fix->fix)) : nlohmann::ordered_json(nullptr);
+        const std::optional<std::string_view> fix = applied_fix(f, rewritten);
+        item["fix"] = fix ? nlohmann::ordered_json(std::string(*fix)) : nlohmann::ordered_json(nullptr);
         findings.push_back(std::move(item));
     }
     document["findings"] = std::move(findings);

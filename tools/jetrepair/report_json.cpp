@@ -2,8 +2,7 @@
 
 #include <iostream>
 
-#include "jet/database.h"
-#include "jet/native_file.h"
+#include "jet/engine.h"
 
 namespace {
 

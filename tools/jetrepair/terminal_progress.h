@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <string>
 
-#include "jet/progress.h"
+#include "jet/engine.h"
 
 class TerminalProgress : public jet::Progress {
 public:
