@@ -16,8 +16,8 @@
 #include <string>
 #include <vector>
 
-#include "jet/data_page.h"
-#include "jet/database.h"
+#include "jet/format/data_page.h"
+#include "jet/format/database.h"
 
 namespace fs = std::filesystem;
 

@@ -11,9 +11,9 @@
 #include <iterator>
 #include <string>
 
-#include "jet/catalog.h"
-#include "jet/database.h"
-#include "jet/index_rebuild.h"
+#include "jet/format/catalog.h"
+#include "jet/format/database.h"
+#include "jet/index/index_rebuild.h"
 
 namespace {
 

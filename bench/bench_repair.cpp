@@ -24,14 +24,14 @@
 #include <string>
 #include <vector>
 
-#include "jet/check.h"
-#include "jet/check_memo.h"
-#include "jet/database.h"
+#include "jet/check/check.h"
+#include "jet/check/check_memo.h"
+#include "jet/format/database.h"
 #include "jet/engine.h"
-#include "jet/format.h"
-#include "jet/header.h"
-#include "jet/repair.h"
-#include "jet/safe_commit.h"
+#include "jet/base/format.h"
+#include "jet/format/header.h"
+#include "jet/repair/repair.h"
+#include "jet/file/safe_commit.h"
 
 namespace {
 

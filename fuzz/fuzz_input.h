@@ -7,7 +7,7 @@
 #include <span>
 #include <vector>
 
-#include "jet/format.h"
+#include "jet/base/format.h"
 
 namespace fuzz {
 

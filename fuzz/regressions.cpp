@@ -3,7 +3,7 @@
 #include <cstring>
 #include <string_view>
 
-#include "jet/format.h"
+#include "jet/base/format.h"
 
 namespace fuzz {
 namespace {

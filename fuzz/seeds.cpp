@@ -5,7 +5,7 @@
 #include <iterator>
 #include <set>
 
-#include "jet/format.h"
+#include "jet/base/format.h"
 
 namespace fuzz {
 namespace {

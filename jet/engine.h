@@ -5,10 +5,10 @@
 #include <filesystem>
 #include <string_view>
 
-#include "jet/engine_error.h"
-#include "jet/progress.h"
-#include "jet/report.h"
-#include "jet/database.h"
+#include "jet/base/engine_error.h"
+#include "jet/base/progress.h"
+#include "jet/base/report.h"
+#include "jet/format/database.h"
 
 namespace jet {
 

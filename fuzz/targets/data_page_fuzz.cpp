@@ -1,10 +1,10 @@
 // A data page (page 1 of a file whose other pages follow it): slot table, row bounds and
 // every row decoded as a table of mixed columns, long values read through the file.
 #include "fuzz_input.h"
-#include "jet/data_page.h"
-#include "jet/data_page_header.h"
-#include "jet/page_file.h"
-#include "jet/row.h"
+#include "jet/format/data_page.h"
+#include "jet/format/data_page_header.h"
+#include "jet/file/page_file.h"
+#include "jet/format/row.h"
 
 namespace {
 

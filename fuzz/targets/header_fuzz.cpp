@@ -1,6 +1,6 @@
 // Page 0: the signature, the masked region and the version probe over the first pages.
 #include "fuzz_input.h"
-#include "jet/header.h"
+#include "jet/format/header.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::span<const uint8_t> prefix(data, size);

@@ -1,10 +1,10 @@
 // Index pages: every page of the input parsed alone, then the tree walked from page 1
 // (page 0 is left empty as in a real file), as its reader and as the page lister.
 #include "fuzz_input.h"
-#include "jet/bytes.h"
-#include "jet/index.h"
-#include "jet/index_page.h"
-#include "jet/page_file.h"
+#include "jet/base/bytes.h"
+#include "jet/index/index.h"
+#include "jet/index/index_page.h"
+#include "jet/file/page_file.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const auto [layout, rest] = fuzz::split_input(data, size);

@@ -1,8 +1,8 @@
 // A memo / OLE value: the 12-byte field from the input, the LVAL pages it names from
 // page 1 on (page 0 is left empty as in a real file).
 #include "fuzz_input.h"
-#include "jet/long_value.h"
-#include "jet/page_file.h"
+#include "jet/format/long_value.h"
+#include "jet/file/page_file.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const auto [layout, rest] = fuzz::split_input(data, size);

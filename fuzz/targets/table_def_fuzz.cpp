@@ -1,9 +1,9 @@
 // A table definition: its chain of pages from page 0 of the input, and the same bytes
 // parsed as one logical buffer; the sections of what parses are located again.
 #include "fuzz_input.h"
-#include "jet/page_file.h"
-#include "jet/table_def.h"
-#include "jet/table_def_sections.h"
+#include "jet/file/page_file.h"
+#include "jet/format/table_def.h"
+#include "jet/format/table_def_sections.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const auto [layout, rest] = fuzz::split_input(data, size);

@@ -1,9 +1,9 @@
 // A usage map: the row pointer (4 bytes) from the input, the pages from page 1 on (page 0
 // is left empty as in a real file); also the remaining bytes read as a map row.
 #include "fuzz_input.h"
-#include "jet/bytes.h"
-#include "jet/page_file.h"
-#include "jet/usage_map.h"
+#include "jet/base/bytes.h"
+#include "jet/file/page_file.h"
+#include "jet/format/usage_map.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const auto [layout, rest] = fuzz::split_input(data, size);

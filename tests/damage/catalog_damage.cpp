@@ -1,8 +1,8 @@
 #include "catalog_damage.h"
 
 #include "injector.h"
-#include "jet/bytes.h"
-#include "jet/database.h"
+#include "jet/base/bytes.h"
+#include "jet/format/database.h"
 #include "repair_outcome.h"
 
 namespace damage {

@@ -13,10 +13,10 @@
 #include <cstring>
 #include <optional>
 
-#include "jet/file_lock.h"
-#include "jet/interrupt_cleanup.h"
-#include "jet/recovery_file.h"
-#include "jet/safe_commit.h"
+#include "jet/file/file_lock.h"
+#include "jet/file/interrupt_cleanup.h"
+#include "jet/file/recovery_file.h"
+#include "jet/file/safe_commit.h"
 #include "temp_folder.h"
 
 namespace fs = std::filesystem;

@@ -1,7 +1,7 @@
 #include "corpus_support.h"
 
-#include "jet/database.h"
-#include "jet/repair.h"
+#include "jet/format/database.h"
+#include "jet/repair/repair.h"
 #include "reader_cache.h"
 
 #include <stdio.h>

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "jet/native_file.h"
+#include "jet/file/native_file.h"
 
 namespace damage {
 

@@ -5,11 +5,11 @@
 
 #include "corpus_support.h"
 #include "injector.h"
-#include "jet/check.h"
-#include "jet/database.h"
-#include "jet/file_lock.h"
-#include "jet/native_file.h"
-#include "jet/page_file.h"
+#include "jet/check/check.h"
+#include "jet/format/database.h"
+#include "jet/file/file_lock.h"
+#include "jet/file/native_file.h"
+#include "jet/file/page_file.h"
 #include "temp_folder.h"
 
 namespace fs = std::filesystem;

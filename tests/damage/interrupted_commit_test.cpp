@@ -20,7 +20,7 @@
 #include "corpus_support.h"
 #include "disk_model.h"
 #include "jet/engine.h"
-#include "jet/native_file.h"
+#include "jet/file/native_file.h"
 #include "row_damage.h"
 #include "sector_damage.h"
 #include "temp_folder.h"

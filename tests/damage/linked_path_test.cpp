@@ -8,7 +8,7 @@
 #include "corpus_support.h"
 #include "injector.h"
 #include "jet/engine.h"
-#include "jet/repair.h"
+#include "jet/repair/repair.h"
 #include "temp_folder.h"
 
 namespace fs = std::filesystem;

@@ -2,9 +2,9 @@
 
 #include <algorithm>
 
-#include "jet/data_page.h"
-#include "jet/database.h"
-#include "jet/unique_keys.h"
+#include "jet/format/data_page.h"
+#include "jet/format/database.h"
+#include "jet/index/unique_keys.h"
 
 namespace damage {
 namespace {

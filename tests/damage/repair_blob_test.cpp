@@ -15,7 +15,7 @@
 #include "blob_damage.h"
 #include "corpus_support.h"
 #include "jet/engine.h"
-#include "jet/repair.h"
+#include "jet/repair/repair.h"
 #include "temp_folder.h"
 #include "two_readers.h"
 

@@ -11,7 +11,7 @@
 
 #include "corpus_support.h"
 #include "injector.h"
-#include "jet/repair.h"
+#include "jet/repair/repair.h"
 #include "repair_outcome.h"
 #include "table_def_damage.h"
 #include "temp_folder.h"

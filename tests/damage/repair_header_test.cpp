@@ -7,8 +7,8 @@
 #include <iostream>
 
 #include "corpus_support.h"
-#include "jet/header.h"
-#include "jet/repair.h"
+#include "jet/format/header.h"
+#include "jet/repair/repair.h"
 #include "repair_outcome.h"
 #include "temp_folder.h"
 

@@ -12,12 +12,12 @@
 
 #include "corpus_support.h"
 #include "injector.h"
-#include "jet/database.h"
+#include "jet/format/database.h"
 #include "jet/engine.h"
-#include "jet/header.h"
-#include "jet/repair.h"
-#include "jet/safe_commit.h"
-#include "jet/usage_map_writer.h"
+#include "jet/format/header.h"
+#include "jet/repair/repair.h"
+#include "jet/file/safe_commit.h"
+#include "jet/repair/usage_map_writer.h"
 #include "temp_folder.h"
 
 namespace fs = std::filesystem;

@@ -6,7 +6,7 @@
 #include <set>
 
 #include "corpus_support.h"
-#include "jet/repair.h"
+#include "jet/repair/repair.h"
 #include "temp_folder.h"
 
 namespace fs = std::filesystem;

@@ -13,7 +13,7 @@
 
 #include "corpus_support.h"
 #include "jet/engine.h"
-#include "jet/repair.h"
+#include "jet/repair/repair.h"
 #include "page_copy_damage.h"
 #include "temp_folder.h"
 #include "two_readers.h"

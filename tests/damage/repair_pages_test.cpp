@@ -14,7 +14,7 @@
 
 #include "corpus_support.h"
 #include "jet/engine.h"
-#include "jet/repair.h"
+#include "jet/repair/repair.h"
 #include "row_damage.h"
 #include "repair_outcome.h"
 #include "temp_folder.h"

@@ -7,8 +7,8 @@
 
 #include "catalog_damage.h"
 #include "corpus_support.h"
-#include "jet/lost_tables.h"
-#include "jet/repair.h"
+#include "jet/check/lost_tables.h"
+#include "jet/repair/repair.h"
 #include "repair_outcome.h"
 #include "temp_folder.h"
 

@@ -10,11 +10,11 @@
 #include <map>
 
 #include "corpus_support.h"
-#include "jet/catalog.h"
-#include "jet/database.h"
+#include "jet/format/catalog.h"
+#include "jet/format/database.h"
 #include "jet/engine.h"
-#include "jet/lost_tables.h"
-#include "jet/repair.h"
+#include "jet/check/lost_tables.h"
+#include "jet/repair/repair.h"
 #include "sector_damage.h"
 #include "temp_folder.h"
 #include "two_readers.h"

@@ -10,12 +10,12 @@
 
 #include "corpus_support.h"
 #include "injector.h"
-#include "jet/recovery_file.h"
+#include "jet/file/recovery_file.h"
 #include "jet/engine.h"
-#include "jet/file_limits.h"
-#include "jet/header.h"
-#include "jet/repair.h"
-#include "jet/safe_commit.h"
+#include "jet/format/file_limits.h"
+#include "jet/format/header.h"
+#include "jet/repair/repair.h"
+#include "jet/file/safe_commit.h"
 #include "temp_folder.h"
 
 namespace fs = std::filesystem;

@@ -6,12 +6,12 @@
 
 #include "corpus_support.h"
 #include "injector.h"
-#include "jet/data_page.h"
-#include "jet/database.h"
-#include "jet/file_lock.h"
-#include "jet/header.h"
-#include "jet/recovery_file.h"
-#include "jet/repair.h"
+#include "jet/format/data_page.h"
+#include "jet/format/database.h"
+#include "jet/file/file_lock.h"
+#include "jet/format/header.h"
+#include "jet/file/recovery_file.h"
+#include "jet/repair/repair.h"
 #include "temp_folder.h"
 
 namespace fs = std::filesystem;

@@ -6,9 +6,9 @@
 #include <set>
 
 #include "corpus_support.h"
-#include "jet/database.h"
-#include "jet/repair.h"
-#include "jet/usage_map.h"
+#include "jet/format/database.h"
+#include "jet/repair/repair.h"
+#include "jet/format/usage_map.h"
 #include "repair_outcome.h"
 #include "temp_folder.h"
 

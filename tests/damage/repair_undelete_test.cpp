@@ -12,10 +12,10 @@
 #include <optional>
 
 #include "corpus_support.h"
-#include "jet/data_page.h"
-#include "jet/database.h"
+#include "jet/format/data_page.h"
+#include "jet/format/database.h"
 #include "jet/engine.h"
-#include "jet/repair.h"
+#include "jet/repair/repair.h"
 #include "row_damage.h"
 #include "temp_folder.h"
 #include "two_readers.h"

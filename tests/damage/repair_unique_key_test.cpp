@@ -11,11 +11,11 @@
 #include <set>
 
 #include "corpus_support.h"
-#include "jet/data_page.h"
-#include "jet/database.h"
-#include "jet/relationships.h"
-#include "jet/repair.h"
-#include "jet/unique_keys.h"
+#include "jet/format/data_page.h"
+#include "jet/format/database.h"
+#include "jet/format/relationships.h"
+#include "jet/repair/repair.h"
+#include "jet/index/unique_keys.h"
 #include "repair_outcome.h"
 #include "temp_folder.h"
 

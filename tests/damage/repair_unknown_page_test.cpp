@@ -6,7 +6,7 @@
 #include <fstream>
 
 #include "corpus_support.h"
-#include "jet/repair.h"
+#include "jet/repair/repair.h"
 #include "repair_outcome.h"
 #include "temp_folder.h"
 

@@ -14,9 +14,9 @@
 #include "catalog_damage.h"
 #include "corpus_support.h"
 #include "injector.h"
-#include "jet/bytes.h"
-#include "jet/database.h"
-#include "jet/repair.h"
+#include "jet/base/bytes.h"
+#include "jet/format/database.h"
+#include "jet/repair/repair.h"
 #include "repair_outcome.h"
 #include "temp_folder.h"
 

@@ -4,9 +4,9 @@
 #include <functional>
 #include <map>
 
-#include "jet/catalog.h"
-#include "jet/data_page.h"
-#include "jet/database.h"
+#include "jet/format/catalog.h"
+#include "jet/format/data_page.h"
+#include "jet/format/database.h"
 
 namespace damage {
 

@@ -5,11 +5,11 @@
 #include <optional>
 
 #include "check_support.h"
-#include "jet/data_page.h"
-#include "jet/database.h"
-#include "jet/long_value.h"
-#include "jet/row.h"
-#include "jet/usage_map.h"
+#include "jet/format/data_page.h"
+#include "jet/format/database.h"
+#include "jet/format/long_value.h"
+#include "jet/format/row.h"
+#include "jet/format/usage_map.h"
 
 namespace test {
 

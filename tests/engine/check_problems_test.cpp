@@ -3,8 +3,8 @@
 #include <set>
 #include <string>
 
-#include "jet/problems.h"
-#include "jet/repair.h"
+#include "jet/check/problems.h"
+#include "jet/repair/repair.h"
 
 namespace {
 

@@ -14,7 +14,7 @@
 
 #include "corpus.h"
 #include "jet/engine.h"
-#include "jet/header.h"
+#include "jet/format/header.h"
 
 namespace test {
 

@@ -3,7 +3,7 @@
 
 #include <cstring>
 
-#include "jet/column_type_guess.h"
+#include "jet/format/column_type_guess.h"
 
 namespace {
 

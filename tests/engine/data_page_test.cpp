@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
-#include "jet/data_page.h"
-#include "jet/page_file.h"
+#include "jet/format/data_page.h"
+#include "jet/file/page_file.h"
 #include "page_builder.h"
 
 namespace {

@@ -6,8 +6,8 @@
 #include <random>
 
 #include "corpus.h"
-#include "jet/data_page.h"
-#include "jet/database.h"
+#include "jet/format/data_page.h"
+#include "jet/format/database.h"
 
 namespace {
 

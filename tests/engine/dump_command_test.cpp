@@ -9,8 +9,8 @@
 #include <unistd.h>
 
 #include "corpus.h"
-#include "jet/data_page.h"
-#include "jet/database.h"
+#include "jet/format/data_page.h"
+#include "jet/format/database.h"
 
 namespace {
 

@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
 #include "corpus.h"
-#include "jet/header.h"
-#include "jet/page_file.h"
+#include "jet/format/header.h"
+#include "jet/file/page_file.h"
 
 namespace {
 

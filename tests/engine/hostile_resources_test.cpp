@@ -8,15 +8,15 @@
 #include <fstream>
 
 #include "check_support.h"
-#include "jet/catalog_insert.h"
-#include "jet/database.h"
-#include "jet/file_lock.h"
-#include "jet/recovery_file.h"
-#include "jet/repair.h"
-#include "jet/safe_commit.h"
-#include "jet/long_value.h"
-#include "jet/page_file.h"
-#include "jet/table_def.h"
+#include "jet/repair/catalog_insert.h"
+#include "jet/format/database.h"
+#include "jet/file/file_lock.h"
+#include "jet/file/recovery_file.h"
+#include "jet/repair/repair.h"
+#include "jet/file/safe_commit.h"
+#include "jet/format/long_value.h"
+#include "jet/file/page_file.h"
+#include "jet/format/table_def.h"
 #include "page_builder.h"
 
 namespace {

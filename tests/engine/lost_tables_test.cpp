@@ -6,14 +6,14 @@
 #include <set>
 
 #include "corpus.h"
-#include "jet/catalog.h"
-#include "jet/data_page.h"
-#include "jet/data_page_insert.h"
-#include "jet/database.h"
-#include "jet/fix_data_page.h"
-#include "jet/lost_tables.h"
-#include "jet/row.h"
-#include "jet/row_encode.h"
+#include "jet/format/catalog.h"
+#include "jet/format/data_page.h"
+#include "jet/format/data_page_insert.h"
+#include "jet/format/database.h"
+#include "jet/format/fix_data_page.h"
+#include "jet/check/lost_tables.h"
+#include "jet/format/row.h"
+#include "jet/format/row_encode.h"
 
 namespace {
 

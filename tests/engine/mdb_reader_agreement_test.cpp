@@ -14,7 +14,7 @@
 
 #include "corpus.h"
 #include "reader_cache.h"
-#include "jet/database.h"
+#include "jet/format/database.h"
 
 namespace {
 

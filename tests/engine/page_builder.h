@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "jet/format.h"
+#include "jet/base/format.h"
 
 namespace test {
 

@@ -5,8 +5,8 @@
 #include <fstream>
 #include <type_traits>
 
-#include "jet/page_file.h"
-#include "jet/parallel.h"
+#include "jet/file/page_file.h"
+#include "jet/base/parallel.h"
 
 namespace {
 

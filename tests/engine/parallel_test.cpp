@@ -6,7 +6,7 @@
 #include <stdexcept>
 #include <vector>
 
-#include "jet/parallel.h"
+#include "jet/base/parallel.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include <sstream>
 #include <string>
 
-#include "jet/problems.h"
+#include "jet/check/problems.h"
 
 namespace {
 
@@ -34,7 +34,7 @@ std::string cell(std::string_view text) {
 std::string rendered_page() {
     std::ostringstream page;
     page << "# Problems the check reports\n\n"
-            "Generated from the problem table (`jet/problems.cpp`) by `tests/engine/problem_list_doc_test.cpp`;\n"
+            "Generated from the problem table (`jet/check/problems.cpp`) by `tests/engine/problem_list_doc_test.cpp`;\n"
             "do not edit by hand. In the order the repair applies the fixes. `{0}`, `{1}`, ... stand for\n"
             "what each finding fills in. Notes never make the repair rewrite a file.\n\n"
             "| code | severity | what was found | what the repair does |\n"

@@ -4,13 +4,13 @@
 
 #include <random>
 
-#include "jet/data_page.h"
-#include "jet/header.h"
-#include "jet/long_value.h"
-#include "jet/page_file.h"
-#include "jet/row.h"
-#include "jet/table_def.h"
-#include "jet/usage_map.h"
+#include "jet/format/data_page.h"
+#include "jet/format/header.h"
+#include "jet/format/long_value.h"
+#include "jet/file/page_file.h"
+#include "jet/format/row.h"
+#include "jet/format/table_def.h"
+#include "jet/format/usage_map.h"
 #include "row_builder.h"
 
 namespace {

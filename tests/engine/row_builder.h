@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "jet/table_def.h"
+#include "jet/format/table_def.h"
 
 namespace test {
 

@@ -4,13 +4,13 @@
 #include <cstring>
 #include <string>
 
-#include "jet/calculated.h"
-#include "jet/column_properties.h"
-#include "jet/long_value.h"
-#include "jet/null_field_places.h"
-#include "jet/page_file.h"
-#include "jet/row.h"
-#include "jet/text.h"
+#include "jet/format/calculated.h"
+#include "jet/format/column_properties.h"
+#include "jet/format/long_value.h"
+#include "jet/format/null_field_places.h"
+#include "jet/file/page_file.h"
+#include "jet/format/row.h"
+#include "jet/base/text.h"
 #include "page_builder.h"
 #include "row_builder.h"
 

@@ -5,8 +5,8 @@
 #include <gtest/gtest.h>
 
 #include "check_support.h"
-#include "jet/database.h"
-#include "jet/table_def.h"
+#include "jet/format/database.h"
+#include "jet/format/table_def.h"
 
 namespace {
 

@@ -5,11 +5,11 @@
 #include <string>
 
 #include "corpus.h"
-#include "jet/database.h"
-#include "jet/long_value.h"
-#include "jet/page_file.h"
-#include "jet/row.h"
-#include "jet/text.h"
+#include "jet/format/database.h"
+#include "jet/format/long_value.h"
+#include "jet/file/page_file.h"
+#include "jet/format/row.h"
+#include "jet/base/text.h"
 #include "row_builder.h"
 
 namespace {

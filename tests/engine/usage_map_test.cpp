@@ -3,8 +3,8 @@
 // covers; a slot wholly past the end of the file is not read, whatever it holds.
 #include <gtest/gtest.h>
 
-#include "jet/page_file.h"
-#include "jet/usage_map.h"
+#include "jet/file/page_file.h"
+#include "jet/format/usage_map.h"
 #include "page_builder.h"
 
 namespace {

@@ -8,11 +8,11 @@
 #include <fstream>
 
 #include "corpus.h"
-#include "jet/check_memo.h"
-#include "jet/database.h"
-#include "jet/index.h"
-#include "jet/index_page.h"
-#include "jet/native_file.h"
+#include "jet/check/check_memo.h"
+#include "jet/format/database.h"
+#include "jet/index/index.h"
+#include "jet/index/index_page.h"
+#include "jet/file/native_file.h"
 
 namespace {
 

@@ -6,11 +6,11 @@
 #include <set>
 #include <vector>
 
-#include "jet/bytes.h"
-#include "jet/database.h"
+#include "jet/base/bytes.h"
+#include "jet/format/database.h"
 #include "jet/engine.h"
-#include "jet/format.h"
-#include "jet/page_file.h"
+#include "jet/base/format.h"
+#include "jet/file/page_file.h"
 
 namespace test {
 

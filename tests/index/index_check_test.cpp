@@ -4,8 +4,8 @@
 
 #include <functional>
 
-#include "jet/index_check.h"
-#include "jet/index_key.h"
+#include "jet/index/index_check.h"
+#include "jet/index/index_key.h"
 
 namespace {
 

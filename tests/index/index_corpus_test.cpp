@@ -8,10 +8,10 @@
 
 #include "corpus.h"
 #include "corpus_tables.h"
-#include "jet/index.h"
-#include "jet/index_check.h"
-#include "jet/index_row_key.h"
-#include "jet/database.h"
+#include "jet/index/index.h"
+#include "jet/index/index_check.h"
+#include "jet/index/index_row_key.h"
+#include "jet/format/database.h"
 
 namespace {
 

@@ -9,10 +9,10 @@
 
 #include "corpus.h"
 #include "corpus_tables.h"
-#include "jet/database.h"
-#include "jet/index_build.h"
-#include "jet/index_row_key.h"
-#include "jet/sorted_keys.h"
+#include "jet/format/database.h"
+#include "jet/index/index_build.h"
+#include "jet/index/index_row_key.h"
+#include "jet/index/sorted_keys.h"
 
 namespace {
 

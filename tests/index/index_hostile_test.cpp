@@ -4,9 +4,9 @@
 
 #include <random>
 
-#include "jet/index.h"
-#include "jet/index_page.h"
-#include "jet/page_file.h"
+#include "jet/index/index.h"
+#include "jet/index/index_page.h"
+#include "jet/file/page_file.h"
 
 namespace {
 

@@ -4,10 +4,10 @@
 #include <algorithm>
 #include <cmath>
 
-#include "jet/format.h"
-#include "jet/index_codes.h"
-#include "jet/index_key.h"
-#include "jet/text.h"
+#include "jet/base/format.h"
+#include "jet/index/index_codes.h"
+#include "jet/index/index_key.h"
+#include "jet/base/text.h"
 
 namespace {
 

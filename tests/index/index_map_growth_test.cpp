@@ -11,13 +11,13 @@
 
 #include "corpus.h"
 #include "corpus_tables.h"
-#include "jet/data_page.h"
+#include "jet/format/data_page.h"
 #include "jet/engine.h"
-#include "jet/index.h"
-#include "jet/index_placement.h"
-#include "jet/index_rebuild.h"
-#include "jet/usage_map.h"
-#include "jet/usage_map_edit.h"
+#include "jet/index/index.h"
+#include "jet/index/index_placement.h"
+#include "jet/index/index_rebuild.h"
+#include "jet/format/usage_map.h"
+#include "jet/format/usage_map_edit.h"
 #include "rebuild_support.h"
 
 namespace {

@@ -4,9 +4,9 @@
 #include <map>
 
 #include "corpus.h"
-#include "jet/header.h"
-#include "jet/index_page.h"
-#include "jet/page_file.h"
+#include "jet/format/header.h"
+#include "jet/index/index_page.h"
+#include "jet/file/page_file.h"
 
 namespace {
 

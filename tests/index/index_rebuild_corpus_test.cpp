@@ -10,10 +10,10 @@
 #include "corpus.h"
 #include "corpus_tables.h"
 #include "jet/engine.h"
-#include "jet/index.h"
-#include "jet/index_build.h"
-#include "jet/index_rebuild.h"
-#include "jet/index_verify.h"
+#include "jet/index/index.h"
+#include "jet/index/index_build.h"
+#include "jet/index/index_rebuild.h"
+#include "jet/index/index_verify.h"
 #include "rebuild_support.h"
 
 namespace {

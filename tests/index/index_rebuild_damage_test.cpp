@@ -10,11 +10,11 @@
 #include "corpus.h"
 #include "corpus_tables.h"
 #include "jet/engine.h"
-#include "jet/fix_indexes.h"
-#include "jet/header.h"
-#include "jet/index.h"
-#include "jet/index_verify.h"
-#include "jet/safe_commit.h"
+#include "jet/repair/fix_indexes.h"
+#include "jet/format/header.h"
+#include "jet/index/index.h"
+#include "jet/index/index_verify.h"
+#include "jet/file/safe_commit.h"
 #include "rebuild_support.h"
 
 namespace {

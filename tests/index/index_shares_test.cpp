@@ -7,9 +7,9 @@
 #include <tuple>
 
 #include "corpus.h"
-#include "jet/database.h"
-#include "jet/index_page.h"
-#include "jet/index_verify.h"
+#include "jet/format/database.h"
+#include "jet/index/index_page.h"
+#include "jet/index/index_verify.h"
 #include "rebuild_support.h"
 
 namespace {

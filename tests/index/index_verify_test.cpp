@@ -5,9 +5,9 @@
 #include <fstream>
 
 #include "corpus.h"
-#include "jet/database.h"
-#include "jet/index_page.h"
-#include "jet/index_verify.h"
+#include "jet/format/database.h"
+#include "jet/index/index_page.h"
+#include "jet/index/index_verify.h"
 
 namespace {
 

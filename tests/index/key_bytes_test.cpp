@@ -5,7 +5,7 @@
 #include <utility>
 #include <vector>
 
-#include "jet/key_bytes.h"
+#include "jet/index/key_bytes.h"
 
 namespace {
 

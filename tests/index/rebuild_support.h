@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "corpus_tables.h"
-#include "jet/database.h"
-#include "jet/index.h"
+#include "jet/format/database.h"
+#include "jet/index/index.h"
 #include "reader_cache.h"
 
 namespace test {

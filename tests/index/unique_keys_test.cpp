@@ -4,8 +4,8 @@
 #include <gtest/gtest.h>
 
 #include "corpus.h"
-#include "jet/relationships.h"
-#include "jet/unique_keys.h"
+#include "jet/format/relationships.h"
+#include "jet/index/unique_keys.h"
 
 namespace {
 

@@ -17,8 +17,8 @@
 
 #include "check.h"
 #include "jet/engine.h"
-#include "jet/native_file.h"
-#include "jet/repair.h"
+#include "jet/file/native_file.h"
+#include "jet/repair/repair.h"
 
 namespace fs = std::filesystem;
 using Bytes = std::vector<unsigned char>;
