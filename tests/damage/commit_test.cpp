@@ -13,6 +13,7 @@
 #include <cstring>
 #include <optional>
 
+#include "jet/engine.h"
 #include "jet/file/file_lock.h"
 #include "jet/file/interrupt_cleanup.h"
 #include "jet/file/recovery_file.h"

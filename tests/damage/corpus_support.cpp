@@ -1,5 +1,6 @@
 #include "corpus_support.h"
 
+#include "jet/engine.h"
 #include "jet/format/database.h"
 #include "jet/repair/repair.h"
 #include "reader_cache.h"

@@ -3,6 +3,7 @@
 // header read through a NativeFile must be exactly what reading by path gives.
 #include <gtest/gtest.h>
 
+#include "jet/engine.h"
 #include "corpus_support.h"
 #include "injector.h"
 #include "jet/check/check.h"

@@ -9,6 +9,7 @@
 #include <fstream>
 #include <map>
 
+#include "jet/engine.h"
 #include "catalog_damage.h"
 #include "corpus_support.h"
 #include "injector.h"

@@ -9,6 +9,7 @@
 #include <iostream>
 #include <map>
 
+#include "jet/engine.h"
 #include "corpus_support.h"
 #include "injector.h"
 #include "jet/repair/repair.h"

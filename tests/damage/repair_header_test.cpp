@@ -6,6 +6,7 @@
 #include <cstring>
 #include <iostream>
 
+#include "jet/engine.h"
 #include "corpus_support.h"
 #include "jet/format/header.h"
 #include "jet/repair/repair.h"

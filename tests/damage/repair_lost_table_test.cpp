@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <iostream>
 
+#include "jet/engine.h"
 #include "catalog_damage.h"
 #include "corpus_support.h"
 #include "jet/format/database.h"

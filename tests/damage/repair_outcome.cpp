@@ -1,3 +1,4 @@
+#include "jet/engine.h"
 #include "repair_outcome.h"
 
 #include <gtest/gtest.h>

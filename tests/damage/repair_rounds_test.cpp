@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <set>
 
+#include "jet/engine.h"
 #include "catalog_damage.h"
 #include "corpus_support.h"
 #include "jet/check/lost_tables.h"

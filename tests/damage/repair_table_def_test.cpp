@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <map>
 
+#include "jet/engine.h"
 #include "corpus_support.h"
 #include "injector.h"
 #include "jet/format/database.h"

@@ -4,6 +4,7 @@
 
 #include <sys/stat.h>
 
+#include "jet/engine.h"
 #include "corpus_support.h"
 #include "injector.h"
 #include "jet/format/data_page.h"

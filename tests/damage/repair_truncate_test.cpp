@@ -5,6 +5,7 @@
 
 #include <set>
 
+#include "jet/engine.h"
 #include "corpus_support.h"
 #include "jet/format/database.h"
 #include "jet/repair/repair.h"

@@ -10,6 +10,7 @@
 #include <nlohmann/json.hpp>
 #include <set>
 
+#include "jet/engine.h"
 #include "corpus_support.h"
 #include "jet/format/data_page.h"
 #include "jet/format/database.h"

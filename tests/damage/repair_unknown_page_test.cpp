@@ -5,6 +5,7 @@
 
 #include <fstream>
 
+#include "jet/engine.h"
 #include "corpus_support.h"
 #include "jet/repair/repair.h"
 #include "repair_outcome.h"

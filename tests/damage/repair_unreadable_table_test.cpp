@@ -11,6 +11,7 @@
 #include <iostream>
 #include <set>
 
+#include "jet/engine.h"
 #include "catalog_damage.h"
 #include "corpus_support.h"
 #include "injector.h"

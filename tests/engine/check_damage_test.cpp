@@ -1,5 +1,6 @@
 // One deliberate damage per problem code, made from an intact corpus copy: the check
 // must report that code. Header damage is in check_header_test.cpp.
+#include "jet/engine.h"
 #include "check_locate.h"
 
 namespace {

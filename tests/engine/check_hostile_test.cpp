@@ -2,6 +2,7 @@
 // anywhere. The check must end, report or refuse, never crash (run under ASan + UBSan).
 #include <random>
 
+#include "jet/engine.h"
 #include "check_support.h"
 
 namespace {

@@ -4,6 +4,7 @@
 // usage maps. Uses the reader to locate; the test then patches DamagedCopy::bytes().
 #include <optional>
 
+#include "jet/engine.h"
 #include "check_support.h"
 #include "jet/format/data_page.h"
 #include "jet/format/database.h"

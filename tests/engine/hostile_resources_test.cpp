@@ -7,6 +7,7 @@
 #include <cstring>
 #include <fstream>
 
+#include "jet/engine.h"
 #include "check_support.h"
 #include "jet/repair/catalog_insert.h"
 #include "jet/format/database.h"
