@@ -67,7 +67,8 @@ Database::Database(std::shared_ptr<PageFile> pages, const std::filesystem::path&
 
 Database::Readings& Database::now() {
     if (now_->generation != file_->generation()) {
-        earlier_.push_back(std::move(now_));
+        const bool held = now_->catalog || !now_->table_defs.empty() || now_->free_pages_read;
+        if (held) earlier_.push_back(std::move(now_));
         now_ = std::make_unique<Readings>();
         now_->generation = file_->generation();
     }

@@ -43,6 +43,9 @@ public:
     // on their next use. What was handed out before stays valid, as it was read.
     Database(std::shared_ptr<PageFile> pages, const std::filesystem::path& path);
 
+    // Drops the readings writes have outdated; only when no reference into them is held.
+    void forget_earlier_readings() { earlier_.clear(); }
+
     const std::filesystem::path& path() const { return path_; }
     const Header& header() const { return header_; }
     const Layout& layout() const { return *header_.layout; }

@@ -174,6 +174,11 @@ Database& FixContext::database() {
     return *database_;
 }
 
+void FixContext::forget_earlier_readings() {
+    replaced_.clear();
+    if (database_) database_->forget_earlier_readings();
+}
+
 std::vector<uint8_t> FixContext::read_page(uint32_t number) const {
     const PageRef page = pages_->fetch(number);
     return {page.bytes().begin(), page.bytes().end()};

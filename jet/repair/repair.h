@@ -85,6 +85,7 @@ public:
         const std::size_t before = changes_;
         fix(*this, findings);
         if (!keeps_pages && changes_ != before) reallocated_ = true;
+        forget_earlier_readings();
     }
     bool pages_reallocated() const { return reallocated_; }
     // Pages written, added or cut away so far (true at their number).
@@ -105,6 +106,8 @@ private:
     bool reallocated_ = false;
     std::vector<bool> written_;
     void mark_written(uint32_t first, uint32_t end);
+    // A fix that has returned holds no reference into the readings its writes outdated.
+    void forget_earlier_readings();
 };
 
 // The fix for a problem (its row in jet/check/problems.cpp); nullptr when the repair leaves it
