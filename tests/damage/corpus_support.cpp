@@ -67,24 +67,6 @@ std::vector<CorpusFile> readable_corpus() {
     return files;
 }
 
-std::string shell_quote(const std::string& text) {
-    std::string quoted = "'";
-    for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return quoted + "'";
-}
-
-Command run(const std::string& command_line) {
-    Command result{-1, {}};
-    FILE* pipe = ::popen((command_line + " 2>/dev/null").c_str(), "r");
-    if (pipe == nullptr) return result;
-    char buffer[65536];
-    std::size_t n;
-    while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) result.out.append(buffer, n);
-    const int status = ::pclose(pipe);
-    result.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return result;
-}
-
 // mdbtools, given a damaged file (the floor checks read the backup), can loop and grow
 // without end (10 GB seen on a file cut inside a page): each run gets 2 GB and a minute;
 // a run cut short reads as a failure, and what it printed before still counts. Readings

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "reader_cache.h"
+
 namespace damage {
 
 struct CorpusFile {
@@ -25,13 +27,10 @@ bool intact_is_sound(const std::filesystem::path& file);
 // stale count is damage only here.
 uint32_t first_user_table_with_rows(const std::filesystem::path& file);
 
-struct Command {
-    int exit_code;
-    std::string out;
-};
-// Runs a shell command line, capturing standard output (standard error discarded).
-Command run(const std::string& command_line);
-std::string shell_quote(const std::string& text);
+// Shell commands run as the readers' cache runs them (standard error discarded).
+using Command = readers::Output;
+using readers::run;
+using readers::shell_quote;
 
 bool have_mdbtools();
 // Table names per mdb-tables -1 (system tables excluded); exit code in ok.

@@ -14,12 +14,7 @@ namespace readers {
 
 namespace fs = std::filesystem;
 
-namespace {
-
-// Bump when a reading made here means something else (entries of older ones stop matching).
-constexpr const char* kReadingVersion = "1";
-
-std::string quote(const std::string& text) {
+std::string shell_quote(const std::string& text) {
     std::string quoted = "'";
     for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
     return quoted + "'";
@@ -37,6 +32,11 @@ Output run(const std::string& command_line) {
     return result;
 }
 
+namespace {
+
+// Bump when a reading made here means something else (entries of older ones stop matching).
+constexpr const char* kReadingVersion = "1";
+
 fs::path cache_dir() {
     const char* dir = std::getenv("TARSOLIN_READER_CACHE");
     return dir != nullptr ? fs::path(dir) : fs::path(TARSOLIN_READER_CACHE);
@@ -46,8 +46,8 @@ fs::path cache_dir() {
 const std::string& readers_fingerprint() {
     static const std::string fingerprint =
         run("{ mdb-export --version 2>&1; cat " +
-            quote((fs::path(TARSOLIN_NODE_MODULES) / "mdb-reader" / "package.json").string()) + " " +
-            quote(TARSOLIN_MDB_READER_SCRIPT) + "; } | sha256sum")
+            shell_quote((fs::path(TARSOLIN_NODE_MODULES) / "mdb-reader" / "package.json").string()) + " " +
+            shell_quote(TARSOLIN_MDB_READER_SCRIPT) + "; } | sha256sum")
             .out.substr(0, 64);
     return fingerprint;
 }
@@ -55,7 +55,7 @@ const std::string& readers_fingerprint() {
 // SHA-256 over the reading version, the readers, the command and the file's bytes.
 std::string entry_name(const std::string& command, const fs::path& file) {
     const std::string key = std::string(kReadingVersion) + "\n" + readers_fingerprint() + "\n" + command + "\n";
-    const Output hash = run("{ printf '%s' " + quote(key) + "; cat " + quote(file.string()) + "; } | sha256sum");
+    const Output hash = run("{ printf '%s' " + shell_quote(key) + "; cat " + shell_quote(file.string()) + "; } | sha256sum");
     return hash.exit_code == 0 && hash.out.size() >= 64 ? hash.out.substr(0, 64) : std::string();
 }
 
@@ -92,7 +92,7 @@ void log(bool hit) {
 }  // namespace
 
 Output run_on_file(const std::string& before, const fs::path& file, const std::string& after) {
-    const std::string command = before + " " + quote(file.string()) + after;
+    const std::string command = before + " " + shell_quote(file.string()) + after;
     const fs::path dir = cache_dir();
     const std::string name =
         dir.empty() || !fs::is_regular_file(file) ? std::string() : entry_name(before + "\x1f" + after, file);

@@ -15,6 +15,11 @@ struct Output {
     std::string out;     // standard output (standard error discarded)
 };
 
+// Runs a shell command line, uncached: standard output captured, standard error discarded.
+Output run(const std::string& command_line);
+// `text` as one word of a POSIX shell command line.
+std::string shell_quote(const std::string& text);
+
 // Runs `before` + the quoted file + `after` in the shell, or gives what the same command
 // printed before for the same bytes and the same reader versions.
 Output run_on_file(const std::string& before, const std::filesystem::path& file, const std::string& after = "");
