@@ -40,6 +40,18 @@ int last_error() { return errno; }
     throw FileError(std::string(action) + " «" + display_path(path) + "»: " + system_error_text(code) + ".", code);
 }
 
+// The test seams' say on a write, the same on every platform: false when a test skips it
+// (a write the disk never made); throws what a test injects.
+bool write_goes_ahead(const std::filesystem::path& path, std::uint64_t offset, std::span<const std::uint8_t> data) {
+    if (auto fault = write_fault.load(); fault != nullptr) {
+        if (const int code = fault(path, offset); code != 0) fail("No se puede escribir en", path, code);
+    }
+    const int code = hooked({testing::StepKind::Write, path, nullptr, offset, data});
+    if (code == testing::skip_step) return false;
+    if (code != 0) fail("No se puede escribir en", path, code);
+    return true;
+}
+
 }  // namespace
 
 void testing::set_write_fault(WriteFault fault) { write_fault.store(fault); }
@@ -187,13 +199,7 @@ void NativeFile::read_at(std::uint64_t offset, std::span<std::uint8_t> out) cons
 }
 
 void NativeFile::write_at(std::uint64_t offset, std::span<const std::uint8_t> data) {
-    if (auto fault = write_fault.load(); fault != nullptr) {
-        if (const int code = fault(path_, offset); code != 0) fail("No se puede escribir en", path_, code);
-    }
-    if (const int code = hooked({testing::StepKind::Write, path_, nullptr, offset, data}); code != 0) {
-        if (code == testing::skip_step) return;
-        fail("No se puede escribir en", path_, code);
-    }
+    if (!write_goes_ahead(path_, offset, data)) return;
     std::size_t done = 0;
     while (done < data.size()) {
         OVERLAPPED at{};
@@ -308,13 +314,7 @@ void NativeFile::read_at(std::uint64_t offset, std::span<std::uint8_t> out) cons
 }
 
 void NativeFile::write_at(std::uint64_t offset, std::span<const std::uint8_t> data) {
-    if (auto fault = write_fault.load(); fault != nullptr) {
-        if (const int code = fault(path_, offset); code != 0) fail("No se puede escribir en", path_, code);
-    }
-    if (const int code = hooked({testing::StepKind::Write, path_, nullptr, offset, data}); code != 0) {
-        if (code == testing::skip_step) return;
-        fail("No se puede escribir en", path_, code);
-    }
+    if (!write_goes_ahead(path_, offset, data)) return;
     std::size_t done = 0;
     while (done < data.size()) {
         const ssize_t put = ::pwrite(handle_, data.data() + done, data.size() - done, static_cast<off_t>(offset + done));
