@@ -8,7 +8,7 @@ packages=(
   libgtest-dev libgmock-dev libcli11-dev nlohmann-json3-dev libfmt-dev
   qt6-base-dev qt6-translations-l10n
   mdbtools
-  xvfb xauth xdotool imagemagick x11-apps
+  xvfb xauth xdotool xclip imagemagick x11-apps
   g++-mingw-w64-x86-64-win32 binutils-mingw-w64-x86-64
   wine wine64 fonts-wine
   dpkg-dev nsis lintian desktop-file-utils appstream
