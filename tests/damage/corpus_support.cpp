@@ -68,11 +68,11 @@ std::vector<CorpusFile> readable_corpus() {
 }
 
 // mdbtools, given a damaged file (the floor checks read the backup), can loop and grow
-// without end (10 GB seen on a file cut inside a page): each run gets 2 GB and a minute;
+// without end (10 GB seen on a file cut inside a page): each run gets 2 GB and half a minute (a sound corpus-sized file takes a second or two);
 // a run cut short reads as a failure, and what it printed before still counts. Readings
 // go through the reader cache.
 static Command bounded(const std::string& command, const fs::path& file, const std::string& after = "") {
-    const readers::Output o = readers::run_on_file("ulimit -v 2097152; timeout 60 " + command, file, after);
+    const readers::Output o = readers::run_on_file("ulimit -v 2097152; timeout 30 " + command, file, after);
     return {o.exit_code, o.out};
 }
 

@@ -19,6 +19,14 @@ std::filesystem::path corpus_dir();
 // Intact files mdbtools reads completely (so its verdict on a repaired copy means something);
 // every Nth of them in a build configured with TARSOLIN_CORPUS_STRIDE=N (the sanitizer's).
 std::vector<CorpusFile> readable_corpus();
+// A fixed list of cases, thinned the same way: every Nth case under TARSOLIN_CORPUS_STRIDE=N.
+template <class Case>
+std::vector<Case> sampled(std::vector<Case> cases) {
+    if (TARSOLIN_CORPUS_STRIDE <= 1) return cases;
+    std::vector<Case> some;
+    for (std::size_t i = 0; i < cases.size(); i += TARSOLIN_CORPUS_STRIDE) some.push_back(std::move(cases[i]));
+    return some;
+}
 // Whether our check finds nothing but notes in the intact file (checked once per file:
 // every damage kind asks before it damages a copy).
 bool intact_is_sound(const std::filesystem::path& file);

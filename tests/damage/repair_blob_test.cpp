@@ -78,7 +78,7 @@ std::string case_name(const ::testing::TestParamInfo<Case>& info) {
     return name;
 }
 
-// Both readers' readings of a file, side by side (a damaged file may keep one busy a minute).
+// Both readers' readings of a file, side by side (a damaged file may keep one busy half a minute).
 std::map<Reader, Reading> read_with_both(const fs::path& file) {
     auto tools = std::async(std::launch::async, [&] { return read_with(Reader::Mdbtools, file); });
     std::map<Reader, Reading> out;

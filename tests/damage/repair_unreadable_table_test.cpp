@@ -174,4 +174,4 @@ TEST_P(UnreadableTableRepair, RowsSavedTableDroppedPagesFreed) {
     for (uint32_t p : pages) EXPECT_TRUE((*free)[p]) << "page " << p << " of the dropped table is still in use";
 }
 
-INSTANTIATE_TEST_SUITE_P(Corpus, UnreadableTableRepair, ::testing::ValuesIn(all_cases()), case_name);
+INSTANTIATE_TEST_SUITE_P(Corpus, UnreadableTableRepair, ::testing::ValuesIn(sampled(all_cases())), case_name);

@@ -39,10 +39,10 @@ Reading read_with_mdbtools(const fs::path& file) {
     return reading;
 }
 
-// mdb-reader through its dump script (2 GB and a minute, as mdbtools gets).
+// mdb-reader through its dump script (2 GB and half a minute, as mdbtools gets).
 Reading read_with_mdb_reader(const fs::path& file) {
     Reading reading;
-    const readers::Output c = readers::run_on_file("ulimit -v 2097152; timeout 60 node " +
+    const readers::Output c = readers::run_on_file("ulimit -v 2097152; timeout 30 node " +
                                                        shell_quote(TARSOLIN_MDB_READER_SCRIPT) + " " +
                                                        shell_quote(TARSOLIN_NODE_MODULES), file);
     if (c.exit_code != 0) return reading;
