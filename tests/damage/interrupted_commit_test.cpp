@@ -24,6 +24,7 @@
 #include "row_damage.h"
 #include "sector_damage.h"
 #include "temp_folder.h"
+#include "repair_judge.h"
 
 namespace fs = std::filesystem;
 using namespace damage;
@@ -86,11 +87,8 @@ void PrintTo(const Case& c, std::ostream* out) {
 }
 
 std::string case_name(const ::testing::TestParamInfo<Case>& info) {
-    std::string name = fs::path(info.param.file).stem().string() + "_" + damage_name(info.param) +
-                       (info.param.backup == Backup::Copied ? "_Copied" : "");
-    for (char& c : name)
-        if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
-    return name;
+    return test_name(fs::path(info.param.file).stem().string() + "_" + damage_name(info.param) +
+                       (info.param.backup == Backup::Copied ? "_Copied" : ""));
 }
 
 // Small files of each format, each with rows, indexes and long values to damage.

@@ -8,16 +8,14 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <future>
 #include <iostream>
 #include <map>
 
 #include "blob_damage.h"
 #include "corpus_support.h"
 #include "jet/engine.h"
-#include "jet/repair/repair.h"
+#include "repair_judge.h"
 #include "temp_folder.h"
-#include "two_readers.h"
 
 namespace fs = std::filesystem;
 using namespace damage;
@@ -32,30 +30,19 @@ struct Figures {
     Floor floor;  // both readers summed
 };
 
-std::map<std::pair<std::string, std::string>, Figures>& figures() {
-    static std::map<std::pair<std::string, std::string>, Figures> f;
-    return f;
-}
-
-class FiguresPrinter : public ::testing::Environment {
-public:
-    void TearDown() override {
-        if (figures().empty()) return;
-        std::cout << "\n== System long values with a zeroed sector (kind, format: cases, repaired / refused / "
-                     "nothing found; read whole before -> after by mdbtools, mdb-reader; rows read from the damaged "
-                     "file / kept / missing / invented, both readers) ==\n";
-        for (auto& [key, f] : figures())
-            std::cout << key.first << ", " << key.second << ": " << f.cases << " cases, " << f.repaired << " / "
-                      << f.refused << " / " << f.nothing_found << "; mdbtools " << f.whole_before[Reader::Mdbtools]
-                      << " -> " << f.whole_after[Reader::Mdbtools] << ", mdb-reader "
-                      << f.whole_before[Reader::MdbReader] << " -> " << f.whole_after[Reader::MdbReader]
-                      << "; " << f.floor.read << " / " << f.floor.kept << " / " << f.floor.missing << " / "
-                      << f.floor.invented << "\n";
-    }
-};
-const auto* const printer = ::testing::AddGlobalTestEnvironment(new FiguresPrinter);
-
-std::string format_family(const std::string& format) { return format.rfind("ACE", 0) == 0 ? "ACE" : format; }
+std::map<std::pair<std::string, std::string>, Figures> figures;
+const bool printed = (print_at_end([] {
+    if (figures.empty()) return;
+    std::cout << "\n== System long values with a zeroed sector (kind, format: cases, repaired / refused / "
+                 "nothing found; read whole before -> after by mdbtools, mdb-reader; rows read from the damaged "
+                 "file / kept / missing / invented, both readers) ==\n";
+    for (auto& [key, f] : figures)
+        std::cout << key.first << ", " << key.second << ": " << f.cases << " cases, " << f.repaired << " / "
+                  << f.refused << " / " << f.nothing_found << "; mdbtools " << f.whole_before[Reader::Mdbtools]
+                  << " -> " << f.whole_after[Reader::Mdbtools] << ", mdb-reader " << f.whole_before[Reader::MdbReader]
+                  << " -> " << f.whole_after[Reader::MdbReader] << "; " << f.floor.read << " / " << f.floor.kept
+                  << " / " << f.floor.missing << " / " << f.floor.invented << "\n";
+}), true);
 
 struct Case {
     CorpusFile file;
@@ -72,19 +59,7 @@ std::vector<Case> all_cases() {
 }
 
 std::string case_name(const ::testing::TestParamInfo<Case>& info) {
-    std::string name = info.param.file.name + "_" + blob_kind_name(info.param.kind);
-    for (char& c : name)
-        if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
-    return name;
-}
-
-// Both readers' readings of a file, side by side (a damaged file may keep one busy half a minute).
-std::map<Reader, Reading> read_with_both(const fs::path& file) {
-    auto tools = std::async(std::launch::async, [&] { return read_with(Reader::Mdbtools, file); });
-    std::map<Reader, Reading> out;
-    out[Reader::MdbReader] = read_with(Reader::MdbReader, file);
-    out[Reader::Mdbtools] = tools.get();
-    return out;
+    return test_name(info.param.file.name + "_" + blob_kind_name(info.param.kind));
 }
 
 class BlobDamageRepair : public ::testing::TestWithParam<Case> {};
@@ -93,9 +68,7 @@ class BlobDamageRepair : public ::testing::TestWithParam<Case> {};
 
 TEST_P(BlobDamageRepair, RepairedFileReadsWholeWithEveryRowKept) {
     const Case& c = GetParam();
-    if (!fs::exists(c.file.path)) GTEST_SKIP() << "corpus file missing: " << c.file.path;
-    if (!have_both_readers()) GTEST_SKIP() << "mdbtools or mdb-reader not installed";
-    if (!intact_is_sound(c.file.path)) GTEST_SKIP() << "the corpus file itself has problems";
+    if (const auto why = why_unusable(c.file)) GTEST_SKIP() << *why;
 
     TempFolder folder;
     const fs::path database = folder / c.file.path.filename().string();
@@ -105,9 +78,9 @@ TEST_P(BlobDamageRepair, RepairedFileReadsWholeWithEveryRowKept) {
     write_bytes(database, bytes);
     SCOPED_TRACE(hit->note);
 
-    Figures& f = figures()[{blob_kind_name(c.kind), format_family(c.file.format)}];
+    Figures& f = figures[{blob_kind_name(c.kind), format_family(c.file.format)}];
     ++f.cases;
-    const std::map<Reader, Reading> damaged = read_with_both(database);
+    const Readings damaged = read_with_both(database);
     for (Reader r : kReaders) f.whole_before[r] += damaged.at(r).whole();
 
     jet::Report report;
@@ -129,31 +102,18 @@ TEST_P(BlobDamageRepair, RepairedFileReadsWholeWithEveryRowKept) {
         return;
     }
     ++f.repaired;
-    EXPECT_EQ(read_bytes(report.backup), bytes) << "the backup must be the damaged file byte for byte";
+    expect_settled(database, report, bytes);
     // What went is the damaged table's long values, kept in the recovery file.
     EXPECT_TRUE(std::any_of(report.findings.begin(), report.findings.end(), [&](const jet::Finding& finding) {
         return finding.code.rfind("LV_", 0) == 0 && finding.object.find(hit->table) != std::string::npos;
     })) << "no long-value finding names " << hit->table;
     EXPECT_FALSE(report.recovery.empty()) << "the dropped values are not in a recovery file";
-    for (const jet::Finding& finding : jet::check_database(database).findings)
-        EXPECT_TRUE(jet::tolerated(finding)) << finding.code << ": " << finding.description << " (" << finding.object << ")";
-    const auto repaired_bytes = read_bytes(database);
-    jet::Report second;
-    ASSERT_NO_THROW(second = jet::repair_database(database));
-    EXPECT_TRUE(second.backup.empty()) << "a second repair rewrote the file";
-    EXPECT_EQ(read_bytes(database), repaired_bytes);
 
-    const std::map<Reader, Reading> repaired = read_with_both(database);
+    const Readings repaired = read_with_both(database);
+    const Verdict verdict = expect_floors_kept(c.file.path, damaged, repaired);
     for (Reader r : kReaders) {
-        const Reading& now = repaired.at(r);
-        f.whole_after[r] += now.whole();
-        EXPECT_TRUE(now.whole()) << reader_name(r) << " does not read the repaired file whole";
-        const Floor floor = measure_floor(intact_reading(r, c.file.path), damaged.at(r), now);
-        f.floor += floor;
-        std::string examples;
-        for (const std::string& example : floor.examples) examples += "\n  " + example;
-        EXPECT_EQ(floor.missing, 0u) << reader_name(r) << " lost rows it read from the damaged file" << examples;
-        EXPECT_EQ(floor.invented, 0u) << reader_name(r) << " reads rows the intact file lacks" << examples;
+        f.whole_after[r] += repaired.at(r).whole();
+        f.floor += verdict.floors.at(r);
     }
 }
 

@@ -14,7 +14,7 @@
 #include "jet/repair/repair.h"
 #include "table_def_damage.h"
 #include "temp_folder.h"
-#include "two_readers.h"
+#include "repair_judge.h"
 
 namespace fs = std::filesystem;
 using namespace damage;
@@ -26,27 +26,19 @@ struct FlipFigures {
     Floor mdbtools, mdb_reader;
 };
 
-std::map<std::string, FlipFigures>& figures() {
-    static std::map<std::string, FlipFigures> f;
-    return f;
-}
-
-class FlipsPrinter : public ::testing::Environment {
-public:
-    void TearDown() override {
-        if (figures().empty()) return;
-        std::cout << "\n== One byte flipped in a table definition (format: cases, rewritten / untouched / refused, "
-                     "readable whole by both; per reader rows of the intact files / read from the damaged file / "
-                     "kept / invented) ==\n";
-        for (const auto& [format, f] : figures())
-            std::cout << format << ": " << f.cases << " cases, " << f.rewritten << " / " << f.untouched << " / "
-                      << f.refused << ", whole " << f.whole_by_both << "; mdbtools " << f.mdbtools.intact << " / "
-                      << f.mdbtools.read << " / " << f.mdbtools.kept << " / " << f.mdbtools.invented
-                      << "; mdb-reader " << f.mdb_reader.intact << " / " << f.mdb_reader.read << " / "
-                      << f.mdb_reader.kept << " / " << f.mdb_reader.invented << "\n";
-    }
-};
-const auto* const printer = ::testing::AddGlobalTestEnvironment(new FlipsPrinter);
+std::map<std::string, FlipFigures> figures;
+const bool printed = (print_at_end([] {
+    if (figures.empty()) return;
+    std::cout << "\n== One byte flipped in a table definition (format: cases, rewritten / untouched / refused, "
+                 "readable whole by both; per reader rows of the intact files / read from the damaged file / "
+                 "kept / invented) ==\n";
+    for (const auto& [format, f] : figures)
+        std::cout << format << ": " << f.cases << " cases, " << f.rewritten << " / " << f.untouched << " / "
+                  << f.refused << ", whole " << f.whole_by_both << "; mdbtools " << f.mdbtools.intact << " / "
+                  << f.mdbtools.read << " / " << f.mdbtools.kept << " / " << f.mdbtools.invented << "; mdb-reader "
+                  << f.mdb_reader.intact << " / " << f.mdb_reader.read << " / " << f.mdb_reader.kept << " / "
+                  << f.mdb_reader.invented << "\n";
+}), true);
 
 struct FlipCase {
     CorpusFile file;
@@ -63,10 +55,7 @@ std::vector<FlipCase> flip_cases() {
 }
 
 std::string flip_case_name(const ::testing::TestParamInfo<FlipCase>& info) {
-    std::string name = info.param.file.name + "_" + std::to_string(info.param.seed);
-    for (char& c : name)
-        if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
-    return name;
+    return test_name(info.param.file.name + "_" + std::to_string(info.param.seed));
 }
 
 // Flips one byte of a definition's first page, inside the definition, the seed choosing
@@ -93,16 +82,14 @@ class DefinitionFlipRepair : public ::testing::TestWithParam<FlipCase> {};
 
 TEST_P(DefinitionFlipRepair, RepairsAndBothReadersKeepTheirRows) {
     const FlipCase& c = GetParam();
-    if (!fs::exists(c.file.path)) GTEST_SKIP() << "corpus file missing: " << c.file.path;
-    if (!have_both_readers()) GTEST_SKIP() << "mdbtools or mdb-reader not installed";
-    if (!intact_is_sound(c.file.path)) GTEST_SKIP() << "the corpus file itself has problems";
+    if (const auto why = why_unusable(c.file)) GTEST_SKIP() << *why;
 
     TempFolder folder;
     const fs::path database = folder / c.file.path.filename().string();
     std::vector<uint8_t> bytes = read_bytes(c.file.path);
     SCOPED_TRACE(flip_in_a_definition(bytes, c.seed));
     write_bytes(database, bytes);
-    FlipFigures& f = figures()[c.file.format];
+    FlipFigures& f = figures[c.file.format];
     ++f.cases;
 
     jet::Report report;
@@ -114,26 +101,13 @@ TEST_P(DefinitionFlipRepair, RepairsAndBothReadersKeepTheirRows) {
         return;
     }
     (report.backup.empty() ? f.untouched : f.rewritten) += 1;
-    for (const jet::Finding& finding : jet::check_database(database).findings)
-        EXPECT_TRUE(jet::tolerated(finding)) << "left after repair: " << finding.code << ": " << finding.description;
-    const auto repaired = read_bytes(database);
-    EXPECT_TRUE(jet::repair_database(database).backup.empty()) << "a second repair rewrote the file";
-    EXPECT_EQ(read_bytes(database), repaired);
+    expect_settled(database, report, bytes);
 
-    const fs::path damaged = report.backup.empty() ? database : report.backup;
-    bool whole = true;
-    for (Reader reader : {Reader::Mdbtools, Reader::MdbReader}) {
-        const Reading now = read_with(reader, database);
-        EXPECT_TRUE(now.whole()) << reader_name(reader) << " cannot read every table of the result";
-        whole = whole && now.whole();
-        const Floor floor = measure_floor(intact_reading(reader, c.file.path), read_with(reader, damaged), now);
-        EXPECT_EQ(floor.missing, 0u) << reader_name(reader) << ": "
-                                     << (floor.examples.empty() ? "" : floor.examples.front());
-        EXPECT_EQ(floor.invented, 0u) << reader_name(reader) << ": "
-                                      << (floor.examples.empty() ? "" : floor.examples.back());
-        (reader == Reader::Mdbtools ? f.mdbtools : f.mdb_reader) += floor;
-    }
-    f.whole_by_both += whole;
+    const Readings damaged = read_with_both(report.backup.empty() ? database : report.backup);
+    const Verdict verdict = expect_floors_kept(c.file.path, damaged, read_with_both(database));
+    f.mdbtools += verdict.floors.at(Reader::Mdbtools);
+    f.mdb_reader += verdict.floors.at(Reader::MdbReader);
+    f.whole_by_both += verdict.whole_by_both;
 }
 
 INSTANTIATE_TEST_SUITE_P(Corpus, DefinitionFlipRepair, ::testing::ValuesIn(flip_cases()), flip_case_name);

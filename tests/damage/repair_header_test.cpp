@@ -12,6 +12,7 @@
 #include "jet/repair/repair.h"
 #include "repair_outcome.h"
 #include "temp_folder.h"
+#include "repair_judge.h"
 
 namespace fs = std::filesystem;
 using namespace damage;
@@ -103,10 +104,7 @@ std::vector<Case> all_cases() {
 }
 
 std::string case_name(const ::testing::TestParamInfo<Case>& info) {
-    std::string name = info.param.file + "_" + name_of(info.param.damage);
-    for (char& c : name)
-        if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
-    return name;
+    return test_name(info.param.file + "_" + name_of(info.param.damage));
 }
 
 std::vector<uint8_t> unmasked_page0(std::vector<uint8_t> file) {

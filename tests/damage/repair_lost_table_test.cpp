@@ -17,6 +17,7 @@
 #include "jet/repair/repair.h"
 #include "repair_outcome.h"
 #include "temp_folder.h"
+#include "repair_judge.h"
 
 namespace fs = std::filesystem;
 using namespace damage;
@@ -32,10 +33,7 @@ const char* const kFiles[] = {
 };
 
 std::string case_name(const ::testing::TestParamInfo<const char*>& info) {
-    std::string name = info.param;
-    for (char& c : name)
-        if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
-    return name;
+    return test_name(info.param);
 }
 
 class LostTableRepair : public ::testing::TestWithParam<const char*> {};

@@ -15,6 +15,7 @@
 #include "repair_outcome.h"
 #include "table_def_damage.h"
 #include "temp_folder.h"
+#include "repair_judge.h"
 
 namespace fs = std::filesystem;
 using namespace damage;
@@ -62,10 +63,7 @@ std::vector<Case> all_cases() {
 }
 
 std::string case_name(const ::testing::TestParamInfo<Case>& info) {
-    std::string name = info.param.file + "_" + info.param.damage.name + (info.param.catalog ? "_catalog" : "");
-    for (char& c : name)
-        if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
-    return name;
+    return test_name(info.param.file + "_" + info.param.damage.name + (info.param.catalog ? "_catalog" : ""));
 }
 
 // Adds delta to a little-endian count; false when it would go below zero.
@@ -129,10 +127,7 @@ std::vector<ChainCase> chain_cases() {
 }
 
 std::string chain_case_name(const ::testing::TestParamInfo<ChainCase>& info) {
-    std::string name = info.param.file + (info.param.past_end ? "_past_end" : "_data_page");
-    for (char& c : name)
-        if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
-    return name;
+    return test_name(info.param.file + (info.param.past_end ? "_past_end" : "_data_page"));
 }
 
 class TableDefChainRepair : public ::testing::TestWithParam<ChainCase> {};
@@ -250,10 +245,7 @@ std::vector<FieldCase> field_cases() {
 }
 
 std::string field_case_name(const ::testing::TestParamInfo<FieldCase>& info) {
-    std::string name = info.param.file + "_" + field_damage_name(info.param.damage) + (info.param.system ? "_system" : "_user");
-    for (char& c : name)
-        if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
-    return name;
+    return test_name(info.param.file + "_" + field_damage_name(info.param.damage) + (info.param.system ? "_system" : "_user"));
 }
 
 // Columns taking room in the fixed area (fixed flag, not a boolean), in descriptor order.

@@ -18,7 +18,7 @@
 #include "jet/repair/repair.h"
 #include "row_damage.h"
 #include "temp_folder.h"
-#include "two_readers.h"
+#include "repair_judge.h"
 
 namespace fs = std::filesystem;
 using namespace damage;
@@ -117,43 +117,19 @@ std::size_t count_code(const jet::Report& report, const std::string& code) {
 struct Figures {
     std::size_t cases = 0, hit = 0, intact = 0, floor = 0, kept = 0, back = 0, invented = 0, whole = 0, left_deleted = 0;
 };
-std::map<std::pair<std::string, std::string>, Figures>& figures() {
-    static std::map<std::pair<std::string, std::string>, Figures> f;
-    return f;
-}
+std::map<std::pair<std::string, std::string>, Figures> figures;
+const bool printed = (print_at_end([] {
+    if (figures.empty()) return;
+    std::cout << "\n== Rows flagged deleted (kind, format: cases, slots hit, rows intact / better reader's "
+                 "floor / kept by both / brought back, invented, readable whole by both, cases where the evidence "
+                 "brought none back) ==\n";
+    for (const auto& [key, f] : figures)
+        std::cout << key.first << ", " << key.second << ": " << f.cases << " cases, " << f.hit << " slots, rows "
+                  << f.intact << " / " << f.floor << " / " << f.kept << " / " << f.back << ", invented " << f.invented
+                  << ", whole " << f.whole << "/" << f.cases << ", left deleted " << f.left_deleted << "\n";
+}), true);
 
-class FiguresPrinter : public ::testing::Environment {
-public:
-    void TearDown() override {
-        if (figures().empty()) return;
-        std::cout << "\n== Rows flagged deleted (kind, format: cases, slots hit, rows intact / better reader's "
-                     "floor / kept by both / brought back, invented, readable whole by both, cases where the evidence "
-                     "brought none back) ==\n";
-        for (const auto& [key, f] : figures())
-            std::cout << key.first << ", " << key.second << ": " << f.cases << " cases, " << f.hit << " slots, rows "
-                      << f.intact << " / " << f.floor << " / " << f.kept << " / " << f.back << ", invented "
-                      << f.invented << ", whole " << f.whole << "/" << f.cases << ", left deleted " << f.left_deleted
-                      << "\n";
-    }
-};
-const auto* const printer = ::testing::AddGlobalTestEnvironment(new FiguresPrinter);
-
-std::string format_family(const std::string& format) { return format.rfind("ACE", 0) == 0 ? "ACE" : format; }
-
-std::string case_name(const std::string& file, const std::string& suffix) {
-    std::string name = file + "_" + suffix;
-    for (char& c : name)
-        if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
-    return name;
-}
-
-bool intact_is_clean(const fs::path& file) {
-    const auto own = jet::check_database(file).findings;
-    return std::all_of(own.begin(), own.end(), jet::tolerated);
-}
-
-// A repair that must succeed, whose backup is the damaged file, leaving a file our check
-// finds clean and a second repair leaves alone.
+// A repair that must succeed and settle (see expect_settled).
 jet::Report expect_settled_repair(const fs::path& database, const std::vector<uint8_t>& damaged) {
     jet::Report report;
     EXPECT_NO_THROW(report = jet::repair_database(database));
@@ -161,14 +137,7 @@ jet::Report expect_settled_repair(const fs::path& database, const std::vector<ui
         ADD_FAILURE() << "the damage was not repaired";
         return report;
     }
-    EXPECT_EQ(read_bytes(report.backup), damaged) << "the backup must be the damaged file byte for byte";
-    for (const jet::Finding& f : jet::check_database(database).findings)
-        EXPECT_TRUE(jet::tolerated(f)) << f.code << ": " << f.description << " (" << f.object << ")";
-    const auto repaired = read_bytes(database);
-    jet::Report second;
-    EXPECT_NO_THROW(second = jet::repair_database(database));
-    EXPECT_TRUE(second.backup.empty()) << "a second repair rewrote the file";
-    EXPECT_EQ(read_bytes(database), repaired);
+    expect_settled(database, report, damaged);
     return report;
 }
 
@@ -191,9 +160,7 @@ std::vector<Case> flagged_cases() {
 
 TEST_P(FlaggedDeleted, BringsBackWhatTheEvidenceCovers) {
     const Case& c = GetParam();
-    if (!fs::exists(c.file.path)) GTEST_SKIP() << "corpus file missing: " << c.file.path;
-    if (!have_both_readers()) GTEST_SKIP() << "mdbtools or mdb-reader not installed";
-    if (!intact_is_clean(c.file.path)) GTEST_SKIP() << "the corpus file itself has problems";
+    if (const auto why = why_unusable(c.file)) GTEST_SKIP() << *why;
     const auto target = find_target(c.file.path, c.kind);
     if (!target) GTEST_SKIP() << "no table and page for " << c.kind.name << " in this file";
 
@@ -205,9 +172,7 @@ TEST_P(FlaggedDeleted, BringsBackWhatTheEvidenceCovers) {
     write_bytes(database, bytes);
     SCOPED_TRACE(target->table + ", page " + std::to_string(target->page));
 
-    const Reader readers[] = {Reader::Mdbtools, Reader::MdbReader};
-    Reading damaged[2];
-    for (int r = 0; r < 2; ++r) damaged[r] = read_with(readers[r], database);
+    const Readings damaged = read_with_both(database);
 
     const jet::Report report = expect_settled_repair(database, bytes);
     const std::size_t back = count_code(report, "ROW_DELETED_COUNTED");
@@ -223,41 +188,28 @@ TEST_P(FlaggedDeleted, BringsBackWhatTheEvidenceCovers) {
         EXPECT_EQ(flags, back == 0 ? c.kind.bits : 0) << "slot " << slot << ": reported and repaired disagree";
     }
 
-    Figures& f = figures()[{c.kind.name, format_family(c.file.format)}];
+    Figures& f = figures[{c.kind.name, format_family(c.file.format)}];
     ++f.cases;
     f.hit += target->slots.size();
     f.back += back;
     f.left_deleted += back == 0;
-    bool whole = true;
-    std::size_t floor = 0, kept = SIZE_MAX, invented = 0;
-    for (int r = 0; r < 2; ++r) {
-        const Reading& intact = intact_reading(readers[r], c.file.path);
-        const Reading repaired = read_with(readers[r], database);
-        EXPECT_TRUE(repaired.whole()) << reader_name(readers[r]) << " cannot read the repaired file whole";
-        whole = whole && repaired.whole();
-        const Floor m = measure_floor(intact, damaged[r], repaired);
-        std::string examples;
-        for (const std::string& e : m.examples) examples += "\n  " + e;
-        EXPECT_EQ(m.missing, 0u) << reader_name(readers[r]) << " lost rows it read from the damaged file" << examples;
-        EXPECT_EQ(m.invented, 0u) << reader_name(readers[r]) << " reads rows the intact file lacks" << examples;
-        // Brought back, every row the damage hid is there again.
-        if (back > 0) {
-            EXPECT_EQ(m.kept, m.intact) << reader_name(readers[r]) << examples;
-        }
-        if (r == 0) f.intact += m.intact;
-        floor = std::max(floor, m.read);
-        kept = std::min(kept, m.kept);
-        invented += m.invented;
+    const Verdict verdict = expect_floors_kept(c.file.path, damaged, read_with_both(database));
+    const Floor& tools = verdict.floors.at(Reader::Mdbtools);
+    const Floor& node = verdict.floors.at(Reader::MdbReader);
+    // Brought back, every row the damage hid is there again.
+    if (back > 0) {
+        for (const auto& [reader, floor] : verdict.floors) EXPECT_EQ(floor.kept, floor.intact) << reader_name(reader);
     }
-    f.floor += floor;
-    f.kept += kept;
-    f.invented += invented;
-    f.whole += whole;
+    f.intact += tools.intact;
+    f.floor += std::max(tools.read, node.read);
+    f.kept += std::min(tools.kept, node.kept);
+    f.invented += tools.invented + node.invented;
+    f.whole += verdict.whole_by_both;
 }
 
 INSTANTIATE_TEST_SUITE_P(Corpus, FlaggedDeleted, ::testing::ValuesIn(flagged_cases()),
                          [](const ::testing::TestParamInfo<Case>& info) {
-                             return case_name(info.param.file.name, info.param.kind.name);
+                             return test_name(info.param.file.name + "_" + info.param.kind.name);
                          });
 GTEST_ALLOW_UNINSTANTIATED_PARAMETERIZED_TEST(FlaggedDeleted);
 
@@ -294,7 +246,7 @@ class AccessDeleted : public ::testing::TestWithParam<CorpusFile> {};
 TEST_P(AccessDeleted, StayDeleted) {
     const CorpusFile& file = GetParam();
     if (!fs::exists(file.path)) GTEST_SKIP() << "corpus file missing: " << file.path;
-    if (!intact_is_clean(file.path)) GTEST_SKIP() << "the corpus file itself has problems";
+    if (!intact_is_sound(file.path)) GTEST_SKIP() << "the corpus file itself has problems";
     const std::vector<std::size_t> deleted = deleted_slot_words(file.path);
     if (deleted.empty()) GTEST_SKIP() << "no row Access deleted in this file's tables";
 
@@ -323,6 +275,6 @@ TEST_P(AccessDeleted, StayDeleted) {
 
 INSTANTIATE_TEST_SUITE_P(Corpus, AccessDeleted, ::testing::ValuesIn(readable_corpus()),
                          [](const ::testing::TestParamInfo<CorpusFile>& info) {
-                             return case_name(info.param.name, "deleted");
+                             return test_name(info.param.name + "_deleted");
                          });
 GTEST_ALLOW_UNINSTANTIATED_PARAMETERIZED_TEST(AccessDeleted);

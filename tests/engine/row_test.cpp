@@ -289,8 +289,10 @@ TEST(CalculatedColumns, ABrokenWrapperIsAFaultUnlessTheTypeIsOnlyStored) {
         auto r = decode_row(t, test::jet4_row(s), jet4_context());
         ASSERT_TRUE(r.usable);
         EXPECT_EQ(!r.faults.empty(), c.fault);
-        if (c.fault) EXPECT_TRUE(is_null(r.values[0]));
-        if (c.fault) EXPECT_EQ(r.faults.front().kind, FaultKind::RowFieldLength);
+        if (c.fault) {
+            EXPECT_TRUE(is_null(r.values[0]));
+            EXPECT_EQ(r.faults.front().kind, FaultKind::RowFieldLength);
+        }
     }
 }
 
@@ -355,9 +357,10 @@ TEST(CalculatedColumns, ResultTypesComeFromTheTablesPropertyBlob) {
         std::copy(d.bytes.begin(), d.bytes.end(), broken.begin() + d.at);
         EXPECT_NE(read_property_blob(broken).fault, "") << d.what;
     }
-    for (size_t cut = 1; cut < blob.size(); ++cut)
-        if (cut != 4 && cut != 4 + 6 + names.size())  // a list of no chunks, or of names only
-            EXPECT_NE(read_property_blob(Bytes(blob).first(cut)).fault, "") << "cut at " << cut;
+    for (size_t cut = 1; cut < blob.size(); ++cut) {
+        if (cut == 4 || cut == 4 + 6 + names.size()) continue;  // a list of no chunks, or of names only
+        EXPECT_NE(read_property_blob(Bytes(blob).first(cut)).fault, "") << "cut at " << cut;
+    }
     blob.push_back(0);
     EXPECT_NE(read_property_blob(blob).fault, "") << "a stray byte after the last chunk";
     EXPECT_EQ(read_property_blob({}).fault, "");
