@@ -347,8 +347,11 @@ TEST(UniqueKeyRepair, AReferencedRowKeepsTheKeyOverAnEarlierOne) {
     {
         jet::Database db(database);
         const jet::TableDef& customers = table_named(db, "Customers");
-        for (const jet::LogicalIndex& li : customers.logical_indexes)
-            if (li.name == "City") ASSERT_TRUE(jet::unique_real_index(customers, li.real_number));
+        for (const jet::LogicalIndex& li : customers.logical_indexes) {
+            if (li.name == "City") {
+                ASSERT_TRUE(jet::unique_real_index(customers, li.real_number));
+            }
+        }
     }
     jet::Report report;
     ASSERT_NO_THROW(report = jet::repair_database(database));
