@@ -3,6 +3,7 @@
 // repair's working copy implements it, tests and benchmarks use a file held in memory.
 #include <cstdint>
 #include <span>
+#include <unordered_map>
 #include <vector>
 
 namespace jet {
@@ -16,6 +17,25 @@ public:
     virtual std::vector<uint8_t> read(uint32_t number) const = 0;
     // Replaces a page; number == page_count() appends one.
     virtual void write(uint32_t number, std::span<const uint8_t> bytes) = 0;
+
+    // Writes taken so far, and whether `page` was written after the count `mark`: code that
+    // holds pages (a map edit) asks before it trusts them again, instead of being told.
+    uint64_t writes() const { return writes_; }
+    bool written_since(uint64_t mark, uint32_t page) const {
+        const auto it = stamps_.find(page);
+        return it != stamps_.end() && it->second > mark;
+    }
+
+protected:
+    // Every implementation stamps the pages each write, append or cut touches.
+    void stamp(uint32_t first, uint32_t end) {
+        ++writes_;
+        for (uint32_t p = first; p < end; ++p) stamps_[p] = writes_;
+    }
+
+private:
+    uint64_t writes_ = 0;
+    std::unordered_map<uint32_t, uint64_t> stamps_;
 };
 
 // A database file held in memory.
@@ -32,6 +52,7 @@ public:
     }
     void write(uint32_t number, std::span<const uint8_t> bytes) override {
         if (number > page_count() || bytes.size() != page_size_) return;
+        stamp(number, number + 1);
         if (number == page_count()) bytes_.resize(bytes_.size() - bytes_.size() % page_size_ + page_size_);
         std::copy(bytes.begin(), bytes.end(), bytes_.begin() + static_cast<std::ptrdiff_t>(uint64_t(number) * page_size_));
     }

@@ -39,6 +39,7 @@ std::optional<UsageMapEdit> UsageMapEdit::load(const PageStore& store, const Lay
     edit.row_end_ = slot.end;
     edit.type_ = host[slot.start];
     edit.store_ = &store;
+    edit.seen_writes_ = store.writes();
     if (edit.type_ != kInline && edit.type_ != kReference) {
         why = "el mapa de uso tiene un tipo desconocido";
         return std::nullopt;
@@ -198,9 +199,16 @@ void UsageMapEdit::save(PageStore& store) const {
 }
 
 void UsageMapEdit::save_changes(PageStore& store) {
+    const bool others = outdated(store);
     for (const auto& [number, bytes] : pages_)
         if (changed_.count(number) && bytes.size() == store.page_size()) store.write(number, bytes);
     changed_.clear();
+    if (!others) seen_writes_ = store.writes();
+}
+
+bool UsageMapEdit::outdated(const PageStore& store) const {
+    return std::any_of(pages_.begin(), pages_.end(),
+                       [&](const auto& page) { return store.written_since(seen_writes_, page.first); });
 }
 
 bool UsageMapEdit::shares_page(const UsageMapEdit& other) const {

@@ -34,12 +34,16 @@ public:
     // those past the end of the file append.
     void save(PageStore& store) const;
     // The same without reading the store back: writes the pages changed here since they
-    // were read or last saved. The caller must not have written them meanwhile.
+    // were read or last saved. The caller must not have written them meanwhile; if it did,
+    // the edit stays outdated() after the save.
     void save_changes(PageStore& store);
 
     // Whether the edit holds that page (read, or added as a map page).
     bool holds(uint32_t page) const { return pages_.count(page) > 0; }
     bool shares_page(const UsageMapEdit& other) const;
+    // Whether something else wrote a page the edit holds since it read it or last saved:
+    // the edit's bytes may then be old, and saving them would undo that write.
+    bool outdated(const PageStore& store) const;
 
     bool is_inline() const { return type_ == 0x00; }
     // Inline maps: first page and number of pages the bitmap names.
@@ -70,6 +74,7 @@ private:
     mutable std::map<uint32_t, std::vector<uint8_t>> pages_;  // host page and map pages read so far
     std::set<uint32_t> changed_;  // of pages_, since read or last saved
     const PageStore* store_ = nullptr;
+    uint64_t seen_writes_ = 0;  // the store's write count when read or last saved
 };
 
 }  // namespace jet

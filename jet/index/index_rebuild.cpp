@@ -269,23 +269,21 @@ struct FreePages {
     std::vector<uint32_t> pages;  // ascending
 };
 
-// The global map, read once for a table's indexes: each rebuild leaves the store holding
-// its pages as the edit has them, unless another map or a written page shares one of them.
+// The global map, read once for a table's indexes and kept until something else writes one
+// of its pages (the edit tells).
 class GlobalMap {
 public:
     UsageMapEdit* get(const PageStore& store, const Layout& layout, std::string& why) {
-        if (!current_) {
+        if (!loaded_ || (edit_ && edit_->outdated(store))) {
             edit_ = UsageMapEdit::load(store, layout, kGlobalMapRow, why_);
-            current_ = true;
+            loaded_ = true;
         }
         why = why_;
         return edit_ ? &*edit_ : nullptr;
     }
-    // Read again next time: its pages may hold other bytes than the edit by now.
-    void stale() { current_ = false; }
 
 private:
-    bool current_ = false;
+    bool loaded_ = false;
     std::optional<UsageMapEdit> edit_;
     std::string why_;
 };
@@ -441,10 +439,6 @@ public:
         owned->save_changes(store_);
         global->save_changes(store_);
         tdef_.save();
-        auto global_page = [&](uint32_t p) { return global->holds(p); };
-        if (owned->shares_page(*global) || std::any_of(numbers.begin(), numbers.end(), global_page) ||
-            std::any_of(old.begin(), old.end(), global_page))
-            global_.stale();
         r.rebuilt = true;
     }
 

@@ -2,8 +2,9 @@
 // back in order, rebuild the slot tables of its damaged data pages, drop overflow headers
 // that lead nowhere (and their targets that do not decode), empty values that
 // cannot be right, and cut long values back to the part that reads. Every row or value
-// dropped is first written to the recovery file as far as it decodes. Pages are patched
-// in memory and written back once at the end of each table.
+// dropped is first written to the recovery file as far as it decodes. A table's pages are
+// edited as staged pages and written once its walk ends, so long values read meanwhile come
+// from the copy as it was.
 #include "jet/repair/fix_rows.h"
 
 #include <map>
@@ -23,31 +24,6 @@
 #include "jet/base/text.h"
 
 namespace jet {
-
-namespace {
-
-// Pages of the working copy read once, patched in memory, written back on flush.
-class PageCache {
-public:
-    explicit PageCache(FixContext& context) : context_(context) {}
-    std::vector<uint8_t>& get(uint32_t number) {
-        auto it = pages_.find(number);
-        if (it == pages_.end()) it = pages_.emplace(number, context_.read_page(number)).first;
-        return it->second;
-    }
-    void touch(uint32_t number) { changed_.insert(number); }
-    void flush() {
-        for (uint32_t number : changed_) context_.write_page(number, pages_.at(number));
-        changed_.clear();
-    }
-
-private:
-    FixContext& context_;
-    std::map<uint32_t, std::vector<uint8_t>> pages_;
-    std::set<uint32_t> changed_;
-};
-
-}  // namespace
 
 namespace {
 
@@ -81,7 +57,7 @@ public:
         for (uint32_t p : data_pages) mend_page(p);
         for (uint32_t p : data_pages) mend_overflow_headers(p);
         for (uint32_t p : data_pages) mend_values(p);
-        pages_.flush();
+        pages_.commit();
     }
 
     size_t dropped_rows() const { return dropped_rows_; }
@@ -93,7 +69,7 @@ private:
     const Layout& layout_;
     const TableDef& table_;
     std::string name_;
-    PageCache pages_;
+    StagedPages pages_;  // the table's edits, written once its walk ends
     std::set<uint32_t> overflow_targets_;
     size_t dropped_rows_ = 0;
 
@@ -116,12 +92,12 @@ private:
             if (!slot.bounds_ok || slot.overflow() || slot.length() == 0) continue;
             const std::span<uint8_t> row(page.data() + slot.start, slot.length());
             if (row_sound(table_, layout_, row) || !row_packed(table_, layout_, row)) continue;
-            if (place_null_fields(table_, layout_, row)) pages_.touch(number);
+            if (place_null_fields(table_, layout_, row)) pages_.changed(number);
         }
     }
 
     void mend_page(uint32_t number) {
-        std::vector<uint8_t>& page = pages_.get(number);
+        std::vector<uint8_t>& page = pages_.page(number);
         DataPage view(page, layout_);
         if (!view.is_data_page() || view.owner() != table_.page) return;
         mend_null_places(number, page);
@@ -154,7 +130,7 @@ private:
         const bool count_changed = view.stored_row_count() != plan.row_count;
         if (plan.changes_slots() || count_changed) apply_data_page_plan(page, layout_, plan);
         set_free_space(page, layout_);
-        if (page != before) pages_.touch(number);
+        if (page != before) pages_.changed(number);
     }
 
     // The overflow target of a header slot, or nothing when it is not a valid one.
@@ -162,7 +138,7 @@ private:
         if (header.size() < 4) return std::nullopt;
         const RowPointer to = RowPointer::from_u32(u32_at(header, 0));
         if (to.page == 0 || to.page >= context_.page_count()) return std::nullopt;
-        const std::vector<uint8_t>& bytes = pages_.get(to.page);
+        const std::vector<uint8_t>& bytes = pages_.page(to.page);
         DataPage target(bytes, layout_);
         if (!target.is_data_page() || target.owner() != table_.page || to.row >= target.row_count())
             return std::nullopt;
@@ -174,7 +150,7 @@ private:
     }
 
     void mend_overflow_headers(uint32_t number) {
-        std::vector<uint8_t>& page = pages_.get(number);
+        std::vector<uint8_t>& page = pages_.page(number);
         DataPage view(page, layout_);
         if (!view.is_data_page() || view.owner() != table_.page) return;
         for (uint16_t i = 0; i < view.row_count(); ++i) {
@@ -185,7 +161,7 @@ private:
             const RowPointer to = RowPointer::from_u32(u32_at(view.row(i), 0));
             Bytes saved = view.row(i);
             if (to.page != 0 && to.page < context_.page_count() && to.page != number) {
-                DataPage target(pages_.get(to.page), layout_);
+                DataPage target(pages_.page(to.page), layout_);
                 if (target.is_data_page() && target.owner() == table_.page && to.row < target.row_count() &&
                     !target.row(to.row).empty())
                     saved = target.row(to.row);
@@ -197,19 +173,19 @@ private:
     }
 
     void delete_slot(uint32_t number, uint16_t slot_index) {
-        std::vector<uint8_t>& page = pages_.get(number);
+        std::vector<uint8_t>& page = pages_.page(number);
         const RowSlot slot = DataPage(page, layout_).slot(slot_index);
         const uint16_t raw = static_cast<uint16_t>(kRowDeleted | kRowOverflow | slot.start);
         page[layout_.data_header_size + 2 * size_t(slot_index)] = static_cast<uint8_t>(raw);
         page[layout_.data_header_size + 2 * size_t(slot_index) + 1] = static_cast<uint8_t>(raw >> 8);
-        pages_.touch(number);
+        pages_.changed(number);
     }
 
     // mdbtools and mdb-reader read an overflow target in place, as a row of its page: one
     // that does not decode, its header gone, is deleted too (it was saved with the header).
     void drop_unsound_target(RowPointer to) {
         if (to.page == 0 || to.page >= context_.page_count()) return;
-        const DataPage target(pages_.get(to.page), layout_);
+        const DataPage target(pages_.page(to.page), layout_);
         if (!target.is_data_page() || target.owner() != table_.page || to.row >= target.row_count()) return;
         const RowSlot slot = target.slot(to.row);
         if (!slot.bounds_ok || (slot.raw & (kRowDeleted | kRowOverflow)) != kRowDeleted) return;
@@ -219,10 +195,10 @@ private:
 
     // Makes a column NULL in the row by clearing its bit in the null mask.
     void clear_null_bit(RowAt at, uint16_t stored_columns, uint16_t column_number) {
-        std::vector<uint8_t>& page = pages_.get(at.page);
+        std::vector<uint8_t>& page = pages_.page(at.page);
         const size_t nm = (size_t(stored_columns) + 7) / 8;
         page[at.end - nm + column_number / 8] &= static_cast<uint8_t>(~(1u << (column_number % 8)));
-        pages_.touch(at.page);
+        pages_.changed(at.page);
     }
 
     void save_value(RowAt at, const Column& c, const std::string& reason, std::vector<uint8_t> raw, std::string text) {
@@ -233,7 +209,7 @@ private:
     }
 
     void mend_values(uint32_t number) {
-        DataPage view(pages_.get(number), layout_);
+        DataPage view(pages_.page(number), layout_);
         if (!view.is_data_page() || view.owner() != table_.page) return;
         for (uint16_t i = 0; i < view.row_count(); ++i) {
             const RowSlot slot = view.slot(i);
@@ -241,7 +217,7 @@ private:
             RowAt at{number, i, slot.start, slot.end};
             if (slot.overflow()) {
                 const RowPointer to = RowPointer::from_u32(u32_at(view.row(i), 0));
-                const RowSlot target = DataPage(pages_.get(to.page), layout_).slot(to.row);
+                const RowSlot target = DataPage(pages_.page(to.page), layout_).slot(to.row);
                 at = RowAt{to.page, to.row, target.start, target.end};
             }
             mend_row_values(at);
@@ -249,7 +225,7 @@ private:
     }
 
     void mend_row_values(RowAt at) {
-        std::vector<uint8_t>& page = pages_.get(at.page);
+        std::vector<uint8_t>& page = pages_.page(at.page);
         const Bytes row = Bytes(page).subspan(at.start, at.end - at.start);
         const CrackedRow cracked = crack_row(table_, layout_, row);
         if (!cracked.usable) return;
@@ -280,7 +256,7 @@ private:
 
     Bytes lval_row(RowPointer at) {
         if (at.page == 0 || at.page >= context_.page_count()) return {};
-        DataPage page(pages_.get(at.page), layout_);
+        DataPage page(pages_.page(at.page), layout_);
         if (!page.is_data_page() || !page.is_lval() || at.row >= page.row_count()) return {};
         return page.row(at.row);
     }
@@ -321,7 +297,7 @@ private:
     void mend_long_value(RowAt at, const CrackedRow& cracked, const Column& c, size_t field_offset,
                          const std::vector<uint8_t>& raw) {
         const uint16_t stored_columns = cracked.stored_columns;
-        std::vector<uint8_t>& page = pages_.get(at.page);
+        std::vector<uint8_t>& page = pages_.page(at.page);
         LongValueDefinition def;
         const bool framed = parse_long_value_definition(raw, def) &&
                             (def.kind == kLongValueInline || raw.size() == kLongValueDefinitionSize) &&
@@ -367,15 +343,15 @@ private:
         }
         // The chain now ends at the last row that read; the definition says what it holds.
         if (part.last_row) {
-            std::vector<uint8_t>& lval = pages_.get(part.last_row->page);
+            std::vector<uint8_t>& lval = pages_.page(part.last_row->page);
             const RowSlot slot = DataPage(lval, layout_).slot(part.last_row->row);
             if (u32_at(lval, slot.start) != 0) {
                 put_u32(lval, slot.start, 0);
-                pages_.touch(part.last_row->page);
+                pages_.changed(part.last_row->page);
             }
         }
         put_u32(page, field_offset, def.kind | static_cast<uint32_t>(part.data.size()));
-        pages_.touch(at.page);
+        pages_.changed(at.page);
     }
 };
 

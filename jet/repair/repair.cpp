@@ -192,7 +192,13 @@ std::vector<uint8_t> FixContext::read_bytes(uint64_t offset, std::size_t length)
     return bytes;
 }
 
+void FixContext::refuse_while_staged() const {
+    if (staged_ && staged_->pending() && !staged_->committing_)
+        throw EngineError("Error interno de la reparación: escritura en la copia mientras otra tiene cambios pendientes.");
+}
+
 void FixContext::write_page(uint32_t number, std::span<const uint8_t> bytes) {
+    refuse_while_staged();
     const PageRef before = pages_->fetch(number);
     if (before.size() != bytes.size()) {
         throw EngineError("Error interno de la reparación: escritura de la página " + std::to_string(number) +
@@ -219,11 +225,13 @@ void FixContext::write(uint32_t number, std::span<const uint8_t> bytes) {
 }
 
 void FixContext::mark_written(uint32_t first, uint32_t end) {
+    stamp(first, end);
     if (written_.size() < end) written_.resize(end, false);
     for (uint32_t p = first; p < end; ++p) written_[p] = true;
 }
 
 void FixContext::append_page(std::span<const uint8_t> bytes) {
+    refuse_while_staged();
     if (bytes.size() != page_size() || file_size() % page_size() != 0) {
         throw EngineError("Error interno de la reparación: página añadida con un tamaño incorrecto.");
     }
@@ -238,11 +246,37 @@ void FixContext::append_page(std::span<const uint8_t> bytes) {
 }
 
 void FixContext::truncate(uint64_t size) {
+    refuse_while_staged();
     const uint32_t before = static_cast<uint32_t>((file_size() + page_size() - 1) / page_size());
     copy_.file().truncate(size);
     pages_->resized(size);
     mark_written(static_cast<uint32_t>(size / page_size()), before);
     ++changes_;
+}
+
+StagedPages::StagedPages(FixContext& context) : context_(context) {
+    if (context_.staged_) throw EngineError("Error interno de la reparación: dos grupos de cambios pendientes a la vez.");
+    context_.staged_ = this;
+}
+
+StagedPages::~StagedPages() { context_.staged_ = nullptr; }
+
+std::vector<uint8_t>& StagedPages::page(uint32_t number) {
+    auto it = pages_.find(number);
+    if (it == pages_.end()) it = pages_.emplace(number, context_.read_page(number)).first;
+    return it->second;
+}
+
+void StagedPages::commit() {
+    committing_ = true;
+    try {
+        for (uint32_t number : changed_) context_.write_page(number, pages_.at(number));
+    } catch (...) {
+        committing_ = false;
+        throw;
+    }
+    committing_ = false;
+    changed_.clear();
 }
 
 Report repair_database(const fs::path& path, Progress* progress) {

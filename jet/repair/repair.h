@@ -7,7 +7,9 @@
 // It keeps every byte it has no reason to change, and saves what it must drop to the
 // recovery file before dropping it.
 #include <cstdint>
+#include <map>
 #include <memory>
+#include <set>
 #include <span>
 #include <string>
 #include <string_view>
@@ -28,6 +30,7 @@
 namespace jet {
 
 class FixContext;
+class StagedPages;
 
 // A fix handles every finding of its problem at once.
 using FixFunction = void (*)(FixContext& context, std::span<const Finding> findings);
@@ -92,6 +95,8 @@ public:
     const std::vector<bool>& written_pages() const { return written_; }
 
 private:
+    friend class StagedPages;
+    StagedPages* staged_ = nullptr;  // the one holding edits back, if any
     WorkingCopy& copy_;
     const Header& header_;
     RecoveryFile& recovery_;
@@ -106,8 +111,36 @@ private:
     bool reallocated_ = false;
     std::vector<bool> written_;
     void mark_written(uint32_t first, uint32_t end);
+    // A write while a StagedPages holds edits back would interleave with them.
+    void refuse_while_staged() const;
     // A fix that has returned holds no reference into the readings its writes outdated.
     void forget_earlier_readings();
+};
+
+// Page edits held back until commit(): a fix that must keep reading the copy as it was while
+// it decides (a table's rows, whose long values it may still save) edits through one. While
+// one holds edits, any other write to the copy is refused, so nothing interleaves with them;
+// edits never committed are dropped.
+class StagedPages {
+public:
+    explicit StagedPages(FixContext& context);
+    ~StagedPages();
+    StagedPages(const StagedPages&) = delete;
+    StagedPages& operator=(const StagedPages&) = delete;
+
+    // The page as staged (read from the copy on first use).
+    std::vector<uint8_t>& page(uint32_t number);
+    void changed(uint32_t number) { changed_.insert(number); }
+    bool pending() const { return !changed_.empty(); }
+    // Writes the changed pages to the copy.
+    void commit();
+
+private:
+    friend class FixContext;
+    FixContext& context_;
+    std::map<uint32_t, std::vector<uint8_t>> pages_;
+    std::set<uint32_t> changed_;
+    bool committing_ = false;
 };
 
 // The fix for a problem (its row in jet/check/problems.cpp); nullptr when the repair leaves it

@@ -294,3 +294,31 @@ TEST(UsageMapEditGrowth, InlineBecomesReferenceWithANewMapPage) {
 }
 
 }  // namespace
+
+// A map edit sees for itself when something else wrote one of its pages (its bytes may then
+// be old): saving over such a write leaves it outdated; its own saves do not.
+TEST(UsageMapEditGrowth, AnEditKnowsWhenItsPagesWereWrittenByOthers) {
+    const auto source = test::corpus_file("efcore-jet/JetProviderExceptionTests/Northwind.accdb");
+    REQUIRE_CORPUS_FILE(source);
+    jet::Database db(source);
+    const Target t = biggest_index(db);
+    jet::MemoryPageStore store(test::file_bytes(source), db.layout().page_size);
+    std::string why;
+    auto map = jet::UsageMapEdit::load(store, db.layout(), t.owned_map, why);
+    ASSERT_TRUE(map) << why;
+    const uint32_t host = t.owned_map >> 8;
+    EXPECT_FALSE(map->outdated(store));
+
+    map->set(map->window_start(), true);
+    map->save_changes(store);
+    EXPECT_FALSE(map->outdated(store)) << "its own save";
+    store.write(host == 3 ? 4 : 3, store.read(host == 3 ? 4 : 3));
+    EXPECT_FALSE(map->outdated(store)) << "a page it does not hold";
+
+    store.write(host, store.read(host));
+    EXPECT_TRUE(map->outdated(store)) << "another write to its host page";
+    map->set(map->window_start(), false);
+    map->save_changes(store);
+    EXPECT_TRUE(map->outdated(store)) << "saving over another's write does not make it current";
+    EXPECT_FALSE(jet::UsageMapEdit::load(store, db.layout(), t.owned_map, why)->outdated(store));
+}
