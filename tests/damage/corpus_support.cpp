@@ -44,7 +44,9 @@ std::vector<std::string> split_rows(const std::string& text) {
 
 fs::path corpus_dir() { return fs::path(TARSOLIN_CORPUS_DIR); }
 
-std::vector<CorpusFile> readable_corpus() {
+std::vector<CorpusFile> readable_corpus() { return sampled(every_readable_corpus_file()); }
+
+std::vector<CorpusFile> every_readable_corpus_file() {
     std::vector<CorpusFile> files;
     std::ifstream manifest(corpus_dir() / "MANIFEST.tsv");
     std::string line;
@@ -58,11 +60,6 @@ std::vector<CorpusFile> readable_corpus() {
         if (columns[0] == "ucanaccess/corrupted.accdb") continue;
         const fs::path path = corpus_dir() / columns[0];
         if (fs::exists(path)) files.push_back({path, columns[0], columns[1]});
-    }
-    if (TARSOLIN_CORPUS_STRIDE > 1) {
-        std::vector<CorpusFile> some;
-        for (std::size_t i = 0; i < files.size(); i += TARSOLIN_CORPUS_STRIDE) some.push_back(files[i]);
-        return some;
     }
     return files;
 }

@@ -19,7 +19,10 @@ std::filesystem::path corpus_dir();
 // Intact files mdbtools reads completely (so its verdict on a repaired copy means something);
 // every Nth of them in a build configured with TARSOLIN_CORPUS_STRIDE=N (the sanitizer's).
 std::vector<CorpusFile> readable_corpus();
-// A fixed list of cases, thinned the same way: every Nth case under TARSOLIN_CORPUS_STRIDE=N.
+// All of them, never thinned: for a test that looks for one file of a kind (of a format,
+// with an autonumber column) and must find it in every build.
+std::vector<CorpusFile> every_readable_corpus_file();
+// A list of cases thinned the same way: every Nth case under TARSOLIN_CORPUS_STRIDE=N.
 template <class Case>
 std::vector<Case> sampled(std::vector<Case> cases) {
     if (TARSOLIN_CORPUS_STRIDE <= 1) return cases;

@@ -320,7 +320,7 @@ TEST(MapRepair, ReferenceGlobalMapSlotNamingAnotherPageGetsAMapPage) {
 TEST(CountRepair, AutonumberSeedBelowTheLargestValueIsRaised) {
     int tried = 0;
     std::set<std::string> families;  // one file per JET3 / JET4 / ACE
-    for (const CorpusFile& file : readable_corpus()) {
+    for (const CorpusFile& file : every_readable_corpus_file()) {
         const std::string family = file.format.substr(0, 3) == "ACE" ? "ACE" : file.format;
         if (families.count(family)) continue;
         const std::string& name = file.name;

@@ -198,7 +198,7 @@ TEST_P(PrimaryKeyCopied, TheLaterRowGoesToTheRecoveryFile) {
     std::optional<CorpusFile> file;
     std::vector<uint8_t> bytes;
     std::optional<KeyCopy> copy;
-    for (const CorpusFile& f : readable_corpus()) {
+    for (const CorpusFile& f : every_readable_corpus_file()) {
         if (f.format != GetParam()) continue;
         bytes = read_bytes(f.path);
         copy = copy_primary_key(f.path, bytes);
