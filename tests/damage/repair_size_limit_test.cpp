@@ -16,6 +16,7 @@
 #include "jet/format/header.h"
 #include "jet/repair/repair.h"
 #include "jet/file/safe_commit.h"
+#include "fix_context_copy.h"
 #include "temp_folder.h"
 
 namespace fs = std::filesystem;
@@ -43,16 +44,9 @@ TEST_P(SizeLimit, AppendingPastTheLimitIsRefused) {
     const LimitCase& c = GetParam();
     const fs::path source = corpus_dir() / c.file;
     if (!fs::exists(source)) GTEST_SKIP() << "corpus file missing: " << source;
-    const std::vector<uint8_t> intact = read_bytes(source);
-    TempFolder folder;
-    const fs::path database = folder / source.filename().string();
-    write_bytes(database, intact);
-    auto parsed = jet::parse_header(std::span<const uint8_t>(intact.data(), std::min<size_t>(intact.size(), 3 * 4096)));
-    ASSERT_TRUE(parsed.header);
-    jet::DatabaseLock lock(database);
-    jet::WorkingCopy copy(lock);
-    jet::RecoveryFile recovery(database);
-    jet::FixContext context(copy, *parsed.header, recovery);
+    FixContextOnCopy on(source);
+    ASSERT_TRUE(on.parsed.header);
+    jet::FixContext& context = on.context;
     const std::vector<uint8_t> blank(context.page_size(), 0);
 
     context.truncate(c.limit - context.page_size());  // grows the copy sparse

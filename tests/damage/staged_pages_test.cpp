@@ -8,7 +8,7 @@
 #include "jet/file/safe_commit.h"
 #include "jet/format/header.h"
 #include "jet/repair/repair.h"
-#include "temp_folder.h"
+#include "fix_context_copy.h"
 
 namespace fs = std::filesystem;
 using namespace damage;
@@ -16,16 +16,9 @@ using namespace damage;
 TEST(StagedPages, EditsReachTheCopyOnlyOnCommitAndNothingInterleaves) {
     const fs::path source = corpus_dir() / "jackcess/V2003/compIndexTestV2003.mdb";
     if (!fs::exists(source)) GTEST_SKIP() << "corpus file missing: " << source;
-    const std::vector<uint8_t> intact = read_bytes(source);
-    TempFolder folder;
-    const fs::path database = folder / source.filename().string();
-    write_bytes(database, intact);
-    auto parsed = jet::parse_header(std::span<const uint8_t>(intact.data(), std::min<size_t>(intact.size(), 3 * 4096)));
-    ASSERT_TRUE(parsed.header);
-    jet::DatabaseLock lock(database);
-    jet::WorkingCopy copy(lock);
-    jet::RecoveryFile recovery(database);
-    jet::FixContext context(copy, *parsed.header, recovery);
+    FixContextOnCopy on(source);
+    ASSERT_TRUE(on.parsed.header);
+    jet::FixContext& context = on.context;
     const std::vector<uint8_t> before = context.read_page(3);
 
     {
