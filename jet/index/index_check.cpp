@@ -50,6 +50,9 @@ constexpr uint8_t no_row = 0, duplicate = 1, differs = 2, agrees = 3, kind_mask 
 struct IndexComparison::State {
     uint8_t flags = 0;
     size_t cap = SIZE_MAX;
+    bool agreeing = false;  // every entry agrees with its row (see agreeing())
+    size_t agreeing_entries = 0;
+    std::vector<std::vector<uint8_t>> all_null_keys;
     std::vector<uint8_t> state;  // by tree position
     // The row keys of entries whose key differs, by tree position (sorted before the walk).
     struct Differing {
@@ -110,6 +113,15 @@ IndexComparison::IndexComparison(size_t entry_count, uint8_t index_flags, size_t
     s_->flags = index_flags;
     s_->cap = issues_per_kind;
     s_->state.assign(entry_count, entry_state::no_row | entry_state::all_null);
+}
+
+IndexComparison IndexComparison::agreeing(size_t entry_count, uint8_t index_flags,
+                                          std::vector<std::vector<uint8_t>> all_null_keys, size_t issues_per_kind) {
+    IndexComparison out(0, index_flags, issues_per_kind);
+    out.s_->agreeing = true;
+    out.s_->agreeing_entries = entry_count;
+    out.s_->all_null_keys = std::move(all_null_keys);
+    return out;
 }
 
 IndexComparison::~IndexComparison() = default;
@@ -192,6 +204,12 @@ void IndexComparison::take(std::span<const uint8_t> key, RowPointer row) {
                   [](const State::Differing& a, const State::Differing& b) { return a.ordinal < b.ordinal; });
         s.sorted = true;
     }
+    if (s.agreeing) {
+        const bool all_null = std::any_of(s.all_null_keys.begin(), s.all_null_keys.end(),
+                                          [&](const std::vector<uint8_t>& k) { return same_key(k, key); });
+        check_unique(key, row, all_null);
+        return;
+    }
     const size_t n = s.next++;
     const uint8_t state = n < s.state.size() ? s.state[n] : (entry_state::no_row | entry_state::all_null);
     const bool all_null = state & entry_state::all_null;
@@ -221,6 +239,11 @@ void IndexComparison::take(std::span<const uint8_t> key, RowPointer row) {
             break;
         }
     }
+    check_unique(key, row, all_null);
+}
+
+void IndexComparison::check_unique(std::span<const uint8_t> key, RowPointer row, bool all_null) {
+    State& s = *s_;
     // Entries are sorted, so equal keys are neighbours; all-NULL keys never conflict.
     if ((s.flags & index_flag::unique) && s.has_previous && same_key(s.previous_key, key) && !all_null &&
         !s.previous_all_null)
@@ -235,6 +258,7 @@ void IndexComparison::take(std::span<const uint8_t> key, RowPointer row) {
 IndexDataResult IndexComparison::finish() {
     State& s = *s_;
     s.resolve_pending(nullptr);
+    if (s.agreeing) s.out.entries_checked = s.out.keys_identical = s.agreeing_entries;
     IndexDataResult out = std::move(s.out);
     out.issues = std::move(s.in_order);
     out.issues.insert(out.issues.end(), std::make_move_iterator(s.key_issues.begin()),

@@ -88,6 +88,13 @@ class IndexComparison {
 public:
     // `issues_per_kind`: issues kept of each kind, in order (the rest are dropped).
     IndexComparison(size_t entry_count, uint8_t index_flags, size_t issues_per_kind = SIZE_MAX);
+    // For a tree already known to hold one entry per row with the row's key (their digests
+    // match, jet/index/entry_digest.h): no join, nothing held per entry. Only a unique
+    // index needs the walk in order; `all_null_keys` are the keys rows with every key column
+    // NULL have (they never conflict).
+    static IndexComparison agreeing(size_t entry_count, uint8_t index_flags,
+                                    std::vector<std::vector<uint8_t>> all_null_keys,
+                                    size_t issues_per_kind = SIZE_MAX);
     ~IndexComparison();
     IndexComparison(IndexComparison&&) noexcept;
     IndexComparison& operator=(IndexComparison&&) noexcept;
@@ -101,6 +108,8 @@ public:
     IndexDataResult finish();
 
 private:
+    void check_unique(std::span<const uint8_t> key, RowPointer row, bool all_null);
+
     struct State;
     std::unique_ptr<State> s_;
 };

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "jet/index/entry_digest.h"
 #include "jet/index/unique_keys.h"
 #include "jet/format/usage_map.h"
 
@@ -38,8 +39,14 @@ struct WalkedIndex {
     std::vector<LeafRows> leaves;  // parallel to entry_pages
     size_t entries = 0;
     size_t key_bytes = 0;
+    EntryDigest digest;
+    bool repeats_a_key = false;  // two neighbouring entries hold the same key
+    std::vector<uint8_t> last_key;
 
     void take(std::span<const uint8_t> key, RowPointer row) {
+        digest.add(row, key);
+        if (entries > 0 && std::equal(key.begin(), key.end(), last_key.begin(), last_key.end())) repeats_a_key = true;
+        last_key.assign(key.begin(), key.end());
         // The walk names a page after handing over its entries: a new leaf starts here.
         while (leaves.size() < entry_pages.size()) leaves.emplace_back();
         if (leaves.size() == entry_pages.size()) leaves.emplace_back();
@@ -120,6 +127,59 @@ uint8_t comparison_flags(const TableDef& table, size_t i) {
     return static_cast<uint8_t>(table.real_indexes[i].flags | (unique_real_index(table, i) ? index_flag::unique : 0));
 }
 
+// What one scan of the rows says of an index: the digest of the entries it should hold,
+// and the keys of rows whose key columns are all NULL (one per distinct key; more than a
+// few distinct ones means the index is not what we think it is: the exact join decides).
+struct RowDigest {
+    EntryDigest digest;
+    std::vector<std::vector<uint8_t>> all_null_keys;
+    bool failed = false;  // a value does not have its column's type
+    bool usable = true;
+};
+
+constexpr size_t kMostNullKeys = 4;
+
+std::vector<RowDigest> digest_rows(Database& db, const TableDef& table, const std::string& table_name,
+                                   const std::vector<uint32_t>& pages, const std::vector<IndexKeyPlan>& plans,
+                                   const std::vector<size_t>& indexes, Faults& faults) {
+    std::vector<RowDigest> out(indexes.size());
+    StoredRowKeys rows(table, db.decode_context());
+    std::vector<size_t> prepared;
+    for (size_t i : indexes) prepared.push_back(rows.prepare(plans[i]));
+    std::vector<uint8_t> flags;
+    for (size_t i : indexes) flags.push_back(comparison_flags(table, i));
+    db.scan_stored_rows_on(
+        pages, table, table_name,
+        [&](const RowLocation& at, Bytes row) {
+            if (!rows.load(row)) return;
+            const RowPointer pointer{at.page, static_cast<uint8_t>(at.row)};
+            for (size_t g = 0; g < indexes.size(); ++g) {
+                RowDigest& d = out[g];
+                if (d.failed) continue;
+                std::span<const uint8_t> key;
+                bool all_null = false;
+                if (!rows.key(prepared[g], key, all_null)) {
+                    d.failed = true;
+                    continue;
+                }
+                if (all_null) {
+                    const auto known = std::find_if(d.all_null_keys.begin(), d.all_null_keys.end(),
+                                                    [&](const std::vector<uint8_t>& k) {
+                                                        return std::equal(k.begin(), k.end(), key.begin(), key.end());
+                                                    });
+                    if (known == d.all_null_keys.end()) {
+                        if (d.all_null_keys.size() >= kMostNullKeys) d.usable = false;
+                        else d.all_null_keys.emplace_back(key.begin(), key.end());
+                    }
+                    if (flags[g] & index_flag::ignore_nulls) continue;
+                }
+                d.digest.add(pointer, key);
+            }
+        },
+        faults);
+    return out;
+}
+
 }  // namespace
 
 std::vector<IndexVerdict> verify_table_indexes(Database& db, const TableDef& table,
@@ -154,24 +214,49 @@ std::vector<IndexVerdict> verify_table_indexes(Database& db, const TableDef& tab
         verdicts.push_back(std::move(v));
     }
     if (encodable.empty()) return verdicts;
+    const std::vector<uint32_t> pages = db.data_pages(table, table_name, faults);
+    Faults ignored;  // a later scan of the same pages finds the same faults
+    bool first_scan = true;
+    if (limits.digest_first) {
+        const std::vector<RowDigest> digests = digest_rows(db, table, table_name, pages, plans, encodable, faults);
+        first_scan = false;
+        std::vector<size_t> differing;
+        for (size_t g = 0; g < encodable.size(); ++g) {
+            const size_t i = encodable[g];
+            const RowDigest& d = digests[g];
+            if (d.failed) {
+                verdicts[i].reason = "un valor de la tabla no tiene el tipo de su columna";
+            } else if (d.usable && d.digest == walked[i].digest) {
+                IndexComparison agreeing = IndexComparison::agreeing(walked[i].entries, comparison_flags(table, i),
+                                                                     d.all_null_keys, limits.issues_per_kind);
+                if (walked[i].repeats_a_key && (comparison_flags(table, i) & index_flag::unique))
+                    walked[i].entries_into(db, 0, uint64_t{1} << 32,
+                                           [&](size_t, std::span<const uint8_t> key, RowPointer row) { agreeing.take(key, row); });
+                verdicts[i].keys_checked = true;
+                verdicts[i].data = agreeing.finish();
+            } else {
+                differing.push_back(i);
+            }
+        }
+        encodable = std::move(differing);
+        if (encodable.empty()) return verdicts;
+    }
 
     // The rows are dealt in shares by page; each share is scanned once for a group of
     // indexes, and each index of the group walks its leaves for the entries into it.
-    const std::vector<uint32_t> pages = db.data_pages(table, table_name, faults);
+
     // Rows expected: as many as the fullest index has entries (the stored count may be
     // damaged); without entries, the count within what the pages can hold.
     size_t rows_hint = 0;
     for (size_t i : encodable) rows_hint = std::max(rows_hint, walked[i].entries);
     if (rows_hint == 0) rows_hint = std::min<size_t>(table.num_rows, pages.size() * 64);
     std::vector<bool> failed(verdicts.size(), false);
-    bool first_scan = true;
     for (const std::vector<size_t>& group : index_groups(encodable, walked, limits.held_entries)) {
         const std::vector<uint32_t> starts =
             share_starts(pages, share_count(group, walked, rows_hint, pages.size(), limits.share_bytes));
         std::vector<IndexComparison> comparisons;
         for (size_t i : group)
             comparisons.emplace_back(walked[i].entries, comparison_flags(table, i), limits.issues_per_kind);
-        Faults ignored;  // a later scan of the same pages finds the same faults
         for (size_t k = 0; k < starts.size(); ++k) {
             const uint32_t low = starts[k];
             const uint64_t high = k + 1 < starts.size() ? starts[k + 1] : uint64_t{1} << 32;

@@ -35,10 +35,13 @@ struct IndexVerdict {
 // rows are dealt in shares of about `share_bytes`; the indexes checked over one scan of
 // the rows hold a byte per entry, together at most `held_entries` (one index alone may
 // exceed it); of each kind of issue the first `issues_per_kind` are kept.
+// `digest_first`: compare digests of entries and rows first (one scan, no shares), and
+// join entries with rows only for the indexes whose digests differ.
 struct IndexVerifyLimits {
     size_t share_bytes = size_t{12} << 20;
     size_t held_entries = size_t{8} << 20;
     size_t issues_per_kind = 64;
+    bool digest_first = true;
 };
 
 // `rows_readable`: the table's rows can be decoded (otherwise only the trees are checked).
