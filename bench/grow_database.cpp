@@ -1,11 +1,15 @@
 // grow_database ORIGEN DESTINO TAMAÑO_MB [SEMILLA]: a copy of a real database grown to about
 // the size asked by adding rows to its user tables (bench/grow, written by Jackcess, so the
 // large files the benchmarks read come from an independent writer). Builds the Java side
-// offline on first use: scripts/deps.sh --bench fetches its dependencies once.
+// offline on first use: scripts/deps.sh --bench fetches its dependencies once. Jet 3 files,
+// which Jackcess does not write, are grown by the engine itself (grow/jet3_grower.h).
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <string>
+
+#include "grow/jet3_grower.h"
 
 namespace {
 
@@ -23,6 +27,13 @@ bool build_jar(const std::filesystem::path& out) {
     return false;
 }
 
+// Jet 3 files carry version 0 at offset 0x14 of page 0.
+bool is_jet3(const std::filesystem::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    char header[0x15] = {};
+    return in.read(header, sizeof header) && header[0x14] == 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -30,6 +41,9 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "uso: grow_database ORIGEN DESTINO TAMAÑO_MB [SEMILLA]\n");
         return 2;
     }
+    if (is_jet3(argv[1]))
+        return bench::grow_jet3(argv[1], argv[2], std::strtoull(argv[3], nullptr, 10),
+                                argc == 5 ? std::strtoull(argv[4], nullptr, 10) : 1);
     const std::filesystem::path out = GROW_BUILD_DIR;
     const std::filesystem::path jar = out / "grow-1.jar";
     if (!std::filesystem::exists(jar) && !build_jar(out)) return 3;
