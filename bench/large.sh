@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Large-file figures: grows a Jet 4 and an ACE file of the corpus to each size asked (bench/grow,
+# Large-file figures: grows a Jet 3, a Jet 4 and an ACE file of the corpus to each size asked (bench/grow,
 # written by Jackcess), checks that mdbtools and mdb-reader read every grown table with the
 # row count the grower gives, then times and measures (wall time, peak RSS, bytes written):
 #   jetrepair check            against mdb-export of every user table,
@@ -10,7 +10,7 @@
 #   bench/large.sh [BUILD_DIR]            (default build/linux)
 #   LARGE_SIZES="100 1024" bench/large.sh  sizes in MB (default 100; below 2048)
 #   LARGE_DIR=/tmp/x bench/large.sh        where the grown files go (default /tmp/tarsolin-large)
-#   LARGE_SOURCES="a.mdb b.accdb"          files to grow (default a Jet 4 and an ACE file of the corpus)
+#   LARGE_SOURCES="a.mdb b.accdb"          files to grow (default a Jet 3, a Jet 4 and an ACE file of the corpus)
 #   LARGE_REUSE=1                          keep a grown file already there (same source, size, seed)
 set -euo pipefail
 
@@ -19,7 +19,7 @@ build="$(cd "${1:-$root/build/linux}" && pwd)"
 sizes="${LARGE_SIZES:-100}"
 out="${LARGE_DIR:-/tmp/tarsolin-large}"
 corpus="${TARSOLIN_CORPUS:-$root/../shared/corpus}"
-sources="${LARGE_SOURCES:-$corpus/jackcess/V2003/indexTestV2003.mdb $corpus/efcore-jet/JetProviderExceptionTests/Northwind.accdb}"
+sources="${LARGE_SOURCES:-$corpus/jackcess/V1997/indexTestV1997.mdb $corpus/jackcess/V2003/indexTestV2003.mdb $corpus/efcore-jet/JetProviderExceptionTests/Northwind.accdb}"
 jetrepair="$build/tools/jetrepair/jetrepair"
 [ -x "$jetrepair" ] || jetrepair="$build/jetrepair"
 grow="$build/bench/grow_database"
@@ -81,12 +81,15 @@ echo "máquina: $(nproc) núcleos, $(awk '/MemTotal/ {printf "%.1f GB", $2 / 104
 for size in $sizes; do
   for source in $sources; do
     name="$(basename "$source")"
-    file="$out/${size}MB_$name"
+    # Jet 3 files end below 1 GB.
+    grown=$size
+    [ "$(od -An -tu1 -j20 -N1 "$source" | tr -d ' ')" = 0 ] && [ "$size" -ge 1024 ] && grown=1000
+    file="$out/${grown}MB_$name"
     echo
-    echo "== $name hasta $size MB"
+    echo "== $name hasta $grown MB"
     start=$(date +%s)
     if [ -z "${LARGE_REUSE:-}" ] || [ ! -s "$file.grow.log" ]; then
-      "$grow" "$source" "$file" "$size" 1 > "$file.grow.log"
+      "$grow" "$source" "$file" "$grown" 1 > "$file.grow.log"
       echo "  generado en $(( $(date +%s) - start )) s"
     fi
     echo "  $(stat -c %s "$file") bytes, $(grep -c ' en total$' "$file.grow.log") tablas crecidas"
@@ -103,6 +106,8 @@ for size in $sizes; do
     "$stale" --stale-copy "$file.clean" "$file.stale" > /dev/null
     cp "$file.stale" "$file.stale2"
     show "cp del archivo" "$(measure cp "$file.stale" "$file.copy")"
+    rm -f "$file.copy"
+    show "cp del archivo y sync (la reparación sincroniza)" "$(measure bash -c 'cp "$1" "$2" && sync "$2"' _ "$file.stale" "$file.copy")"
     show "jetrepair repair (recuento viejo)" "$(MEASURE_OUT="$file.repair.txt" measure "$jetrepair" repair "$file.stale2")"
     echo "  reparación: $(grep -c . "$file.repair.txt") líneas de salida; $(tail -n 1 "$file.repair.txt")"
     show "jetrepair check tras reparar" "$(MEASURE_OUT="$file.after.txt" measure "$jetrepair" check "$file.stale2")"

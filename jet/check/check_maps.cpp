@@ -121,7 +121,7 @@ bool claim_page(CheckContext& ctx, uint32_t page, Claim kind, uint32_t owner) {
 void replay(CheckContext& ctx, const std::vector<CheckEvent>& events, CheckedTable* claimant) {
     for (const CheckEvent& e : events) {
         if (e.problem != Problem::Count) {
-            ctx.sink.add(e.problem, e.finding);
+            ctx.sink.add(e.problem, *e.finding);
         } else if (claim_page(ctx, e.page, e.claim, e.owner) && claimant && e.claim == Claim::TableData &&
                    e.owner == claimant->tdef_page) {
             claimant->data_pages.push_back(e.page);

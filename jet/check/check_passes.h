@@ -55,10 +55,11 @@ private:
 
 // One step of a pass over a table, as it happened: a finding, or (problem Count) a page
 // claimed. Passes over tables that run elsewhere or earlier are reported by replaying
-// their steps in order; a replayed claim is judged against the claims made so far.
+// their steps in order; a replayed claim is judged against the claims made so far. A
+// repair notes a claim per data page: the finding is held apart so that a claim stays small.
 struct CheckEvent {
     Problem problem = Problem::Count;
-    Finding finding;
+    std::shared_ptr<const Finding> finding;
     uint32_t page = 0;
     Claim claim = Claim::None;
     uint32_t owner = 0;

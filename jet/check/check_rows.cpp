@@ -34,7 +34,7 @@ struct TableWalk {
     CrackedRow cracked;                   // the row being checked, storage reused
 
     void add(Problem p, Location where, std::initializer_list<std::string_view> args) {
-        out.events.push_back({p, make_finding(p, std::move(where), args)});
+        out.events.push_back({p, std::make_shared<const Finding>(make_finding(p, std::move(where), args))});
     }
     void claim(uint32_t page, Claim kind, uint32_t owner) {
         out.events.push_back({Problem::Count, {}, page, kind, owner});
