@@ -37,6 +37,7 @@ Report check_opened(Database& db, CheckMemo* memo, Progress* progress) {
     check_page_copies(ctx);
     check_lost_tables(ctx);
     check_page_map(ctx);
+    check_file_limit(ctx);
     return sink.take();
 }
 

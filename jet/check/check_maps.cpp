@@ -6,6 +6,7 @@
 #include "jet/check/check_maps.h"
 #include "jet/format/data_page.h"
 #include "jet/check/unlisted_pages.h"
+#include "jet/format/file_limits.h"
 
 namespace jet {
 namespace {
@@ -154,6 +155,22 @@ UsageMap read_global_map(CheckContext& ctx) {
     if (global.readable && global.type == 1)
         claim_map_pages(ctx, DataPage(ctx.file.page(1), ctx.layout).row(0), Claim::GlobalMap, 0);
     return global;
+}
+
+void check_file_limit(CheckContext& ctx) {
+    const uint64_t limit = max_file_size(ctx.layout.page_size);
+    if (ctx.file.file_size() <= limit) return;
+    const std::string size = grouped_bytes(ctx.file.file_size());
+    // Access never writes past the limit: a page there that a structure reaches is still
+    // the database's (a file joined to another, a pointer gone wrong), and is not cut away.
+    for (uint32_t p = static_cast<uint32_t>(limit / ctx.layout.page_size); p < ctx.claims.page_count(); ++p) {
+        const Claim claim = ctx.claims.kind(p);
+        if (claim == Claim::None) continue;
+        ctx.sink.add(Problem::HdrFileTooLargeUsed, object::header(),
+                     {size, limit_text(limit), std::to_string(p), ctx.claim_text(claim, ctx.claims.owner(p))});
+        return;
+    }
+    ctx.sink.add(Problem::HdrFileTooLarge, object::header(), {size, limit_text(limit)});
 }
 
 void check_page_map(CheckContext& ctx) {

@@ -154,5 +154,7 @@ void check_page_copies(CheckContext& ctx);
 
 // Pass 5: the global page map against what the walk found.
 void check_page_map(CheckContext& ctx);
+// A file past the size Access opens (run last: it needs every claim).
+void check_file_limit(CheckContext& ctx);
 
 }  // namespace jet

@@ -30,6 +30,16 @@ constexpr std::array kProblems = {
                 "el byte de versión de la cabecera ({0}) no corresponde a ninguna versión conocida",
                 "se deduce la versión del nombre del motor y de la estructura de las páginas",
                 fix_header_identity, true, kHeader},
+    ProblemInfo{P::HdrFileTooLarge, "HDR_FILE_TOO_LARGE", S::Error,
+                "el archivo mide {0} bytes y Access no abre bases de datos de este formato de más de {1}; "
+                "ninguna estructura de la base de datos usa las páginas que pasan del límite",
+                "se recorta el archivo hasta el límite",
+                fix_file_limit, false, kHeader},
+    ProblemInfo{P::HdrFileTooLargeUsed, "HDR_FILE_TOO_LARGE_USED", S::Error,
+                "el archivo mide {0} bytes y Access no abre bases de datos de este formato de más de {1}; "
+                "la página {2}, pasado el límite, es parte de {3}",
+                "la reparación no puede arreglarlo: recortar el archivo perdería esa página; "
+                "la base de datos se deja como está"},
     ProblemInfo{P::HdrFileSize, "HDR_FILE_SIZE", S::Error,
                 "el tamaño del archivo ({0} bytes) no es múltiplo del tamaño de página ({1})",
                 "se descarta la página final incompleta",

@@ -23,6 +23,7 @@ enum class Fix {
     fix_column_entries_or_drop,
     fix_commit_slots,
     fix_deleted_rows,
+    fix_file_limit,
     fix_file_size,
     fix_garbled_catalog_rows,
     fix_header_code_page,
@@ -56,6 +57,8 @@ enum class Problem {
     HdrSignature,
     HdrEngineName,
     HdrVersion,
+    HdrFileTooLarge,      // before HdrFileSize: cutting back to the limit settles a partial page past it
+    HdrFileTooLargeUsed,
     HdrFileSize,
     HdrSortOrder,
     HdrCodePage,

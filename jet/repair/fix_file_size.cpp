@@ -3,6 +3,7 @@
 // lying wholly before the cut (rows reaching past it are deleted); the row walk then judges
 // what is left. Any other partial page is cut away. Either way the cut bytes are saved.
 #include "jet/format/data_page.h"
+#include "jet/format/file_limits.h"
 #include "jet/repair/repair.h"
 
 namespace jet {
@@ -37,6 +38,14 @@ std::vector<uint8_t> completed_data_page(std::vector<uint8_t> part, const Layout
 }
 
 }  // namespace
+
+// HDR_FILE_TOO_LARGE: the file runs past the size Access opens, and nothing of the database
+// lies past it (no structure reaches those pages; Access never writes there). The file is
+// cut back to the limit; the backup keeps the bytes cut.
+void fix_file_limit(FixContext& context, std::span<const Finding>) {
+    const uint64_t limit = max_file_size(context.page_size());
+    if (context.file_size() > limit) context.truncate(limit);
+}
 
 void fix_file_size(FixContext& context, std::span<const Finding>) {
     const uint64_t size = context.file_size();

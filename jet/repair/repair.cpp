@@ -143,21 +143,10 @@ RoundsOutcome run_fix_rounds(WorkingCopy& copy, RecoveryFile& recovery, const st
     }
 }
 
-// Bytes in groups of three, as a reader of Spanish expects them (2.147.483.648).
-std::string grouped(uint64_t n) {
-    const std::string digits = std::to_string(n);
-    std::string out;
-    for (std::size_t i = 0; i < digits.size(); ++i) {
-        if (i > 0 && (digits.size() - i) % 3 == 0) out += '.';
-        out += digits[i];
-    }
-    return out;
-}
-
 std::string too_large_text(uint64_t needed, uint64_t limit) {
-    return "No se puede completar la reparación: el archivo tendría que crecer hasta " + grouped(needed) +
-           " bytes, y Access no abre bases de datos de este formato de más de " + grouped(limit) + " bytes (" +
-           std::to_string(limit >> 30) + " GB). La base de datos no se ha modificado.";
+    return "No se puede completar la reparación: el archivo tendría que crecer hasta " + grouped_bytes(needed) +
+           " bytes, y Access no abre bases de datos de este formato de más de " + limit_text(limit) +
+           ". La base de datos no se ha modificado.";
 }
 
 }  // namespace

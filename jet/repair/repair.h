@@ -152,6 +152,7 @@ bool fix_keeps_pages(Problem problem);
 
 // The fixes, one per file.
 void fix_file_size(FixContext& context, std::span<const Finding> findings);
+void fix_file_limit(FixContext& context, std::span<const Finding> findings);
 void fix_commit_slots(FixContext& context, std::span<const Finding> findings);
 void fix_header_signature(FixContext& context, std::span<const Finding> findings);
 void fix_header_identity(FixContext& context, std::span<const Finding> findings);  // engine name + version

@@ -26,6 +26,7 @@ constexpr std::array kFixes = {
     FixRow{Fix::fix_column_entries_or_drop, fix_column_entries_or_drop},
     FixRow{Fix::fix_commit_slots, fix_commit_slots},
     FixRow{Fix::fix_deleted_rows, fix_deleted_rows},
+    FixRow{Fix::fix_file_limit, fix_file_limit},
     FixRow{Fix::fix_file_size, fix_file_size},
     FixRow{Fix::fix_garbled_catalog_rows, fix_garbled_catalog_rows},
     FixRow{Fix::fix_header_code_page, fix_header_code_page},

@@ -71,10 +71,10 @@ INSTANTIATE_TEST_SUITE_P(Formats, SizeLimit,
                          case_name);
 
 // A file whose length runs past the limit (sparse zeros, then half a table's data page) is
-// examined as a database: the check names the partial page. Completing that page, as the
-// repair does with a torn data page, would leave the file past the limit: refused, and the
-// database, its folder and its length stay as they were.
-TEST(SizeLimitRepair, FileAlreadyPastTheLimitIsCheckedAndNotGrown) {
+// examined as a database: the check names the partial page and the length. Nothing of the
+// database lies past the limit (Access never writes there), so the repair cuts the file
+// back to the limit instead of completing the page, which would grow it further.
+TEST(SizeLimitRepair, FileAlreadyPastTheLimitIsCutBackToIt) {
     const fs::path source = corpus_dir() / "jackcess/V2003/compIndexTestV2003.mdb";
     if (!fs::exists(source)) GTEST_SKIP() << "corpus file missing: " << source;
     const std::vector<uint8_t> intact = read_bytes(source);
@@ -88,25 +88,63 @@ TEST(SizeLimitRepair, FileAlreadyPastTheLimitIsCheckedAndNotGrown) {
         std::ofstream tail(database, std::ios::binary | std::ios::app);
         tail.write(reinterpret_cast<const char*>(intact.data()) + std::size_t(*data_page) * 4096, 2048);
     }
-    const uint64_t size = fs::file_size(database);
-    ASSERT_EQ(size, jet::kMaxFileSizeJet4 + 2048);
+    ASSERT_EQ(fs::file_size(database), jet::kMaxFileSizeJet4 + 2048);
 
     const jet::Report found = jet::check_database(database);
     std::set<std::string> codes;
     for (const jet::Finding& f : found.findings) codes.insert(f.code);
-    EXPECT_EQ(codes, std::set<std::string>{"HDR_FILE_SIZE"});
+    EXPECT_EQ(codes, (std::set<std::string>{"HDR_FILE_SIZE", "HDR_FILE_TOO_LARGE"}));
 
-    try {
-        jet::repair_database(database);
-        FAIL() << "the repair grew the file past the limit";
-    } catch (const jet::EngineError& error) {
-        const std::string what = error.what();
-        EXPECT_NE(what.find("2.147.487.744 bytes"), std::string::npos) << "the size it would need: " << what;
-        EXPECT_NE(what.find("no se ha modificado"), std::string::npos) << what;
-    }
-    EXPECT_EQ(fs::file_size(database), size);
+    const jet::Report repaired = jet::repair_database(database);
+    EXPECT_EQ(fs::file_size(database), jet::kMaxFileSizeJet4);
+    EXPECT_EQ(fs::file_size(repaired.backup), jet::kMaxFileSizeJet4 + 2048) << "the backup keeps the cut bytes";
     std::vector<uint8_t> head(intact.size());
     std::ifstream(database, std::ios::binary).read(reinterpret_cast<char*>(head.data()), std::streamsize(head.size()));
     EXPECT_EQ(head, intact);
-    EXPECT_EQ(folder.entries(), std::vector<std::string>{"compIndexTestV2003.mdb"});
+    EXPECT_TRUE(jet::check_database(database).clean());
+}
+
+// A page past the limit that the database reaches (here an index's root moved there) is
+// not cut away: the check says which page and what it is part of, and the repair refuses
+// without touching the file.
+TEST(SizeLimitRepair, PagePastTheLimitInUseIsNotCut) {
+    const fs::path source = corpus_dir() / "jackcess/V1997/compIndexTestV1997.mdb";
+    if (!fs::exists(source)) GTEST_SKIP() << "corpus file missing: " << source;
+    std::vector<uint8_t> bytes = read_bytes(source);
+    std::vector<uint8_t> root;
+    constexpr size_t kPage = 2048;
+    const uint32_t moved_to = static_cast<uint32_t>(jet::kMaxFileSizeJet3 / kPage) + 1;
+    {
+        jet::Database db(source);
+        bool moved = false;
+        for (const auto& t : db.user_tables()) {
+            const auto& def = db.table_def(t.tdef_page());
+            if (!def.table || def.table->real_indexes.empty() || def.table->pages.size() != 1) continue;
+            const jet::RealIndex& index = def.table->real_indexes.front();
+            const size_t at = size_t(t.tdef_page()) * kPage + index.descriptor_offset + db.layout().ri_root_page;
+            ASSERT_EQ(jet::u32_at(bytes, at), index.root_page);
+            root.assign(bytes.begin() + std::ptrdiff_t(index.root_page * kPage),
+                        bytes.begin() + std::ptrdiff_t((index.root_page + 1) * kPage));
+            for (int i = 0; i < 4; ++i) bytes[at + i] = static_cast<uint8_t>(moved_to >> (8 * i));
+            moved = true;
+            break;
+        }
+        ASSERT_TRUE(moved) << "no user table with an index and a one-page definition";
+    }
+    TempFolder folder;
+    const fs::path database = folder / "compIndexTestV1997.mdb";
+    write_bytes(database, bytes);
+    fs::resize_file(database, uint64_t(moved_to) * kPage);  // sparse up to the page past the limit
+    std::ofstream(database, std::ios::binary | std::ios::app).write(reinterpret_cast<const char*>(root.data()),
+                                                                     std::streamsize(root.size()));
+    const uint64_t size = fs::file_size(database);
+
+    bool named = false;
+    for (const jet::Finding& f : jet::check_database(database).findings)
+        if (f.code == "HDR_FILE_TOO_LARGE_USED")
+            named = f.description.find("página " + std::to_string(moved_to)) != std::string::npos;
+    EXPECT_TRUE(named) << "the check names the page past the limit";
+    EXPECT_THROW(jet::repair_database(database), jet::EngineError);
+    EXPECT_EQ(fs::file_size(database), size);
+    EXPECT_EQ(folder.entries(), std::vector<std::string>{"compIndexTestV1997.mdb"});
 }
