@@ -7,7 +7,7 @@
 # large files are read only; the copies go to DAMAGE_DIR.
 #
 #   bench/damage_at_scale.sh [BUILD_DIR] [FILE...]   (default build/linux; the 100 MB files
-#                                                    bench/large.sh grows in /tmp/large)
+#                                                    bench/large.sh grows in /tmp/tarsolin-large)
 #   DAMAGE_KINDS="torn-page stale-row-count"          only these kinds (bench_damage_apply --kinds)
 #   DAMAGE_READER=mdb-reader                          judge with mdb-reader instead of mdbtools
 #   DAMAGE_DIR=/tmp/x                                 where the copies go (default /tmp/tarsolin-damage)
@@ -17,7 +17,8 @@ root="$(cd "$(dirname "$0")/.." && pwd)"
 build="$(cd "${1:-$root/build/linux}" && pwd)"
 shift || true
 files=("$@")
-[ ${#files[@]} -gt 0 ] || files=(/tmp/large/g100_indexTestV2003.mdb /tmp/large/g100_Northwind.accdb)
+[ ${#files[@]} -gt 0 ] || files=(/tmp/tarsolin-large/100MB_indexTestV1997.mdb /tmp/tarsolin-large/100MB_indexTestV2003.mdb
+                                  /tmp/tarsolin-large/100MB_Northwind.accdb)
 jetrepair="$build/tools/jetrepair/jetrepair"
 [ -x "$jetrepair" ] || jetrepair="$build/jetrepair"
 apply="$build/bench/bench_damage_apply"

@@ -44,6 +44,15 @@ std::optional<UsageMapEdit> UsageMapEdit::load(const PageStore& store, const Lay
         why = "el mapa de uso tiene un tipo desconocido";
         return std::nullopt;
     }
+    // A slot naming a map page past the end of the file (cut off) names nothing: emptied, so
+    // that a page appended later at that number is not taken for this map's.
+    if (edit.type_ == kReference) {
+        for (size_t at_slot = slot.start + 1; at_slot + 4 <= slot.end; at_slot += 4)
+            if (u32_at(host, at_slot) >= store.page_count()) {
+                std::fill_n(host.begin() + static_cast<std::ptrdiff_t>(at_slot), 4, 0);
+                edit.changed_.insert(at.page);
+            }
+    }
     edit.pages_.emplace(at.page, std::move(host));
     return edit;
 }

@@ -192,7 +192,12 @@ void rebuild_global_map(FixContext& context) {
         const DataPage page(page_bytes, walk.db.layout());
         free[p] = all_zero(page.bytes()) || (page.is_data_page() && !page.is_lval() && tables.count(page.owner()));
     }
-    write_global_map(context, walk.db.layout(), free);
+    std::vector<bool> claimed(file.page_count(), false);
+    for (uint32_t p = 0; p < file.page_count(); ++p) {
+        const Claim claim = walk.ctx.claims.kind(p);
+        claimed[p] = claim != Claim::None && claim != Claim::GlobalMap;
+    }
+    write_global_map(context, walk.db.layout(), free, claimed);
 }
 
 }  // namespace

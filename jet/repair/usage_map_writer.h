@@ -30,7 +30,11 @@ bool write_map_pages(FixContext& context, const Layout& layout, uint32_t row_poi
 // Access leaves them. An unreadable map row becomes an inline map starting at page 0 when
 // its length allows; a reference map appends the map pages it lacks (their own bits clear).
 // False, writing nothing, when the wanted bits do not fit.
-bool write_global_map(FixContext& context, const Layout& layout, const std::vector<bool>& free_in_file);
+// `claimed`: pages another structure uses (a table's or an index's map pages among them): a
+// reference map's slot naming one of them is stale (the file was cut and that number taken
+// again) and gets a new map page.
+bool write_global_map(FixContext& context, const Layout& layout, const std::vector<bool>& free_in_file,
+                      const std::vector<bool>& claimed = {});
 
 // Inline bitmap bytes (without the 5-byte head) for `pages` starting at `start`; nothing
 // when a page falls outside [start, start + 8 * bitmap_bytes).

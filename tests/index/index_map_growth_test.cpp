@@ -254,6 +254,29 @@ TEST(IndexGrowth, AppendedPagesGetAMapPageInAReferenceGlobalMap) {
     EXPECT_EQ(global.pages_past_end, jet::pages_per_map_page(db.layout()) - (end + 2));
 }
 
+// A file cut short loses map pages its reference maps still name. Such a slot names nothing:
+// an edit that saves the map leaves it empty, so that a page appended later at that number
+// (another map's, an index's) is never read as this map's.
+TEST(UsageMapEditGrowth, SlotNamingAPagePastTheEndIsEmptied) {
+    const auto source = test::corpus_file("efcore-jet/JetProviderExceptionTests/Northwind.accdb");
+    REQUIRE_CORPUS_FILE(source);
+    std::vector<uint8_t> bytes = test::file_bytes(source);
+    jet::Database db(source);
+    const jet::Layout& layout = db.layout();
+    empty_reference_global_map(bytes, layout);
+    const uint32_t end = static_cast<uint32_t>(bytes.size() / layout.page_size);
+    const size_t slot_at = layout.page_size + jet::DataPage(db.file().page(1), layout).slot(0).start + 1;
+    for (int i = 0; i < 4; ++i) bytes[slot_at + i] = static_cast<uint8_t>((end + 1) >> (8 * i));
+    jet::MemoryPageStore store(bytes, layout.page_size);
+    std::string why;
+    auto global = jet::UsageMapEdit::load(store, layout, 1u << 8, why);
+    ASSERT_TRUE(global) << why;
+    EXPECT_FALSE(global->covers(0));
+    EXPECT_EQ(global->missing_slots({0}), std::vector<size_t>{0});
+    global->save(store);
+    EXPECT_EQ(jet::u32_at(store.read(1), slot_at - layout.page_size), 0u);
+}
+
 // An inline map turned into a reference map in its row: the row keeps its length, the
 // new map page reads back as a map page, and only the pages set are listed.
 TEST(UsageMapEditGrowth, InlineBecomesReferenceWithANewMapPage) {
