@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <optional>
 #include <string>
 #include <utility>
@@ -50,6 +51,37 @@ std::optional<std::string> zero_page(Bytes& f, std::optional<uint32_t> page, con
     return std::string(what) + ": " + *note;
 }
 
+// The table owning the most data pages, one of its data pages with rows and one of its index
+// leaves, both from the middle of the file's run of them: the damage a large file's
+// biggest table takes, away from the pages small-file cases reach first.
+std::optional<std::string> zero_largest_table_page_and_leaf(Bytes& f) {
+    const auto layout = damage::layout_of(f);
+    const uint32_t page_size = layout.page_size;
+    std::map<uint32_t, std::vector<uint32_t>> data, leaves;
+    for (std::size_t p = 3; (p + 1) * page_size <= f.size(); ++p) {
+        const std::size_t at = p * page_size;
+        const uint32_t owner = u32_at(f, at + 4);
+        const std::size_t count_at = at + (layout.jet3 ? 0x08 : 0x0C);  // a data page's row count
+        const bool rows = (f[count_at] | f[count_at + 1]) != 0;
+        if (f[at] == 0x01 && owner != 0x4C41564C && rows) data[owner].push_back(static_cast<uint32_t>(p));
+        if (f[at] == 0x04) leaves[owner].push_back(static_cast<uint32_t>(p));
+    }
+    uint32_t table = 0;
+    size_t most = 0;
+    for (const auto& [owner, pages] : data)
+        if (pages.size() > most && leaves.count(owner)) {
+            table = owner;
+            most = pages.size();
+        }
+    if (most == 0) return std::nullopt;
+    const uint32_t page = data[table][data[table].size() / 2];
+    const uint32_t leaf = leaves[table][leaves[table].size() / 2];
+    const auto a = zero_page(f, page, "página de datos");
+    const auto b = zero_page(f, leaf, "hoja de índice");
+    if (!a || !b) return std::nullopt;
+    return "tabla de la página " + std::to_string(table) + ", " + *a + "; " + *b;
+}
+
 std::vector<std::pair<std::string, Apply>> kinds() {
     std::vector<std::pair<std::string, Apply>> out;
     for (damage::RowKind k : damage::all_row_kinds())
@@ -73,6 +105,8 @@ std::vector<std::pair<std::string, Apply>> kinds() {
     out.emplace_back("zeroed-index-leaf", [](const fs::path&, Bytes& f) {
         return zero_page(f, first_user_index_leaf(f), "hoja de índice");
     });
+    out.emplace_back("largest-table-page-and-leaf",
+                     [](const fs::path&, Bytes& f) { return zero_largest_table_page_and_leaf(f); });
     out.emplace_back("stale-row-count", [](const fs::path&, Bytes& f) {
         return damage::apply(f, {damage::Kind::StaleRowCount});
     });
