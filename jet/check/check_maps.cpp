@@ -108,7 +108,7 @@ std::string CheckContext::claim_text(Claim kind, uint32_t owner) const {
 bool claim_page(CheckContext& ctx, uint32_t page, Claim kind, uint32_t owner) {
     // Noted as a claim: a replay judges it again against the claims made by then.
     std::vector<CheckEvent>* tap = ctx.sink.tap();
-    if (tap) tap->push_back({Problem::Count, {}, page, kind, owner});
+    if (tap) tap->push_back({.page = page, .owner = owner, .claim = kind});
     if (page >= ctx.claims.page_count()) return false;  // callers claim only pages they read
     auto conflict = ctx.claims.claim(page, kind, owner);
     if (!conflict) return true;

@@ -59,10 +59,10 @@ private:
 // repair notes a claim per data page: the finding is held apart so that a claim stays small.
 struct CheckEvent {
     Problem problem = Problem::Count;
-    std::shared_ptr<const Finding> finding;
     uint32_t page = 0;
-    Claim claim = Claim::None;
+    std::unique_ptr<const Finding> finding;
     uint32_t owner = 0;
+    Claim claim = Claim::None;
 };
 
 // A table as the catalog names it, with its parsed definition.

@@ -34,10 +34,10 @@ struct TableWalk {
     CrackedRow cracked;                   // the row being checked, storage reused
 
     void add(Problem p, Location where, std::initializer_list<std::string_view> args) {
-        out.events.push_back({p, std::make_shared<const Finding>(make_finding(p, std::move(where), args))});
+        out.events.push_back({.problem = p, .finding = std::make_unique<const Finding>(make_finding(p, std::move(where), args))});
     }
     void claim(uint32_t page, Claim kind, uint32_t owner) {
-        out.events.push_back({Problem::Count, {}, page, kind, owner});
+        out.events.push_back({.page = page, .owner = owner, .claim = kind});
     }
 
     Location at(uint32_t page, int row) const { return object::table_row(t.name, page, row); }

@@ -19,7 +19,7 @@ void FindingSink::add(Problem p, Location where, std::initializer_list<std::stri
 }
 
 void FindingSink::add(Problem p, const Finding& finding) {
-    if (tap_) tap_->push_back(CheckEvent{p, std::make_shared<const Finding>(finding)});
+    if (tap_) tap_->push_back(CheckEvent{.problem = p, .finding = std::make_unique<const Finding>(finding)});
     ++total_;
     if (++counts_[static_cast<std::size_t>(p)] > limit_) return;
     report_.findings.push_back(finding);
