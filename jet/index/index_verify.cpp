@@ -180,6 +180,38 @@ std::vector<RowDigest> digest_rows(Database& db, const TableDef& table, const st
     return out;
 }
 
+// The verdict of every index whose entries digest as its rows do: no join, and a walk in
+// order only for a unique index holding neighbouring equal keys. Returns the others.
+std::vector<size_t> settle_by_digest(Database& db, const TableDef& table, const std::string& table_name,
+                                     const std::vector<uint32_t>& pages, const std::vector<IndexKeyPlan>& plans,
+                                     const std::vector<size_t>& encodable, std::vector<WalkedIndex>& walked,
+                                     std::vector<IndexVerdict>& verdicts, const IndexVerifyLimits& limits,
+                                     Faults& faults) {
+    const std::vector<RowDigest> digests = digest_rows(db, table, table_name, pages, plans, encodable, faults);
+    std::vector<size_t> differing;
+    for (size_t g = 0; g < encodable.size(); ++g) {
+        const size_t i = encodable[g];
+        const RowDigest& d = digests[g];
+        if (d.failed) {
+            verdicts[i].reason = "un valor de la tabla no tiene el tipo de su columna";
+            continue;
+        }
+        if (!d.usable || d.digest != walked[i].digest) {
+            differing.push_back(i);
+            continue;
+        }
+        const uint8_t flags = comparison_flags(table, i);
+        IndexComparison agreeing =
+            IndexComparison::agreeing(walked[i].entries, flags, d.all_null_keys, limits.issues_per_kind);
+        if (walked[i].repeats_a_key && (flags & index_flag::unique))
+            walked[i].entries_into(db, 0, uint64_t{1} << 32,
+                                   [&](size_t, std::span<const uint8_t> key, RowPointer row) { agreeing.take(key, row); });
+        verdicts[i].keys_checked = true;
+        verdicts[i].data = agreeing.finish();
+    }
+    return differing;
+}
+
 }  // namespace
 
 std::vector<IndexVerdict> verify_table_indexes(Database& db, const TableDef& table,
@@ -218,33 +250,13 @@ std::vector<IndexVerdict> verify_table_indexes(Database& db, const TableDef& tab
     Faults ignored;  // a later scan of the same pages finds the same faults
     bool first_scan = true;
     if (limits.digest_first) {
-        const std::vector<RowDigest> digests = digest_rows(db, table, table_name, pages, plans, encodable, faults);
+        encodable = settle_by_digest(db, table, table_name, pages, plans, encodable, walked, verdicts, limits, faults);
         first_scan = false;
-        std::vector<size_t> differing;
-        for (size_t g = 0; g < encodable.size(); ++g) {
-            const size_t i = encodable[g];
-            const RowDigest& d = digests[g];
-            if (d.failed) {
-                verdicts[i].reason = "un valor de la tabla no tiene el tipo de su columna";
-            } else if (d.usable && d.digest == walked[i].digest) {
-                IndexComparison agreeing = IndexComparison::agreeing(walked[i].entries, comparison_flags(table, i),
-                                                                     d.all_null_keys, limits.issues_per_kind);
-                if (walked[i].repeats_a_key && (comparison_flags(table, i) & index_flag::unique))
-                    walked[i].entries_into(db, 0, uint64_t{1} << 32,
-                                           [&](size_t, std::span<const uint8_t> key, RowPointer row) { agreeing.take(key, row); });
-                verdicts[i].keys_checked = true;
-                verdicts[i].data = agreeing.finish();
-            } else {
-                differing.push_back(i);
-            }
-        }
-        encodable = std::move(differing);
         if (encodable.empty()) return verdicts;
     }
 
     // The rows are dealt in shares by page; each share is scanned once for a group of
     // indexes, and each index of the group walks its leaves for the entries into it.
-
     // Rows expected: as many as the fullest index has entries (the stored count may be
     // damaged); without entries, the count within what the pages can hold.
     size_t rows_hint = 0;
