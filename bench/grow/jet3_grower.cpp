@@ -24,13 +24,13 @@
 namespace bench {
 namespace {
 
-// A fixed integer column that keeps a unique index unique when every copy moves it.
+// An Integer or Long column that keeps a unique index unique when every copy moves it.
 struct KeyColumn {
     const jet::Column* column = nullptr;
-    unsigned width = 0;
+    unsigned width = 0;  // 2 or 4
     int64_t low = std::numeric_limits<int64_t>::max();
     int64_t high = std::numeric_limits<int64_t>::min();
-    int64_t max_value() const { return width == 1 ? 0xFF : width == 2 ? INT16_MAX : INT32_MAX; }
+    int64_t max_value() const { return width == 2 ? INT16_MAX : INT32_MAX; }
 };
 
 // A live row of the table, and where its key columns lie in it (SIZE_MAX: NULL there).
@@ -60,14 +60,13 @@ unsigned integer_width(uint8_t type) {
     }
 }
 
-int64_t read_integer(jet::Bytes b, unsigned width) {
-    if (width == 1) return b[0];
-    if (width == 2) return static_cast<int16_t>(jet::u16_at(b, 0));
-    return static_cast<int32_t>(jet::u32_at(b, 0));
+int64_t read_key(jet::Bytes b, size_t at, unsigned width) {
+    return width == 2 ? int64_t{static_cast<int16_t>(jet::u16_at(b, at))} : int64_t{static_cast<int32_t>(jet::u32_at(b, at))};
 }
 
-void write_integer(uint8_t* at, unsigned width, int64_t v) {
-    for (unsigned i = 0; i < width; ++i) at[i] = static_cast<uint8_t>(static_cast<uint64_t>(v) >> (8 * i));
+void write_key(std::span<uint8_t> b, size_t at, unsigned width, int64_t v) {
+    if (width == 2) jet::put_u16(b, at, static_cast<uint16_t>(v));
+    else jet::put_u32(b, at, static_cast<uint32_t>(v));
 }
 
 // Why a table cannot be grown this way ("" when it can); fills its key columns.
@@ -114,7 +113,7 @@ void survey(jet::Database& db, GrownTable& t) {
                     continue;
                 }
                 source.key_at.push_back(static_cast<size_t>(field.data() - row.data()));
-                const int64_t v = read_integer(field, k.width);
+                const int64_t v = read_key(field, 0, k.width);
                 k.low = std::min(k.low, v);
                 k.high = std::max(k.high, v);
             }
@@ -141,8 +140,8 @@ std::vector<uint8_t> moved_row(const GrownTable& t, const SourceRow& source, uin
         const KeyColumn& k = t.keys[c];
         if (source.key_at[c] == SIZE_MAX) continue;
         const int64_t span = k.high - k.low + 1;
-        const int64_t v = read_integer(jet::Bytes(row).subspan(source.key_at[c]), k.width);
-        write_integer(row.data() + source.key_at[c], k.width, v + static_cast<int64_t>(round) * span);
+        const int64_t v = read_key(row, source.key_at[c], k.width);
+        write_key(row, source.key_at[c], k.width, v + static_cast<int64_t>(round) * span);
     }
     return row;
 }
@@ -235,7 +234,7 @@ double data_share(const GrownTable& t) {
 void raise_row_count(jet::MemoryPageStore& store, const jet::Layout& layout, uint32_t tdef_page, uint64_t added) {
     std::vector<uint8_t> page = store.read(tdef_page);
     const uint64_t count = jet::u32_at(page, layout.tdef_num_rows) + added;
-    write_integer(page.data() + layout.tdef_num_rows, 4, static_cast<int64_t>(std::min<uint64_t>(count, UINT32_MAX)));
+    jet::put_u32(page, layout.tdef_num_rows, static_cast<uint32_t>(std::min<uint64_t>(count, UINT32_MAX)));
     store.write(tdef_page, page);
 }
 

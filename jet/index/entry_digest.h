@@ -22,7 +22,6 @@ public:
         sum_a_ += hash(pointer, key, 0x9E3779B97F4A7C15ull, 0xFF51AFD7ED558CCDull);
         sum_b_ += hash(pointer, key, 0xC2B2AE3D27D4EB4Full, 0xC4CEB9FE1A85EC53ull);
     }
-    uint64_t count() const { return count_; }
     friend bool operator==(const EntryDigest&, const EntryDigest&) = default;
 
 private:

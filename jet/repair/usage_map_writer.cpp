@@ -242,12 +242,9 @@ bool write_global_reference(FixContext& context, const Layout& layout, MapRow& r
     const uint64_t per_page = pages_per_map_page(layout);
     const std::size_t slots = (row.end - row.start - 1) / 4;
     const uint32_t page_count = static_cast<uint32_t>(free_in_file.size());
-    // Pages a fix appended after the walk that judged the others are in use; new map pages
-    // go after them, where the file really ends.
-    const uint32_t file_pages = context.page_count();
     std::vector<uint32_t> map_pages;  // by slot, 0 for a slot left empty
     std::set<uint32_t> in_use;        // the map pages themselves
-    uint32_t next = std::max(page_count, file_pages);  // where new map pages go
+    uint32_t next = page_count;       // where new map pages go
     for (std::size_t j = 0; j * per_page < next; ++j) {
         if (j >= slots) return false;
         uint32_t number = u32_at(Bytes(row.bytes()), 1 + 4 * j);
@@ -256,7 +253,7 @@ bool write_global_reference(FixContext& context, const Layout& layout, MapRow& r
             map_pages.push_back(0);
             continue;
         }
-        const std::vector<uint8_t> old = number < file_pages ? context.read_page(number) : std::vector<uint8_t>{};
+        const std::vector<uint8_t> old = number < page_count ? context.read_page(number) : std::vector<uint8_t>{};
         const bool theirs = number < claimed.size() && claimed[number];
         if (number == 0 || old.empty() || old[0] != page_type::usage_map || in_use.count(number) || theirs)
             number = next++;
@@ -271,19 +268,15 @@ bool write_global_reference(FixContext& context, const Layout& layout, MapRow& r
     for (std::size_t j = 0; j < map_pages.size(); ++j) {
         const uint32_t number = map_pages[j];
         if (number == 0) continue;
-        std::vector<uint8_t> page = number < file_pages ? context.read_page(number) : std::vector<uint8_t>{};
+        std::vector<uint8_t> page = number < page_count ? context.read_page(number) : std::vector<uint8_t>{};
         if (page.empty()) {
             page.assign(context.page_size(), 0);
             page[0] = page_type::usage_map;
             page[1] = 0x01;
         }
         fill_bits(std::span<uint8_t>(page).subspan(kMapPageHead), j * per_page, wanted);
-        if (number < file_pages) {
-            context.write_page(number, page);
-        } else {
-            if (number != context.page_count()) return false;  // new pages go ascending from the end
-            context.append_page(page);
-        }
+        if (number < page_count) context.write_page(number, page);
+        else context.append_page(page);  // ascending from the old end, slot by slot
         put_u32(row.bytes(), 1 + 4 * j, number);
     }
     context.write_page(row.page, row.host);
