@@ -174,6 +174,17 @@ NativeFile NativeFile::create_new(const std::filesystem::path& path, Share share
     return NativeFile(h, path);
 }
 
+NativeFile NativeFile::create_scratch(const std::filesystem::path& path) {
+    HANDLE h = CreateFileW(extended_path(path).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                           FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+        const int code = last_error();
+        if (code == ERROR_FILE_EXISTS || code == ERROR_ALREADY_EXISTS) return NativeFile();
+        fail("No se puede crear", path, code);
+    }
+    return NativeFile(h, path);
+}
+
 std::uint64_t NativeFile::size() const {
     LARGE_INTEGER size;
     if (!GetFileSizeEx(handle_, &size)) fail("No se puede leer", path_, last_error());
@@ -199,7 +210,7 @@ void NativeFile::read_at(std::uint64_t offset, std::span<std::uint8_t> out) cons
 }
 
 void NativeFile::write_at(std::uint64_t offset, std::span<const std::uint8_t> data) {
-    if (!write_goes_ahead(path_, offset, data)) return;
+    if (!scratch_ && !write_goes_ahead(path_, offset, data)) return;
     std::size_t done = 0;
     while (done < data.size()) {
         OVERLAPPED at{};
@@ -294,6 +305,18 @@ NativeFile NativeFile::create_new(const std::filesystem::path& path, Share) {
     return NativeFile(fd, path);
 }
 
+NativeFile NativeFile::create_scratch(const std::filesystem::path& path) {
+    int fd;
+    do fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    while (fd < 0 && errno == EINTR);
+    if (fd < 0) {
+        if (errno == EEXIST) return NativeFile();
+        fail("No se puede crear", path, last_error());
+    }
+    ::unlink(path.c_str());  // the open descriptor keeps it until closed
+    return NativeFile(fd, path);
+}
+
 std::uint64_t NativeFile::size() const {
     struct stat st;
     if (::fstat(handle_, &st) != 0) fail("No se puede leer", path_, last_error());
@@ -314,7 +337,7 @@ void NativeFile::read_at(std::uint64_t offset, std::span<std::uint8_t> out) cons
 }
 
 void NativeFile::write_at(std::uint64_t offset, std::span<const std::uint8_t> data) {
-    if (!write_goes_ahead(path_, offset, data)) return;
+    if (!scratch_ && !write_goes_ahead(path_, offset, data)) return;
     std::size_t done = 0;
     while (done < data.size()) {
         const ssize_t put = ::pwrite(handle_, data.data() + done, data.size() - done, static_cast<off_t>(offset + done));
@@ -394,13 +417,28 @@ int rename_file(const std::filesystem::path& from, const std::filesystem::path& 
 bool NativeFile::is_open() const noexcept { return handle_ != invalid_handle; }
 
 NativeFile::NativeFile(NativeFile&& other) noexcept
-    : handle_(std::exchange(other.handle_, invalid_handle)), path_(std::move(other.path_)) {}
+    : handle_(std::exchange(other.handle_, invalid_handle)), path_(std::move(other.path_)), scratch_(other.scratch_) {}
+
+NativeFile NativeFile::create_temporary(const std::filesystem::path& folder, const std::string& stem) {
+    for (unsigned n = 1; n <= 1000; ++n) {
+        NativeFile f = create_scratch(folder / (stem + "-" + std::to_string(n) + ".tmp"));
+        if (!f.is_open()) continue;
+        f.scratch_ = true;
+        return f;
+    }
+#ifdef _WIN32
+    fail("No se puede crear", folder / (stem + ".tmp"), ERROR_FILE_EXISTS);
+#else
+    fail("No se puede crear", folder / (stem + ".tmp"), EEXIST);
+#endif
+}
 
 NativeFile& NativeFile::operator=(NativeFile&& other) noexcept {
     if (this != &other) {
         close();
         handle_ = std::exchange(other.handle_, invalid_handle);
         path_ = std::move(other.path_);
+        scratch_ = other.scratch_;
     }
     return *this;
 }

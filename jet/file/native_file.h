@@ -52,6 +52,10 @@ public:
     // Creates a new file that must not exist yet (O_EXCL / CREATE_NEW). Returns an empty
     // NativeFile when the name is taken; throws on any other failure.
     static NativeFile create_new(const std::filesystem::path& path, Share share = Share::Readers);
+    // A scratch file in `folder`, named after `stem`, that no other program opens and that
+    // goes away when closed or when the process ends however it ends (unlinked at once on
+    // POSIX, delete-on-close on Windows). Its reads and writes are not steps of a commit.
+    static NativeFile create_temporary(const std::filesystem::path& folder, const std::string& stem);
 
     bool is_open() const noexcept;
     Handle handle() const noexcept { return handle_; }
@@ -71,12 +75,16 @@ public:
 
 private:
     NativeFile(Handle handle, std::filesystem::path path) : handle_(handle), path_(std::move(path)) {}
+    // Opens (once) a new file under one of the names `name(n)` gives, with the platform's
+    // call; nothing when every name is taken.
+    static NativeFile create_scratch(const std::filesystem::path& path);
 #ifdef _WIN32
     Handle handle_ = reinterpret_cast<void*>(static_cast<std::intptr_t>(-1));
 #else
     Handle handle_ = -1;
 #endif
     std::filesystem::path path_;
+    bool scratch_ = false;  // a temporary file: no step hooks
 };
 
 // Flushes a directory entry change (create, link, rename) to the device. No-op on Windows,

@@ -216,6 +216,10 @@ bool write_built_index_page(const IndexPageSpec& head, std::span<const KeyEntry>
     // Without a prefix length it is measured (and checked) as for any page.
     return write_page_into(head, entries, layout, &numbers, head.prefix_length, page);
 }
+bool write_built_index_page(const IndexPageSpec& head, std::span<const IndexEntry> entries, const Layout& layout,
+                            const std::vector<uint32_t>& numbers, std::span<uint8_t> page) {
+    return write_page_into(head, entries, layout, &numbers, head.prefix_length, page);
+}
 
 int compare_entries(std::span<const uint8_t> a_key, RowPointer a_row, std::span<const uint8_t> b_key, RowPointer b_row) {
     const size_t common = std::min(a_key.size(), b_key.size());

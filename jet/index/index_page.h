@@ -123,5 +123,7 @@ std::vector<uint8_t> write_index_page(const IndexPageSpec& head, std::span<const
 // so it is taken as one the entries share.
 bool write_built_index_page(const IndexPageSpec& head, std::span<const KeyEntry> entries, const Layout& layout,
                             const std::vector<uint32_t>& numbers, std::span<uint8_t> page);
+bool write_built_index_page(const IndexPageSpec& head, std::span<const IndexEntry> entries, const Layout& layout,
+                            const std::vector<uint32_t>& numbers, std::span<uint8_t> page);
 
 }  // namespace jet

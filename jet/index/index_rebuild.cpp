@@ -5,12 +5,13 @@
 #include <set>
 #include <stdexcept>
 
+#include "jet/base/engine_error.h"
 #include "jet/index/index.h"
 #include "jet/index/index_build.h"
 #include "jet/index/index_check.h"
 #include "jet/index/index_placement.h"
 #include "jet/index/index_row_key.h"
-#include "jet/index/sorted_keys.h"
+#include "jet/index/key_sorter.h"
 #include "jet/index/unique_keys.h"
 #include "jet/format/usage_map.h"
 #include "jet/format/usage_map_edit.h"
@@ -19,7 +20,7 @@ namespace jet {
 namespace {
 
 constexpr uint32_t kGlobalMapRow = 1u << 8;  // page 1, row 0 as a stored row pointer
-constexpr size_t kMaxRowsHint = size_t{1} << 16;
+constexpr size_t kLeastSortMemory = size_t{1} << 20;  // per index, however many share a table
 
 // Where the real-index blocks start in the logical TDEF buffer: after the per-index
 // count entries, the column descriptors and the column names.
@@ -175,18 +176,20 @@ struct IndexKeys {
     size_t real_index = 0;
     bool ok = false;
     std::string reason;  // Spanish, when !ok
-    SortedKeys keys;
+    KeySorter keys;
     size_t duplicate_keys = 0;
 };
 
-// One pass over the stored rows feeds every chosen index; keys are built in one reused buffer.
+// One pass over the stored rows feeds every chosen index; keys are built in one reused
+// buffer and sorted within the memory `limits` give the table (shared by its indexes).
 std::vector<IndexKeys> collect_index_keys(Database& db, const TableDef& table, const std::string& name,
-                                          const std::vector<size_t>& real_indexes) {
+                                          const std::vector<size_t>& real_indexes, const KeySortLimits& limits) {
     std::vector<IndexKeys> out;
     std::vector<IndexKeyPlan> plans;
+    KeySortLimits each = limits;
+    each.memory = std::max(kLeastSortMemory, limits.memory / std::max<size_t>(1, real_indexes.size()));
     for (size_t i : real_indexes) {
-        IndexKeys e;
-        e.real_index = i;
+        IndexKeys e{i, false, {}, KeySorter(each), 0};
         IndexKeyPlan plan;
         if (i < table.real_indexes.size()) {
             plan = plan_index_key(table, table.real_indexes[i], db.layout(), db.header().version_byte);
@@ -202,14 +205,7 @@ std::vector<IndexKeys> collect_index_keys(Database& db, const TableDef& table, c
     StoredRowKeys rows(table, db.decode_context());
     std::vector<size_t> prepared;
     for (const IndexKeyPlan& plan : plans) prepared.push_back(rows.prepare(plan));
-    // The definition's row count sizes the key buffers (bounded: it may be damaged).
-    const size_t rows_hint = std::min<size_t>(table.num_rows, kMaxRowsHint);
     std::span<const uint8_t> key;
-    // Rows whose key columns are all NULL never make a unique key repeat.
-    std::vector<std::set<uint32_t>> all_null_rows(out.size());
-    std::vector<bool> unique(out.size());
-    for (size_t k = 0; k < out.size(); ++k) unique[k] = out[k].ok && unique_real_index(table, out[k].real_index);
-    auto packed = [](const auto& p) { return (uint32_t(p.page) << 8) | uint32_t(p.row); };
     Faults faults;
     db.scan_stored_rows(
         table, name,
@@ -225,21 +221,15 @@ std::vector<IndexKeys> collect_index_keys(Database& db, const TableDef& table, c
                     continue;
                 }
                 if (all_null && (table.real_indexes[out[k].real_index].flags & index_flag::ignore_nulls)) continue;
-                if (all_null && unique[k]) all_null_rows[k].insert(packed(at));
-                if (out[k].keys.size() == 0) out[k].keys.reserve(rows_hint, rows_hint * key.size());
-                out[k].keys.add(key, RowPointer{at.page, static_cast<uint8_t>(at.row)});
+                out[k].keys.add(key, RowPointer{at.page, static_cast<uint8_t>(at.row)}, all_null);
             }
         },
         faults);
-    for (size_t k = 0; k < out.size(); ++k) {
-        IndexKeys& e = out[k];
+    for (IndexKeys& e : out) {
         if (!e.ok) continue;
-        e.keys.sort();
-        if (unique[k])
-            e.duplicate_keys = all_null_rows[k].empty() ? e.keys.repeated_keys()
-                                                         : e.keys.repeated_keys([&](RowPointer r) {
-                                                               return all_null_rows[k].count(packed(r)) > 0;
-                                                           });
+        e.keys.finish();
+        // Rows whose key columns are all NULL never make a unique key repeat.
+        if (unique_real_index(table, e.real_index)) e.duplicate_keys = repeated_keys(e.keys);
     }
     return out;
 }
@@ -249,13 +239,15 @@ std::vector<IndexKeys> collect_index_keys(Database& db, const TableDef& table, c
 std::vector<ExpectedIndex> expected_index_entries(Database& db, const TableDef& table, const std::string& name,
                                                   const std::vector<size_t>& real_indexes) {
     std::vector<ExpectedIndex> out;
-    for (IndexKeys& k : collect_index_keys(db, table, name, real_indexes)) {
+    for (IndexKeys& k : collect_index_keys(db, table, name, real_indexes, {})) {
         ExpectedIndex e;
         e.real_index = k.real_index;
         e.ok = k.ok;
         e.reason = std::move(k.reason);
         e.duplicate_keys = k.duplicate_keys;
-        if (k.ok) e.entries = k.keys.entries();
+        SortedEntry entry;
+        if (k.ok)
+            for (KeySorter::Reader r = k.keys.read(); r.next(entry);) e.entries.push_back({KeyBytes(entry.key), entry.row, 0});
         out.push_back(std::move(e));
     }
     return out;
@@ -306,10 +298,10 @@ public:
         const std::optional<size_t> block = real_index_block(table_, layout);
         if (!block) return fail(r, ": la definición de la tabla está incompleta.");
 
-        BuiltKeyIndex built;
-        const std::vector<KeyEntry> entries = expected.keys.views();
+        IndexPlan built;
+        KeySorterStream entries(expected.keys);
         try {
-            built = build_index(entries, layout, table_.page);
+            built = plan_index(entries, layout, table_.page);
         } catch (const std::length_error&) {
             return fail(r, ": una clave no cabe en una página de índice.");
         }
@@ -399,12 +391,6 @@ public:
         r.pages_appended = placed.appended;
         r.map_pages_added = map_pages.size();
 
-        std::vector<uint8_t> pages;  // end to end
-        try {
-            pages = render_index_pages(built, numbers, layout);
-        } catch (const std::length_error&) {
-            return fail(r, ": una página del índice no se puede componer.");
-        }
         const size_t count_at = layout.tdef_variable_start + real_ * layout.real_index_count_entry_size + 4;
         const size_t root_at = *block + real_ * layout.real_index_size + layout.ri_root_page;
         if (!tdef_.can_put(count_at) || !tdef_.can_put(root_at))
@@ -412,10 +398,16 @@ public:
         tdef_.put_u32(count_at, static_cast<uint32_t>(built.entry_count));
         tdef_.put_u32(root_at, numbers.front());
 
-        // Everything is decided: write.
-        const size_t page_size = layout.page_size;
-        for (size_t i = 0; i < numbers.size(); ++i)
-            store_.write(numbers[i], std::span(pages).subspan(i * page_size, page_size));
+        // Everything is decided: write, each page as it is composed (in position order, so
+        // pages appended to the file come in turn). The plan measured every page; one that
+        // still cannot be composed stops the whole repair, whose copy is then thrown away.
+        try {
+            write_index_pages(built, entries, numbers, layout,
+                              [&](size_t i, std::span<const uint8_t> bytes) { store_.write(numbers[i], bytes); });
+        } catch (const std::length_error&) {
+            throw EngineError("No se puede reconstruir el índice " + in_quotes(r.name) + " de la tabla " +
+                              in_quotes(name_) + ": una página del índice no se puede componer.");
+        }
         uint64_t end = store_.page_count();  // the file's end once every new page is in
         for (const std::vector<uint32_t>* list :
              std::initializer_list<const std::vector<uint32_t>*>{&numbers, &map_pages, &global_pages})
@@ -486,8 +478,9 @@ private:
 }  // namespace
 
 std::vector<IndexRebuildResult> rebuild_table_indexes(Database& db, PageStore& store, const TableDef& table,
-                                                      const std::string& name, const std::vector<size_t>& real_indexes) {
-    std::vector<IndexKeys> expected = collect_index_keys(db, table, name, real_indexes);
+                                                      const std::string& name, const std::vector<size_t>& real_indexes,
+                                                      const KeySortLimits& limits) {
+    std::vector<IndexKeys> expected = collect_index_keys(db, table, name, real_indexes, limits);
     // Old pages of every index about to be rebuilt stay out of the free pool.
     std::set<uint32_t> reserved;
     std::vector<NamedPages> named;

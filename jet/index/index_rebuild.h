@@ -15,6 +15,7 @@
 
 #include "jet/format/database.h"
 #include "jet/index/index_page.h"
+#include "jet/index/key_sorter.h"
 #include "jet/file/page_store.h"
 
 namespace jet {
@@ -48,9 +49,11 @@ struct IndexRebuildResult {
 
 // `db` is the file as it stood before the rebuild (rows and old trees are read from it);
 // every page that changes is read and written through `store`, which must hold the same
-// file. Indexes are rebuilt one after the other.
+// file. Indexes are rebuilt one after the other; their keys are sorted within `limits`
+// (the memory is shared by the table's indexes).
 std::vector<IndexRebuildResult> rebuild_table_indexes(Database& db, PageStore& store, const TableDef& table,
-                                                      const std::string& name, const std::vector<size_t>& real_indexes);
+                                                      const std::string& name, const std::vector<size_t>& real_indexes,
+                                                      const KeySortLimits& limits = {});
 
 // Logical name of a real index ("físico N" when no logical index uses it).
 std::string real_index_label(const TableDef& table, size_t real_index);

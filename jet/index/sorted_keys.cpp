@@ -69,12 +69,12 @@ inline bool SortedKeys::before(const Ref& a, const Ref& b, const uint8_t* bytes)
     return a.row < b.row;
 }
 
-void SortedKeys::add(std::span<const uint8_t> key, RowPointer row) {
+void SortedKeys::add(std::span<const uint8_t> key, RowPointer row, bool all_null) {
     const size_t n = key.size();
     if (used_ + n > UINT32_MAX) throw std::length_error("index keys exceed 4 GiB");
     if (used_ + n > bytes_.size()) bytes_.resize(std::max(used_ + n, 2 * bytes_.size()));
     copy_short(bytes_.data() + used_, key.data(), n);
-    const Ref ref{head_of(key), static_cast<uint32_t>(used_), static_cast<uint32_t>(n), row.page, row.row};
+    const Ref ref{head_of(key), static_cast<uint32_t>(used_), static_cast<uint32_t>(n), row.page, row.row, all_null};
     // Checked here, while the last key is at hand: rows often lie in key order already.
     if (!refs_.empty()) {
         const Ref& last = refs_.back();
@@ -150,17 +150,6 @@ void SortedKeys::clear() {
     refs_.clear();
 }
 
-size_t SortedKeys::repeated_keys(const std::function<bool(RowPointer)>& ignore) const {
-    size_t n = 0;
-    for (size_t i = 1; i < refs_.size(); ++i) {
-        const Ref &a = refs_[i - 1], &b = refs_[i];
-        if (ignore && ignore(row(i))) continue;
-        n += a.head == b.head && a.length == b.length &&
-             (a.length == 0 || std::memcmp(bytes_.data() + a.offset, bytes_.data() + b.offset, a.length) == 0);
-    }
-    return n;
-}
-
 std::vector<IndexEntry> SortedKeys::entries() const {
     std::vector<IndexEntry> out(refs_.size());
     for (size_t i = 0; i < refs_.size(); ++i) {
@@ -168,14 +157,6 @@ std::vector<IndexEntry> SortedKeys::entries() const {
         out[i].key.assign(k.begin(), k.end());
         out[i].row = row(i);
     }
-    return out;
-}
-
-std::vector<KeyEntry> SortedKeys::views() const {
-    std::vector<KeyEntry> out;
-    out.reserve(refs_.size());
-    const uint8_t* bytes = bytes_.data();
-    for (const Ref& r : refs_) out.push_back({{bytes + r.offset, r.length}, {r.page, r.row}, 0});
     return out;
 }
 

@@ -5,7 +5,6 @@
 // eight bytes.
 #include <cstddef>
 #include <cstdint>
-#include <functional>
 #include <span>
 #include <vector>
 
@@ -17,7 +16,8 @@ namespace jet {
 class SortedKeys {
 public:
     void reserve(size_t keys, size_t bytes);
-    void add(std::span<const uint8_t> key, RowPointer row);
+    // `all_null`: the row's key columns are all NULL (such keys never make a unique one repeat).
+    void add(std::span<const uint8_t> key, RowPointer row, bool all_null = false);
     // Entry order; equal keys of different rows stay apart (they differ in their row).
     void sort();
     void clear();
@@ -25,11 +25,12 @@ public:
     size_t size() const { return refs_.size(); }
     std::span<const uint8_t> key(size_t i) const { return {bytes_.data() + refs_[i].offset, refs_[i].length}; }
     RowPointer row(size_t i) const { return {refs_[i].page, refs_[i].row}; }
-    // Sorted: keys that equal the key before them, but for rows `ignore` accepts.
-    size_t repeated_keys(const std::function<bool(RowPointer)>& ignore = {}) const;
-    // The entries in their current order: copies, or views into this buffer.
+    bool all_null(size_t i) const { return refs_[i].all_null; }
+    // Bytes held for keys and their references.
+    size_t memory() const { return bytes_.capacity() + refs_.capacity() * sizeof(Ref); }
+    size_t key_bytes() const { return used_; }
+    // The entries in their current order, copied.
     std::vector<IndexEntry> entries() const;
-    std::vector<KeyEntry> views() const;
 
 private:
     struct Ref {
@@ -38,6 +39,7 @@ private:
         uint32_t length;
         uint32_t page;
         uint8_t row;
+        bool all_null;
     };
     static bool before(const Ref& a, const Ref& b, const uint8_t* bytes);
     static bool less(const Ref& a, const Ref& b, const uint8_t* bytes);

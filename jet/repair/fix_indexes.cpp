@@ -45,7 +45,11 @@ std::vector<IndexRebuildResult> rebuild_in_copy(FixContext& context, uint32_t td
         for (size_t i = 0; i < def.table->real_indexes.size(); ++i) which->push_back(i);
     }
     PageStore& store = context;
-    return rebuild_table_indexes(db, store, *def.table, name, *which);
+    // Keys of a large table are sorted in runs beside the working copy, where the repair
+    // already has room for a whole file.
+    KeySortLimits limits;
+    limits.folder = context.copy_path().parent_path();
+    return rebuild_table_indexes(db, store, *def.table, name, *which, limits);
 }
 
 }  // namespace

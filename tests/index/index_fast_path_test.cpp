@@ -1,5 +1,5 @@
 // The rebuild's fast paths against the plain ones they replace: keys sorted by reference
-// in one buffer against compare_entries, keys built from stored rows against keys built
+// in one buffer and merged from runs on disk against compare_entries, keys built from stored rows against keys built
 // from decoded values, and trees laid out over that buffer against trees of copied entries.
 #include <gtest/gtest.h>
 
@@ -12,6 +12,7 @@
 #include "jet/format/database.h"
 #include "jet/index/index_build.h"
 #include "jet/index/index_row_key.h"
+#include "jet/index/key_sorter.h"
 #include "jet/index/sorted_keys.h"
 
 namespace {
@@ -30,6 +31,18 @@ std::vector<jet::IndexEntry> sorted_by_reference(const std::vector<jet::IndexEnt
     for (const auto& e : es) keys.add(e.key, e.row);
     keys.sort();
     return keys.entries();
+}
+
+// Through the bounded sorter: `memory` small enough gives many runs on disk to merge.
+std::vector<jet::IndexEntry> sorted_in_runs(const std::vector<jet::IndexEntry>& es, size_t memory, size_t* runs = nullptr) {
+    jet::KeySorter keys({memory, {}});
+    for (const auto& e : es) keys.add(e.key, e.row);
+    keys.finish();
+    if (runs) *runs = keys.runs();
+    std::vector<jet::IndexEntry> out;
+    jet::SortedEntry s;
+    for (auto r = keys.read(); r.next(s);) out.push_back({jet::KeyBytes(s.key), s.row, 0});
+    return out;
 }
 
 bool same(const std::vector<jet::IndexEntry>& a, const std::vector<jet::IndexEntry>& b) {
@@ -71,6 +84,12 @@ TEST(SortedKeys, PseudoRandomKeysSortLikeCompareEntries) {
     EXPECT_TRUE(same(sorted_by_reference(es), sorted_plainly(es)));
     std::vector<jet::IndexEntry> already = sorted_plainly(es);  // the is-sorted shortcut
     EXPECT_TRUE(same(sorted_by_reference(already), already));
+    // Runs of a few hundred keys merged from the scratch file, and one run only.
+    size_t runs = 0;
+    EXPECT_TRUE(same(sorted_in_runs(es, 4096, &runs), sorted_plainly(es)));
+    EXPECT_GT(runs, 5u);
+    EXPECT_TRUE(same(sorted_in_runs(es, size_t{1} << 30, &runs), sorted_plainly(es)));
+    EXPECT_EQ(runs, 0u);
 }
 
 // Short keys of one length added in row order (an integer column scanned page by page):
@@ -90,16 +109,23 @@ TEST(SortedKeys, ShortKeysOfOneLengthInRowOrderSortLikeCompareEntries) {
     EXPECT_TRUE(same(sorted_by_reference(es), sorted_plainly(es)));
 }
 
-TEST(SortedKeys, RepeatedKeysCountsEqualKeysOfDifferentRows) {
-    jet::SortedKeys keys;
-    keys.add(Bytes8{1, 2}, {1, 0});
-    keys.add(Bytes8{1, 2}, {2, 0});
-    keys.add(Bytes8{1, 2, 0}, {3, 0});  // longer: a different key
-    keys.add(Bytes8{}, {4, 0});
-    keys.add(Bytes8{}, {5, 0});
-    keys.add(Bytes8{1, 2}, {6, 0});
-    keys.sort();
-    EXPECT_EQ(keys.repeated_keys(), 3u);
+// All-NULL keys never repeat a unique key; a longer key is another key. The same count
+// whether the keys stayed in memory or were merged from runs of two.
+TEST(KeySorter, RepeatedKeysCountsEqualKeysOfDifferentRows) {
+    for (size_t memory : {size_t{1} << 20, size_t{1}}) {
+        jet::KeySorter keys({memory, {}});
+        keys.add(Bytes8{1, 2}, {1, 0});
+        keys.add(Bytes8{1, 2}, {2, 0});
+        keys.add(Bytes8{1, 2, 0}, {3, 0});
+        keys.add(Bytes8{}, {4, 0}, true);
+        keys.add(Bytes8{}, {5, 0}, true);
+        keys.add(Bytes8{9}, {7, 0});
+        keys.add(Bytes8{9}, {8, 0}, false);
+        keys.add(Bytes8{1, 2}, {6, 0});
+        keys.finish();
+        EXPECT_EQ(keys.size(), 8u);
+        EXPECT_EQ(jet::repeated_keys(keys), 3u) << memory;
+    }
 }
 
 // Every row of every table of the corpus, every encodable real index: the key from the
@@ -261,27 +287,36 @@ TEST(StoredRowKeys, PlanChangedInPlaceGetsItsOwnKeys) {
     EXPECT_EQ(second, expected);
 }
 
-// Both layouts of the same entries give the same bytes, for a lone leaf and for a tree of
-// several levels with long shared prefixes, in both layouts.
-TEST(KeyEntryLayout, SamePagesAsCopiedEntries) {
+// Pages written from keys merged out of runs on disk equal pages built from the same
+// entries copied whole, for a lone leaf and for a tree of several levels with long shared
+// prefixes, in both layouts.
+TEST(KeyEntryLayout, StreamedPagesEqualPagesOfCopiedEntries) {
     for (const jet::Layout* layout : {&jet::kJet3Layout, &jet::kJet4Layout}) {
         for (size_t count : {size_t{3}, size_t{5000}}) {
-            jet::SortedKeys keys;
+            jet::KeySorter keys({size_t{16} << 10, {}});
+            std::vector<jet::IndexEntry> copied;
             for (size_t i = 0; i < count; ++i) {
                 Bytes8 key = {0x7F, 'c', 'o', 'm', 'm', 'o', 'n', static_cast<uint8_t>(i >> 8), static_cast<uint8_t>(i)};
-                keys.add(key, {static_cast<uint32_t>(100 + i / 50), static_cast<uint8_t>(i % 50)});
+                const jet::RowPointer row{static_cast<uint32_t>(100 + i / 50), static_cast<uint8_t>(i % 50)};
+                keys.add(key, row);
+                copied.push_back({key, row, 0});
             }
-            keys.sort();
-            const std::vector<jet::KeyEntry> views = keys.views();
-            const jet::BuiltKeyIndex by_view = jet::build_index(views, *layout, 42);
-            const jet::BuiltIndex by_copy = jet::build_index(keys.entries(), *layout, 42);
-            ASSERT_EQ(by_view.pages.size(), by_copy.pages.size());
-            ASSERT_EQ(by_view.leaf_count, by_copy.leaf_count);
+            keys.finish();
+            jet::KeySorterStream stream(keys);
+            const jet::IndexPlan plan = jet::plan_index(stream, *layout, 42);
+            const jet::BuiltIndex by_copy = jet::build_index(copied, *layout, 42);
+            ASSERT_EQ(plan.pages.size(), by_copy.pages.size());
+            ASSERT_EQ(plan.leaf_count, by_copy.leaf_count);
             std::vector<uint32_t> numbers(by_copy.pages.size());
             for (size_t i = 0; i < numbers.size(); ++i) numbers[i] = static_cast<uint32_t>(700 + 3 * i);
-            EXPECT_EQ(jet::render_index(by_view, numbers, *layout), jet::render_index(by_copy, numbers, *layout))
-                << count << " entries";
+            std::vector<std::vector<uint8_t>> streamed;
+            jet::write_index_pages(plan, stream, numbers, *layout, [&](size_t i, std::span<const uint8_t> bytes) {
+                EXPECT_EQ(i, streamed.size());
+                streamed.emplace_back(bytes.begin(), bytes.end());
+            });
+            EXPECT_EQ(streamed, jet::render_index(by_copy, numbers, *layout)) << count << " entries";
             if (count > 3) {
+                EXPECT_GT(keys.runs(), 3u);
                 EXPECT_GT(by_copy.pages.size(), 3u);
             }
         }
