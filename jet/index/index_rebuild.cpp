@@ -20,7 +20,6 @@ namespace jet {
 namespace {
 
 constexpr uint32_t kGlobalMapRow = 1u << 8;  // page 1, row 0 as a stored row pointer
-constexpr size_t kLeastSortMemory = size_t{1} << 20;  // per index, however many share a table
 
 // Where the real-index blocks start in the logical TDEF buffer: after the per-index
 // count entries, the column descriptors and the column names.
@@ -187,7 +186,7 @@ std::vector<IndexKeys> collect_index_keys(Database& db, const TableDef& table, c
     std::vector<IndexKeys> out;
     std::vector<IndexKeyPlan> plans;
     KeySortLimits each = limits;
-    each.memory = std::max(kLeastSortMemory, limits.memory / std::max<size_t>(1, real_indexes.size()));
+    each.memory = limits.memory / std::max<size_t>(1, real_indexes.size());
     for (size_t i : real_indexes) {
         IndexKeys e{i, false, {}, KeySorter(each), 0};
         IndexKeyPlan plan;

@@ -1,10 +1,12 @@
 #include "jet/index/unique_keys.h"
 
+#include <algorithm>
 #include <map>
 
 #include "jet/index/index_check.h"
 #include "jet/index/index_rebuild.h"
 #include "jet/index/index_row_key.h"
+#include "jet/index/key_sorter.h"
 
 namespace jet {
 namespace {
@@ -24,6 +26,66 @@ bool referenced_by(const std::vector<Value>& values, const std::vector<IncomingR
         if (!key.empty() && in.keys.count(key)) return true;
     }
     return false;
+}
+
+uint32_t packed_row(const RowLocation& at) { return (uint32_t(at.page) << 8) | uint32_t(at.row & 0xFF); }
+
+// The rows whose key in some of the indexes equals another row's (all-NULL keys apart),
+// packed and sorted. Keys are sorted within bounded memory (runs on disk for a large
+// table), so a table of millions of rows whose keys are all distinct, the usual case,
+// costs no more than a few runs' buffers. An index a key cannot be built for is dropped
+// from `usable`.
+std::vector<uint32_t> rows_with_repeated_keys(Database& db, const TableDef& table, const std::string& name,
+                                              const std::vector<IndexKeyPlan>& plans, const KeySortLimits& limits,
+                                              std::vector<bool>& usable) {
+    StoredRowKeys stored(table, db.decode_context());
+    std::vector<size_t> prepared;
+    for (const IndexKeyPlan& plan : plans) prepared.push_back(stored.prepare(plan));
+    KeySortLimits each = limits;
+    each.memory = limits.memory / plans.size();
+    std::vector<KeySorter> keys;
+    for (size_t k = 0; k < plans.size(); ++k) keys.emplace_back(each);
+    std::span<const uint8_t> key;
+    Faults faults;
+    db.scan_stored_rows(table, name, [&](const RowLocation& at, Bytes raw) {
+        if (!stored.load(raw)) return;
+        for (size_t k = 0; k < plans.size(); ++k) {
+            if (!usable[k]) continue;
+            bool all_null = false;
+            if (!stored.key(prepared[k], key, all_null)) {
+                usable[k] = false;
+                keys[k].clear();
+                continue;
+            }
+            keys[k].add(key, RowPointer{at.page, static_cast<uint8_t>(at.row)}, all_null);
+        }
+    }, faults);
+    std::vector<uint32_t> rows;
+    for (size_t k = 0; k < plans.size(); ++k) {
+        if (!usable[k]) continue;
+        keys[k].finish();
+        std::vector<uint8_t> last;
+        uint32_t last_row = 0;
+        bool have_last = false, last_added = false;
+        SortedEntry e;
+        for (KeySorter::Reader r = keys[k].read(); r.next(e);) {
+            const uint32_t row = (e.row.page << 8) | e.row.row;
+            const bool repeats = have_last && !e.all_null && std::equal(e.key.begin(), e.key.end(), last.begin(), last.end());
+            if (repeats) {
+                if (!last_added) rows.push_back(last_row);
+                rows.push_back(row);
+            } else {
+                last.assign(e.key.begin(), e.key.end());
+            }
+            last_added = repeats;
+            last_row = row;
+            have_last = true;
+        }
+        keys[k] = KeySorter();
+    }
+    std::sort(rows.begin(), rows.end());
+    rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
+    return rows;
 }
 
 }  // namespace
@@ -62,7 +124,8 @@ std::vector<RepeatedKey> plan_repeated_keys(const std::vector<UniqueKeyedRow>& r
 }
 
 std::vector<DuplicateKeyRow> duplicate_key_rows(Database& db, const TableDef& table, const std::string& name,
-                                                const std::vector<Relationship>& relationships) {
+                                                const std::vector<Relationship>& relationships,
+                                                const KeySortLimits& limits) {
     std::vector<size_t> indexes;
     std::vector<IndexKeyPlan> plans;
     for (size_t i = 0; i < table.real_indexes.size(); ++i) {
@@ -75,32 +138,31 @@ std::vector<DuplicateKeyRow> duplicate_key_rows(Database& db, const TableDef& ta
     if (indexes.empty()) return {};
 
     // Keys from the stored rows, built exactly as the check builds them (text as its UTF-16
-    // code units), so that rows the check tells apart are never taken for repeats.
+    // code units), so that rows the check tells apart are never taken for repeats. A key
+    // that cannot be built for some row says nothing about that index. Only rows that share
+    // a key with another take part: which of them stay is decided over them alone, in the
+    // table's physical order, as it would be over every row.
+    std::vector<bool> usable(plans.size(), true);
+    const std::vector<uint32_t> involved = rows_with_repeated_keys(db, table, name, plans, limits, usable);
+    if (involved.empty()) return {};
     KeyedScan s;
     {
-        std::vector<bool> usable(plans.size(), true);
         StoredRowKeys stored(table, db.decode_context());
         std::vector<size_t> prepared;
         for (const IndexKeyPlan& plan : plans) prepared.push_back(stored.prepare(plan));
         index_key::Key key;
         Faults faults;
         db.scan_stored_rows(table, name, [&](const RowLocation& at, Bytes raw) {
-            if (!stored.load(raw)) return;
+            if (!std::binary_search(involved.begin(), involved.end(), packed_row(at)) || !stored.load(raw)) return;
             UniqueKeyedRow row;
             for (size_t k = 0; k < plans.size(); ++k) {
                 bool all_null = false;
-                const bool built = stored.key(prepared[k], key, all_null);
-                if (!built) usable[k] = false;
-                if (built && !all_null) row.keys.push_back(key);
+                if (usable[k] && stored.key(prepared[k], key, all_null) && !all_null) row.keys.push_back(key);
                 else row.keys.push_back(std::nullopt);
             }
             s.where.push_back(at);
             s.rows.push_back(std::move(row));
         }, faults);
-        // A key that cannot be built for some row says nothing about that index.
-        for (size_t k = 0; k < plans.size(); ++k)
-            if (!usable[k])
-                for (UniqueKeyedRow& r : s.rows) r.keys[k].reset();
     }
     std::vector<RepeatedKey> repeats = plan_repeated_keys(s.rows, plans.size());
     if (repeats.empty()) return {};

@@ -11,6 +11,7 @@
 
 #include "jet/format/database.h"
 #include "jet/index/index_key.h"
+#include "jet/index/key_sorter.h"
 #include "jet/format/relationships.h"
 
 namespace jet {
@@ -45,9 +46,11 @@ struct DuplicateKeyRow {
 };
 
 // The rows to take out of one table. Tables without a unique index whose keys we can
-// build give none.
+// build give none. Keys are sorted within `limits`; memory beyond that grows only with
+// the rows that repeat a key.
 std::vector<DuplicateKeyRow> duplicate_key_rows(Database& db, const TableDef& table, const std::string& name,
-                                                const std::vector<Relationship>& relationships);
+                                                const std::vector<Relationship>& relationships,
+                                                const KeySortLimits& limits = {});
 
 // Spanish: "la fila 1 de la página 181 repite la clave de la fila 0 ..., que se conserva ...".
 std::string duplicate_key_text(const DuplicateKeyRow& d);

@@ -109,11 +109,14 @@ TEST(IndexRebuildCorpus, EveryIndexRebuiltInPlaceVerifiesAndKeepsItsEntries) {
         if (!test::open_database(db, path)) continue;  // encrypted
         const auto before = test::all_index_entries(*db);
         jet::MemoryPageStore store(test::file_bytes(path), db->layout().page_size);
+        // The same rebuild with keys sorted in runs of a few keys on disk writes the same bytes.
+        jet::MemoryPageStore in_runs(test::file_bytes(path), db->layout().page_size);
         for (uint32_t tdef : test::table_def_heads(db->file(), db->layout())) {
             const auto& parsed = db->table_def(tdef);
             if (!parsed.table || !parsed.table->complete) continue;
             std::vector<size_t> all(parsed.table->real_indexes.size());
             for (size_t i = 0; i < all.size(); ++i) all[i] = i;
+            jet::rebuild_table_indexes(*db, in_runs, *parsed.table, "t", all, {256 * all.size(), scratch / ""});
             for (const auto& r : jet::rebuild_table_indexes(*db, store, *parsed.table, "t", all)) {
                 if (r.rebuilt) {
                     ++rebuilt;
@@ -125,6 +128,7 @@ TEST(IndexRebuildCorpus, EveryIndexRebuiltInPlaceVerifiesAndKeepsItsEntries) {
                 }
             }
         }
+        EXPECT_TRUE(in_runs.bytes() == store.bytes()) << path;
         const auto out = scratch / ("rebuilt" + path.extension().string());
         test::put_file(out, store.bytes());
         jet::Database after(out);
