@@ -16,12 +16,16 @@ void TableJobs::run(Progress* progress) {
     if (progress) progress->step("Comprobando filas e índices", total);
     std::atomic<std::uint64_t> done{0};
     ThreadLock reporting;
+    std::uint64_t reported = 0;
     run_parallel(jobs_.size(), [&](size_t piece, unsigned) {
         jobs_[piece].second();
-        const std::uint64_t now = done += jobs_[piece].first->data_pages.size() + 1;
+        done += jobs_[piece].first->data_pages.size() + 1;
         if (progress) {
+            // Read under the lock: a count taken before it could reach the receiver after a
+            // larger one, and the bar would go back.
             const LockHold hold(reporting);
-            progress->advance(now);
+            const std::uint64_t now = done.load();
+            if (now > reported) progress->advance(reported = now);
         }
     });
     jobs_.clear();

@@ -15,7 +15,7 @@ namespace {
 constexpr size_t kRecordHead = 8;
 constexpr uint8_t kAllNull = 0x01;
 constexpr size_t kWriteBuffer = size_t{1} << 18;
-constexpr size_t kReadBuffer = size_t{1} << 16;
+constexpr size_t kLeastReadBuffer = size_t{1} << 12, kMostReadBuffer = size_t{1} << 16;
 
 std::filesystem::path scratch_folder(const std::filesystem::path& chosen) {
     if (!chosen.empty()) return chosen;
@@ -86,7 +86,7 @@ void KeySorter::clear() {
 // One run read through a small buffer: the current entry stays put in the buffer until
 // the next one is asked for.
 struct KeySorter::Reader::Run {
-    Run(const NativeFile& f, const RunSpan& span) : file(f), next_read(span.offset), end(span.end), buffer(kReadBuffer) {}
+    Run(const NativeFile& f, const RunSpan& span, size_t room) : file(f), next_read(span.offset), end(span.end), buffer(room) {}
     const NativeFile& file;
     uint64_t next_read;  // file offset of the bytes after the buffer's
     uint64_t end;
@@ -125,8 +125,11 @@ struct KeySorter::Reader::Run {
 };
 
 KeySorter::Reader::Reader(const KeySorter& sorter) : sorter_(sorter) {
+    // The runs' buffers share the memory the keys had.
+    const size_t room = std::clamp(sorter.limits_.memory / std::max<size_t>(1, sorter.runs_.size()), kLeastReadBuffer,
+                                   kMostReadBuffer);
     for (const RunSpan& span : sorter.runs_) {
-        auto run = std::make_unique<Run>(sorter.file_, span);
+        auto run = std::make_unique<Run>(sorter.file_, span, room);
         if (!run->advance()) continue;
         heap_.push_back(runs_.size());
         runs_.push_back(std::move(run));

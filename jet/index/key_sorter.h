@@ -26,7 +26,8 @@ struct SortedEntry {
 };
 
 struct KeySortLimits {
-    size_t memory = size_t{16} << 20;  // keys and their references held before a run is written
+    size_t memory = size_t{8} << 20;  // keys and their references held before a run is written
+                                      // (their buffers may take twice that while they grow)
     std::filesystem::path folder;      // where runs go; empty: the system's temporary folder
 };
 

@@ -26,9 +26,8 @@ public:
     std::span<const uint8_t> key(size_t i) const { return {bytes_.data() + refs_[i].offset, refs_[i].length}; }
     RowPointer row(size_t i) const { return {refs_[i].page, refs_[i].row}; }
     bool all_null(size_t i) const { return refs_[i].all_null; }
-    // Bytes held for keys and their references.
-    size_t memory() const { return bytes_.capacity() + refs_.capacity() * sizeof(Ref); }
-    size_t key_bytes() const { return used_; }
+    // Bytes the keys added and their references take (the buffers' room left aside).
+    size_t memory() const { return used_ + refs_.size() * sizeof(Ref); }
     // The entries in their current order, copied.
     std::vector<IndexEntry> entries() const;
 
