@@ -4,7 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <optional>
+#include <random>
 #include <span>
 
 #include "corpus.h"
@@ -285,6 +287,22 @@ TEST(StoredRowKeys, PlanChangedInPlaceGetsItsOwnKeys) {
     expected.clear();
     jet::index_key::append_integer(expected, 2, 4, true);
     EXPECT_EQ(second, expected);
+}
+
+// A scratch file of runs is unlinked as soon as it is made: nothing is left in its folder
+// while the sorter works, nor after, whatever stops the process.
+TEST(KeySorter, RunsLeaveNothingInTheirFolder) {
+    const auto folder = std::filesystem::temp_directory_path() / ("claves_" + std::to_string(std::random_device{}()));
+    std::filesystem::create_directories(folder);
+    {
+        jet::KeySorter keys({64, folder});
+        for (uint32_t i = 0; i < 100; ++i) keys.add(Bytes8{static_cast<uint8_t>(i * 37)}, {i, 0});
+        keys.finish();
+        EXPECT_GT(keys.runs(), 10u);
+        EXPECT_TRUE(std::filesystem::is_empty(folder));
+        EXPECT_EQ(jet::repeated_keys(keys), 0u);  // 37 is odd: i * 37 differs mod 256 for every i < 256
+    }
+    std::filesystem::remove_all(folder);
 }
 
 // Pages written from keys merged out of runs on disk equal pages built from the same

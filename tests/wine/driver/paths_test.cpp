@@ -18,6 +18,7 @@
 #include "check.h"
 #include "jet/engine.h"
 #include "jet/file/native_file.h"
+#include "jet/index/key_sorter.h"
 #include "jet/repair/repair.h"
 
 namespace fs = std::filesystem;
@@ -240,6 +241,33 @@ TEST_CASE("the commit's ReplaceFileW goes through the step seam, which can stop 
     expect_repaired_in(folder, database, d);
     jet::testing::set_step_hook(nullptr);
     CHECK(std::count(seen.begin(), seen.end(), jet::testing::StepKind::Replace) == 1);
+    remove_tree(folder);
+}
+
+// The index rebuild sorts a large table's keys in runs on a scratch file opened
+// delete-on-close: they read back in order, and nothing is left in the folder.
+TEST_CASE("keys sorted in runs on a scratch file leave nothing behind") {
+    const fs::path folder = fresh_folder(L"claves");
+    {
+        jet::KeySorter keys({256, folder});
+        for (uint32_t i = 0; i < 2000; ++i) {
+            const Bytes key = {0x7F, static_cast<unsigned char>((i * 7919) >> 8 & 0xFF), static_cast<unsigned char>(i * 7919)};
+            keys.add(key, {100 + i / 50, static_cast<uint8_t>(i % 50)});
+        }
+        keys.finish();
+        CHECK(keys.runs() > 10);
+        CHECK(names_in(folder).size() == 1);  // the scratch file, while open
+        jet::SortedEntry e;
+        size_t n = 0;
+        Bytes last;
+        for (auto r = keys.read(); r.next(e); ++n) {
+            const Bytes key(e.key.begin(), e.key.end());
+            CHECK(n == 0 || last <= key);
+            last = key;
+        }
+        CHECK_EQ(n, size_t{2000});
+    }
+    CHECK(names_in(folder).empty());
     remove_tree(folder);
 }
 
