@@ -419,17 +419,19 @@ bool NativeFile::is_open() const noexcept { return handle_ != invalid_handle; }
 NativeFile::NativeFile(NativeFile&& other) noexcept
     : handle_(std::exchange(other.handle_, invalid_handle)), path_(std::move(other.path_)), scratch_(other.scratch_) {}
 
-NativeFile NativeFile::create_temporary(const std::filesystem::path& folder, const std::string& stem) {
+NativeFile NativeFile::create_temporary(const std::filesystem::path& prefix) {
     for (unsigned n = 1; n <= 1000; ++n) {
-        NativeFile f = create_scratch(folder / (stem + "-" + std::to_string(n) + ".tmp"));
+        std::filesystem::path name = prefix;
+        name += "-" + std::to_string(n) + ".tmp";
+        NativeFile f = create_scratch(name);
         if (!f.is_open()) continue;
         f.scratch_ = true;
         return f;
     }
 #ifdef _WIN32
-    fail("No se puede crear", folder / (stem + ".tmp"), ERROR_FILE_EXISTS);
+    fail("No se puede crear", prefix, ERROR_FILE_EXISTS);
 #else
-    fail("No se puede crear", folder / (stem + ".tmp"), EEXIST);
+    fail("No se puede crear", prefix, EEXIST);
 #endif
 }
 

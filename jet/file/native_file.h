@@ -52,10 +52,11 @@ public:
     // Creates a new file that must not exist yet (O_EXCL / CREATE_NEW). Returns an empty
     // NativeFile when the name is taken; throws on any other failure.
     static NativeFile create_new(const std::filesystem::path& path, Share share = Share::Readers);
-    // A scratch file in `folder`, named after `stem`, that no other program opens and that
-    // goes away when closed or when the process ends however it ends (unlinked at once on
-    // POSIX, delete-on-close on Windows). Its reads and writes are not steps of a commit.
-    static NativeFile create_temporary(const std::filesystem::path& folder, const std::string& stem);
+    // A scratch file named `prefix` + "-N.tmp" (the first N free), that no other program
+    // opens and that goes away when closed or when the process ends however it ends
+    // (unlinked at once on POSIX, delete-on-close on Windows). Its reads and writes are
+    // not steps of a commit.
+    static NativeFile create_temporary(const std::filesystem::path& prefix);
 
     bool is_open() const noexcept;
     Handle handle() const noexcept { return handle_; }

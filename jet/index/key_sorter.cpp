@@ -17,11 +17,11 @@ constexpr uint8_t kAllNull = 0x01;
 constexpr size_t kWriteBuffer = size_t{1} << 18;
 constexpr size_t kLeastReadBuffer = size_t{1} << 12, kMostReadBuffer = size_t{1} << 16;
 
-std::filesystem::path scratch_folder(const std::filesystem::path& chosen) {
+std::filesystem::path scratch_prefix(const std::filesystem::path& chosen) {
     if (!chosen.empty()) return chosen;
     std::error_code ec;
-    std::filesystem::path tmp = std::filesystem::temp_directory_path(ec);
-    return ec ? std::filesystem::path(".") : tmp;
+    const std::filesystem::path tmp = std::filesystem::temp_directory_path(ec);
+    return (ec ? std::filesystem::path(".") : tmp) / "claves";
 }
 
 }  // namespace
@@ -40,7 +40,7 @@ void KeySorter::add(std::span<const uint8_t> key, RowPointer row, bool all_null)
 
 void KeySorter::spill() {
     held_.sort();
-    if (!file_.is_open()) file_ = NativeFile::create_temporary(scratch_folder(limits_.folder), "claves");
+    if (!file_.is_open()) file_ = NativeFile::create_temporary(scratch_prefix(limits_.scratch));
     std::vector<uint8_t> out;
     out.reserve(kWriteBuffer);
     const uint64_t start = file_end_;

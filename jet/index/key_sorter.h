@@ -28,7 +28,8 @@ struct SortedEntry {
 struct KeySortLimits {
     size_t memory = size_t{8} << 20;  // keys and their references held before a run is written
                                       // (their buffers may take twice that while they grow)
-    std::filesystem::path folder;      // where runs go; empty: the system's temporary folder
+    // Runs go to "<scratch>-N.tmp"; empty: "claves-N.tmp" in the system's temporary folder.
+    std::filesystem::path scratch;
 };
 
 class KeySorter {

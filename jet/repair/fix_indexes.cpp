@@ -46,9 +46,10 @@ std::vector<IndexRebuildResult> rebuild_in_copy(FixContext& context, uint32_t td
     }
     PageStore& store = context;
     // Keys of a large table are sorted in runs beside the working copy, where the repair
-    // already has room for a whole file.
+    // already has room for a whole file, named after it so that nobody wonders whose it is.
     KeySortLimits limits;
-    limits.folder = context.copy_path().parent_path();
+    limits.scratch = context.copy_path();
+    limits.scratch += ".claves";
     return rebuild_table_indexes(db, store, *def.table, name, *which, limits);
 }
 

@@ -295,7 +295,7 @@ TEST(KeySorter, RunsLeaveNothingInTheirFolder) {
     const auto folder = std::filesystem::temp_directory_path() / ("claves_" + std::to_string(std::random_device{}()));
     std::filesystem::create_directories(folder);
     {
-        jet::KeySorter keys({64, folder});
+        jet::KeySorter keys({64, folder / "datos.claves"});
         for (uint32_t i = 0; i < 100; ++i) keys.add(Bytes8{static_cast<uint8_t>(i * 37)}, {i, 0});
         keys.finish();
         EXPECT_GT(keys.runs(), 10u);

@@ -116,7 +116,7 @@ TEST(IndexRebuildCorpus, EveryIndexRebuiltInPlaceVerifiesAndKeepsItsEntries) {
             if (!parsed.table || !parsed.table->complete) continue;
             std::vector<size_t> all(parsed.table->real_indexes.size());
             for (size_t i = 0; i < all.size(); ++i) all[i] = i;
-            jet::rebuild_table_indexes(*db, in_runs, *parsed.table, "t", all, {256 * all.size(), scratch / ""});
+            jet::rebuild_table_indexes(*db, in_runs, *parsed.table, "t", all, {256 * all.size(), scratch / "claves"});
             for (const auto& r : jet::rebuild_table_indexes(*db, store, *parsed.table, "t", all)) {
                 if (r.rebuilt) {
                     ++rebuilt;
