@@ -269,6 +269,8 @@ void check_and_record(CheckContext& ctx, CheckedTable& t) {
     noted.key = memo_key(t, std::move(read));
     noted.key.data_pages.clear();  // they come back from the claims when replayed
     noted.owned_map_ok = t.owned_map_ok;
+    // Kept until the re-check: a claim per page of the table, without the room left by growth.
+    noted.events.shrink_to_fit();
     ctx.memo->record(std::move(noted), ctx.file.page_count());
 }
 
