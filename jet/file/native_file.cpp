@@ -164,19 +164,13 @@ NativeFile NativeFile::create_new(const std::filesystem::path& path, Share share
         if (code == testing::skip_step) return NativeFile();
         fail("No se puede crear", path, code);
     }
-    HANDLE h = CreateFileW(extended_path(path).c_str(), GENERIC_READ | GENERIC_WRITE, share_mode(share), nullptr, CREATE_NEW,
-                           FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (h == INVALID_HANDLE_VALUE) {
-        const int code = last_error();
-        if (code == ERROR_FILE_EXISTS || code == ERROR_ALREADY_EXISTS) return NativeFile();
-        fail("No se puede crear", path, code);
-    }
-    return NativeFile(h, path);
+    return create_exclusive(path, share, false);
 }
 
-NativeFile NativeFile::create_scratch(const std::filesystem::path& path) {
-    HANDLE h = CreateFileW(extended_path(path).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                           FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+NativeFile NativeFile::create_exclusive(const std::filesystem::path& path, Share share, bool temporary) {
+    const DWORD flags = temporary ? FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE : FILE_ATTRIBUTE_NORMAL;
+    HANDLE h = CreateFileW(extended_path(path).c_str(), GENERIC_READ | GENERIC_WRITE, share_mode(share), nullptr,
+                           CREATE_NEW, flags, nullptr);
     if (h == INVALID_HANDLE_VALUE) {
         const int code = last_error();
         if (code == ERROR_FILE_EXISTS || code == ERROR_ALREADY_EXISTS) return NativeFile();
@@ -290,22 +284,15 @@ NativeFile NativeFile::open(const std::filesystem::path& path, Mode mode, Share)
     return NativeFile(fd, path);
 }
 
-NativeFile NativeFile::create_new(const std::filesystem::path& path, Share) {
+NativeFile NativeFile::create_new(const std::filesystem::path& path, Share share) {
     if (const int code = hooked({testing::StepKind::Create, path}); code != 0) {
         if (code == testing::skip_step) return NativeFile();
         fail("No se puede crear", path, code);
     }
-    int fd;
-    do fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-    while (fd < 0 && errno == EINTR);
-    if (fd < 0) {
-        if (errno == EEXIST) return NativeFile();
-        fail("No se puede crear", path, last_error());
-    }
-    return NativeFile(fd, path);
+    return create_exclusive(path, share, false);
 }
 
-NativeFile NativeFile::create_scratch(const std::filesystem::path& path) {
+NativeFile NativeFile::create_exclusive(const std::filesystem::path& path, Share, bool temporary) {
     int fd;
     do fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
     while (fd < 0 && errno == EINTR);
@@ -313,7 +300,7 @@ NativeFile NativeFile::create_scratch(const std::filesystem::path& path) {
         if (errno == EEXIST) return NativeFile();
         fail("No se puede crear", path, last_error());
     }
-    ::unlink(path.c_str());  // the open descriptor keeps it until closed
+    if (temporary) ::unlink(path.c_str());  // the open descriptor keeps it until closed
     return NativeFile(fd, path);
 }
 
@@ -423,7 +410,7 @@ NativeFile NativeFile::create_temporary(const std::filesystem::path& prefix) {
     for (unsigned n = 1; n <= 1000; ++n) {
         std::filesystem::path name = prefix;
         name += "-" + std::to_string(n) + ".tmp";
-        NativeFile f = create_scratch(name);
+        NativeFile f = create_exclusive(name, Share::Exclusive, true);
         if (!f.is_open()) continue;
         f.scratch_ = true;
         return f;

@@ -76,9 +76,8 @@ public:
 
 private:
     NativeFile(Handle handle, std::filesystem::path path) : handle_(handle), path_(std::move(path)) {}
-    // Opens (once) a new file under one of the names `name(n)` gives, with the platform's
-    // call; nothing when every name is taken.
-    static NativeFile create_scratch(const std::filesystem::path& path);
+    // create_new without the step hook; `temporary`: gone once closed (see create_temporary).
+    static NativeFile create_exclusive(const std::filesystem::path& path, Share share, bool temporary);
 #ifdef _WIN32
     Handle handle_ = reinterpret_cast<void*>(static_cast<std::intptr_t>(-1));
 #else

@@ -112,13 +112,12 @@ struct KeySorter::Reader::Run {
         at += entry_size;
         entry_size = 0;
         if (!have(kRecordHead)) return false;
-        const uint8_t* p = buffer.data() + at;
-        const size_t length = size_t(p[0]) | size_t(p[1]) << 8;
+        const size_t length = u16_at(std::span(buffer).subspan(at), 0);
         if (!have(kRecordHead + length)) throw std::runtime_error("a run of sorted keys ends early");
-        p = buffer.data() + at;
-        entry.row = {uint32_t(p[4]) | uint32_t(p[5]) << 8 | uint32_t(p[6]) << 16 | uint32_t(p[7]) << 24, p[2]};
-        entry.all_null = (p[3] & kAllNull) != 0;
-        entry.key = {p + kRecordHead, length};
+        const std::span<const uint8_t> record = std::span(buffer).subspan(at, kRecordHead + length);
+        entry.row = {u32_at(record, 4), record[2]};
+        entry.all_null = (record[3] & kAllNull) != 0;
+        entry.key = record.subspan(kRecordHead);
         entry_size = kRecordHead + length;
         return true;
     }
@@ -168,17 +167,24 @@ bool KeySorter::Reader::next(SortedEntry& out) {
 
 KeySorter::Reader KeySorter::read() const { return Reader(*this); }
 
-size_t repeated_keys(const KeySorter& keys) {
-    size_t n = 0;
+void for_each_repeated_key(const KeySorter& keys, const std::function<void(RowPointer earlier, RowPointer row)>& take) {
     std::vector<uint8_t> last;
+    RowPointer last_row{};
     bool first = true;
     SortedEntry e;
     for (KeySorter::Reader r = keys.read(); r.next(e);) {
-        if (!first && !e.all_null && e.key.size() == last.size() && std::equal(e.key.begin(), e.key.end(), last.begin()))
-            ++n;
-        last.assign(e.key.begin(), e.key.end());
+        if (!first && !e.all_null && std::equal(e.key.begin(), e.key.end(), last.begin(), last.end()))
+            take(last_row, e.row);
+        else
+            last.assign(e.key.begin(), e.key.end());
+        last_row = e.row;
         first = false;
     }
+}
+
+size_t repeated_keys(const KeySorter& keys) {
+    size_t n = 0;
+    for_each_repeated_key(keys, [&](RowPointer, RowPointer) { ++n; });
     return n;
 }
 

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <span>
@@ -99,7 +100,9 @@ private:
     std::optional<KeySorter::Reader> reader_;
 };
 
-// Keys equal to the key before them, but for all-NULL ones: rows that repeat a unique key.
+// Each key equal to the key before it, but for all-NULL ones (rows that repeat a unique
+// key), with the row of the entry before it; then how many there are.
+void for_each_repeated_key(const KeySorter& keys, const std::function<void(RowPointer earlier, RowPointer row)>& take);
 size_t repeated_keys(const KeySorter& keys);
 
 }  // namespace jet

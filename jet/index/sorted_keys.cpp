@@ -37,11 +37,6 @@ uint64_t head_of(std::span<const uint8_t> key) {
 
 }  // namespace
 
-void SortedKeys::reserve(size_t keys, size_t bytes) {
-    refs_.reserve(keys);
-    if (bytes > bytes_.size()) bytes_.resize(bytes);
-}
-
 // Equal heads. Zero padding makes a key and its extension by zero bytes share a head; the
 // full comparison past the head and then the length settle those. Inline: many keys of
 // one index share their first eight bytes (repeated values, long text prefixes).

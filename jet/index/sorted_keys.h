@@ -15,7 +15,6 @@ namespace jet {
 
 class SortedKeys {
 public:
-    void reserve(size_t keys, size_t bytes);
     // `all_null`: the row's key columns are all NULL (such keys never make a unique one repeat).
     void add(std::span<const uint8_t> key, RowPointer row, bool all_null = false);
     // Entry order; equal keys of different rows stay apart (they differ in their row).

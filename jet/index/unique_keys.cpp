@@ -28,7 +28,7 @@ bool referenced_by(const std::vector<Value>& values, const std::vector<IncomingR
     return false;
 }
 
-uint32_t packed_row(const RowLocation& at) { return (uint32_t(at.page) << 8) | uint32_t(at.row & 0xFF); }
+uint32_t packed_row(uint32_t page, unsigned row) { return (page << 8) | (row & 0xFF); }
 
 // The rows whose key in some of the indexes equals another row's (all-NULL keys apart),
 // packed and sorted. Keys are sorted within bounded memory (runs on disk for a large
@@ -64,23 +64,10 @@ std::vector<uint32_t> rows_with_repeated_keys(Database& db, const TableDef& tabl
     for (size_t k = 0; k < plans.size(); ++k) {
         if (!usable[k]) continue;
         keys[k].finish();
-        std::vector<uint8_t> last;
-        uint32_t last_row = 0;
-        bool have_last = false, last_added = false;
-        SortedEntry e;
-        for (KeySorter::Reader r = keys[k].read(); r.next(e);) {
-            const uint32_t row = (e.row.page << 8) | e.row.row;
-            const bool repeats = have_last && !e.all_null && std::equal(e.key.begin(), e.key.end(), last.begin(), last.end());
-            if (repeats) {
-                if (!last_added) rows.push_back(last_row);
-                rows.push_back(row);
-            } else {
-                last.assign(e.key.begin(), e.key.end());
-            }
-            last_added = repeats;
-            last_row = row;
-            have_last = true;
-        }
+        for_each_repeated_key(keys[k], [&](RowPointer earlier, RowPointer row) {
+            rows.push_back(packed_row(earlier.page, earlier.row));
+            rows.push_back(packed_row(row.page, row.row));
+        });
         keys[k] = KeySorter();
     }
     std::sort(rows.begin(), rows.end());
@@ -153,7 +140,7 @@ std::vector<DuplicateKeyRow> duplicate_key_rows(Database& db, const TableDef& ta
         index_key::Key key;
         Faults faults;
         db.scan_stored_rows(table, name, [&](const RowLocation& at, Bytes raw) {
-            if (!std::binary_search(involved.begin(), involved.end(), packed_row(at)) || !stored.load(raw)) return;
+            if (!std::binary_search(involved.begin(), involved.end(), packed_row(at.page, at.row)) || !stored.load(raw)) return;
             UniqueKeyedRow row;
             for (size_t k = 0; k < plans.size(); ++k) {
                 bool all_null = false;
