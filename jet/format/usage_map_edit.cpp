@@ -109,6 +109,36 @@ void UsageMapEdit::set(uint32_t page, bool on) {
     if (*b != was) changed_.insert(bit_page(page));
 }
 
+void UsageMapEdit::clear_range(uint32_t first, uint32_t count) {
+    const uint64_t end = std::min<uint64_t>(uint64_t(first) + count, uint64_t(UINT32_MAX) + 1);
+    const uint64_t per_page = uint64_t(layout_->page_size - kMapPageBitmap) * 8;
+    uint64_t p = first;
+    while (p < end) {
+        uint8_t mask = 0;
+        uint8_t* b = bit_byte(static_cast<uint32_t>(p), mask);
+        if (!b) {
+            // Past what this window or slot covers: an inline window starts later or is over,
+            // a reference map's next slot may cover the rest.
+            if (type_ == kInline) {
+                const uint32_t start = window_start();
+                if (p >= start) return;
+                p = start;
+            } else {
+                p = (p / per_page + 1) * per_page;
+            }
+            continue;
+        }
+        // A byte's low bit starts eight pages that all lie in the same window or map page.
+        const bool whole = mask == 1 && p + 8 <= end;
+        const uint8_t clear = whole ? 0xFF : mask;
+        if (*b & clear) {
+            *b &= static_cast<uint8_t>(~clear);
+            changed_.insert(bit_page(static_cast<uint32_t>(p)));
+        }
+        p += whole ? 8 : 1;
+    }
+}
+
 std::vector<uint32_t> UsageMapEdit::set_pages(uint32_t limit) const {
     std::vector<uint32_t> out;
     for (uint32_t p = 0; p < limit; ++p)

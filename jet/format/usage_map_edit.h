@@ -24,6 +24,9 @@ public:
     bool covers(uint32_t page) const;
     bool get(uint32_t page) const;
     void set(uint32_t page, bool on);  // ignored when the page is not covered
+    // Clears the bits of pages [first, first + count) the map covers, a byte at a time where
+    // it can, skipping what it does not cover.
+    void clear_range(uint32_t first, uint32_t count);
     // Every page whose bit is set, within [0, limit).
     std::vector<uint32_t> set_pages(uint32_t limit) const;
     void clear_all();

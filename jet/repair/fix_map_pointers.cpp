@@ -154,7 +154,7 @@ void forget_pages_past_end(FixContext& context) {
             std::string why;
             std::optional<UsageMapEdit> map = UsageMapEdit::load(store, layout, ri.owned_map, why);
             if (!map) continue;
-            for (uint32_t p = end; p < end + kPagesAddedAtMost; ++p) map->set(p, false);  // uncovered: ignored
+            map->clear_range(end, kPagesAddedAtMost);
             map->save(store);
         }
     }

@@ -131,10 +131,10 @@ std::optional<std::vector<uint8_t>> rederive_lengths(const TableDef& t, const La
         for (uint32_t length = 0; length < 256; ++length) {
             put(buffer, at, length, l.name_length_size);
             if (std::equal(stored.begin(), stored.end(), buffer.begin() + std::ptrdiff_t(at))) continue;
-            // The name this length gives, judged alone before the whole definition is parsed
-            // again: most lengths run into the next length field, a control character.
+            // Cheapest first: most lengths leave the walk over the length fields off tdef_len;
+            // of the rest, a name holding a control character ran into the next field.
             const size_t name_at = at + l.name_length_size;
-            if (!fits(buffer, name_at, length) ||
+            if (!fits(buffer, name_at, length) || !ends_at_length(buffer, l, t.tdef_len) ||
                 !plain(decode_text(Bytes(buffer).subspan(name_at, length), l, code_page)))
                 continue;
             if (sound()) found.push_back(buffer);

@@ -345,3 +345,51 @@ TEST(UsageMapEditGrowth, AnEditKnowsWhenItsPagesWereWrittenByOthers) {
     EXPECT_TRUE(map->outdated(store)) << "saving over another's write does not make it current";
     EXPECT_FALSE(jet::UsageMapEdit::load(store, db.layout(), t.owned_map, why)->outdated(store));
 }
+
+// Clearing a range, a byte at a time where it can, leaves the same bits and writes the same
+// pages as clearing each page: in an inline window that starts off a multiple of 8, and in a
+// reference map with a missing slot between two map pages.
+TEST(UsageMapEditGrowth, ClearingARangeEqualsClearingEachPage) {
+    const auto source = test::corpus_file("efcore-jet/JetProviderExceptionTests/Northwind.accdb");
+    REQUIRE_CORPUS_FILE(source);
+    jet::Database db(source);
+    const jet::Layout& layout = db.layout();
+    const Target t = biggest_index(db);
+    const uint32_t per_page = (layout.page_size - 4) * 8;
+    for (const bool reference : {false, true}) {
+        std::vector<uint8_t> bytes = test::file_bytes(source);
+        const uint32_t start = 5;
+        if (!reference) {
+            const jet::RowSlot row = jet::DataPage(db.file().page(t.owned_map >> 8), layout).slot(t.owned_map & 0xFF);
+            jet::put_u32(bytes, (t.owned_map >> 8) * layout.page_size + row.start + 1, start);
+        }
+        jet::MemoryPageStore store(bytes, layout.page_size);
+        std::string why;
+        auto base = jet::UsageMapEdit::load(store, layout, t.owned_map, why);
+        ASSERT_TRUE(base) << why;
+        uint32_t last = 0;
+        if (reference) {
+            ASSERT_TRUE(base->make_reference());
+            base->add_map_page(0, store.page_count(), 0);
+            base->add_map_page(2, store.page_count() + 1, 0);
+            last = 3 * per_page;
+        } else {
+            ASSERT_EQ(base->window_start(), start);
+            for (uint32_t p = start; p < start + base->window_pages(); ++p) base->set(p, true);
+            last = start + base->window_pages() + 8;
+        }
+        for (const auto [first, count] : std::vector<std::pair<uint32_t, uint32_t>>{
+                 {0, UINT32_MAX}, {3, 17}, {last - 20, 100}, {per_page - 5, 20}, {per_page + 9, 2 * per_page}, {7, 1}}) {
+            jet::UsageMapEdit by_range = *base, by_page = *base;
+            by_range.clear_range(first, count);
+            for (uint64_t p = first; p < std::min<uint64_t>(uint64_t(first) + count, last); ++p)
+                by_page.set(static_cast<uint32_t>(p), false);
+            for (uint32_t p = 0; p < last; ++p)
+                ASSERT_EQ(by_range.get(p), by_page.get(p)) << (reference ? "reference" : "inline") << " page " << p;
+            jet::MemoryPageStore range_store(store.bytes(), layout.page_size), page_store(store.bytes(), layout.page_size);
+            by_range.save_changes(range_store);
+            by_page.save_changes(page_store);
+            EXPECT_EQ(range_store.bytes(), page_store.bytes()) << first << "+" << count;
+        }
+    }
+}
