@@ -242,8 +242,25 @@ TableDefResult parse_table_def(Bytes buffer, const Layout& layout, uint16_t code
     return result;
 }
 
-// Mirrors Parser::parse step for step, positions only.
-std::optional<size_t> parsed_end(Bytes b, const Layout& l) {
+TrailingEnds::TrailingEnds(Bytes b) : end_(b.size(), 0) {
+    for (size_t pos = b.size(); pos-- > 0;) {
+        if (!fits(b, pos, 2)) continue;
+        if (u16_at(b, pos) == 0xFFFF)
+            end_[pos] = static_cast<uint32_t>(pos + 2);
+        else if (pos + 10 < b.size())
+            end_[pos] = end_[pos + 10];
+    }
+}
+
+std::optional<size_t> TrailingEnds::from(size_t pos) const {
+    if (pos >= end_.size() || end_[pos] == 0) return std::nullopt;
+    return end_[pos];
+}
+
+namespace {
+
+// Mirrors Parser::parse step for step, positions only, up to the long-value map entries.
+std::optional<size_t> sections_end(Bytes b, const Layout& l) {
     if (!fits(b, 0, l.tdef_variable_start)) return std::nullopt;
     const uint64_t columns = u16_at(b, l.tdef_num_cols), logical = u32_at(b, l.tdef_num_idx),
                    real = u32_at(b, l.tdef_num_real_idx);
@@ -267,11 +284,25 @@ std::optional<size_t> parsed_end(Bytes b, const Layout& l) {
     if (!skip(real * l.real_index_count_entry_size) || !skip(columns * l.column_size) || !names(columns) ||
         !skip(real * l.real_index_size) || !skip(logical * l.logical_index_size) || !names(logical))
         return std::nullopt;
-    while (true) {
-        if (!fits(b, pos, 2)) return std::nullopt;
-        if (u16_at(b, pos) == 0xFFFF) return pos + 2;
-        if (!skip(10)) return std::nullopt;
+    return pos;
+}
+
+}  // namespace
+
+std::optional<size_t> parsed_end(Bytes b, const Layout& l) {
+    std::optional<size_t> pos = sections_end(b, l);
+    while (pos) {
+        if (!fits(b, *pos, 2)) return std::nullopt;
+        if (u16_at(b, *pos) == 0xFFFF) return *pos + 2;
+        if (!fits(b, *pos, 10)) return std::nullopt;
+        *pos += 10;
     }
+    return std::nullopt;
+}
+
+std::optional<size_t> parsed_end(Bytes b, const Layout& l, const TrailingEnds& trailing) {
+    const std::optional<size_t> pos = sections_end(b, l);
+    return pos ? trailing.from(*pos) : std::nullopt;
 }
 
 size_t table_def_pages_needed(uint32_t tdef_len, size_t page_size) {

@@ -142,6 +142,23 @@ TableDefResult parse_table_def(Bytes buffer, const Layout& layout, uint16_t code
 // full only the candidates that end where the definition does.
 std::optional<size_t> parsed_end(Bytes buffer, const Layout& layout);
 
+// The last section, long-value map entries up to FF FF, takes the walk above over as many
+// 10-byte steps as the definition is long. A search that only changes bytes before that
+// section (counts, name lengths) can find each candidate's end from a table made once.
+class TrailingEnds {
+public:
+    explicit TrailingEnds(Bytes buffer);
+    // Where the entries starting at `pos` end; nothing when they run off the buffer.
+    std::optional<size_t> from(size_t pos) const;
+
+private:
+    std::vector<uint32_t> end_;  // 0: runs off
+};
+
+// parsed_end for candidates whose bytes from the last section on are those `trailing` was
+// made from.
+std::optional<size_t> parsed_end(Bytes buffer, const Layout& layout, const TrailingEnds& trailing);
+
 // A parse Access could have written: every section read, ending where tdef_len says,
 // named columns with distinct numbers, logical indexes backed by real ones, long-value
 // maps of long-value columns.

@@ -56,18 +56,23 @@ size_t least_length(const Layout& l, const Counts& c) {
 // A sound definition parses to exactly tdef_len. Of the thousands of candidates tried
 // below nearly all end elsewhere; a walk over the length fields tells so without the full
 // parse, which decodes every name and sorts every column each time.
-bool ends_at_length(Bytes buffer, const Layout& l, uint32_t tdef_len) { return parsed_end(buffer, l) == tdef_len; }
+// The candidates only change bytes before the long-value map entries, so where those end is
+// looked up, not walked, each time.
+bool ends_at_length(Bytes buffer, const Layout& l, const TrailingEnds& trailing, uint32_t tdef_len) {
+    return parsed_end(buffer, l, trailing) == tdef_len;
+}
 
 // The one set of counts that parses soundly, varying one count at a time, then the two
 // index counts together; nothing when none or several do.
 std::optional<Counts> rederive_counts(const TableDef& t, const Layout& l, uint16_t code_page) {
     std::vector<uint8_t> buffer = t.buffer;
+    const TrailingEnds trailing(buffer);
     const Counts stored = counts_of(t);
     std::set<std::tuple<uint16_t, uint32_t, uint32_t>> found;
     auto attempt = [&](const Counts& c) {
         if (c == stored || least_length(l, c) > t.tdef_len) return;
         put_counts(buffer, l, c);
-        if (ends_at_length(buffer, l, t.tdef_len) && sound_definition(parse_table_def(buffer, l, code_page), t.tdef_len))
+        if (ends_at_length(buffer, l, trailing, t.tdef_len) && sound_definition(parse_table_def(buffer, l, code_page), t.tdef_len))
             found.insert({c.columns, c.real_indexes, c.logical_indexes});
     };
     for (uint16_t n = 0; n < kMaxColumnsTried; ++n) attempt({n, stored.real_indexes, stored.logical_indexes});
@@ -95,7 +100,6 @@ std::optional<std::vector<uint8_t>> rederive_lengths(const TableDef& t, const La
         return std::none_of(name.begin(), name.end(), [](char c) { return static_cast<unsigned char>(c) < 0x20; });
     };
     auto sound = [&] {
-        if (!ends_at_length(buffer, l, t.tdef_len)) return false;
         const TableDefResult r = parse_table_def(buffer, l, code_page);
         if (!sound_definition(r, t.tdef_len)) return false;
         return std::all_of(r.table->columns.begin(), r.table->columns.end(), [&](const Column& c) { return plain(c.name); }) &&
@@ -105,11 +109,13 @@ std::optional<std::vector<uint8_t>> rederive_lengths(const TableDef& t, const La
     if (t.tdef_len >= 2 && t.tdef_len <= buffer.size()) {
         const uint8_t a = buffer[t.tdef_len - 2], b = buffer[t.tdef_len - 1];
         buffer[t.tdef_len - 2] = buffer[t.tdef_len - 1] = 0xFF;
-        if (sound()) found.push_back(buffer);
+        if (parsed_end(buffer, l) == t.tdef_len && sound()) found.push_back(buffer);
         buffer[t.tdef_len - 2] = a;
         buffer[t.tdef_len - 1] = b;
     }
-    // Name length fields, found by walking the stored lengths up to each.
+    // Name length fields, found by walking the stored lengths up to each. Changing one
+    // leaves the bytes from the long-value map entries on as they are.
+    const TrailingEnds trailing(buffer);
     std::vector<size_t> fields;
     const uint64_t columns = u16_at(buffer, l.tdef_num_cols), real = u32_at(buffer, l.tdef_num_real_idx),
                    logical = u32_at(buffer, l.tdef_num_idx);
@@ -134,7 +140,7 @@ std::optional<std::vector<uint8_t>> rederive_lengths(const TableDef& t, const La
             // Cheapest first: most lengths leave the walk over the length fields off tdef_len;
             // of the rest, a name holding a control character ran into the next field.
             const size_t name_at = at + l.name_length_size;
-            if (!fits(buffer, name_at, length) || !ends_at_length(buffer, l, t.tdef_len) ||
+            if (!fits(buffer, name_at, length) || !ends_at_length(buffer, l, trailing, t.tdef_len) ||
                 !plain(decode_text(Bytes(buffer).subspan(name_at, length), l, code_page)))
                 continue;
             if (sound()) found.push_back(buffer);

@@ -1,7 +1,9 @@
 // parsed_end() walks a definition's counts and length fields alone; the repair's search
 // over candidate counts and name lengths trusts it to tell where the full parse would end.
 // Both are compared on the widest user definition of a Jet 3 and a Jet 4 corpus file, as
-// stored and with its counts and two-byte fields changed as such a search changes them.
+// stored and with its counts and two-byte fields changed as such a search changes them; so
+// is the lookup of where the long-value map entries end, made from the bytes as they are
+// and, for the counts, from the bytes as stored.
 #include <gtest/gtest.h>
 
 #include "check_support.h"
@@ -26,10 +28,14 @@ TEST_P(TableDefEnd, AgreesWithTheFullParse) {
     ASSERT_FALSE(b.empty()) << "no wide table in " << path;
 
     size_t compared = 0, complete = 0;
+    const jet::TrailingEnds stored_trailing(b);
+    bool counts_only = true;
     auto agree = [&] {
         const jet::TableDefResult full = jet::parse_table_def(b, layout, code_page);
         const auto expected = full.table->complete ? std::optional<size_t>(full.table->parsed_length) : std::nullopt;
         EXPECT_EQ(jet::parsed_end(b, layout), expected) << "after " << compared << " edits";
+        EXPECT_EQ(jet::parsed_end(b, layout, jet::TrailingEnds(b)), expected) << "after " << compared << " edits";
+        if (counts_only) EXPECT_EQ(jet::parsed_end(b, layout, stored_trailing), expected) << "after " << compared << " edits";
         ++compared;
         complete += expected.has_value();
     };
@@ -45,6 +51,7 @@ TEST_P(TableDefEnd, AgreesWithTheFullParse) {
     each_value(layout.tdef_num_cols, 2, 300);
     each_value(layout.tdef_num_real_idx, 4, 70);
     each_value(layout.tdef_num_idx, 4, 70);
+    counts_only = false;
     // Every two bytes from the first column name on, as a name length might read them
     // (the descriptors before keep their size whatever they hold).
     const size_t names = layout.tdef_variable_start + jet::u32_at(b, layout.tdef_num_real_idx) *
