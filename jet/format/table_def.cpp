@@ -289,16 +289,7 @@ std::optional<size_t> sections_end(Bytes b, const Layout& l) {
 
 }  // namespace
 
-std::optional<size_t> parsed_end(Bytes b, const Layout& l) {
-    std::optional<size_t> pos = sections_end(b, l);
-    while (pos) {
-        if (!fits(b, *pos, 2)) return std::nullopt;
-        if (u16_at(b, *pos) == 0xFFFF) return *pos + 2;
-        if (!fits(b, *pos, 10)) return std::nullopt;
-        *pos += 10;
-    }
-    return std::nullopt;
-}
+std::optional<size_t> parsed_end(Bytes b, const Layout& l) { return parsed_end(b, l, TrailingEnds(b)); }
 
 std::optional<size_t> parsed_end(Bytes b, const Layout& l, const TrailingEnds& trailing) {
     const std::optional<size_t> pos = sections_end(b, l);

@@ -137,7 +137,7 @@ TableDefResult read_table_def(const PageFile& file, const Layout& layout, uint32
 TableDefResult parse_table_def(Bytes buffer, const Layout& layout, uint16_t code_page);
 
 // Where parse_table_def would end on these bytes (the parsed_length of a complete parse),
-// found from the counts and length fields alone, with nothing decoded or allocated;
+// found from the counts and length fields alone, with nothing decoded;
 // nothing when the parse would stop short. Lets a search over candidate bytes parse in
 // full only the candidates that end where the definition does.
 std::optional<size_t> parsed_end(Bytes buffer, const Layout& layout);
