@@ -1,6 +1,7 @@
 #pragma once
-// Short byte runs of index keys: compared eight bytes at a time (page prefixes and leaf
-// packing compare many keys against one) and copied without a call to memcpy.
+// Short byte runs: compared eight bytes at a time (page prefixes and leaf packing compare
+// many keys against one; a page write looks for the span it changes) and copied without a
+// call to memcpy.
 #include <bit>
 #include <cstddef>
 #include <cstdint>
@@ -28,6 +29,22 @@ inline size_t common_length(const uint8_t* a, const uint8_t* b, size_t n) {
         i += 4;
     }
     while (i < n && a[i] == b[i]) ++i;
+    return i;
+}
+
+// Trailing bytes `a` and `b` share, of the first `n`.
+inline size_t common_tail_length(const uint8_t* a, const uint8_t* b, size_t n) {
+    auto last_difference = [](uint64_t x) {
+        return size_t(std::endian::native == std::endian::little ? std::countl_zero(x) : std::countr_zero(x)) / 8;
+    };
+    size_t i = 0;  // bytes shared so far, counted from the end
+    for (; i + 8 <= n; i += 8) {
+        uint64_t x, y;
+        std::memcpy(&x, a + n - i - 8, 8);
+        std::memcpy(&y, b + n - i - 8, 8);
+        if (x != y) return i + last_difference(x ^ y);
+    }
+    while (i < n && a[n - i - 1] == b[n - i - 1]) ++i;
     return i;
 }
 

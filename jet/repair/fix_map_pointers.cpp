@@ -95,16 +95,24 @@ std::vector<MapPointer> lost_pointers(FixContext& context) {
 // byte 0, each continuation page from its byte 8.
 bool put_in_chain(FixContext& context, const std::vector<uint32_t>& chain, std::size_t logical, uint32_t value) {
     const std::size_t size = context.page_size();
+    auto page_of = [&](std::size_t o) { return o < size ? 0 : 1 + (o - size) / (size - 8); };
+    if (page_of(logical + 3) >= chain.size()) return false;  // nothing written then
+    // The four bytes usually share a page: it is read and written once.
+    std::size_t loaded = chain.size();
+    std::vector<uint8_t> page;
     for (int i = 0; i < 4; ++i) {
         const std::size_t o = logical + std::size_t(i);
-        const std::size_t k = o < size ? 0 : 1 + (o - size) / (size - 8);
+        const std::size_t k = page_of(o);
         const std::size_t at = o < size ? o : 8 + (o - size) % (size - 8);
-        if (k >= chain.size()) return false;
-        std::vector<uint8_t> page = context.read_page(chain[k]);
-        if (page.size() != size) return false;
+        if (k != loaded) {
+            if (loaded < chain.size()) context.write_page(chain[loaded], page);
+            page = context.read_page(chain[k]);
+            if (page.size() != size) return false;
+            loaded = k;
+        }
         page[at] = static_cast<uint8_t>(value >> (8 * i));
-        context.write_page(chain[k], page);
     }
+    context.write_page(chain[loaded], page);
     return true;
 }
 

@@ -6,6 +6,7 @@
 #include <map>
 #include <set>
 
+#include "jet/base/byte_runs.h"
 #include "jet/check/check.h"
 #include "jet/check/check_memo.h"
 #include "jet/engine.h"
@@ -194,11 +195,10 @@ void FixContext::write_page(uint32_t number, std::span<const uint8_t> bytes) {
                           " con un tamaño incorrecto.");
     }
     // Only the changed span is written: every other byte stays as it was, also on disk.
-    std::size_t first = 0;
-    while (first < bytes.size() && bytes[first] == before[first]) ++first;
+    const std::size_t first = common_length(bytes.data(), before.bytes().data(), bytes.size());
     if (first == bytes.size()) return;
-    std::size_t last = bytes.size();
-    while (bytes[last - 1] == before[last - 1]) --last;
+    const std::size_t last =
+        bytes.size() - common_tail_length(bytes.data() + first, before.bytes().data() + first, bytes.size() - first);
     copy_.write_at(uint64_t(number) * page_size() + first, bytes.subspan(first, last - first));
     pages_->written(number, bytes);
     if (number == 0) header_written_ = true;
