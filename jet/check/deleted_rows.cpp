@@ -84,7 +84,7 @@ std::vector<Candidate> candidates_of(const PageFile& file, const Layout& layout,
             if (!s.deleted() || !s.bounds_ok || s.length() == 0 || overlaps(live, s) || targets.count(row_key(at)))
                 continue;
             const Bytes row = page.row(i);
-            if (!row_sound(table, layout, row) || !row_packed(table, layout, row)) continue;
+            if (!row_packed(table, layout, row) || !row_sound(table, layout, row)) continue;
             out.push_back({at, s.overflow(), {row.begin(), row.end()}, {}});
         }
     }

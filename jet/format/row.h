@@ -137,7 +137,8 @@ bool var_slots_fit(const TableDef& table, const CrackedRow& row);
 bool row_sound(const TableDef& table, const CrackedRow& row);
 bool row_sound(const TableDef& table, const Layout& layout, Bytes row);
 // Whether a sound row is laid out as Access writes it: variable data ending right where
-// the trailer begins (a span cut at the wrong place rarely is).
+// the trailer begins (a span cut at the wrong place rarely is). It reads a few bytes of any
+// span safely, so it goes before row_sound where many spans are tried.
 bool row_packed(const TableDef& table, const Layout& layout, Bytes row);
 
 struct DecodeContext {

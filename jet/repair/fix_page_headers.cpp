@@ -247,7 +247,8 @@ bool rebuild_headers_of(FixContext& context, Database& db, uint32_t tdef_page, c
     for (uint32_t p : map.pages) {
         std::vector<uint8_t> page = context.read_page(p);
         if (page.size() != layout.page_size || !data_page_header_lost(page)) continue;
-        const auto exact = [&](Bytes row) { return row_sound(def, layout, row) && row_packed(def, layout, row); };
+        // The trailer test first: it reads a few bytes, where decoding a row allocates.
+        const auto exact = [&](Bytes row) { return row_packed(def, layout, row) && row_sound(def, layout, row); };
         FramedRows rows = frame_rows_from_end(page, layout, exact, moved);
         const std::optional<FramedRows> numbered = number_by_index(db, def, p, page, rows);
         if (numbered) rows = *numbered;

@@ -91,7 +91,7 @@ private:
             const RowSlot slot = view.slot(i);
             if (!slot.bounds_ok || slot.overflow() || slot.length() == 0) continue;
             const std::span<uint8_t> row(page.data() + slot.start, slot.length());
-            if (row_sound(table_, layout_, row) || !row_packed(table_, layout_, row)) continue;
+            if (!row_packed(table_, layout_, row) || row_sound(table_, layout_, row)) continue;
             if (place_null_fields(table_, layout_, row)) pages_.changed(number);
         }
     }
@@ -112,7 +112,7 @@ private:
             return start + row.size() <= torn && !crosses_sector(zeroed, start, start + row.size()) &&
                    row_sound(table_, layout_, row);
         };
-        auto exact = [&](Bytes row) { return sound(row) && row_packed(table_, layout_, row); };
+        auto exact = [&](Bytes row) { return row_packed(table_, layout_, row) && sound(row); };
         const DataPagePlan plan = plan_data_page(before, layout_, sound, exact, table_.num_var_cols > 0);
         for (size_t i = 0; i < plan.slots.size(); ++i) {
             const SlotPlan& s = plan.slots[i];
